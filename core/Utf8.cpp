@@ -1,0 +1,122 @@
+#include "core/Utf8.h"
+
+#include <cstdint>
+
+namespace corvyn {
+namespace {
+
+// Length of the well-formed sequence at bytes[pos], or 0 when it is not one.
+std::size_t SequenceLength(std::string_view bytes, std::size_t pos, char32_t* codePoint) {
+  const auto byteAt = [&](std::size_t i) { return static_cast<uint8_t>(bytes[i]); };
+  const uint8_t lead = byteAt(pos);
+  if (lead < 0x80) {
+    *codePoint = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t minimum = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (pos + length > bytes.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const uint8_t continuation = byteAt(pos + i);
+    if ((continuation & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (continuation & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *codePoint = value;
+  return length;
+}
+
+// Length of the maximal invalid subpart starting at pos (at least 1).
+std::size_t InvalidRunLength(std::string_view bytes, std::size_t pos) {
+  const uint8_t lead = static_cast<uint8_t>(bytes[pos]);
+  std::size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+  std::size_t length = 1;
+  while (length < expected && pos + length < bytes.size() &&
+         (static_cast<uint8_t>(bytes[pos + length]) & 0xC0) == 0x80) {
+    ++length;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    char32_t codePoint = 0;
+    const std::size_t length = SequenceLength(utf8, pos, &codePoint);
+    if (length == 0) {
+      units += 1;
+      pos += InvalidRunLength(utf8, pos);
+      continue;
+    }
+    units += codePoint >= 0x10000 ? 2 : 1;
+    pos += length;
+  }
+  return units;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    char32_t codePoint = 0;
+    const std::size_t length = SequenceLength(bytes, pos, &codePoint);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
+
+std::string ToValidUtf8(std::string_view bytes, bool* replaced) {
+  std::string out;
+  out.reserve(bytes.size());
+  bool anyReplaced = false;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    char32_t codePoint = 0;
+    const std::size_t length = SequenceLength(bytes, pos, &codePoint);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      anyReplaced = true;
+      pos += InvalidRunLength(bytes, pos);
+      continue;
+    }
+    out.append(bytes.substr(pos, length));
+    pos += length;
+  }
+  if (replaced) *replaced = anyReplaced;
+  return out;
+}
+
+bool ContainsReplacementCharacter(std::string_view utf8) {
+  return utf8.find("\xEF\xBF\xBD") != std::string_view::npos;
+}
+
+std::string_view Utf16Prefix(std::string_view utf8, std::size_t maxUnits) {
+  std::size_t units = 0;
+  std::size_t pos = 0;
+  while (pos < utf8.size()) {
+    char32_t codePoint = 0;
+    std::size_t length = SequenceLength(utf8, pos, &codePoint);
+    std::size_t width = 1;
+    if (length == 0) {
+      length = InvalidRunLength(utf8, pos);
+    } else if (codePoint >= 0x10000) {
+      width = 2;
+    }
+    if (units + width > maxUnits) break;
+    units += width;
+    pos += length;
+  }
+  return utf8.substr(0, pos);
+}
+
+}  // namespace corvyn
