@@ -1,0 +1,177 @@
+// A read-only reader of SQLite 3 database files that walks table b-trees page
+// by page itself (no SQL library), and hands every live cell and every record
+// carved out of free space to a per-table record decoder.
+//
+// File format facts the reader relies on (all integers big-endian):
+//
+//   File header (page 1, bytes 0..99)
+//   | offset | size | meaning                                          |
+//   |--------|------|--------------------------------------------------|
+//   | 0      | 16   | "SQLite format 3\0" (compared ignoring case)     |
+//   | 16     | 2    | page size (1 = 65536, not supported)             |
+//   | 32     | 4    | first free-list trunk page number (0 = none)     |
+//
+//   B-tree page header (byte 0 of a page, byte 100 of page 1)
+//   | offset | size | meaning                                          |
+//   |--------|------|--------------------------------------------------|
+//   | 0      | 1    | page type: 5 interior table, 13 leaf table       |
+//   | 1      | 2    | first freeblock offset (0 = none)                |
+//   | 3      | 2    | number of cells                                  |
+//   | 5      | 2    | start of the cell content area                   |
+//   | 7      | 1    | fragmented free bytes                            |
+//   | 8      | 4    | right-most child page number (interior only)     |
+//   Cell pointer array: after the header (8 bytes leaf, 12 bytes interior).
+//
+//   Leaf table cell: payload length (varint), rowid (varint), record.
+//   Interior table cell: 4-byte left child page number, key (varint).
+//   Record: header length (varint, counting itself), serial types (varints),
+//   then the column bodies in column order.
+//
+// Page indexes are page numbers minus 1. Offsets into the file are 64-bit.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Status.h"
+
+namespace corvyn::sqlite {
+
+using PageIndex = uint32_t;
+using ByteSpan = std::span<const uint8_t>;
+
+inline constexpr uint8_t kInteriorTablePage = 5;
+inline constexpr uint8_t kLeafTablePage = 13;
+inline constexpr std::size_t kFileHeaderSize = 100;
+
+// ---------------------------------------------------------------------------
+// Varints and serial types (pure functions over a bounded byte span).
+
+struct Varint {
+  uint64_t value = 0;
+  std::size_t length = 0;  // bytes consumed
+};
+
+// Big-endian base-128 number; at most data.size() bytes (and at most 9) are
+// examined, each contributing 7 bits. When no byte within the limit ends the
+// number, all examined bytes count as used. Empty input gives {0, 0}.
+Varint ReadVarint(ByteSpan data);
+
+// Total byte length of `count` consecutive varints at the start of data; 0
+// when they do not all end within data.
+std::size_t VarintRunLength(ByteSpan data, std::size_t count);
+
+// Body size in bytes of a column of the given serial type (0 for NULL, the
+// constants and the reserved types 10 and 11).
+uint64_t SerialTypeBodySize(uint64_t serialType);
+
+// ---------------------------------------------------------------------------
+// Record decoder contract.
+
+enum class RecordMode : int {
+  kFullCell = 0,  // bytes start at the cell: payload length, rowid, header length, serial types
+  kCarved = 1,    // bytes start at the first serial type of a carved record
+};
+
+struct RecordLocation {
+  ByteSpan bytes;          // from the record's first byte to the end of the page buffer
+  uint32_t cellOffset = 0; // offset of bytes[0] within the page
+  uint32_t cellEnd = 0;    // end offset of the cell within the page; 0 for carved records
+  RecordMode mode = RecordMode::kFullCell;
+  int32_t deleted = 0;     // 0 live, 1 from a free page or carved
+};
+
+class SqliteDbReader;
+
+// Returns 0 or 87 (or a read error while gathering overflow pages). An error
+// drops that record only.
+using RecordDecoder = std::function<Status(SqliteDbReader& reader, const RecordLocation& record)>;
+
+// ---------------------------------------------------------------------------
+
+class SqliteDbReader {
+ public:
+  SqliteDbReader();
+  ~SqliteDbReader();
+  SqliteDbReader(const SqliteDbReader&) = delete;
+  SqliteDbReader& operator=(const SqliteDbReader&) = delete;
+
+  // Opens the file read-only (closing any file open before), checks the
+  // header, takes the page size and collects the free-list leaf pages.
+  // Returns 0, errno when the file cannot be opened, 87 when it is not an
+  // SQLite 3 database (or its page size is unusable).
+  Status Open(const std::filesystem::path& path);
+  void Close();
+  bool IsOpen() const { return fileDescriptor_ >= 0; }
+
+  // Positional read of out.size() bytes. 87 when no file is open, 30 when the
+  // file ends before all bytes arrived, errno on a failed read.
+  Status ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t* bytesRead = nullptr) const;
+
+  // Reads one whole page into `page` (resized to the page size).
+  Status ReadPage(PageIndex index, std::vector<uint8_t>& page) const;
+
+  uint32_t PageSize() const { return pageSize_; }
+  uint64_t FileSize() const { return fileSize_; }
+  uint64_t PageCount() const { return pageSize_ ? fileSize_ / pageSize_ : 0; }
+  const std::vector<PageIndex>& FreePages() const { return freePages_; }
+
+  // Cell offsets of the b-tree page whose header starts at headerOffset (0,
+  // or 100 on page 1), in pointer-array order; with exactly one cell, the
+  // cell content area start. Offsets outside the page are dropped.
+  std::vector<uint16_t> ReadCellPointers(ByteSpan page, std::size_t headerOffset) const;
+
+  // Interior table page: child page index -> key (right-most child -> -1).
+  std::map<PageIndex, int64_t> CollectChildPages(ByteSpan page, std::size_t headerOffset) const;
+
+  // Root page indexes of every schema row whose type, name or table name is
+  // exactly tableName (so indexes of the table are included).
+  Status FindTableRoots(std::string_view tableName, std::map<PageIndex, int64_t>& roots) const;
+
+  // Leaf page index -> cell offsets, for the b-tree below `page`.
+  Status CollectLeafCells(ByteSpan page, PageIndex index, std::map<PageIndex, std::vector<uint16_t>>& leaves) const;
+
+  // Number of columns of the record in the cell [cellOffset, cellEnd) of the
+  // page, following overflow pages when the payload does not fit.
+  Status CountRecordColumns(ByteSpan page, uint32_t cellOffset, uint32_t cellEnd, uint32_t& columns) const;
+
+  // When the full cell's payload overflows its span (cellEnd - cellOffset),
+  // fills `cell` with the whole cell (payload length, rowid, complete payload)
+  // gathered from the overflow chain and returns true through `overflowed`;
+  // otherwise leaves `cell` empty. Loops in the chain are cut.
+  Status GatherOverflowCell(const RecordLocation& record, std::vector<uint8_t>& cell, bool& overflowed) const;
+
+  // Walks every root of the table (live cells with deleted 0, carved records
+  // with deleted 1), then, when scanFreePages, every free page whose first
+  // record has the table's expected column count. Returns 0 or the first
+  // page-read error; decoder errors drop their record only.
+  Status ScanTable(std::string_view tableName, const RecordDecoder& decoder, bool scanFreePages = true);
+
+  // --- State shared with the table decoders and value-list writers. ---
+  uint64_t messageRowidCounter = 0;
+  uint64_t contactRowidCounter = 0;
+  int32_t messageColumnCount = 28;  // expected columns of ZWAMESSAGE
+  int32_t callSchemaFlag = 0;       // 1 for ZCALLRECORD, 0 for the older `call` table
+  uint32_t lastColumnCount = 0;     // result of the last ExpectedColumnCount
+  int32_t callHeaderLength = 0;
+  int32_t contactHeaderLength = 0;
+  std::string contactFilter;        // set during the free-page step of a tb_c2cMsg scan
+
+  const std::string& CurrentTableName() const { return currentTableName_; }
+  void SetCurrentTableName(std::string_view name) { currentTableName_ = name; }
+
+ private:
+  int fileDescriptor_ = -1;
+  uint32_t pageSize_ = 0;
+  uint64_t fileSize_ = 0;
+  std::vector<PageIndex> freePages_;
+  std::string currentTableName_;
+};
+
+}  // namespace corvyn::sqlite
