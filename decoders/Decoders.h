@@ -31,25 +31,49 @@ struct DecoderProgress {
 // Messages with their handles, contact names and attachment names, grouped by
 // handle id in date order. highestRowId receives the largest message rowid
 // (the starting number for WriteMessagesCsv). When the address book cannot be
-// read the messages are kept without names.
+// read the messages are kept without names (and the result is 0). Returns the
+// message database's open error, or the progress callback's non-zero answer
+// (the map is then unchanged); the closing report's non-zero answer replaces
+// any other result.
 Status DecodeMessages(ConversationMap& conversations, const std::filesystem::path& messageDb,
                       const std::filesystem::path& addressBookDb, const DecoderProgress& progress,
                       int64_t& highestRowId);
 Status WriteMessagesCsv(const std::filesystem::path& messageDb, const std::filesystem::path& csvPath,
                         int64_t startingRowId);
 
+// Contacts with phone numbers, one number per line, sorted by name. Returns 0
+// or the open error (the caller's vector is still cleaned up).
 Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesystem::path& addressBookDb,
                       int64_t& highestRowId);
 Status WriteContactsCsv(const std::filesystem::path& addressBookDb, const std::filesystem::path& csvPath,
                         int64_t startingRowId);
 
+// Calls of the `ZCALLRECORD` table when a query of it runs, else of `call`,
+// named from the address book and sorted by date. Returns the SQLite library's
+// open code, the reader's open error, or the address book's open error (the
+// calls then stay unnamed, in scan order).
 Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::path& callHistoryDb,
                          const std::filesystem::path& addressBookDb);
 
+// Note bodies paired with their titles and dates (Core Data time), HTML turned
+// into text; appended to the caller's vector. Returns 0 or the open error.
 Status DecodeNotes(std::vector<NoteRecord>& notes, const std::filesystem::path& notesDb);
 
+// WhatsApp messages with text, named from their chat and group member, in
+// date order per chat. messageColumnCount is the expected column count of
+// `ZWAMESSAGE` (it picks the column positions): a query of the table sets it
+// from its rows and leaves it as it was when the table is empty. Returns the
+// SQLite library's open code, 1006 when the query fails, or a reader error;
+// the map is unchanged on every error.
+inline constexpr int32_t kInitialWhatsAppMessageColumnCount = 23;
+Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb, int32_t& messageColumnCount);
+// The same with one column count kept for the whole process (23 at start).
 Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb);
 
+// QQ: one conversation per `tb_c2cTables` row, keyed by the friend key.
+// WeChat: one per `Friend` row (table "Chat_" + MD5 of the user name), keyed by
+// the user name, plus "Unknown" for rows of free pages. Conversations are in
+// date order. Return 0, or the error of opening or of the index table's scan.
 Status DecodeQQ(ChatConversationMap& chats, const std::filesystem::path& qqDb);
 Status DecodeWeChat(ChatConversationMap& chats, const std::filesystem::path& weChatDb);
 

@@ -1,0 +1,53 @@
+#include "core/Utf8.h"
+#include "decoders/ContactNameIndex.h"
+#include "decoders/DecoderSteps.h"
+#include "decoders/Decoders.h"
+#include "decoders/TextRules.h"
+#include "sqlite/SqliteDbReader.h"
+#include "sqlite/TableScans.h"
+
+namespace corvyn::decoders {
+
+void CleanUpContacts(std::vector<ContactRecord>& contacts) {
+  std::vector<ContactRecord> kept;
+  kept.reserve(contacts.size());
+  for (auto& contact : contacts) {
+    if (contact.phones.empty()) continue;
+    if (contact.name.empty()) contact.name = "No Name";
+    contact.phones = CleanUpPhoneText(contact.phones);
+    kept.push_back(std::move(contact));
+  }
+  contacts = std::move(kept);
+  if (contacts.size() > 1) {
+    StableSortByText(contacts, [](const ContactRecord& c) -> const std::string& { return c.name; });
+  }
+}
+
+void NameCalls(std::vector<CallRecord>& calls, const std::vector<ContactRecord>& contacts) {
+  ContactNameIndex names(contacts);
+  for (auto& call : calls) {
+    call.name.clear();
+    if (Utf16Length(call.number) <= 4) continue;  // short codes are never named
+    if (const std::string* name = names.FindName(call.number)) call.name = *name;
+  }
+}
+
+Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesystem::path& addressBookDb,
+                      int64_t& highestRowId) {
+  sqlite::SqliteDbReader reader;
+  const Status result = reader.Open(addressBookDb);
+  if (result == kOk) sqlite::ScanContacts(reader, contacts);
+  CleanUpContacts(contacts);
+  highestRowId = static_cast<int64_t>(reader.contactRowidCounter);
+  return result;
+}
+
+Status WriteContactsCsv(const std::filesystem::path& addressBookDb, const std::filesystem::path& csvPath,
+                        int64_t startingRowId) {
+  sqlite::SqliteDbReader reader;
+  if (const Status opened = reader.Open(addressBookDb); opened != kOk) return opened;
+  reader.contactRowidCounter = static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId);
+  return sqlite::WriteContactValueList(reader, csvPath);
+}
+
+}  // namespace corvyn::decoders
