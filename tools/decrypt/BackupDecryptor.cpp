@@ -1,0 +1,256 @@
+#include "tools/decrypt/BackupDecryptor.h"
+
+#include <plist/plist.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "tools/decrypt/FileCipher.h"
+#include "tools/decrypt/KeyWrap.h"
+#include "tools/decrypt/Keybag.h"
+#include "tools/decrypt/MbdbRecord.h"
+
+namespace corvyn::backupcrypto {
+namespace fs = std::filesystem;
+namespace {
+
+struct PlistFree {
+  void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// Reads a regular file of at most `limit` bytes whole.
+Status ReadSmallFile(const fs::path& path, std::uintmax_t limit, std::vector<std::uint8_t>& bytes) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return kInvalidData;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > limit) return kInvalidData;
+  FileHandle file(std::fopen(path.c_str(), "rb"));
+  if (!file) return kInvalidData;
+  bytes.resize(static_cast<std::size_t>(size));
+  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return kInvalidData;
+  return kOk;
+}
+
+Status WriteNewFile(const fs::path& path, const void* data, std::size_t size) {
+  FileHandle file;
+  if (Status status = CreateFreshFile(path, file); status != kOk) return status;
+  errno = 0;
+  if (size != 0 && std::fwrite(data, 1, size, file.get()) != size) return errno != 0 ? errno : EIO;
+  if (std::fclose(file.release()) != 0) return errno != 0 ? errno : EIO;
+  return kOk;
+}
+
+Status CopyFile(const fs::path& from, const fs::path& to) {
+  FileHandle in(std::fopen(from.c_str(), "rb"));
+  if (!in) return errno != 0 ? errno : EIO;
+  FileHandle out;
+  if (Status status = CreateFreshFile(to, out); status != kOk) return status;
+  std::vector<char> buffer(kCipherChunkSize);
+  Status status = kOk;
+  for (;;) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
+    if (got == 0) break;
+    if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
+      status = errno != 0 ? errno : EIO;
+      break;
+    }
+  }
+  if (status == kOk && std::ferror(in.get())) status = EIO;
+  if (std::fclose(out.release()) != 0 && status == kOk) status = errno != 0 ? errno : EIO;
+  if (status != kOk) {
+    std::error_code ignored;
+    fs::remove(to, ignored);
+  }
+  return status;
+}
+
+// Manifest.plist: the dictionary and the keybag bytes inside it.
+Status ReadManifestPlist(const fs::path& backup, PlistPtr& root, std::optional<Keybag>& keybag) {
+  std::vector<std::uint8_t> bytes;
+  if (Status status = ReadSmallFile(backup / "Manifest.plist", kMaxManifestPlistSize, bytes); status != kOk) {
+    return status;
+  }
+  plist_t node = nullptr;
+  plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &node);
+  root.reset(node);
+  if (!node || plist_get_node_type(node) != PLIST_DICT) return kInvalidData;
+
+  bool encrypted = false;
+  if (plist_t flag = plist_dict_get_item(node, "IsEncrypted"); flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
+    std::uint8_t value = 0;
+    plist_get_bool_val(flag, &value);
+    encrypted = value != 0;
+  }
+  plist_t bag = plist_dict_get_item(node, "BackupKeyBag");
+  if (!bag || plist_get_node_type(bag) != PLIST_DATA) {
+    return encrypted ? kInvalidData : kOk;  // a plain backup: files are copied as they are
+  }
+  char* data = nullptr;
+  std::uint64_t length = 0;
+  plist_get_data_val(bag, &data, &length);
+  std::unique_ptr<char, decltype(&std::free)> owned(data, &std::free);
+  keybag.emplace();
+  const auto* begin = reinterpret_cast<const std::uint8_t*>(data);
+  if (!data || ParseKeybag(std::span(begin, static_cast<std::size_t>(length)), *keybag) != kOk) {
+    return kInvalidData;
+  }
+  return kOk;
+}
+
+Status WriteCopyManifestPlist(plist_t root, const fs::path& copy) {
+  PlistPtr plain(plist_copy(root));
+  plist_dict_remove_item(plain.get(), "BackupKeyBag");
+  plist_dict_set_item(plain.get(), "IsEncrypted", plist_new_bool(0));
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(plain.get(), &bytes, &length);
+  if (!bytes) return kInvalidData;
+  const Status status = WriteNewFile(copy / "Manifest.plist", bytes, length);
+  plist_to_bin_free(bytes);
+  return status;
+}
+
+// Unwraps the record's file key: 4-byte little-endian class, 40 wrapped bytes.
+std::optional<Bytes> FileKeyFor(const std::string& wrapped, const std::map<std::uint32_t, Bytes>& classKeys,
+                                std::string& problem) {
+  if (wrapped.size() != kWrappedFileKeySize) {
+    problem = "encryption key of unexpected length " + std::to_string(wrapped.size());
+    return std::nullopt;
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(wrapped.data());
+  const std::uint32_t protectionClass = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+                                        (static_cast<std::uint32_t>(bytes[3]) << 24);
+  const auto classKey = classKeys.find(protectionClass);
+  if (classKey == classKeys.end()) {
+    problem = "no key for protection class " + std::to_string(protectionClass);
+    return std::nullopt;
+  }
+  auto fileKey = AesKeyUnwrap(classKey->second, std::span(bytes + 4, kWrappedFileKeySize - 4));
+  if (!fileKey || fileKey->size() != kFileKeySize) {
+    problem = "file key does not unwrap";
+    return std::nullopt;
+  }
+  return fileKey;
+}
+
+void Warn(const DecryptObserver& observer, const std::string& line) {
+  if (observer.warning) observer.warning(line);
+}
+
+}  // namespace
+
+Status CheckCopyFolder(const fs::path& backup, const fs::path& copy) {
+  const auto resolve = [](const fs::path& path, std::error_code& ec) {
+    fs::path real = fs::weakly_canonical(fs::absolute(path, ec), ec).lexically_normal();
+    if (!real.has_filename() && real.has_parent_path() && real != real.root_path()) real = real.parent_path();
+    return real;
+  };
+  std::error_code ec;
+  const fs::path backupReal = resolve(backup, ec);
+  if (ec) return kInvalidData;
+  const fs::path copyReal = resolve(copy, ec);
+  if (ec) return kInvalidData;
+  const fs::path relative = copyReal.lexically_relative(backupReal);
+  if (relative.empty()) return kOk;  // different roots
+  return *relative.begin() == ".." ? kOk : kInvalidData;
+}
+
+Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::string_view password,
+                           const DecryptObserver& observer, DecryptSummary& summary) {
+  summary = DecryptSummary{};
+  std::error_code ec;
+  if (!fs::is_directory(backup, ec)) return kInvalidData;
+  if (Status status = CheckCopyFolder(backup, copy); status != kOk) return status;
+
+  PlistPtr manifestPlist;
+  std::optional<Keybag> keybag;
+  if (Status status = ReadManifestPlist(backup, manifestPlist, keybag); status != kOk) return status;
+  std::vector<std::uint8_t> mbdbBytes;
+  if (ReadSmallFile(backup / "Manifest.mbdb", kMaxMbdbSize, mbdbBytes) != kOk) return kInvalidData;
+  std::vector<MbdbRecord> records;
+  if (ParseMbdb(mbdbBytes, records) != kOk) {
+    if (mbdbBytes.size() < kMbdbHeaderSize || std::string_view(reinterpret_cast<const char*>(mbdbBytes.data()), 4) != "mbdb") {
+      return kInvalidData;
+    }
+    summary.manifestDamaged = true;
+    Warn(observer, "Manifest.mbdb ends inside a record; " + std::to_string(records.size()) + " records read");
+  }
+  mbdbBytes = {};
+
+  std::map<std::uint32_t, Bytes> classKeys;
+  if (keybag) {
+    const auto passwordKey = DerivePasswordKey(*keybag, password);
+    if (!passwordKey) return kInvalidData;
+    if (Status status = UnlockClassKeys(*keybag, *passwordKey, classKeys); status != kOk) return status;
+  }
+
+  fs::create_directories(copy, ec);
+  if (ec) return ec.value();
+
+  std::string plainManifest = MbdbHeader();
+  for (MbdbRecord& record : records) {
+    std::optional<std::string> wrappedKey = std::move(record.encryptionKey);
+    record.encryptionKey.reset();
+    if (AppendMbdbRecord(record, plainManifest) != kOk) return kInvalidData;  // cannot happen for parsed records
+    if (!record.HasStoredFile()) continue;
+
+    const std::string name = record.StoredName();
+    const fs::path from = backup / name;
+    const fs::path to = copy / name;
+    // Only the hex name goes into output lines: names from the backup could
+    // otherwise forge the "Count:" and "Wrong password" lines the engine reads.
+    const std::string& label = name;
+    if (!fs::is_regular_file(from, ec)) {
+      ++summary.filesMissing;
+      fs::remove(to, ec);  // never leave an earlier run's file in its place
+      Warn(observer, "Missing: " + label);
+      continue;
+    }
+    Status status = kOk;
+    if (wrappedKey) {
+      std::string problem;
+      const auto fileKey = FileKeyFor(*wrappedKey, classKeys, problem);
+      if (!fileKey) {
+        ++summary.filesFailed;
+        fs::remove(to, ec);  // never leave an earlier run's file in its place
+        Warn(observer, "Failed: " + label + ": " + problem);
+        continue;
+      }
+      FileDecryptResult result;
+      status = DecryptFileCbc(from, to, *fileKey, record.size, result);
+      if (status == kOk && !result.paddingValid) Warn(observer, "Padding invalid: " + label);
+      if (status == kOk && result.lengthMismatch) {
+        Warn(observer, "Size " + std::to_string(result.bytesWritten) + " differs from recorded " +
+                           std::to_string(record.size) + ": " + label);
+      }
+    } else {
+      status = CopyFile(from, to);
+    }
+    if (status != kOk) {
+      ++summary.filesFailed;
+      Warn(observer, "Failed: " + label + ": " + std::error_code(status, std::generic_category()).message());
+      continue;
+    }
+    ++summary.filesWritten;
+    if (observer.fileDone) observer.fileDone(summary.filesWritten);
+  }
+
+  if (Status status = WriteNewFile(copy / "Manifest.mbdb", plainManifest.data(), plainManifest.size());
+      status != kOk) {
+    return status;
+  }
+  if (Status status = WriteCopyManifestPlist(manifestPlist.get(), copy); status != kOk) return status;
+  for (const char* name : {"Info.plist", "Status.plist"}) {
+    if (fs::is_regular_file(backup / name, ec)) {
+      if (Status status = CopyFile(backup / name, copy / name); status != kOk) return status;
+    }
+  }
+  return summary.filesFailed != 0 ? EIO : kOk;
+}
+
+}  // namespace corvyn::backupcrypto

@@ -1,0 +1,165 @@
+#include "tools/decrypt/FileCipher.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+namespace corvyn::backupcrypto {
+namespace {
+
+struct CipherCtxFree {
+  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+
+Status ErrnoOr(Status fallback) { return errno != 0 ? errno : fallback; }
+
+CipherCtx MakeCipher(bool encrypt, std::span<const std::uint8_t> key) {
+  if (key.size() != kFileKeySize) return nullptr;
+  CipherCtx ctx(EVP_CIPHER_CTX_new());
+  static constexpr std::uint8_t kZeroIv[kAesBlockSize] = {};
+  if (!ctx || EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), kZeroIv, encrypt ? 1 : 0) != 1) {
+    return nullptr;
+  }
+  EVP_CIPHER_CTX_set_padding(ctx.get(), encrypt ? 1 : 0);
+  return ctx;
+}
+
+Status OpenInput(const std::filesystem::path& path, FileHandle& file, std::uint64_t& size) {
+  errno = 0;
+  file.reset(std::fopen(path.c_str(), "rb"));
+  if (!file) return ErrnoOr(kInvalidData);
+  std::error_code ec;
+  size = std::filesystem::file_size(path, ec);
+  return ec ? (ec.value() != 0 ? ec.value() : kInvalidData) : kOk;
+}
+
+// PKCS#7: 1..16 bytes, each equal to the count.
+std::size_t PaddingLength(std::span<const std::uint8_t> lastBlock) {
+  const std::uint8_t count = lastBlock.back();
+  if (count == 0 || count > kAesBlockSize) return 0;
+  for (std::size_t i = lastBlock.size() - count; i < lastBlock.size(); ++i) {
+    if (lastBlock[i] != count) return 0;
+  }
+  return count;
+}
+
+Status WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return kOk;
+  errno = 0;
+  return std::fwrite(data, 1, size, file) == size ? kOk : ErrnoOr(kInvalidData);
+}
+
+Status Finish(FileHandle& file, const std::filesystem::path& output, Status status) {
+  if (file && std::fclose(file.release()) != 0 && status == kOk) status = ErrnoOr(kInvalidData);
+  if (status != kOk) {
+    std::error_code ignored;
+    std::filesystem::remove(output, ignored);
+  }
+  return status;
+}
+
+}  // namespace
+
+Status CreateFreshFile(const std::filesystem::path& path, FileHandle& file) {
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(path, ec);
+  if (!ec && std::filesystem::exists(status)) {
+    if (std::filesystem::is_directory(status)) return EISDIR;
+    std::filesystem::remove(path, ec);
+    if (ec) return ec.value();
+  }
+  errno = 0;
+  // "x": fail rather than follow anything that appears at the path meanwhile.
+  file.reset(std::fopen(path.c_str(), "wbx"));
+  return file ? kOk : ErrnoOr(kInvalidData);
+}
+
+Status DecryptFileCbc(const std::filesystem::path& input, const std::filesystem::path& output,
+                      std::span<const std::uint8_t> key, std::optional<std::uint64_t> recordedSize,
+                      FileDecryptResult& result) {
+  result = FileDecryptResult{};
+  CipherCtx ctx = MakeCipher(false, key);
+  if (!ctx) return kInvalidData;
+  FileHandle in;
+  std::uint64_t inputSize = 0;
+  if (Status status = OpenInput(input, in, inputSize); status != kOk) return status;
+  FileHandle out;
+  if (Status status = CreateFreshFile(output, out); status != kOk) return status;
+
+  const std::uint64_t wholeBlocks = inputSize - inputSize % kAesBlockSize;
+  std::vector<std::uint8_t> cipherText(kCipherChunkSize);
+  std::vector<std::uint8_t> plainText(kCipherChunkSize + kAesBlockSize);
+  std::uint64_t consumed = 0;
+  Status status = kOk;
+  while (status == kOk && consumed < wholeBlocks) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCipherChunkSize, wholeBlocks - consumed));
+    if (std::fread(cipherText.data(), 1, want, in.get()) != want) {
+      status = kShortRead;
+      break;
+    }
+    consumed += want;
+    int produced = 0;
+    if (EVP_DecryptUpdate(ctx.get(), plainText.data(), &produced, cipherText.data(), static_cast<int>(want)) != 1) {
+      status = kInvalidData;
+      break;
+    }
+    std::size_t keep = static_cast<std::size_t>(produced);
+    if (consumed == wholeBlocks && keep >= kAesBlockSize) {
+      const bool aligned = wholeBlocks == inputSize;
+      const std::size_t padding =
+          aligned ? PaddingLength(std::span(plainText.data() + keep - kAesBlockSize, kAesBlockSize)) : 0;
+      result.paddingValid = padding != 0;
+      if (padding != 0) {
+        keep -= padding;
+      } else if (aligned && recordedSize && *recordedSize < result.bytesWritten + keep &&
+                 *recordedSize + kAesBlockSize >= result.bytesWritten + keep) {
+        keep = static_cast<std::size_t>(*recordedSize - result.bytesWritten);
+      }
+    }
+    status = WriteAll(out.get(), plainText.data(), keep);
+    result.bytesWritten += keep;
+  }
+  if (status == kOk && recordedSize) result.lengthMismatch = result.bytesWritten != *recordedSize;
+  return Finish(out, output, status);
+}
+
+Status EncryptFileCbc(const std::filesystem::path& input, const std::filesystem::path& output,
+                      std::span<const std::uint8_t> key) {
+  CipherCtx ctx = MakeCipher(true, key);
+  if (!ctx) return kInvalidData;
+  FileHandle in;
+  std::uint64_t inputSize = 0;
+  if (Status status = OpenInput(input, in, inputSize); status != kOk) return status;
+  FileHandle out;
+  if (Status status = CreateFreshFile(output, out); status != kOk) return status;
+
+  std::vector<std::uint8_t> plainText(kCipherChunkSize);
+  std::vector<std::uint8_t> cipherText(kCipherChunkSize + kAesBlockSize);
+  Status status = kOk;
+  for (;;) {
+    const std::size_t got = std::fread(plainText.data(), 1, plainText.size(), in.get());
+    if (got == 0) break;
+    int produced = 0;
+    if (EVP_EncryptUpdate(ctx.get(), cipherText.data(), &produced, plainText.data(), static_cast<int>(got)) != 1) {
+      status = kInvalidData;
+      break;
+    }
+    if (status = WriteAll(out.get(), cipherText.data(), static_cast<std::size_t>(produced)); status != kOk) break;
+  }
+  if (status == kOk && std::ferror(in.get())) status = kShortRead;
+  if (status == kOk) {
+    int produced = 0;
+    if (EVP_EncryptFinal_ex(ctx.get(), cipherText.data(), &produced) != 1) {
+      status = kInvalidData;
+    } else {
+      status = WriteAll(out.get(), cipherText.data(), static_cast<std::size_t>(produced));
+    }
+  }
+  return Finish(out, output, status);
+}
+
+}  // namespace corvyn::backupcrypto
