@@ -1,0 +1,27 @@
+#include "platform/Desktop.h"
+
+#include <cerrno>
+
+namespace corvyn::platform {
+
+Status XdgDesktop::OpenInDefaultProgram(std::string_view target) {
+  if (target.empty()) return kInvalidData;
+  // A short-lived shell starts the opener in the background and exits at
+  // once; the opener is then no child of ours and leaves no zombie behind.
+  // The target travels as a positional parameter, never as shell text.
+  ProcessSpec spec;
+  spec.executable = "/bin/sh";
+  spec.arguments = {"-c", "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &", opener_, std::string(target)};
+  std::unique_ptr<IChildProcess> shell;
+  if (const Status status = launcher_.Start(spec, &shell); status != kOk) return status;
+  ExitStatus exit;
+  if (shell->Wait(std::chrono::seconds(10), &exit) != kOk) return ETIMEDOUT;
+  return exit.Succeeded() ? kOk : ECHILD;
+}
+
+IDesktop& DefaultDesktop() {
+  static XdgDesktop desktop(DefaultProcessLauncher());
+  return desktop;
+}
+
+}  // namespace corvyn::platform
