@@ -1,0 +1,104 @@
+#include "sqlite/RecordDecodersCommon.h"
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "core/TextFormat.h"
+#include "core/Utf8.h"
+#include "sqlite/Carving.h"
+
+namespace corvyn::sqlite::detail {
+namespace {
+
+std::string_view TextBytes(const ColumnValue* column) {
+  return column != nullptr && column->IsText() ? column->Text() : std::string_view();
+}
+
+}  // namespace
+
+Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
+                       uint32_t lastColumn, ParsedRecord& out) {
+  const Status parsed = record.mode == RecordMode::kCarved
+                            ? ParseCarvedRecord(record.bytes, layout.columnCount, out, layout.serialTypeBytes)
+                            : ParseCell(reader, record, out);
+  if (parsed != kOk) return parsed;
+  const std::size_t end = std::min<std::size_t>(out.columns.size(), std::size_t{lastColumn} + 1);
+  for (std::size_t number = out.firstColumn; number < end; ++number) {
+    if (!out.columns[number].present) return kInvalidData;
+  }
+  return kOk;
+}
+
+CarvedLayout TableLayout(SqliteDbReader& reader) {
+  return CarvedLayout{ExpectedColumnCount(reader, reader.CurrentTableName()), 0};
+}
+
+uint32_t SerialTypeByteCount(const ParsedRecord& record) {
+  uint32_t varintSize = 1;
+  for (uint64_t rest = record.headerLength >> 7; rest != 0 && varintSize < 9; rest >>= 7) ++varintSize;
+  return record.headerLength > varintSize ? static_cast<uint32_t>(record.headerLength - varintSize) : 0;
+}
+
+std::optional<int64_t> IntegerValue(const ColumnValue* column) {
+  if (column == nullptr || !column->IsInteger()) return std::nullopt;
+  return column->integer;
+}
+
+int32_t Int32Value(const ColumnValue* column) {
+  const std::optional<int64_t> value = IntegerValue(column);
+  if (!value || *value < std::numeric_limits<int32_t>::min() ||
+      *value > std::numeric_limits<int32_t>::max()) {
+    return 0;
+  }
+  return static_cast<int32_t>(*value);
+}
+
+int32_t WholeNumber32(const ColumnValue* column) {
+  if (column != nullptr && column->IsFloat()) {
+    if (!std::isfinite(column->real) || std::fabs(column->real) > std::numeric_limits<int32_t>::max())
+      return 0;
+    return static_cast<int32_t>(column->real);
+  }
+  return Int32Value(column);
+}
+
+bool HoldsInteger(const ColumnValue* column, int64_t value) {
+  const std::optional<int64_t> held = IntegerValue(column);
+  return held && *held == value;
+}
+
+std::string TextValue(const ColumnValue* column) {
+  return ToValidUtf8(TextBytes(column));
+}
+
+std::optional<std::string> StrictTextValue(const ColumnValue* column) {
+  const std::string_view bytes = TextBytes(column);
+  if (!IsValidUtf8(bytes) || bytes.find('\0') != std::string_view::npos ||
+      ContainsReplacementCharacter(bytes)) {
+    return std::nullopt;
+  }
+  return std::string(bytes);
+}
+
+std::string UnixDateText(const ColumnValue* column) {
+  const std::optional<int64_t> value = IntegerValue(column);
+  return value ? DateText(*value) : std::string();
+}
+
+std::string CocoaDateText(const ColumnValue* column, bool nanosecondsAllowed) {
+  if (column != nullptr && column->IsFloat()) {
+    constexpr double kLimit = 9.0e18;
+    if (!std::isfinite(column->real) || std::fabs(column->real) > kLimit) return {};
+    return DateTextFromCocoa(static_cast<int64_t>(std::floor(column->real)));
+  }
+  std::optional<int64_t> value = IntegerValue(column);
+  if (!value) return {};
+  constexpr int64_t kNanosecondThreshold = 1'000'000'000'000;
+  if (nanosecondsAllowed && (*value > kNanosecondThreshold || *value < -kNanosecondThreshold)) {
+    *value /= 1'000'000'000;
+  }
+  return DateTextFromCocoa(*value);
+}
+
+}  // namespace corvyn::sqlite::detail
