@@ -1,0 +1,132 @@
+// The state and the work of the backup engine: the backup being read, its
+// file map, the engine-side maps, and every operation the engine forwards.
+//
+// One context serves every backup scan of a scan page (or of corvyn-cli);
+// OpenSource empties the engine-side lists and maps, so nothing of an earlier
+// scan survives except the working root. Not thread-safe: the scan worker
+// uses it, then export, never both at once.
+//
+// Paths: a mapped file lives at backupFolder / storedName, where the stored
+// name is always 40 hex digits (BackupFileMap.h), so no key of a manifest can
+// point outside the backup folder. Stored files that are not regular files
+// (links, folders) are skipped like missing ones. Names and application names
+// taken from keys are cleaned so that an export never takes them for
+// folders (see SafeFileName).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backup/BackupDiscovery.h"
+#include "backup/BackupFileMap.h"
+#include "backup/EngineProgress.h"
+#include "core/IPhoneRecoveryParse.h"
+#include "core/Records.h"
+#include "core/Status.h"
+
+namespace corvyn::platform {
+class IProcessLauncher;
+}
+
+namespace corvyn::backup {
+
+// Stored names of the databases the engine opens directly.
+inline constexpr std::string_view kMessagesStoredName = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+inline constexpr std::string_view kCallHistoryStoredName = "5a4935c78a5255723f707230a451d79c540d2741";
+inline constexpr std::string_view kOlderCallHistoryStoredName = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
+inline constexpr std::string_view kNotesStoredName = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
+inline constexpr std::string_view kManifestName = "Manifest.mbdb";
+
+// Key texts the engine matches by substring.
+inline constexpr std::string_view kCameraRollDomain = "CameraRollDomain-Media/DCIM/";
+inline constexpr std::string_view kPhotoStreamDomain = "MediaDomain-Media/PhotoStreamsData/";
+inline constexpr std::string_view kAttachmentsText = "/Attachments/";
+inline constexpr std::string_view kAppDomain = "AppDomain-";
+inline constexpr std::string_view kWhatsAppDomainText = "net.whatsapp.WhatsApp";
+inline constexpr std::string_view kWhatsAppChatsText = "ChatStorage.sqlite";
+inline constexpr std::string_view kWhatsAppContactsText = "Contacts.sqlite";
+inline constexpr std::string_view kQQText = "/QQ.db";
+inline constexpr std::string_view kWeChatText = "/MM.sqlite";
+
+inline constexpr int kOpenStep = 11;
+inline constexpr int kEncryptedOpenStep = 10;
+
+class BackupContext {
+ public:
+  // The backup to read: the descriptor of the chosen backup (its folder and
+  // encrypted flag). After a decryption both folder fields name the copy.
+  std::filesystem::path backupFolder;
+  BackupDescriptor descriptor;
+
+  // Where preview copies and decrypted copies go; chosen on first use when
+  // empty (WorkingRoot()).
+  std::filesystem::path workingRoot;
+  // The decryption program; empty means "tool" beside the running program.
+  std::filesystem::path decryptionProgram;
+  // Starts the decryption program; null means the process-wide launcher.
+  platform::IProcessLauncher* launcher = nullptr;
+
+  FolderListing backupList;     // listing of the backup root (discovery)
+  FolderListing folderListing;  // listing of the folder being decrypted
+  BackupFileMap fileMap;
+  EngineProgress progress;
+
+  int64_t messageRowId = 0;  // highest message rowid (messages CSV numbering)
+  int64_t contactRowId = 0;  // highest contact rowid (contacts CSV numbering)
+  ConversationMap conversations;
+  ChatConversationMap qqChats;
+  ChatConversationMap weChatChats;
+  WhatsAppChatMap whatsAppChats;
+  std::vector<MediaFileRecord> whatsAppAttachments;
+
+  // Sets the backup to read from a descriptor.
+  void Select(const BackupDescriptor& chosen);
+
+  Status OpenSource(const std::string& password);
+  Status CollectPhotos(std::vector<MediaFileRecord>& cameraRoll, std::vector<MediaFileRecord>& photoStream);
+  Status CollectMessages(ConversationMap& out);
+  Status CollectMessageAttachments(std::vector<AttachmentRecord>& attachments);
+  Status CollectContacts(std::vector<ContactRecord>& contacts);
+  Status CollectCallHistory(std::vector<CallRecord>& calls);
+  Status CollectNotes(std::vector<NoteRecord>& notes);
+  Status CollectAppFiles(std::vector<AppFileRecord>& files);
+  Status CollectWhatsApp(WhatsAppChatMap& out);
+  Status CollectWhatsAppAttachments(std::vector<MediaFileRecord>& attachments);
+  Status CollectQQ(ChatConversationMap& out);
+  Status CollectWeChat(ChatConversationMap& out);
+  Status ExportMessagesCsv(const std::filesystem::path& destination);
+  Status ExportContactsCsv(const std::filesystem::path& destination);
+
+  // Copies an image, audio or video file to "tmp.jpg", "tmp.wav" or
+  // "tmp.avi" in the working root; previewPath receives the copy. Returns
+  // kInvalidData (and makes no copy) for any other type.
+  Status ExtractForPreview(const std::filesystem::path& source, std::filesystem::path& previewPath,
+                           ProgressCallback callback, void* userValue);
+
+  // Runs the decryption program on the encrypted folder into the working
+  // root's copy folder; copyFolder receives it. See DecryptionRunner.h.
+  Status DecryptBackup(const std::string& password, const std::filesystem::path& encryptedFolder,
+                       std::filesystem::path& copyFolder);
+
+  // The path of a stored file in the backup folder.
+  std::filesystem::path StoredPath(std::string_view storedName) const;
+
+ private:
+  std::filesystem::path EnsureWorkingRoot();
+};
+
+// A device file name made safe to be one file name on this machine: "/",
+// "\" and control characters become "_", and "", "." and ".." become "_".
+std::string SafeFileName(std::string_view name);
+
+// The key's last "/" component (the whole key without one).
+std::string_view LastComponent(std::string_view key);
+
+// The application name of an application-domain key: the text after "com."
+// (or, failing that, "net.") up to the next "-"; "other" without either.
+std::string AppNameOf(std::string_view key);
+
+}  // namespace corvyn::backup

@@ -1,0 +1,126 @@
+// The media collections of the backup engine: Camera Roll and Photo Stream,
+// message attachments, application files (WhatsApp attachments set aside).
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+#include "backup/BackupContext.h"
+#include "backup/MediaProbe.h"
+
+namespace corvyn::backup {
+namespace fs = std::filesystem;
+namespace {
+
+bool LessIgnoringCase(const std::string& left, const std::string& right) {
+  return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) < std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+template <class Record>
+void SortByName(std::vector<Record>& records) {
+  std::stable_sort(records.begin(), records.end(),
+                   [](const Record& left, const Record& right) { return LessIgnoringCase(left.name, right.name); });
+}
+
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// Only a regular file counts as a stored file: a link in a hostile backup
+// could otherwise make the engine read (and export copy) any file.
+bool StoredFileSize(const fs::path& path, uint64_t& size) {
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(path, error))) return false;
+  size = fs::file_size(path, error);
+  return !error;
+}
+
+// The device name without its extension, followed by the detected one in
+// upper case.
+std::string NameWithDetectedExtension(std::string_view key, std::string_view extension) {
+  std::string_view base = LastComponent(key);
+  if (const auto dot = base.rfind('.'); dot != std::string_view::npos) base = base.substr(0, dot);
+  std::string name = SafeFileName(base) + ".";
+  if (extension.empty()) extension = "jpg";
+  for (char c : extension) name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  return name;
+}
+
+}  // namespace
+
+Status BackupContext::CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
+                                    std::vector<MediaFileRecord>& photoStream) {
+  uint64_t counter = 0;
+  const int64_t count = static_cast<int64_t>(fileMap.size());
+  for (int64_t index = 0; index < count; ++index) {
+    const BackupFileEntry& entry = fileMap[static_cast<std::size_t>(index)];
+    const bool inPhotoStream = Contains(entry.key, kPhotoStreamDomain);
+    if (!inPhotoStream && !Contains(entry.key, kCameraRollDomain)) continue;
+    const fs::path path = StoredPath(entry.storedName);
+    uint64_t size = 0;
+    if (!StoredFileSize(path, size)) continue;
+    if (!DetectedExtension(path, counter).empty()) {
+      MediaFileRecord record;
+      record.name = SafeFileName(LastComponent(entry.key));
+      record.path = path.string();
+      record.size = static_cast<uint32_t>(size);
+      (inPhotoStream ? photoStream : cameraRoll).push_back(std::move(record));
+    }
+    if (const int answer = progress.Report(progress.Share(index + 1, count, 2)); answer != 0) return answer;
+  }
+  SortByName(cameraRoll);
+  SortByName(photoStream);
+  progress.base += 2 * progress.step;
+  return progress.Report(progress.base);
+}
+
+Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& attachments) {
+  uint64_t counter = 0;
+  const int64_t count = static_cast<int64_t>(fileMap.size());
+  for (int64_t index = 0; index < count; ++index) {
+    const BackupFileEntry& entry = fileMap[static_cast<std::size_t>(index)];
+    if (!Contains(entry.key, kAttachmentsText)) continue;
+    const fs::path path = StoredPath(entry.storedName);
+    uint64_t size = 0;
+    if (StoredFileSize(path, size) && size != 0) {
+      const std::string extension = DetectedExtension(path, counter);
+      if (!extension.empty()) {
+        AttachmentRecord record;
+        record.name = NameWithDetectedExtension(entry.key, extension);
+        record.path = path.string();
+        record.size = static_cast<uint32_t>(size);
+        attachments.push_back(std::move(record));
+      }
+    }
+    if (const int answer = progress.Report(progress.Share(index + 1, count)); answer != 0) return answer;
+  }
+  SortByName(attachments);
+  progress.base += progress.step;
+  return progress.Report(progress.base);
+}
+
+Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
+  uint64_t counter = 0;
+  whatsAppAttachments.clear();
+  const int64_t count = static_cast<int64_t>(fileMap.size());
+  for (int64_t index = 0; index < count; ++index) {
+    const BackupFileEntry& entry = fileMap[static_cast<std::size_t>(index)];
+    if (!Contains(entry.key, kAppDomain)) continue;
+    const fs::path path = StoredPath(entry.storedName);
+    uint64_t size = 0;
+    const std::string extension = StoredFileSize(path, size) ? DetectedExtension(path, counter) : std::string();
+    if (!extension.empty()) {
+      const std::string name = NameWithDetectedExtension(entry.key, extension);
+      if (Contains(entry.key, kWhatsAppDomainText)) {
+        if (size != 0) whatsAppAttachments.push_back({static_cast<uint32_t>(size), name, path.string()});
+      } else {
+        files.push_back({static_cast<uint32_t>(size), AppNameOf(entry.key), name, path.string()});
+      }
+    }
+    if (const int answer = progress.Report(progress.Share(index + 1, count, 2)); answer != 0) return answer;
+  }
+  SortByName(whatsAppAttachments);
+  progress.base += progress.step;
+  return progress.Report(progress.base);
+}
+
+}  // namespace corvyn::backup

@@ -1,0 +1,158 @@
+#include "backup/DecryptionRunner.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <string>
+#include <system_error>
+
+#include "platform/SpecialFolders.h"
+
+namespace corvyn::backup {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::size_t kReadSize = 4096;
+constexpr std::chrono::milliseconds kPassWait{5};
+constexpr std::chrono::milliseconds kQuietReportEvery{100};
+// A line longer than this without a newline is judged as it stands.
+constexpr std::size_t kLineLimit = 64 * 1024;
+
+// What one line of the program's output says.
+struct OutputLine {
+  bool wrongPassword = false;
+  bool hasCount = false;
+  uint64_t count = 0;
+};
+
+OutputLine JudgeLine(std::string_view line) {
+  OutputLine judged;
+  judged.wrongPassword = line.find(kWrongPasswordText) != std::string_view::npos;
+  const auto at = line.rfind(kCountText);
+  if (at == std::string_view::npos) return judged;
+  std::string_view rest = line.substr(at + kCountText.size());
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+  if (error == std::errc() && end != rest.data()) {
+    judged.hasCount = true;
+    judged.count = value;
+  }
+  return judged;
+}
+
+class Watcher {
+ public:
+  Watcher(const DecryptionJob& job, EngineProgress& progress) : job_(job), progress_(progress) {}
+
+  // Judges every complete line in pending_ (all of it when `flush`). Returns a
+  // non-zero status when the run must end.
+  Status Consume(bool flush) {
+    while (true) {
+      auto newline = pending_.find('\n');
+      if (newline == std::string::npos) {
+        if (!flush && pending_.size() < kLineLimit) return kOk;
+        if (pending_.empty()) return kOk;
+        newline = pending_.size();
+      }
+      const std::string line = pending_.substr(0, newline);
+      pending_.erase(0, newline == pending_.size() ? newline : newline + 1);
+      if (const Status status = Judge(line); status != kOk) return status;
+    }
+  }
+
+  Status Judge(std::string_view line) {
+    const OutputLine judged = JudgeLine(line);
+    if (judged.wrongPassword) return kWrongPassword;
+    if (!judged.hasCount) return kOk;
+    if (!sawCount_) {
+      sawCount_ = true;
+      if (progress_.base == 0) {
+        progress_.base = 1;
+        if (const int answer = progress_.Report(1); answer != 0) return answer;
+      }
+    }
+    current_ = progress_.Share(static_cast<int64_t>(std::min<uint64_t>(judged.count, job_.expectedFileCount)),
+                               static_cast<int64_t>(job_.expectedFileCount));
+    return progress_.Report(current_);
+  }
+
+  int Current() const { return current_; }
+  std::string& Pending() { return pending_; }
+
+ private:
+  const DecryptionJob& job_;
+  EngineProgress& progress_;
+  std::string pending_;
+  bool sawCount_ = false;
+  int current_ = 0;
+};
+
+}  // namespace
+
+Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job, std::string_view password,
+                     EngineProgress& progress) {
+  std::error_code error;
+  fs::create_directories(job.copyFolder, error);
+  if (!fs::is_directory(job.copyFolder, error)) return kInvalidData;
+
+  platform::ProcessSpec spec;
+  spec.executable = job.program;
+  spec.arguments = {job.encryptedFolder.string(), job.copyFolder.string()};
+  spec.endOnRelease = true;
+  std::unique_ptr<platform::IChildProcess> child;
+  if (launcher.Start(spec, &child) != kOk || !child) return kInvalidData;
+
+  // The program may already have failed; its output tells what happened.
+  std::string input(password);
+  input.push_back('\n');
+  child->WriteInput(input);
+  child->CloseInput();
+
+  Watcher watcher(job, progress);
+  Status status = kOk;
+  int passesLeft = -1;  // counts down once the program has ended
+  auto lastReport = std::chrono::steady_clock::now();
+  while (status == kOk) {
+    if (passesLeft < 0 && !child->IsRunning()) passesLeft = kPassesAfterExit;
+    if (passesLeft == 0) break;
+    if (passesLeft > 0) --passesLeft;
+
+    bool endOfOutput = false;
+    const std::size_t before = watcher.Pending().size();
+    child->ReadOutput(&watcher.Pending(), kReadSize, kPassWait, &endOfOutput);
+    if (watcher.Pending().size() != before) {
+      status = watcher.Consume(false);
+      lastReport = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - lastReport >= kQuietReportEvery) {
+      status = progress.Report(watcher.Current());
+      lastReport = std::chrono::steady_clock::now();
+    }
+    if (status == kOk && endOfOutput) {
+      if (!child->IsRunning()) break;
+      platform::ExitStatus ended;
+      child->Wait(kPassWait, &ended);  // output closed, program still running: do not spin
+    }
+  }
+  if (status == kOk) status = watcher.Consume(true);
+
+  if (status != kOk) {
+    // A stopped scan or a rejected password leaves nothing running behind.
+    child->Kill();
+  }
+  platform::ExitStatus exit;
+  child->Wait(std::chrono::milliseconds(5000), &exit);
+  if (status != kOk) return status;
+
+  progress.base += progress.step;
+  return progress.Report(progress.base);
+}
+
+fs::path ProgramFolder() { return platform::ProgramDir(); }
+
+fs::path DecryptionProgramPath(const fs::path& programFolder) {
+  const fs::path folder = programFolder.empty() ? ProgramFolder() : programFolder;
+  return folder / kDecryptionProgramName;
+}
+
+}  // namespace corvyn::backup
