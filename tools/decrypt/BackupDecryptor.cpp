@@ -250,7 +250,7 @@ Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::st
       if (Status status = CopyFile(backup / name, copy / name); status != kOk) return status;
     }
   }
-  return summary.filesFailed != 0 ? EIO : kOk;
+  return summary.filesFailed != 0 || summary.manifestDamaged ? EIO : kOk;
 }
 
 }  // namespace corvyn::backupcrypto

@@ -48,9 +48,9 @@ Status CheckCopyFolder(const std::filesystem::path& backup, const std::filesyste
 // Returns kOk when every listed file was written, kWrongPassword when the
 // password does not unlock the keybag, kInvalidData when the backup cannot be
 // opened (no readable Manifest.plist with a keybag, no Manifest.mbdb, an
-// unsafe copy folder), EIO when one or more files failed (the others are
-// still written), or an errno value when the copy folder or its manifests
-// cannot be written.
+// unsafe copy folder), EIO when one or more files failed or Manifest.mbdb
+// ends inside a record (every file that could be is still written), or an
+// errno value when the copy folder or its manifests cannot be written.
 Status DecryptBackupFolder(const std::filesystem::path& backup, const std::filesystem::path& copy,
                            std::string_view password, const DecryptObserver& observer, DecryptSummary& summary);
 
