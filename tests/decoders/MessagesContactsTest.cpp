@@ -1,0 +1,283 @@
+// Messages, contacts and call history decoded end to end from fixture
+// databases with the iOS 6-8 column positions.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/TextFormat.h"
+#include "decoders/Decoders.h"
+#include "tests/decoders/FixtureDb.h"
+
+namespace corvyn::decoders {
+namespace {
+
+using testing::CreateAddressBookTable;
+using testing::CreateCallRecordTable;
+using testing::CreateMessageTables;
+using testing::CreateOldCallTable;
+using testing::FixtureDb;
+using testing::FixtureRow;
+using testing::TempFolder;
+
+constexpr int64_t kBaseDate = 450000000;  // Core Data seconds, 2015-04
+
+// Message text long enough that a deleted row's record header survives the
+// freeblock header written over the start of its cell.
+std::string Long(const std::string& text) { return text + std::string(150, '.'); }
+
+void AddContact(FixtureDb& db, const std::string& first, const std::string& last, const std::string& phones,
+                int64_t rowid = 0) {
+  db.Insert("ABPersonFullTextSearch_content",
+            FixtureRow{{1, first}, {2, last}, {16, phones}, {17, first + "@example.com"}}, rowid);
+}
+
+void BuildAddressBook(const std::filesystem::path& path) {
+  FixtureDb db(path);
+  CreateAddressBookTable(db);
+  AddContact(db, "Anna", "Adler", "+4915112345678 015112345678 15112345678 ", 3);
+  AddContact(db, "Bert", "", "5551234 ", 5);
+  AddContact(db, "Also", "Bert", "5551234 0015551234 ", 7);
+}
+
+// Handles 1 and 2; messages 1-5 (4 has an attachment); message 6 deleted.
+void BuildMessages(const std::filesystem::path& path) {
+  FixtureDb db(path);
+  CreateMessageTables(db);
+  db.Insert("handle", FixtureRow{{1, std::string("+4915112345678")}}, 1);
+  db.Insert("handle", FixtureRow{{1, std::string("5551234")}}, 2);
+  auto message = [&db](int64_t rowid, int64_t handle, int64_t date, const std::string& text, int64_t fromMe) {
+    db.Insert("message", FixtureRow{{2, text}, {5, handle}, {15, date}, {21, fromMe}}, rowid);
+  };
+  // Inserted first, so its cell lies amid the others and becomes a freeblock.
+  message(6, 2, kBaseDate + 15, Long("deleted by the owner"), 0);
+  message(1, 1, kBaseDate + 30, "third to anna", 0);
+  message(2, 1, kBaseDate + 10, "first to anna", 1);
+  message(3, 2, kBaseDate + 20, "bert", 0);
+  message(4, 1, kBaseDate + 20, "second to anna, picture", 0);
+  message(5, 0, kBaseDate + 5, "no handle", 0);
+  db.Insert("attachment", FixtureRow{{4, std::string("~/Library/SMS/Attachments/ab/IMG_0001.JPG")}}, 1);
+  db.Exec("INSERT INTO message_attachment_join VALUES (4, 1)");
+  db.Delete("message", 6);
+}
+
+struct ProgressLog {
+  std::vector<int> values;
+  int stopAt = -1;  // answer 2 from this report on (index), -1 never
+};
+
+int LogProgress(void* user, int value) {
+  auto* log = static_cast<ProgressLog*>(user);
+  log->values.push_back(value);
+  return (log->stopAt >= 0 && static_cast<int>(log->values.size()) > log->stopAt) ? 2 : 0;
+}
+
+TEST(DecodeMessages, JoinsNamesSortsAndGroupsLiveAndDeletedRows) {
+  TempFolder folder;
+  BuildMessages(folder / "sms.db");
+  BuildAddressBook(folder / "AddressBook.sqlitedb");
+  ConversationMap conversations;
+  ProgressLog log;
+  int64_t highest = 0;
+  const Status status = DecodeMessages(conversations, folder / "sms.db", folder / "AddressBook.sqlitedb",
+                                       DecoderProgress{LogProgress, &log, 10, 20}, highest);
+  ASSERT_EQ(status, kOk);
+  EXPECT_EQ(highest, 5);
+  EXPECT_EQ(log.values, (std::vector<int>{14, 15, 16, 20, 30, 30}));
+
+  ASSERT_EQ(conversations.size(), 3u);
+  const auto& anna = conversations[1];
+  ASSERT_EQ(anna.size(), 3u);
+  EXPECT_EQ(anna[0].text, "first to anna");
+  EXPECT_EQ(anna[0].sent, 1);
+  EXPECT_EQ(anna[1].text, "second to anna, picture");
+  EXPECT_EQ(anna[1].attachment, "~/Library/SMS/Attachments/ab/IMG_0001.JPG");
+  EXPECT_EQ(anna[2].text, "third to anna");
+  for (const auto& message : anna) {
+    EXPECT_EQ(message.address, "+4915112345678");
+    EXPECT_EQ(message.name, "AnnaAdler");
+  }
+  EXPECT_EQ(anna[0].date, DateTextFromCocoa(kBaseDate + 10));
+
+  const auto& bert = conversations[2];
+  ASSERT_EQ(bert.size(), 2u);
+  EXPECT_EQ(bert[0].text, Long("deleted by the owner"));
+  EXPECT_EQ(bert[0].deleted, 1);
+  EXPECT_EQ(bert[0].name, "Bert");  // the first contact in scan order that holds the number
+  EXPECT_EQ(bert[1].deleted, 0);
+
+  ASSERT_EQ(conversations[0].size(), 1u);
+  EXPECT_EQ(conversations[0][0].address, "");
+  EXPECT_EQ(conversations[0][0].name, "");
+}
+
+TEST(DecodeMessages, KeepsMessagesUnnamedWithoutAddressBook) {
+  TempFolder folder;
+  BuildMessages(folder / "sms.db");
+  std::ofstream(folder / "not-a-database") << "plain text, no SQLite header";
+  for (const char* addressBook : {"missing.sqlitedb", "not-a-database"}) {
+    ConversationMap conversations;
+    int64_t highest = 0;
+    const Status status =
+        DecodeMessages(conversations, folder / "sms.db", folder / addressBook, DecoderProgress{}, highest);
+    EXPECT_EQ(status, kOk) << addressBook;
+    ASSERT_EQ(conversations[1].size(), 3u) << addressBook;
+    EXPECT_EQ(conversations[1][0].address, "+4915112345678");
+    EXPECT_EQ(conversations[1][0].name, "");
+  }
+}
+
+TEST(DecodeMessages, UnreadableMessageDatabaseIsAnErrorEvenWithProgress) {
+  TempFolder folder;
+  BuildAddressBook(folder / "AddressBook.sqlitedb");
+  std::ofstream(folder / "garbage.db") << std::string(4096, 'x');
+  {
+    FixtureDb empty(folder / "empty.db");
+    empty.Exec("CREATE TABLE unrelated (a)");
+  }
+  struct Case {
+    const char* file;
+    bool expectError;
+  };
+  for (const Case& test : {Case{"missing.db", true}, Case{"garbage.db", true}, Case{"empty.db", false}}) {
+    ConversationMap conversations;
+    ProgressLog log;
+    int64_t highest = -1;
+    const Status status = DecodeMessages(conversations, folder / test.file, folder / "AddressBook.sqlitedb",
+                                         DecoderProgress{LogProgress, &log, 0, 100}, highest);
+    if (test.expectError) {
+      EXPECT_NE(status, kOk) << test.file;
+    } else {
+      EXPECT_EQ(status, kOk) << test.file;
+    }
+    EXPECT_TRUE(conversations.empty()) << test.file;
+    ASSERT_FALSE(log.values.empty());
+    EXPECT_EQ(log.values.back(), 100) << "closing report";
+  }
+  ConversationMap conversations;
+  int64_t highest = 0;
+  EXPECT_EQ(DecodeMessages(conversations, folder / "garbage.db", folder / "AddressBook.sqlitedb", {}, highest),
+            kInvalidData);
+}
+
+TEST(DecodeMessages, StopRequestLeavesTheMapUnchanged) {
+  TempFolder folder;
+  BuildMessages(folder / "sms.db");
+  BuildAddressBook(folder / "AddressBook.sqlitedb");
+  for (int stopAt : {0, 2, 4}) {
+    ConversationMap conversations;
+    conversations[9].push_back(MessageRecord{});
+    ProgressLog log;
+    log.stopAt = stopAt;
+    int64_t highest = 0;
+    const Status status = DecodeMessages(conversations, folder / "sms.db", folder / "AddressBook.sqlitedb",
+                                         DecoderProgress{LogProgress, &log, 0, 100}, highest);
+    EXPECT_EQ(status, 2) << stopAt;
+    EXPECT_EQ(conversations.size(), 1u) << stopAt;
+    EXPECT_EQ(static_cast<int>(log.values.size()), stopAt + 2) << "one closing report after the stop";
+  }
+}
+
+TEST(DecodeContacts, CleansUpSortsAndKeepsTheLastNumber) {
+  TempFolder folder;
+  const auto path = folder / "AddressBook.sqlitedb";
+  {
+    FixtureDb db(path);
+    CreateAddressBookTable(db);
+    AddContact(db, "zora", "", "5551234 5559876", 2);  // no trailing space
+    AddContact(db, "", "", "+4915112345678 015112345678 ", 4);
+    AddContact(db, "Mail", "Only", "", 6);
+    AddContact(db, "adam", "", "123456 ", 9);
+  }
+  std::vector<ContactRecord> contacts;
+  int64_t highest = 0;
+  ASSERT_EQ(DecodeContacts(contacts, path, highest), kOk);
+  EXPECT_EQ(highest, 9);
+  std::vector<std::string> rows;
+  for (const auto& contact : contacts) rows.push_back(contact.name + "|" + contact.phones);
+  EXPECT_EQ(rows, (std::vector<std::string>{"adam|", "No Name|+4915112345678", "zora|5551234\n5559876"}));
+
+  std::vector<ContactRecord> none;
+  EXPECT_NE(DecodeContacts(none, folder / "missing.sqlitedb", highest), kOk);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(DecodeContacts, DeletedContactIsListedWithItsColumns) {
+  TempFolder folder;
+  const auto path = folder / "AddressBook.sqlitedb";
+  {
+    FixtureDb db(path);
+    CreateAddressBookTable(db);
+    AddContact(db, "Carved", "Person", "0301234567 ", 11);  // deleted below: its cell becomes a freeblock
+    AddContact(db, "Live", "Person", "0307654321 ", 12);
+    db.Delete("ABPersonFullTextSearch_content", 11);
+  }
+  std::vector<ContactRecord> contacts;
+  int64_t highest = 0;
+  ASSERT_EQ(DecodeContacts(contacts, path, highest), kOk);
+  EXPECT_EQ(highest, 12);
+  std::vector<std::string> rows;
+  for (const auto& contact : contacts) {
+    rows.push_back(contact.name + "|" + contact.phones + "|" + contact.email + "|" + std::to_string(contact.deleted));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"CarvedPerson|0301234567|Carved@example.com|1",
+                                            "LivePerson|0307654321|Live@example.com|0"}));
+}
+
+TEST(DecodeCallHistory, BothSchemasNamedAndSorted) {
+  TempFolder folder;
+  BuildAddressBook(folder / "AddressBook.sqlitedb");
+  {
+    FixtureDb old(folder / "call_history.db");
+    CreateOldCallTable(old);
+    old.Insert("call", FixtureRow{{1, std::string("15112345678")}, {2, int64_t{1400000200}}, {3, int64_t{61}},
+                                  {4, int64_t{0}}});
+    old.Insert("call", FixtureRow{{1, std::string("2222")}, {2, int64_t{1400000100}}, {3, int64_t{5}},
+                                  {4, int64_t{1}}});
+    old.Insert("call", FixtureRow{{1, std::string("bad\x01number")}, {2, int64_t{1400000000}}});
+  }
+  {
+    FixtureDb newer(folder / "CallHistory.storedata");
+    CreateCallRecordTable(newer);
+    newer.Insert("ZCALLRECORD", FixtureRow{{8, int64_t{1}}, {10, double{420000100.0}}, {11, int64_t{30}},
+                                           {12, std::string("5551234")}});
+    newer.Insert("ZCALLRECORD", FixtureRow{{8, int64_t{0}}, {10, double{420000050.5}}, {11, int64_t{0}},
+                                           {12, std::string("+4915112345678")}});
+    CreateOldCallTable(newer);  // both tables: the newer one is read
+  }
+  std::vector<CallRecord> calls;
+  ASSERT_EQ(DecodeCallHistory(calls, folder / "call_history.db", folder / "AddressBook.sqlitedb"), kOk);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].number, "2222");
+  EXPECT_EQ(calls[0].name, "");
+  EXPECT_EQ(calls[1].number, "15112345678");
+  EXPECT_EQ(calls[1].name, "AnnaAdler");
+  EXPECT_EQ(calls[1].incoming, 1);
+  EXPECT_EQ(calls[1].duration, 61);
+  EXPECT_EQ(calls[1].date, DateText(1400000200));
+
+  calls.clear();
+  ASSERT_EQ(DecodeCallHistory(calls, folder / "CallHistory.storedata", folder / "AddressBook.sqlitedb"), kOk);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].number, "+4915112345678");
+  EXPECT_EQ(calls[0].incoming, 1);
+  EXPECT_EQ(calls[0].date, DateTextFromCocoa(420000050));
+  EXPECT_EQ(calls[1].name, "Bert");
+  EXPECT_EQ(calls[1].duration, 30);
+
+  calls.clear();
+  EXPECT_NE(DecodeCallHistory(calls, folder / "call_history.db", folder / "missing"), kOk);
+  ASSERT_EQ(calls.size(), 2u);  // kept, unnamed, in scan order
+  EXPECT_EQ(calls[0].number, "15112345678");
+  EXPECT_EQ(calls[0].name, "");
+
+  calls.clear();
+  EXPECT_NE(DecodeCallHistory(calls, folder / "missing.db", folder / "AddressBook.sqlitedb"), kOk);
+  std::ofstream(folder / "garbage.db") << std::string(2048, 'z');
+  EXPECT_EQ(DecodeCallHistory(calls, folder / "garbage.db", folder / "AddressBook.sqlitedb"), kInvalidData);
+  EXPECT_TRUE(calls.empty());
+}
+
+}  // namespace
+}  // namespace corvyn::decoders
