@@ -9,7 +9,21 @@
 //   |--------|------|--------------------------------------------------|
 //   | 0      | 16   | "SQLite format 3\0" (compared ignoring case)     |
 //   | 16     | 2    | page size (1 = 65536, not supported)             |
+//   | 20     | 1    | reserved bytes at the end of each page           |
 //   | 32     | 4    | first free-list trunk page number (0 = none)     |
+//
+//   Free-list trunk page
+//   | offset | size | meaning                                          |
+//   |--------|------|--------------------------------------------------|
+//   | 0      | 4    | next trunk page number (0 = last)                |
+//   | 4      | 4    | leaf count L (at most usable size / 4 - 2)       |
+//   | 8      | 4*L  | leaf page numbers                                |
+//
+//   Overflow page: 4-byte next page number (0 = last), then usable size - 4
+//   bytes of payload. A leaf table cell keeps its whole payload when it is at
+//   most usable size - 35 bytes; otherwise the local part is K = M + (P - M) %
+//   (usable size - 4) when K <= usable size - 35, else M, where M = (usable
+//   size - 12) * 32 / 255 - 23, followed by the first overflow page number.
 //
 //   B-tree page header (byte 0 of a page, byte 100 of page 1)
 //   | offset | size | meaning                                          |
@@ -40,6 +54,7 @@
 #include <vector>
 
 #include "core/Status.h"
+#include "sqlite/ReadOnlyFile.h"
 
 namespace corvyn::sqlite {
 
@@ -49,6 +64,8 @@ using ByteSpan = std::span<const uint8_t>;
 inline constexpr uint8_t kInteriorTablePage = 5;
 inline constexpr uint8_t kLeafTablePage = 13;
 inline constexpr std::size_t kFileHeaderSize = 100;
+// Deepest b-tree the walks follow; SQLite's own limit is 20 levels.
+inline constexpr int kMaxTreeDepth = 40;
 
 // ---------------------------------------------------------------------------
 // Varints and serial types (pure functions over a bounded byte span).
@@ -56,11 +73,14 @@ inline constexpr std::size_t kFileHeaderSize = 100;
 struct Varint {
   uint64_t value = 0;
   std::size_t length = 0;  // bytes consumed
+  bool complete = false;   // a terminating byte was found within the limit
 };
 
 // Big-endian base-128 number; at most data.size() bytes (and at most 9) are
-// examined, each contributing 7 bits. When no byte within the limit ends the
-// number, all examined bytes count as used. Empty input gives {0, 0}.
+// examined, the first eight contributing 7 bits each and a ninth all 8 (as the
+// file format has it, so negative rowids read right). When no byte within the
+// limit ends the number, all examined bytes count as used and `complete` is
+// false. Empty input gives {0, 0}.
 Varint ReadVarint(ByteSpan data);
 
 // Total byte length of `count` consecutive varints at the start of data; 0
@@ -108,7 +128,7 @@ class SqliteDbReader {
   // SQLite 3 database (or its page size is unusable).
   Status Open(const std::filesystem::path& path);
   void Close();
-  bool IsOpen() const { return fileDescriptor_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
 
   // Positional read of out.size() bytes. 87 when no file is open, 30 when the
   // file ends before all bytes arrived, errno on a failed read.
@@ -118,6 +138,8 @@ class SqliteDbReader {
   Status ReadPage(PageIndex index, std::vector<uint8_t>& page) const;
 
   uint32_t PageSize() const { return pageSize_; }
+  // Page size less the reserved bytes at the end of each page.
+  uint32_t UsableSize() const { return usableSize_; }
   uint64_t FileSize() const { return fileSize_; }
   uint64_t PageCount() const { return pageSize_ ? fileSize_ / pageSize_ : 0; }
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
@@ -134,6 +156,15 @@ class SqliteDbReader {
   // exactly tableName (so indexes of the table are included).
   Status FindTableRoots(std::string_view tableName, std::map<PageIndex, int64_t>& roots) const;
 
+  using LeafVisitor = std::function<Status(PageIndex, const std::vector<uint8_t>&)>;
+  // Calls onLeaf for every leaf table page at or below `page` (page `index`,
+  // already read), children in ascending page-index order, each page once
+  // (pages already marked in `visited` are skipped; `visited` is sized to the
+  // page count), at most kMaxTreeDepth levels down. Stops at the first failed
+  // read or error of onLeaf and returns it.
+  Status ForEachLeafPage(PageIndex index, const std::vector<uint8_t>& page, std::vector<bool>& visited,
+                         const LeafVisitor& onLeaf) const;
+
   // Leaf page index -> cell offsets, for the b-tree below `page`.
   Status CollectLeafCells(ByteSpan page, PageIndex index, std::map<PageIndex, std::vector<uint16_t>>& leaves) const;
 
@@ -141,16 +172,25 @@ class SqliteDbReader {
   // page, following overflow pages when the payload does not fit.
   Status CountRecordColumns(ByteSpan page, uint32_t cellOffset, uint32_t cellEnd, uint32_t& columns) const;
 
-  // When the full cell's payload overflows its span (cellEnd - cellOffset),
+  // Bytes of a payload of the given length kept on a leaf table page (the
+  // rest lies on overflow pages).
+  uint64_t LocalPayloadSize(uint64_t payloadLength) const;
+
+  // When the full cell's payload does not fit on its page (LocalPayloadSize),
   // fills `cell` with the whole cell (payload length, rowid, complete payload)
   // gathered from the overflow chain and returns true through `overflowed`;
-  // otherwise leaves `cell` empty. Loops in the chain are cut.
+  // otherwise leaves `cell` empty. A chain that loops, ends early or leaves
+  // the file gives 87; a failed page read gives its error.
   Status GatherOverflowCell(const RecordLocation& record, std::vector<uint8_t>& cell, bool& overflowed) const;
 
   // Walks every root of the table (live cells with deleted 0, carved records
   // with deleted 1), then, when scanFreePages, every free page whose first
-  // record has the table's expected column count. Returns 0 or the first
-  // page-read error; decoder errors drop their record only.
+  // record has the table's expected column count (its cells with deleted 1,
+  // then its carved records). Leaf pages that are live pages of the table are
+  // never taken again from the free list. Returns 0 or the first page-read
+  // error of the table's own pages (the remaining roots are skipped, the free
+  // pages still scanned); a free page that cannot be read is skipped; decoder
+  // errors drop their record only.
   Status ScanTable(std::string_view tableName, const RecordDecoder& decoder, bool scanFreePages = true);
 
   // --- State shared with the table decoders and value-list writers. ---
@@ -167,8 +207,18 @@ class SqliteDbReader {
   void SetCurrentTableName(std::string_view name) { currentTableName_ = name; }
 
  private:
-  int fileDescriptor_ = -1;
+  Status WalkTree(PageIndex index, const std::vector<uint8_t>& page, int depth, std::vector<bool>& visited,
+                  const LeafVisitor& onLeaf) const;
+  Status ScanTableTree(PageIndex root, const RecordDecoder& decoder, std::vector<bool>& tablePages);
+  Status ScanFreePage(PageIndex index, const RecordDecoder& decoder, std::vector<bool>& seenPages);
+  void DecodeCandidates(const std::map<PageIndex, std::vector<uint16_t>>& candidates, const RecordDecoder& decoder,
+                        const std::vector<uint8_t>* pageInHand, PageIndex pageInHandIndex);
+  void DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index, const std::vector<uint16_t>& cells,
+                       const RecordDecoder& decoder, int32_t deleted);
+
+  ReadOnlyFile file_;
   uint32_t pageSize_ = 0;
+  uint32_t usableSize_ = 0;
   uint64_t fileSize_ = 0;
   std::vector<PageIndex> freePages_;
   std::string currentTableName_;

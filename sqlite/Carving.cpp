@@ -1,0 +1,311 @@
+#include "sqlite/Carving.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "sqlite/ByteOrder.h"
+
+namespace corvyn::sqlite {
+namespace {
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+struct NamedCount {
+  std::string_view name;
+  uint32_t columns;
+};
+
+// Rows before ZWAMESSAGE; the first match wins.
+constexpr NamedCount kFixedCounts[] = {
+    {"ZNOTEBODY", 7}, {"ZNOTE", 19}, {"message", 38}, {"handle", 5}, {"attachment", 9},
+    {"message_attachment_join", 2}, {"ABPersonFullTextSearch_content", 24}, {"call", 13},
+    {"Friend", 13}, {"tb_c2cTables", 1},
+};
+
+// Bytes of the record body that must be non-zero for a `message` candidate in
+// a freeblock (its leading integer and text columns are never all zero).
+constexpr std::size_t kMessageBodyCheckBytes = 36;
+
+std::size_t Remaining(ByteSpan page, std::size_t position) {
+  return position < page.size() ? page.size() - position : 0;
+}
+
+ByteSpan From(ByteSpan page, std::size_t position) {
+  return position < page.size() ? page.subspan(position) : ByteSpan();
+}
+
+}  // namespace
+
+uint32_t ExpectedColumnCountFor(std::string_view tableName, int32_t messageColumnCount) {
+  for (const NamedCount& row : kFixedCounts) {
+    if (EqualsIgnoringCase(tableName, row.name)) return row.columns;
+  }
+  const uint32_t messageColumns = messageColumnCount > 0 ? static_cast<uint32_t>(messageColumnCount) : 0;
+  if (EqualsIgnoringCase(tableName, "ZWAMESSAGE")) return messageColumns;
+  if (EqualsIgnoringCase(tableName, "ZWACHATSESSION")) return messageColumnCount < 28 ? 18 : 20;
+  if (EqualsIgnoringCase(tableName, "ZWAGROUPMEMBER")) return messageColumnCount < 28 ? 10 : 11;
+  if (EqualsIgnoringCase(tableName, "ZCALLRECORD")) return 17;
+  if (EqualsIgnoringCase(tableName, "ZWACONTACT")) return 11;
+  if (EqualsIgnoringCase(tableName, "ZWAPHONE")) return 9;
+  if (tableName.starts_with("Chat_")) return 9;
+  if (tableName.starts_with("tb_c2cMsg")) return 50;
+  return 0;
+}
+
+uint32_t ExpectedColumnCount(SqliteDbReader& reader, std::string_view tableName) {
+  reader.lastColumnCount = ExpectedColumnCountFor(tableName, reader.messageColumnCount);
+  return reader.lastColumnCount;
+}
+
+CarvingContext MakeCarvingContext(SqliteDbReader& reader) {
+  CarvingContext context;
+  const std::string name = reader.CurrentTableName();
+  context.columnCount = ExpectedColumnCount(reader, name);
+  context.callHeaderLength = reader.callHeaderLength > 0 ? static_cast<uint32_t>(reader.callHeaderLength) : 0;
+  context.usableSize = reader.UsableSize();
+  context.isMessageTable = name == "message";
+  context.isCallTable = name == "call";
+  return context;
+}
+
+uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available) {
+  if (bytes.empty()) return 0;
+  uint64_t headerLength = fallbackHeaderLength;
+  if (columnCount != 0) {
+    headerLength = VarintRunLength(bytes, bytes[0] != 0 ? columnCount - 1 : columnCount);
+  }
+  uint64_t total = headerLength;
+  std::size_t walked = 0;
+  while (walked < headerLength && total <= available) {
+    if (walked >= bytes.size()) break;
+    const Varint serialType = ReadVarint(bytes.subspan(walked));
+    if (!serialType.complete) break;
+    walked += serialType.length;
+    total += SerialTypeBodySize(serialType.value);
+  }
+  return total;
+}
+
+void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found) {
+  const std::size_t pageSize = page.size();
+  const uint32_t columns = context.columnCount;
+  if (columns == 0 || pageSize < 8) return;
+  std::size_t freeblock = ReadBigEndian16(&page[1]);
+  std::size_t previous = 0;
+  // Freeblocks lie in ascending order; a chain that goes back or leaves the
+  // page is cut there.
+  while (freeblock != 0 && freeblock > previous && freeblock >= 8 && freeblock + 4 < pageSize) {
+    const std::size_t next = ReadBigEndian16(&page[freeblock]);
+    const std::size_t size = ReadBigEndian16(&page[freeblock + 2]);
+    previous = freeblock;
+    const Varint first = ReadVarint(page.subspan(freeblock + 4));
+    std::size_t start;
+    uint64_t room;
+    bool plausible;
+    if (first.value < columns) {
+      // The header length was overwritten: the serial types start at F + 4.
+      start = freeblock + 4;
+      room = size;
+      const std::size_t run = VarintRunLength(page.subspan(start), columns);
+      plausible = size < pageSize && run != 0 && (run == columns || run == columns + 1);
+    } else {
+      start = freeblock + 4 + first.length;
+      room = pageSize - freeblock - first.length - 4;
+      const std::size_t run = VarintRunLength(From(page, start), columns);
+      plausible = run != 0 && run + 1 == first.value;
+    }
+    if (plausible && start < pageSize) {
+      const uint64_t span = RecordSpan(columns, page.subspan(start), 0, pageSize - start);
+      plausible = span != 0 && span <= room;
+    }
+    if (plausible && context.isMessageTable) {
+      const std::size_t typeBytes = VarintRunLength(page.subspan(start), page[start] != 0 ? columns - 1 : columns);
+      const std::size_t bodyStart = start + typeBytes;
+      plausible = Remaining(page, bodyStart) >= kMessageBodyCheckBytes &&
+                  std::none_of(page.begin() + static_cast<std::ptrdiff_t>(bodyStart),
+                               page.begin() + static_cast<std::ptrdiff_t>(bodyStart + kMessageBodyCheckBytes),
+                               [](uint8_t byte) { return byte == 0; });
+    }
+    if (plausible) found.push_back(static_cast<uint16_t>(start));
+    freeblock = next;
+  }
+}
+
+namespace {
+
+// End of the cell at `offset`: payload-length and rowid varints, the local
+// payload, and the overflow page number when the payload overflows.
+std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t offset) {
+  const Varint payload = ReadVarint(From(page, offset));
+  const Varint rowid = ReadVarint(From(page, offset + payload.length));
+  uint64_t local = payload.value;
+  if (context.usableSize >= 480) {
+    const uint64_t usable = context.usableSize;
+    const uint64_t maxLocal = usable - 35;
+    if (payload.value > maxLocal) {
+      const uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
+      const uint64_t surplus = minLocal + (payload.value - minLocal) % (usable - 4);
+      local = (surplus <= maxLocal ? surplus : minLocal) + 4;
+    }
+  }
+  const uint64_t end = offset + payload.length + rowid.length + local;
+  return end < page.size() ? static_cast<std::size_t>(end) : page.size();
+}
+
+uint32_t HeaderTestColumns(const CarvingContext& context) {
+  return context.isCallTable ? context.callHeaderLength : context.columnCount;
+}
+
+}  // namespace
+
+void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<uint16_t>& cells,
+              CandidateList& found) {
+  const std::size_t pageSize = page.size();
+  const uint64_t columns = context.columnCount;
+  const uint32_t testColumns = HeaderTestColumns(context);
+  if (columns == 0 || testColumns == 0 || cells.empty()) return;
+  std::size_t position = CellEnd(context, page, *std::max_element(cells.begin(), cells.end()));
+  while (position < pageSize) {
+    const Varint header = ReadVarint(page.subspan(position));
+    const std::size_t start = position + header.length;
+    position = start;  // on rejection: one varint further
+    const uint64_t left = pageSize - (start - header.length);
+    if (header.value == 0 || header.value > columns + 5 || header.value >= left ||
+        columns >= left - header.length) {
+      continue;
+    }
+    const std::size_t run = VarintRunLength(page.subspan(start), testColumns);
+    if (run == 0 || run + 1 != header.value) continue;
+    const uint16_t span = static_cast<uint16_t>(RecordSpan(context.columnCount, page.subspan(start),
+                                                           header.value - 1, pageSize - start));
+    if (span < pageSize - start) found.push_back(static_cast<uint16_t>(start));
+    position = start + span;
+  }
+}
+
+void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uint16_t>& cells,
+             CandidateList& found) {
+  const std::size_t pageSize = page.size();
+  const uint64_t columns = context.columnCount;
+  const uint32_t testColumns = HeaderTestColumns(context);
+  if (columns == 0 || testColumns == 0 || pageSize < 8) return;
+  // A page without cells (emptied before it was freed) has its content area
+  // start at the page end: the gap is the whole page.
+  std::size_t top = cells.empty() ? std::min<std::size_t>(ReadBigEndian16(&page[5]), pageSize)
+                                  : *std::min_element(cells.begin(), cells.end());
+  if (top == 0) top = pageSize;  // a content area start of 0 stands for 65536
+  // The pointer array (live and stale entries) ends at its first zero word.
+  std::size_t word = 8;
+  while (word + 1 < top && ReadBigEndian16(&page[word]) != 0) word += 2;
+  if (word + 1 >= top) return;
+  const std::size_t alignedTop = top & ~static_cast<std::size_t>(1);
+  std::size_t low = word + 2;
+  while (low < alignedTop && page[low] == 0) ++low;
+  if (low >= alignedTop) return;
+
+  std::size_t upper = top;
+  for (std::size_t position = top; position-- > low;) {
+    const Varint header = ReadVarint(page.subspan(position, upper - position));
+    const std::size_t start = position + header.length;
+    const uint64_t room = upper - position;
+    if (header.value == 0 || header.value < columns || header.value > columns + 5 || header.value >= room ||
+        header.value >= room - header.length) {
+      continue;
+    }
+    const std::size_t run = VarintRunLength(page.subspan(start, upper - start), testColumns);
+    if (run == 0 || run + 1 != header.value) continue;
+    const uint16_t span =
+        static_cast<uint16_t>(RecordSpan(context.columnCount, page.subspan(start, upper - start), header.value,
+                                         upper - start));
+    if (span > upper - start) continue;
+    found.push_back(static_cast<uint16_t>(start));
+    upper = position;
+  }
+}
+
+void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateList& found) {
+  const std::size_t pageSize = page.size();
+  const uint64_t columns = context.columnCount;
+  if (columns == 0 || pageSize < 8) return;
+  const std::size_t liveCount = ReadBigEndian16(&page[3]);
+  std::size_t reference = 0;
+  for (std::size_t entry = 0; entry < pageSize / 2; ++entry) {
+    const std::size_t pointerAt = 8 + 2 * entry;
+    if (pointerAt + 2 > pageSize) break;
+    const std::size_t cell = ReadBigEndian16(&page[pointerAt]);
+    if (cell == 0 || cell >= pageSize) break;
+    if (entry < liveCount) {
+      reference = cell;
+      continue;
+    }
+    if (cell >= reference && cell <= reference + 6) continue;
+
+    const bool becameFreeblock = cell + 2 <= pageSize && ReadBigEndian16(&page[cell]) == 0;
+    std::size_t headerAt;
+    int64_t expectedPayload;
+    uint64_t payloadLength = 0;
+    if (becameFreeblock) {
+      if (cell + 4 >= pageSize) continue;
+      expectedPayload = static_cast<int64_t>(ReadBigEndian16(&page[cell + 2])) - 5;
+      headerAt = cell + 4;
+      if (columns >= pageSize - cell) continue;
+    } else {
+      const Varint payload = ReadVarint(page.subspan(cell));
+      if (!payload.complete || payload.value == 0 || payload.value - 1 > pageSize - cell) continue;
+      payloadLength = payload.value;
+      const Varint rowid = ReadVarint(From(page, cell + payload.length));
+      const std::size_t rowidEnd = cell + payload.length + rowid.length;
+      if (!rowid.complete || rowidEnd >= pageSize) continue;
+      expectedPayload = static_cast<int64_t>(payloadLength) - 1;
+      headerAt = rowidEnd;
+      if (columns >= pageSize - rowidEnd) continue;
+    }
+    const Varint header = ReadVarint(page.subspan(headerAt));
+    const std::size_t start = headerAt + header.length;
+    if (!header.complete || header.value == 0 || start >= pageSize) continue;
+    const std::size_t run = VarintRunLength(page.subspan(start), columns);
+    if (run == 0 || run + 1 != header.value) continue;
+    if (start + header.value >= pageSize) continue;
+    if (expectedPayload >= 0 && header.value >= static_cast<uint64_t>(expectedPayload)) continue;
+    const uint64_t span = RecordSpan(context.columnCount, page.subspan(start), header.value, pageSize - start);
+    if (!becameFreeblock && span != payloadLength - 1) continue;
+    const bool duplicate = std::any_of(found.begin(), found.end(), [&](uint16_t other) {
+      return (other > start ? other - start : start - other) <= 6;
+    });
+    // Once a stale pointer leads to a record found already, the page's
+    // remaining stale pointers are taken as leading to found records too.
+    if (duplicate) break;
+    found.push_back(static_cast<uint16_t>(start));
+  }
+}
+
+CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context, ByteSpan page) {
+  CandidateList found;
+  if (page.size() < 12 || page[0] != kLeafTablePage || context.columnCount == 0) return found;
+  const std::vector<uint16_t> cells = reader.ReadCellPointers(page, 0);
+  ScanFreeblocks(context, page, found);
+  ScanTail(context, page, cells, found);
+  ScanGap(context, page, cells, found);
+  ScanStalePointers(context, page, found);
+  return found;
+}
+
+Status CollectDeletedCandidates(SqliteDbReader& reader, const std::vector<uint8_t>& page, PageIndex index,
+                                CandidateMap& candidates) {
+  const CarvingContext context = MakeCarvingContext(reader);
+  std::vector<bool> visited;
+  return reader.ForEachLeafPage(index, page, visited, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+    if (leaf == 0) return kOk;
+    CandidateList found = CollectPageCandidates(reader, context, bytes);
+    if (!found.empty()) candidates[leaf] = std::move(found);
+    return kOk;
+  });
+}
+
+}  // namespace corvyn::sqlite

@@ -1,0 +1,83 @@
+// Carving of deleted records out of the free space of table leaf pages.
+//
+// A deleted row of a known table stays in its page until overwritten. Four
+// scanners look for it on each leaf page (header at byte 0), each producing
+// candidate offsets: the offset of the record's first serial type (the byte
+// after its header-length varint, or where that byte would be when the header
+// length has been overwritten).
+//
+//   scanner        | where it looks
+//   ---------------|---------------------------------------------------------
+//   freeblock      | each freeblock of the chain (bytes 1-2 of the header);
+//                  | a freeblock is [next offset:2][size:2][old cell bytes...]
+//   tail           | the bytes after the highest live cell
+//   gap            | between the end of the cell pointer array and the lowest
+//                  | live cell, walked downwards
+//   stale pointer  | pointer-array entries left behind past the live ones
+//
+// A candidate is recognised by the table's expected column count and by the
+// consistency of its record header with the bytes around it; every read stays
+// inside the page buffer and every chain is cut when it loops.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <vector>
+
+#include "core/Status.h"
+#include "sqlite/SqliteDbReader.h"
+
+namespace corvyn::sqlite {
+
+using CandidateList = std::vector<uint16_t>;
+using CandidateMap = std::map<PageIndex, CandidateList>;
+
+// Expected columns of a table by name (0 for tables the engine does not know):
+// ZNOTEBODY 7, ZNOTE 19, message 38, handle 5, attachment 9,
+// message_attachment_join 2, ABPersonFullTextSearch_content 24, call 13,
+// Friend 13, tb_c2cTables 1, ZWAMESSAGE messageColumnCount, ZWACHATSESSION 18
+// or 20 and ZWAGROUPMEMBER 10 or 11 (below 28 or not), ZCALLRECORD 17,
+// ZWACONTACT 11, ZWAPHONE 9 (all ignoring case), then names beginning with
+// "Chat_" 9 and with "tb_c2cMsg" 50 (case-sensitive).
+uint32_t ExpectedColumnCountFor(std::string_view tableName, int32_t messageColumnCount);
+
+// The same for the reader's current settings; stores the result in
+// reader.lastColumnCount.
+uint32_t ExpectedColumnCount(SqliteDbReader& reader, std::string_view tableName);
+
+// What the scanners need to know about the table being carved.
+struct CarvingContext {
+  uint32_t columnCount = 0;       // expected columns C
+  uint32_t callHeaderLength = 0;  // replaces C in the tail and gap tests for table `call`
+  uint32_t usableSize = 0;        // for the local size of an overflowing cell
+  bool isMessageTable = false;    // `message`: freeblock bodies must start with 36 non-zero bytes
+  bool isCallTable = false;
+};
+CarvingContext MakeCarvingContext(SqliteDbReader& reader);
+
+// Length from the first serial type at bytes[0] to the end of the record's
+// body. With C columns the serial types are the run of C (or C - 1 when
+// bytes[0] is not 0: the first column lost) varints; with C = 0 they fill
+// fallbackHeaderLength bytes. Stops adding once the total exceeds available.
+// Returns 0 when the serial types do not end within bytes.
+uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available);
+
+// The four scanners, each appending to `found` (page = one whole leaf page).
+void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found);
+void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<uint16_t>& cells,
+              CandidateList& found);
+void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uint16_t>& cells,
+             CandidateList& found);
+void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateList& found);
+
+// All four scanners on one leaf table page, in the order above; nothing for
+// other page types or when the expected column count is 0.
+CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context, ByteSpan page);
+
+// Candidates of every leaf page at or below `page` (page `index`, already
+// read). Stops at the first failed page read and returns it.
+Status CollectDeletedCandidates(SqliteDbReader& reader, const std::vector<uint8_t>& page, PageIndex index,
+                                CandidateMap& candidates);
+
+}  // namespace corvyn::sqlite

@@ -1,0 +1,429 @@
+#include "sqlite/SqliteDbReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "sqlite/ByteOrder.h"
+#include "sqlite/Carving.h"
+#include "sqlite/RecordParser.h"
+
+namespace corvyn::sqlite {
+namespace {
+
+constexpr char kHeaderString[16] = "SQLite format 3";  // with its terminating zero: 16 bytes
+constexpr std::size_t kPageSizeOffset = 16;
+constexpr std::size_t kReservedBytesOffset = 20;
+constexpr std::size_t kFirstTrunkOffset = 32;
+constexpr uint32_t kMinimumUsableSize = 480;
+
+bool HeaderStringMatches(const uint8_t* bytes) {
+  for (std::size_t i = 0; i < sizeof(kHeaderString); ++i) {
+    if (std::tolower(bytes[i]) != std::tolower(static_cast<unsigned char>(kHeaderString[i]))) return false;
+  }
+  return true;
+}
+
+std::size_t HeaderOffsetOf(PageIndex index) { return index == 0 ? kFileHeaderSize : 0; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+Varint ReadVarint(ByteSpan data) {
+  Varint result;
+  const std::size_t limit = std::min<std::size_t>(data.size(), 9);
+  for (std::size_t i = 0; i < limit; ++i) {
+    if (i == 8) {
+      result.value = (result.value << 8) | data[i];
+      result.length = 9;
+      result.complete = true;
+      return result;
+    }
+    result.value = (result.value << 7) | (data[i] & 0x7f);
+    if ((data[i] & 0x80) == 0) {
+      result.length = i + 1;
+      result.complete = true;
+      return result;
+    }
+  }
+  result.length = limit;
+  return result;
+}
+
+std::size_t VarintRunLength(ByteSpan data, std::size_t count) {
+  std::size_t position = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (position >= data.size()) return 0;
+    const Varint varint = ReadVarint(data.subspan(position));
+    if (!varint.complete) return 0;
+    position += varint.length;
+  }
+  return position;
+}
+
+uint64_t SerialTypeBodySize(uint64_t serialType) {
+  static constexpr uint8_t kFixedSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  if (serialType < 12) return kFixedSizes[serialType];
+  return (serialType - 12) / 2;
+}
+
+// ---------------------------------------------------------------------------
+
+SqliteDbReader::SqliteDbReader() = default;
+SqliteDbReader::~SqliteDbReader() = default;
+
+void SqliteDbReader::Close() {
+  file_.Close();
+  pageSize_ = 0;
+  usableSize_ = 0;
+  fileSize_ = 0;
+  freePages_.clear();
+}
+
+Status SqliteDbReader::Open(const std::filesystem::path& path) {
+  Close();
+  if (const Status status = file_.Open(path); status != kOk) return status;
+  fileSize_ = file_.Size();
+  uint8_t header[kFileHeaderSize];
+  if (fileSize_ < kFileHeaderSize || file_.ReadAt(0, header) != kOk || !HeaderStringMatches(header)) {
+    Close();
+    return kInvalidData;
+  }
+  const uint32_t pageSize = ReadBigEndian16(header + kPageSizeOffset);
+  const uint32_t reserved = header[kReservedBytesOffset];
+  // 1 stands for 65536, which this reader does not support.
+  const bool powerOfTwo = pageSize >= 512 && pageSize <= 32768 && (pageSize & (pageSize - 1)) == 0;
+  if (!powerOfTwo || pageSize - reserved < kMinimumUsableSize) {
+    Close();
+    return kInvalidData;
+  }
+  pageSize_ = pageSize;
+  usableSize_ = pageSize - reserved;
+
+  // Free-list trunk chain: each trunk is read once, leaf counts are capped to
+  // what the trunk page holds, leaf numbers outside the file are dropped, and
+  // a trunk that cannot be read ends the chain.
+  const uint64_t pageCount = PageCount();
+  const uint32_t maxLeaves = usableSize_ / 4 - 2;
+  std::vector<bool> seenTrunks(pageCount + 1, false);
+  std::vector<uint8_t> trunk;
+  uint64_t trunkNumber = ReadBigEndian32(header + kFirstTrunkOffset);
+  while (trunkNumber != 0 && trunkNumber <= pageCount && !seenTrunks[trunkNumber]) {
+    seenTrunks[trunkNumber] = true;
+    if (ReadPage(static_cast<PageIndex>(trunkNumber - 1), trunk) != kOk) break;
+    const uint32_t leafCount = std::min(ReadBigEndian32(&trunk[4]), maxLeaves);
+    for (uint32_t i = 0; i < leafCount && freePages_.size() < pageCount; ++i) {
+      const uint32_t leafNumber = ReadBigEndian32(&trunk[8 + 4 * static_cast<std::size_t>(i)]);
+      if (leafNumber != 0 && leafNumber <= pageCount) freePages_.push_back(leafNumber - 1);
+    }
+    trunkNumber = ReadBigEndian32(&trunk[0]);
+  }
+  return kOk;
+}
+
+Status SqliteDbReader::ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t* bytesRead) const {
+  return file_.ReadAt(offset, out, bytesRead);
+}
+
+Status SqliteDbReader::ReadPage(PageIndex index, std::vector<uint8_t>& page) const {
+  if (!IsOpen() || pageSize_ == 0) return kInvalidData;
+  page.resize(pageSize_);
+  return file_.ReadAt(static_cast<uint64_t>(index) * pageSize_, page);
+}
+
+uint64_t SqliteDbReader::LocalPayloadSize(uint64_t payloadLength) const {
+  const uint64_t usable = usableSize_ != 0 ? usableSize_ : pageSize_;
+  if (usable < kMinimumUsableSize) return payloadLength;
+  const uint64_t maxLocal = usable - 35;
+  if (payloadLength <= maxLocal) return payloadLength;
+  const uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
+  const uint64_t local = minLocal + (payloadLength - minLocal) % (usable - 4);
+  return local <= maxLocal ? local : minLocal;
+}
+
+// ---------------------------------------------------------------------------
+// Page structure.
+
+std::vector<uint16_t> SqliteDbReader::ReadCellPointers(ByteSpan page, std::size_t headerOffset) const {
+  std::vector<uint16_t> cells;
+  if (headerOffset + 8 > page.size()) return cells;
+  const uint8_t type = page[headerOffset];
+  const std::size_t arrayStart = headerOffset + (type == kInteriorTablePage ? 12 : 8);
+  const std::size_t count = ReadBigEndian16(&page[headerOffset + 3]);
+  const std::size_t arrayEnd = arrayStart + 2 * count;
+  if (arrayEnd > page.size()) return cells;  // a cell count the page cannot hold
+  cells.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t offset = ReadBigEndian16(&page[arrayStart + 2 * i]);
+    if (offset >= arrayEnd && offset < page.size()) cells.push_back(static_cast<uint16_t>(offset));
+  }
+  return cells;
+}
+
+std::map<PageIndex, int64_t> SqliteDbReader::CollectChildPages(ByteSpan page, std::size_t headerOffset) const {
+  std::map<PageIndex, int64_t> children;
+  if (headerOffset + 12 > page.size() || page[headerOffset] != kInteriorTablePage) return children;
+  const uint64_t pageCount = PageCount();
+  auto valid = [&](uint32_t number) { return number != 0 && (pageCount == 0 || number <= pageCount); };
+  for (const uint16_t offset : ReadCellPointers(page, headerOffset)) {
+    if (offset + 4u > page.size()) continue;
+    const uint32_t child = ReadBigEndian32(&page[offset]);
+    if (!valid(child)) continue;
+    children[child - 1] = static_cast<int64_t>(ReadVarint(page.subspan(offset + 4u)).value);
+  }
+  const uint32_t rightMost = ReadBigEndian32(&page[headerOffset + 8]);
+  if (valid(rightMost)) children[rightMost - 1] = -1;
+  return children;
+}
+
+Status SqliteDbReader::WalkTree(PageIndex index, const std::vector<uint8_t>& page, int depth,
+                                std::vector<bool>& visited, const LeafVisitor& onLeaf) const {
+  const std::size_t headerOffset = HeaderOffsetOf(index);
+  if (headerOffset >= page.size()) return kOk;
+  const uint8_t type = page[headerOffset];
+  if (type == kLeafTablePage) return onLeaf(index, page);
+  if (type != kInteriorTablePage || depth >= kMaxTreeDepth) return kOk;
+  std::vector<uint8_t> child;
+  for (const auto& [childIndex, key] : CollectChildPages(page, headerOffset)) {
+    (void)key;
+    if (childIndex >= visited.size() || visited[childIndex]) continue;
+    visited[childIndex] = true;
+    if (const Status status = ReadPage(childIndex, child); status != kOk) return status;
+    if (const Status status = WalkTree(childIndex, child, depth + 1, visited, onLeaf); status != kOk) return status;
+  }
+  return kOk;
+}
+
+Status SqliteDbReader::ForEachLeafPage(PageIndex index, const std::vector<uint8_t>& page,
+                                       std::vector<bool>& visited, const LeafVisitor& onLeaf) const {
+  if (visited.size() < PageCount()) visited.resize(PageCount(), false);
+  if (index < visited.size()) visited[index] = true;
+  return WalkTree(index, page, 0, visited, onLeaf);
+}
+
+Status SqliteDbReader::CollectLeafCells(ByteSpan page, PageIndex index,
+                                        std::map<PageIndex, std::vector<uint16_t>>& leaves) const {
+  std::vector<bool> visited;
+  const std::vector<uint8_t> copy(page.begin(), page.end());
+  return ForEachLeafPage(index, copy, visited, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+    leaves[leaf] = ReadCellPointers(bytes, HeaderOffsetOf(leaf));
+    return kOk;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Schema and records.
+
+Status SqliteDbReader::FindTableRoots(std::string_view tableName, std::map<PageIndex, int64_t>& roots) const {
+  std::vector<uint8_t> first;
+  if (const Status status = ReadPage(0, first); status != kOk) return status;
+  const uint64_t pageCount = PageCount();
+  std::vector<bool> visited;
+  ParsedRecord row;
+  return ForEachLeafPage(0, first, visited, [&](PageIndex leaf, const std::vector<uint8_t>& page) {
+    std::vector<uint16_t> cells = ReadCellPointers(page, HeaderOffsetOf(leaf));
+    std::vector<uint16_t> sorted = cells;
+    std::sort(sorted.begin(), sorted.end());
+    for (const uint16_t offset : cells) {
+      const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
+      const RecordLocation location{ByteSpan(page).subspan(offset), offset,
+                                    next == sorted.end() ? pageSize_ : *next, RecordMode::kFullCell, 0};
+      if (ParseCell(*this, location, row) != kOk) continue;
+      bool named = false;
+      for (std::size_t column = 0; column < 3 && !named; ++column) {
+        const ColumnValue* value = row.Column(column);
+        named = value && value->IsText() && value->Text() == tableName;
+      }
+      const ColumnValue* root = row.Column(3);
+      if (!named || !root || !root->IsInteger()) continue;
+      if (root->integer > 0 && static_cast<uint64_t>(root->integer) <= pageCount) {
+        roots[static_cast<PageIndex>(root->integer - 1)] = -1;
+      }
+    }
+    return kOk;
+  });
+}
+
+Status SqliteDbReader::GatherOverflowCell(const RecordLocation& record, std::vector<uint8_t>& cell,
+                                          bool& overflowed) const {
+  cell.clear();
+  overflowed = false;
+  const Varint payload = ReadVarint(record.bytes);
+  if (!payload.complete) return kInvalidData;
+  const Varint rowid = ReadVarint(record.bytes.subspan(payload.length));
+  if (!rowid.complete) return kInvalidData;
+  const uint64_t local = LocalPayloadSize(payload.value);
+  if (local >= payload.value) return kOk;
+  overflowed = true;
+  const std::size_t prefix = payload.length + rowid.length;
+  const uint64_t pageCount = PageCount();
+  if (prefix + local + 4 > record.bytes.size() || payload.value > pageCount * usableSize_) return kInvalidData;
+  cell.reserve(prefix + payload.value);
+  cell.assign(record.bytes.begin(), record.bytes.begin() + static_cast<std::ptrdiff_t>(prefix + local));
+  uint32_t next = ReadBigEndian32(&record.bytes[prefix + local]);
+  uint64_t remaining = payload.value - local;
+  std::vector<uint8_t> page;
+  // Every hop brings usable size - 4 bytes, so the chain ends after a bounded
+  // number of pages even when it loops.
+  while (remaining > 0) {
+    if (next == 0 || next > pageCount) return kInvalidData;
+    if (const Status status = ReadPage(next - 1, page); status != kOk) return status;
+    const uint64_t take = std::min<uint64_t>(remaining, usableSize_ - 4);
+    cell.insert(cell.end(), page.begin() + 4, page.begin() + 4 + static_cast<std::ptrdiff_t>(take));
+    remaining -= take;
+    next = ReadBigEndian32(page.data());
+  }
+  return kOk;
+}
+
+Status SqliteDbReader::CountRecordColumns(ByteSpan page, uint32_t cellOffset, uint32_t cellEnd,
+                                          uint32_t& columns) const {
+  columns = 0;
+  if (cellOffset >= page.size()) return kInvalidData;
+  ParsedRecord record;
+  const RecordLocation location{page.subspan(cellOffset), cellOffset, cellEnd, RecordMode::kFullCell, 1};
+  const Status status = ParseCell(*this, location, record);
+  if (status != kOk) return status;
+  columns = static_cast<uint32_t>(record.columns.size());
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// The table scan.
+
+void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index,
+                                     const std::vector<uint16_t>& cells, const RecordDecoder& decoder,
+                                     int32_t deleted) {
+  (void)index;
+  std::vector<uint16_t> sorted = cells;
+  std::sort(sorted.begin(), sorted.end());
+  const ByteSpan bytes(page);
+  for (const uint16_t offset : cells) {
+    const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
+    const RecordLocation location{bytes.subspan(offset), offset, next == sorted.end() ? pageSize_ : *next,
+                                  RecordMode::kFullCell, deleted};
+    (void)decoder(*this, location);
+  }
+}
+
+void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<uint16_t>>& candidates,
+                                      const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
+                                      PageIndex pageInHandIndex) {
+  std::vector<uint8_t> page;
+  for (const auto& [index, offsets] : candidates) {
+    if (offsets.empty()) continue;
+    const std::vector<uint8_t>* bytes = &page;
+    if (pageInHand && index == pageInHandIndex) {
+      bytes = pageInHand;
+    } else if (ReadPage(index, page) != kOk) {
+      continue;
+    }
+    for (const uint16_t offset : offsets) {
+      if (offset >= bytes->size()) continue;
+      const RecordLocation location{ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1};
+      (void)decoder(*this, location);
+    }
+  }
+}
+
+Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decoder, std::vector<bool>& tablePages) {
+  if (root >= tablePages.size() || tablePages[root]) return kOk;
+  std::vector<uint8_t> page;
+  if (const Status status = ReadPage(root, page); status != kOk) return status;
+  const CarvingContext context = MakeCarvingContext(*this);
+  CandidateMap candidates;
+  // Live cells are decoded while their page is in hand; the carved records of
+  // the tree follow once the walk is done, as the decoders expect.
+  const Status status = ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+    DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), decoder, 0);
+    if (leaf != 0) {
+      CandidateList found = CollectPageCandidates(*this, context, bytes);
+      if (!found.empty()) candidates[leaf] = std::move(found);
+    }
+    return kOk;
+  });
+  DecodeCandidates(candidates, decoder, nullptr, 0);
+  return status;
+}
+
+Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decoder, std::vector<bool>& seenPages) {
+  if (index == 0 || index >= seenPages.size() || seenPages[index]) return kOk;
+  std::vector<uint8_t> page;
+  if (ReadPage(index, page) != kOk) return kOk;  // an unreadable free page is skipped
+  if (page[0] != kLeafTablePage && page[0] != kInteriorTablePage) return kOk;
+  std::map<PageIndex, std::vector<uint16_t>> leaves;
+  const Status walked = ForEachLeafPage(index, page, seenPages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+    leaves[leaf] = ReadCellPointers(bytes, 0);
+    return kOk;
+  });
+  if (walked != kOk) return walked;
+
+  const uint32_t expected = ExpectedColumnCount(*this, currentTableName_);
+  if (expected == 0) return kOk;
+  // The page belonged to this table when the first record of its first leaf
+  // has the table's column count.
+  std::vector<uint8_t> leafPage;
+  bool matches = false;
+  for (const auto& [leaf, cells] : leaves) {
+    if (cells.empty()) continue;
+    const std::vector<uint8_t>* bytes = &page;
+    if (leaf != index) {
+      if (const Status status = ReadPage(leaf, leafPage); status != kOk) return status;
+      bytes = &leafPage;
+    }
+    std::vector<uint16_t> sorted = cells;
+    std::sort(sorted.begin(), sorted.end());
+    const auto next = std::upper_bound(sorted.begin(), sorted.end(), cells.front());
+    uint32_t columns = 0;
+    const Status counted = CountRecordColumns(*bytes, cells.front(), next == sorted.end() ? pageSize_ : *next, columns);
+    if (counted != kOk && counted != kInvalidData) return counted;
+    matches = counted == kOk && columns == expected;
+    break;
+  }
+  if (!matches) return kOk;
+
+  const CarvingContext context = MakeCarvingContext(*this);
+  CandidateMap candidates;
+  for (const auto& [leaf, cells] : leaves) {
+    const std::vector<uint8_t>* bytes = &page;
+    if (leaf != index) {
+      if (const Status status = ReadPage(leaf, leafPage); status != kOk) return status;
+      bytes = &leafPage;
+    }
+    DecodeLeafCells(*bytes, leaf, cells, decoder, 1);
+    CandidateList found = CollectPageCandidates(*this, context, *bytes);
+    if (!found.empty()) candidates[leaf] = std::move(found);
+  }
+  DecodeCandidates(candidates, decoder, &page, index);
+  return kOk;
+}
+
+Status SqliteDbReader::ScanTable(std::string_view tableName, const RecordDecoder& decoder, bool scanFreePages) {
+  if (!IsOpen()) return kInvalidData;
+  std::map<PageIndex, int64_t> roots;
+  if (const Status status = FindTableRoots(tableName, roots); status != kOk) return status;
+  SetCurrentTableName(tableName);
+
+  std::vector<bool> tablePages(PageCount(), false);
+  Status result = kOk;
+  for (const auto& [root, key] : roots) {
+    (void)key;
+    result = ScanTableTree(root, decoder, tablePages);
+    if (result != kOk) break;
+  }
+  if (scanFreePages) {
+    // Pages of the table's own trees are never taken again from the free list.
+    std::vector<bool>& seenPages = tablePages;
+    for (const PageIndex index : freePages_) {
+      const Status status = ScanFreePage(index, decoder, seenPages);
+      if (status != kOk) {
+        if (result == kOk) result = status;
+        break;
+      }
+    }
+  }
+  return result;
+}
+
+}  // namespace corvyn::sqlite
