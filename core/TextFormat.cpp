@@ -1,16 +1,22 @@
 #include "core/TextFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 namespace corvyn {
 namespace {
 
-std::string Format(const char* format, auto... values) {
-  char buffer[64];
-  const int length = std::snprintf(buffer, sizeof buffer, format, values...);
-  return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
-}
+// Formats into a fixed buffer; the format stays a literal at every call so that
+// the compiler checks it against the arguments.
+#define CORVYN_FORMAT(...)                                                             \
+  [&] {                                                                              \
+    char buffer[96];                                                                 \
+    const int length = std::snprintf(buffer, sizeof buffer, __VA_ARGS__);           \
+    return length > 0 ? std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), \
+                                                                  sizeof buffer - 1)) \
+                      : std::string();                                               \
+  }()
 
 }  // namespace
 
@@ -18,7 +24,7 @@ std::string DateText(int64_t unixSeconds) {
   const std::time_t time = static_cast<std::time_t>(unixSeconds);
   std::tm local{};
   if (localtime_r(&time, &local) == nullptr) return {};
-  return Format("%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+  return CORVYN_FORMAT("%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                 local.tm_hour, local.tm_min, local.tm_sec);
 }
 
@@ -28,19 +34,21 @@ std::string DateTextFromCocoa(int64_t cocoaSeconds) {
 }
 
 std::string DurationText(int64_t seconds) {
-  if (seconds >= 3600) return Format("%d Hour %d Min", static_cast<int>(seconds / 3600), static_cast<int>(seconds % 3600 / 60));
-  if (seconds >= 60) return Format("%d Min %d Sec", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
-  return Format("%d Sec", static_cast<int>(seconds));
+  const auto whole = [](int64_t value) { return static_cast<long long>(value); };
+  if (seconds >= 3600) return CORVYN_FORMAT("%lld Hour %lld Min", whole(seconds / 3600), whole(seconds % 3600 / 60));
+  if (seconds >= 60) return CORVYN_FORMAT("%lld Min %lld Sec", whole(seconds / 60), whole(seconds % 60));
+  return CORVYN_FORMAT("%lld Sec", whole(seconds));
 }
 
 std::string SizeText(int64_t bytes) {
   constexpr double kKiB = 1024.0;
-  if (bytes >= (int64_t{1} << 40)) return Format("%.2f TB", static_cast<double>(bytes) / (kKiB * kKiB * kKiB * kKiB));
-  if (bytes < 0) return Format("%d Bytes", static_cast<int>(bytes));
-  if (bytes >= (int64_t{1} << 30)) return Format("%.2f GB", static_cast<double>(bytes) / (kKiB * kKiB * kKiB));
-  if (bytes >= (int64_t{1} << 20)) return Format("%.2f MB", static_cast<double>(bytes) / (kKiB * kKiB));
-  if (bytes >= 1024) return Format("%.2f KB", static_cast<double>(bytes) / kKiB);
-  return Format("%d Bytes", static_cast<int>(bytes));
+  const double value = static_cast<double>(bytes);
+  if (bytes >= (int64_t{1} << 40)) return CORVYN_FORMAT("%.2f TB", value / (kKiB * kKiB * kKiB * kKiB));
+  if (bytes < 0) return CORVYN_FORMAT("%lld Bytes", static_cast<long long>(bytes));
+  if (bytes >= (int64_t{1} << 30)) return CORVYN_FORMAT("%.2f GB", value / (kKiB * kKiB * kKiB));
+  if (bytes >= (int64_t{1} << 20)) return CORVYN_FORMAT("%.2f MB", value / (kKiB * kKiB));
+  if (bytes >= 1024) return CORVYN_FORMAT("%.2f KB", value / kKiB);
+  return CORVYN_FORMAT("%lld Bytes", static_cast<long long>(bytes));
 }
 
 }  // namespace corvyn

@@ -36,13 +36,30 @@ std::size_t SequenceLength(std::string_view bytes, std::size_t pos, char32_t* co
   return length;
 }
 
-// Length of the maximal invalid subpart starting at pos (at least 1).
+// Length of the maximal invalid subpart starting at pos (at least 1): the
+// longest prefix of a well-formed sequence, as Unicode recommends, so that a
+// lead byte swallows only continuation bytes it could really take.
 std::size_t InvalidRunLength(std::string_view bytes, std::size_t pos) {
   const uint8_t lead = static_cast<uint8_t>(bytes[pos]);
-  std::size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+  std::size_t expected = 1;
+  uint8_t secondLow = 0x80, secondHigh = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    expected = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    expected = 3;
+    if (lead == 0xE0) secondLow = 0xA0;
+    if (lead == 0xED) secondHigh = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    expected = 4;
+    if (lead == 0xF0) secondLow = 0x90;
+    if (lead == 0xF4) secondHigh = 0x8F;
+  }
   std::size_t length = 1;
-  while (length < expected && pos + length < bytes.size() &&
-         (static_cast<uint8_t>(bytes[pos + length]) & 0xC0) == 0x80) {
+  while (length < expected && pos + length < bytes.size()) {
+    const uint8_t next = static_cast<uint8_t>(bytes[pos + length]);
+    const uint8_t low = length == 1 ? secondLow : 0x80;
+    const uint8_t high = length == 1 ? secondHigh : 0xBF;
+    if (next < low || next > high) break;
     ++length;
   }
   return length;
