@@ -1,0 +1,86 @@
+#include "app/Startup.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "app/CMainWnd.h"
+#include "app/LanguageStore.h"
+#include "app/Shutdown.h"
+#include "app/SingleInstance.h"
+#include "platform/Desktop.h"
+#include "platform/Process.h"
+#include "platform/SpecialFolders.h"
+#include "ui/CMessageBox.h"
+#include "ui/SkinArchive.h"
+
+// The resource initialiser lives outside every namespace.
+static void InitCorvynSkinResource() { Q_INIT_RESOURCE(corvyn_skin); }
+
+namespace corvyn::app {
+
+void InitSkinResource() { InitCorvynSkinResource(); }
+
+int RunCorvyn(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Corvyn"));
+  QApplication::setQuitOnLastWindowClosed(false);  // the main window ends the loop itself
+  InitSkinResource();
+
+  // The skin and the texts are read first so that the "is running" box can
+  // be shown skinned; a broken skin is reported after the instance check.
+  const Status skinStatus = ui::SkinArchive::LoadCurrent(platform::ProgramDir());
+  if (skinStatus == kOk) {
+    if (const auto styleSheet = ui::SkinArchive::Current().Read(QStringLiteral("skin.qss"))) {
+      application.setStyleSheet(QString::fromUtf8(*styleSheet));
+    }
+  }
+  LanguageStore& languages = LanguageStore::Instance();
+  ui::SetTextSource(&languages);
+
+  // 1. One instance only.
+  SingleInstance instance(platform::RuntimeDir());
+  const Status claim = instance.Claim();
+  if (claim == EWOULDBLOCK) {
+    if (!instance.AskRunningInstanceToShow()) {
+      if (skinStatus == kOk) {
+        ui::CMessageBox::Show(ui::kMessageBoxInformation, nullptr, std::nullopt,
+                              QString::fromUtf8(kAlreadyRunningText), 350, 150);
+      } else {
+        QMessageBox::information(nullptr, QStringLiteral("Information"), QString::fromUtf8(kAlreadyRunningText));
+      }
+    }
+    return 0;
+  }
+  if (claim != kOk) {
+    std::fprintf(stderr, "corvyn: cannot use the instance lock %s (error %d); running anyway\n",
+                 instance.LockFile().c_str(), claim);
+  }
+
+  // 2. The skin archive must load.
+  if (skinStatus != kOk) {
+    QMessageBox::information(nullptr, QStringLiteral("Information"), QString::fromUtf8(kStartupFailedText));
+    return 1;
+  }
+
+  // 3. Nothing to prepare beyond the toolkit on this platform.
+  // 4. The main window and the loop.
+  CMainWnd mainWindow(languages, platform::DefaultDesktop());
+  if (mainWindow.Create() != kOk) {
+    QMessageBox::information(nullptr, QStringLiteral("Information"), QString::fromUtf8(kStartupFailedText));
+    return 1;
+  }
+  instance.Listen([&mainWindow] {
+    std::fprintf(stderr, "corvyn: a second start asked for the window; bringing it forward\n");
+    mainWindow.BringToFront();
+  });
+  mainWindow.show();
+  const int result = application.exec();
+
+  // Shut-down.
+  ui::SetTextSource(nullptr);
+  EndPlayersAndDeleteScratchFiles(platform::DefaultProcessLauncher(), platform::ScratchDir());
+  return result;
+}
+
+}  // namespace corvyn::app
