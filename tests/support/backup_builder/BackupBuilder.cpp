@@ -1,0 +1,237 @@
+#include "tests/support/backup_builder/BackupBuilder.h"
+
+#include <openssl/evp.h>
+#include <plist/plist.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "tests/support/backup_crypto/BackupEncryptor.h"
+
+namespace corvyn::testsupport {
+namespace fs = std::filesystem;
+namespace {
+
+void PutU16(std::string& out, uint16_t value) {
+  out.push_back(static_cast<char>(value >> 8));
+  out.push_back(static_cast<char>(value & 0xFF));
+}
+
+void PutU32(std::string& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void PutString(std::string& out, std::string_view text, bool absent = false) {
+  if (absent) {
+    PutU16(out, 0xFFFF);
+    return;
+  }
+  PutU16(out, static_cast<uint16_t>(text.size()));
+  out.append(text);
+}
+
+std::string HexDigest(const EVP_MD* type, std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, type, nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned int i = 0; i < length; ++i) {
+    text.push_back(kHex[digest[i] >> 4]);
+    text.push_back(kHex[digest[i] & 0x0F]);
+  }
+  return text;
+}
+
+Status WriteBytes(const fs::path& path, std::string_view bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return errno != 0 ? errno : EIO;
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return file ? kOk : EIO;
+}
+
+std::string ManifestPlistBytes(const BackupInfo& info) {
+  plist_t root = plist_new_dict();
+  plist_dict_set_item(root, "IsEncrypted", plist_new_bool(0));
+  plist_dict_set_item(root, "Version", plist_new_string("9.1"));
+  plist_t lockdown = plist_new_dict();
+  plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(info.productVersion.c_str()));
+  plist_dict_set_item(lockdown, "DeviceName", plist_new_string(info.displayName.c_str()));
+  plist_dict_set_item(lockdown, "SerialNumber", plist_new_string(info.serialNumber.c_str()));
+  plist_dict_set_item(root, "Lockdown", lockdown);
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(root, &bytes, &length);
+  std::string out(bytes ? bytes : "", length);
+  std::free(bytes);
+  plist_free(root);
+  return out;
+}
+
+}  // namespace
+
+std::string StoredNameFor(std::string_view domain, std::string_view path) {
+  std::string key(domain);
+  key.append("-").append(path);
+  return HexDigest(EVP_sha1(), key);
+}
+
+std::string EncodeManifestRecord(const ManifestRecordSpec& record) {
+  std::string out;
+  PutString(out, record.domain, record.absentDomain);
+  PutString(out, record.path, record.absentPath);
+  PutString(out, record.linkTarget, record.linkTarget.empty());
+  const bool isFile = (record.mode & 0xF000) == 0x8000;
+  PutString(out, isFile ? HexDigest(EVP_sha1(), record.contents).substr(0, 20) : "", !isFile);
+  PutString(out, "", true);  // encryption key: absent in a plain backup
+  PutU16(out, record.mode);
+  PutU32(out, 0);       // inode, high
+  PutU32(out, 0x1234);  // inode, low
+  PutU32(out, 501);     // user
+  PutU32(out, 501);     // group
+  PutU32(out, 1400000000);
+  PutU32(out, 1400000001);
+  PutU32(out, 1400000002);
+  PutU32(out, 0);  // size, high
+  PutU32(out, isFile ? static_cast<uint32_t>(record.contents.size()) : 0);
+  out.push_back(static_cast<char>(record.protectionClass));
+  out.push_back(static_cast<char>(record.properties.size()));
+  for (const auto& [name, value] : record.properties) {
+    PutString(out, name);
+    PutString(out, value);
+  }
+  return out;
+}
+
+std::string EncodeManifest(const std::vector<ManifestRecordSpec>& records) {
+  std::string out = "mbdb";
+  out.push_back('\x05');
+  out.push_back('\x00');
+  for (const auto& record : records) out += EncodeManifestRecord(record);
+  return out;
+}
+
+std::string InfoPlistText(const BackupInfo& info) {
+  std::string text =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\">\n<dict>\n";
+  const auto add = [&text](std::string_view key, std::string_view tag, std::string_view value) {
+    text.append("\t<key>").append(key).append("</key>\n\t<").append(tag).append(">");
+    text.append(value).append("</").append(tag).append(">\n");
+  };
+  add("Build Version", "string", "11D257");
+  add("Device Name", "string", info.displayName);
+  add("Display Name", "string", info.displayName);
+  add("GUID", "string", "0123456789ABCDEF0123456789ABCDEF");
+  if (!info.lastBackupDate.empty()) add("Last Backup Date", "date", info.lastBackupDate);
+  if (!info.phoneNumber.empty()) add("Phone Number", "string", info.phoneNumber);
+  add("Product Type", "string", "iPhone6,2");
+  add("Product Version", "string", info.productVersion);
+  add("Serial Number", "string", info.serialNumber);
+  add("Target Identifier", "string", "0123456789abcdef0123456789abcdef01234567");
+  add("iTunes Version", "string", "11.2.2");
+  text.append("</dict>\n</plist>\n");
+  return text;
+}
+
+void BackupBuilder::AddFile(std::string domain, std::string path, std::string contents) {
+  ManifestRecordSpec record;
+  record.domain = std::move(domain);
+  record.path = std::move(path);
+  record.contents = std::move(contents);
+  records_.push_back(std::move(record));
+}
+
+void BackupBuilder::AddMissingFile(std::string domain, std::string path) {
+  ManifestRecordSpec record;
+  record.domain = std::move(domain);
+  record.path = std::move(path);
+  record.writeFile = false;
+  records_.push_back(std::move(record));
+}
+
+Status BackupBuilder::AddFileFrom(std::string domain, std::string path, const fs::path& source) {
+  std::ifstream file(source, std::ios::binary);
+  if (!file) return ENOENT;
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  AddFile(std::move(domain), std::move(path), std::move(bytes));
+  return kOk;
+}
+
+void BackupBuilder::AddDirectory(std::string domain, std::string path) {
+  ManifestRecordSpec record;
+  record.domain = std::move(domain);
+  record.path = std::move(path);
+  record.mode = kModeDirectory;
+  record.writeFile = false;
+  records_.push_back(std::move(record));
+}
+
+void BackupBuilder::AddLink(std::string domain, std::string path, std::string target) {
+  ManifestRecordSpec record;
+  record.domain = std::move(domain);
+  record.path = std::move(path);
+  record.mode = kModeSymlink;
+  record.linkTarget = std::move(target);
+  record.writeFile = false;
+  records_.push_back(std::move(record));
+}
+
+void BackupBuilder::AddRecord(ManifestRecordSpec record) { records_.push_back(std::move(record)); }
+
+Status BackupBuilder::Write(const fs::path& folder) const {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) return error.value();
+  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk) return status;
+  if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info)); status != kOk) {
+    return status;
+  }
+  if (const Status status = WriteBytes(folder / "Manifest.mbdb", EncodeManifest(records_)); status != kOk) {
+    return status;
+  }
+  for (const auto& record : records_) {
+    if (!record.writeFile || (record.mode & 0xF000) != 0x8000) continue;
+    const fs::path stored = folder / StoredNameFor(record.domain, record.path);
+    if (const Status status = WriteBytes(stored, record.contents); status != kOk) return status;
+  }
+  return kOk;
+}
+
+Status BackupBuilder::WriteEncrypted(const fs::path& plainFolder, const fs::path& encryptedFolder,
+                                     std::string_view password, bool realRounds) const {
+  if (const Status status = Write(plainFolder); status != kOk) return status;
+  BackupEncryptOptions options;
+  if (!realRounds) {
+    options.iterations = 10;
+    options.sha256Iterations = 10;
+  }
+  if (const Status status = EncryptBackupFolder(plainFolder, encryptedFolder, password, options); status != kOk) {
+    return status;
+  }
+  // The encrypted folder carries the same summary.
+  return WriteBytes(encryptedFolder / "Info.plist", InfoPlistText(info));
+}
+
+std::vector<std::pair<std::string, std::string>> HashFolder(const fs::path& folder) {
+  std::vector<std::pair<std::string, std::string>> hashes;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (!it->is_regular_file()) {
+      hashes.emplace_back(fs::relative(it->path(), folder).string(), "<not a file>");
+      continue;
+    }
+    std::ifstream file(it->path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    hashes.emplace_back(fs::relative(it->path(), folder).string(), HexDigest(EVP_sha256(), bytes));
+  }
+  std::sort(hashes.begin(), hashes.end());
+  return hashes;
+}
+
+}  // namespace corvyn::testsupport

@@ -1,0 +1,90 @@
+// Test support: writes complete old-format backup folders (Info.plist,
+// Manifest.plist, Manifest.mbdb and the files stored under the SHA-1 of their
+// keys), plain or encrypted with a chosen password.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/Status.h"
+
+namespace corvyn::testsupport {
+
+inline constexpr uint16_t kModeRegularFile = 0x81A4;
+inline constexpr uint16_t kModeDirectory = 0x41ED;
+inline constexpr uint16_t kModeSymlink = 0xA1ED;
+
+// One record of Manifest.mbdb. `contents` is written under the stored name
+// when `writeFile` is set (regular files only).
+struct ManifestRecordSpec {
+  std::string domain;
+  std::string path;
+  uint16_t mode = kModeRegularFile;
+  std::string linkTarget;
+  uint8_t protectionClass = 3;
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::string contents;
+  bool writeFile = true;
+  bool absentDomain = false;  // writes the domain as an absent string (0xFFFF)
+  bool absentPath = false;    // writes the path as an absent string (0xFFFF)
+};
+
+// The bytes of a Manifest.mbdb holding the records (header "mbdb" 05 00).
+std::string EncodeManifest(const std::vector<ManifestRecordSpec>& records);
+
+// One record's bytes, without the header.
+std::string EncodeManifestRecord(const ManifestRecordSpec& record);
+
+struct BackupInfo {
+  std::string displayName = "Corvyn Test iPhone";
+  std::string serialNumber = "F17TESTSERIAL";
+  std::string phoneNumber = "+49 151 12345678";
+  std::string lastBackupDate = "2014-05-01T23:30:00Z";  // written as <date>
+  std::string productVersion = "7.1.2";
+};
+
+class BackupBuilder {
+ public:
+  BackupInfo info;
+
+  // A regular file with its contents.
+  void AddFile(std::string domain, std::string path, std::string contents);
+  // A regular file whose stored file is left out (a damaged backup).
+  void AddMissingFile(std::string domain, std::string path);
+  // A regular file copied from disk (a fixture database).
+  Status AddFileFrom(std::string domain, std::string path, const std::filesystem::path& source);
+  void AddDirectory(std::string domain, std::string path);
+  void AddLink(std::string domain, std::string path, std::string target);
+  void AddRecord(ManifestRecordSpec record);
+
+  const std::vector<ManifestRecordSpec>& Records() const { return records_; }
+
+  // Writes the folder (created with its parents). Returns kOk or an errno.
+  Status Write(const std::filesystem::path& folder) const;
+
+  // Writes the plain folder to `plainFolder`, then its encrypted form to
+  // `encryptedFolder` with the password (few key-derivation rounds, so tests
+  // stay fast unless `realRounds`).
+  Status WriteEncrypted(const std::filesystem::path& plainFolder, const std::filesystem::path& encryptedFolder,
+                        std::string_view password, bool realRounds = false) const;
+
+ private:
+  std::vector<ManifestRecordSpec> records_;
+};
+
+// Info.plist as the desktop program writes it (XML, one key per line, the
+// value on the next line).
+std::string InfoPlistText(const BackupInfo& info);
+
+// The stored name of domain "-" path.
+std::string StoredNameFor(std::string_view domain, std::string_view path);
+
+// SHA-256 of every file under a folder, by relative path (for "nothing was
+// written" checks).
+std::vector<std::pair<std::string, std::string>> HashFolder(const std::filesystem::path& folder);
+
+}  // namespace corvyn::testsupport

@@ -1,0 +1,55 @@
+// corvyn-make-demo: writes two demo backups into the backup root (or into
+// the folder given with --root): one plain, one encrypted with the password
+// "corvyn-demo". Existing demo folders are replaced.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <chrono>
+#include <system_error>
+
+#include "backup/BackupDiscovery.h"
+#include "tests/support/backup_builder/StandardBackup.h"
+
+namespace fs = std::filesystem;
+using namespace corvyn;
+
+int main(int argc, char** argv) {
+  fs::path root = backup::DefaultBackupRoot();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
+      root = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: corvyn-make-demo [--root FOLDER]\n");
+      return 2;
+    }
+  }
+  if (root.empty()) {
+    std::fprintf(stderr, "corvyn-make-demo: no backup root (set HOME or XDG_DATA_HOME)\n");
+    return 1;
+  }
+  std::error_code error;
+  const fs::path scratch = fs::temp_directory_path(error) / ("corvyn-demo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  testsupport::StandardBackup demo;
+  demo.builder.info.displayName = "Demo iPhone";
+  if (testsupport::MakeStandardBackup(scratch / "db", demo) != kOk) {
+    std::fprintf(stderr, "corvyn-make-demo: cannot build the demo databases\n");
+    return 1;
+  }
+  const fs::path plain = root / "corvyn-demo-plain";
+  const fs::path encrypted = root / "corvyn-demo-encrypted";
+  fs::remove_all(plain, error);
+  fs::remove_all(encrypted, error);
+  Status status = demo.builder.Write(plain);
+  if (status == kOk) {
+    demo.builder.info.displayName = "Demo iPhone (encrypted)";
+    status = demo.builder.WriteEncrypted(scratch / "plain", encrypted, "corvyn-demo", true);
+  }
+  fs::remove_all(scratch, error);
+  if (status != kOk) {
+    std::fprintf(stderr, "corvyn-make-demo: writing the demo backups failed (status %d)\n", status);
+    return 1;
+  }
+  std::printf("%s\n%s (password: corvyn-demo)\n", plain.c_str(), encrypted.c_str());
+  return 0;
+}

@@ -1,0 +1,47 @@
+// Test support: one backup with something in every category, and what a scan
+// of it must find (the media lists as the engine names and orders them, the
+// database rows from FixtureTruth()).
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/Records.h"
+#include "core/Status.h"
+#include "tests/support/backup_builder/BackupBuilder.h"
+#include "tests/support/backup_builder/FixtureDatabases.h"
+
+namespace corvyn::testsupport {
+
+// Expected records; `path` holds the stored name (the file's name in the
+// backup folder), not a full path.
+struct MediaTruth {
+  std::vector<MediaFileRecord> cameraRoll;
+  std::vector<MediaFileRecord> photoStream;
+  std::vector<AttachmentRecord> messageAttachments;
+  std::vector<AppFileRecord> appFiles;  // in map order
+  std::vector<MediaFileRecord> whatsAppAttachments;
+};
+
+struct StandardBackupOptions {
+  // Older devices keep call_history.db; newer ones CallHistory.storedata.
+  bool newerCallHistory = false;
+  // Adds this many extra camera-roll JPEGs of `bulkFileSize` bytes (benchmarks, demo).
+  std::size_t bulkPhotos = 0;
+  std::size_t bulkFileSize = 64 * 1024;
+};
+
+struct StandardBackup {
+  BackupBuilder builder;
+  MediaTruth media;
+  DatabaseTruth databases;
+};
+
+// Builds the backup in memory; the databases are made in `scratch` (a folder
+// the caller owns). Returns kOk or the failing status.
+Status MakeStandardBackup(const std::filesystem::path& scratch, StandardBackup& out,
+                          const StandardBackupOptions& options = {});
+
+}  // namespace corvyn::testsupport
