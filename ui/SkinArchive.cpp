@@ -35,7 +35,7 @@ Status SkinArchive::LoadFromBytes(const QByteArray& bytes) {
     zip_error_fini(&error);
     return kInvalidData;
   }
-  std::unique_ptr<zip_t, ArchiveCloser> archive(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+  std::unique_ptr<zip_t, ArchiveCloser> archive(zip_open_from_source(source, ZIP_RDONLY, &error));
   zip_error_fini(&error);
   if (!archive) {
     zip_source_free(source);
