@@ -1,0 +1,324 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backup/BackupContext.h"
+#include "backup/CLocalBuckupRecovery.h"
+#include "core/EngineFactory.h"
+#include "tests/support/backup_builder/StandardBackup.h"
+
+namespace corvyn::backup {
+namespace {
+namespace fs = std::filesystem;
+using testsupport::StandardBackup;
+
+struct ProgressLog {
+  std::vector<int> values;
+  int stopAt = -1;  // answer 2 from this report on (index into values)
+
+  static int Record(void* self, int percent) {
+    auto* log = static_cast<ProgressLog*>(self);
+    log->values.push_back(percent);
+    return log->stopAt >= 0 && static_cast<int>(log->values.size()) > log->stopAt ? kStopped : 0;
+  }
+};
+
+// Everything one scan fills, in the driver's order.
+struct Collected {
+  std::vector<MediaFileRecord> cameraRoll, photoStream, whatsAppAttachments;
+  ConversationMap conversations;
+  std::vector<AttachmentRecord> attachments;
+  std::vector<ContactRecord> contacts;
+  std::vector<CallRecord> calls;
+  std::vector<NoteRecord> notes;
+  std::vector<AppFileRecord> appFiles;
+  WhatsAppChatMap whatsApp;
+};
+
+class BackupEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(::testing::TempDir()) /
+            ("corvyn-engine-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    ASSERT_EQ(testsupport::MakeStandardBackup(root_ / "scratch", backup_, options_), kOk);
+    folder_ = root_ / "backup";
+    ASSERT_EQ(backup_.builder.Write(folder_), kOk);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Prepare() {
+    BackupDescriptor descriptor;
+    ASSERT_EQ(ReadBackupFolder(folder_, descriptor), kOk);
+    context_.Select(descriptor);
+    context_.workingRoot = root_ / "work";
+    ASSERT_EQ(engine_.Attach(&context_), kOk);
+    engine_.SetProgressCallback(&ProgressLog::Record, &log_);
+  }
+
+  Status ScanAll(Collected& out) {
+    if (const Status status = engine_.OpenSource(""); status != kOk) return status;
+    engine_.CollectPhotos(out.cameraRoll, out.photoStream);
+    engine_.CollectMessages(out.conversations);
+    engine_.CollectMessageAttachments(out.attachments);
+    engine_.CollectContacts(out.contacts);
+    engine_.CollectCallHistory(out.calls);
+    engine_.CollectNotes(out.notes);
+    engine_.CollectAppFiles(out.appFiles);
+    engine_.CollectWhatsApp(out.whatsApp);
+    return engine_.CollectWhatsAppAttachments(out.whatsAppAttachments);
+  }
+
+  std::string Stored(const std::string& name) const { return (folder_ / name).string(); }
+
+  testsupport::StandardBackupOptions options_;
+  fs::path root_, folder_;
+  StandardBackup backup_;
+  BackupContext context_;
+  CLocalBuckupRecovery engine_;
+  ProgressLog log_;
+};
+
+template <class Record>
+std::vector<std::string> Names(const std::vector<Record>& records) {
+  std::vector<std::string> names;
+  for (const auto& r : records) names.push_back(r.name);
+  return names;
+}
+
+TEST_F(BackupEngineTest, MediaCategoriesMatchTheBuiltBackup) {
+  Prepare();
+  Collected got;
+  ASSERT_EQ(ScanAll(got), kOk);
+  const auto& truth = backup_.media;
+  const auto checkMedia = [&](const std::vector<MediaFileRecord>& records,
+                              const std::vector<MediaFileRecord>& expected, const char* label) {
+    ASSERT_EQ(Names(records), Names(expected)) << label;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(records[i].size, expected[i].size) << label << " " << expected[i].name;
+      EXPECT_EQ(records[i].path, Stored(expected[i].path)) << label << " " << expected[i].name;
+    }
+  };
+  checkMedia(got.cameraRoll, truth.cameraRoll, "Camera Roll");
+  checkMedia(got.photoStream, truth.photoStream, "Photo Stream");
+  checkMedia(got.whatsAppAttachments, truth.whatsAppAttachments, "WhatsApp Attachments");
+
+  ASSERT_EQ(Names(got.attachments), Names(truth.messageAttachments));
+  for (std::size_t i = 0; i < got.attachments.size(); ++i) {
+    EXPECT_EQ(got.attachments[i].size, truth.messageAttachments[i].size);
+    EXPECT_EQ(got.attachments[i].path, Stored(truth.messageAttachments[i].path));
+  }
+  ASSERT_EQ(got.appFiles.size(), truth.appFiles.size());
+  for (std::size_t i = 0; i < got.appFiles.size(); ++i) {
+    EXPECT_EQ(got.appFiles[i].name, truth.appFiles[i].name);
+    EXPECT_EQ(got.appFiles[i].appName, truth.appFiles[i].appName);
+    EXPECT_EQ(got.appFiles[i].size, truth.appFiles[i].size);
+    EXPECT_EQ(got.appFiles[i].path, Stored(truth.appFiles[i].path));
+  }
+}
+
+TEST_F(BackupEngineTest, DatabaseCategoriesHoldTheFixtureRows) {
+  Prepare();
+  Collected got;
+  ASSERT_EQ(ScanAll(got), kOk);
+  const auto& truth = backup_.databases;
+
+  std::multiset<std::pair<int, std::string>> messages, expectedMessages;
+  for (const auto& [handle, list] : got.conversations) {
+    for (const auto& m : list) messages.insert({handle, m.text});
+  }
+  for (const auto& m : truth.messages) expectedMessages.insert({m.handleId, m.text});
+  EXPECT_EQ(messages, expectedMessages);
+
+  std::multiset<std::string> contactNames, expectedContacts;
+  for (const auto& c : got.contacts) contactNames.insert(c.name);
+  for (const auto& c : truth.contacts) expectedContacts.insert(c.first + c.last);  // the decoder joins them as stored
+  EXPECT_EQ(contactNames, expectedContacts);
+
+  std::multiset<std::string> numbers, expectedNumbers;
+  for (const auto& c : got.calls) numbers.insert(c.number);
+  for (const auto& c : truth.calls) expectedNumbers.insert(c.number);
+  EXPECT_EQ(numbers, expectedNumbers);
+
+  std::multiset<std::string> titles, expectedTitles;
+  for (const auto& n : got.notes) titles.insert(n.title);
+  for (const auto& n : truth.notes) expectedTitles.insert(n.title);
+  EXPECT_EQ(titles, expectedTitles);
+
+  std::multiset<std::string> chats, expectedChats;
+  for (const auto& [session, list] : got.whatsApp) {
+    for (const auto& m : list) chats.insert(m.text);
+  }
+  for (const auto& m : truth.whatsApp) expectedChats.insert(m.text);
+  EXPECT_EQ(chats, expectedChats);
+}
+
+// Each operation ends at its share of the progress, whatever it found.
+TEST_F(BackupEngineTest, ProgressEndsEachOperationAtItsShare) {
+  Prepare();
+  const struct {
+    const char* operation;
+    int end;
+  } expected[] = {
+      {"OpenSource", 12}, {"CollectPhotos", 34}, {"CollectMessages", 39}, {"CollectMessageAttachments", 50},
+      {"CollectContacts", 55}, {"CollectCallHistory", 60}, {"CollectNotes", 65}, {"CollectAppFiles", 76},
+      {"CollectWhatsApp", 87}, {"CollectWhatsAppAttachments", 98},
+  };
+  Collected got;
+  std::vector<int> ends;
+  ASSERT_EQ(engine_.OpenSource(""), kOk);
+  EXPECT_EQ(log_.values.front(), 0);
+  EXPECT_EQ(log_.values.at(1), 1);  // the source was accepted
+  ends.push_back(log_.values.back());
+  engine_.CollectPhotos(got.cameraRoll, got.photoStream), ends.push_back(log_.values.back());
+  engine_.CollectMessages(got.conversations), ends.push_back(log_.values.back());
+  engine_.CollectMessageAttachments(got.attachments), ends.push_back(log_.values.back());
+  engine_.CollectContacts(got.contacts), ends.push_back(log_.values.back());
+  engine_.CollectCallHistory(got.calls), ends.push_back(log_.values.back());
+  engine_.CollectNotes(got.notes), ends.push_back(log_.values.back());
+  engine_.CollectAppFiles(got.appFiles), ends.push_back(log_.values.back());
+  engine_.CollectWhatsApp(got.whatsApp), ends.push_back(log_.values.back());
+  engine_.CollectWhatsAppAttachments(got.whatsAppAttachments), ends.push_back(log_.values.back());
+  for (std::size_t i = 0; i < ends.size(); ++i) EXPECT_EQ(ends[i], expected[i].end) << expected[i].operation;
+}
+
+TEST_F(BackupEngineTest, AStopAnswerEndsTheOperationWithIt) {
+  Prepare();
+  ASSERT_EQ(engine_.OpenSource(""), kOk);
+  log_.stopAt = static_cast<int>(log_.values.size());  // the next report answers 2
+  std::vector<MediaFileRecord> cameraRoll, photoStream;
+  EXPECT_EQ(engine_.CollectPhotos(cameraRoll, photoStream), kStopped);
+  EXPECT_EQ(cameraRoll.size() + photoStream.size(), 1u);  // stopped right after the first media entry
+  std::vector<AttachmentRecord> attachments;
+  EXPECT_EQ(engine_.CollectMessageAttachments(attachments), kStopped);
+}
+
+TEST_F(BackupEngineTest, NothingInTheBackupFolderChanges) {
+  const auto before = testsupport::HashFolder(folder_);
+  Prepare();
+  Collected got;
+  ASSERT_EQ(ScanAll(got), kOk);
+  fs::path preview;
+  ASSERT_FALSE(got.cameraRoll.empty());
+  EXPECT_EQ(context_.ExtractForPreview(got.cameraRoll.front().path, preview, nullptr, nullptr), kOk);
+  fs::create_directories(root_ / "out");
+  EXPECT_EQ(engine_.ExportMessagesCsv(root_ / "out" / "messages.csv"), kOk);
+  EXPECT_EQ(engine_.ExportContactsCsv(root_ / "out" / "contacts.csv"), kOk);
+  EXPECT_EQ(testsupport::HashFolder(folder_), before);
+}
+
+TEST_F(BackupEngineTest, MissingManifestIsInvalidData) {
+  fs::remove(folder_ / "Manifest.mbdb");
+  Prepare();
+  EXPECT_EQ(engine_.OpenSource(""), kInvalidData);
+  EXPECT_EQ(log_.values.back(), 12);  // the share is added all the same
+}
+
+TEST_F(BackupEngineTest, AnEarlierScanLeavesNothingBehind) {
+  Prepare();
+  Collected first;
+  ASSERT_EQ(ScanAll(first), kOk);
+  ASSERT_FALSE(context_.whatsAppAttachments.empty());
+  const std::size_t mapSize = context_.fileMap.size();
+  ASSERT_EQ(engine_.OpenSource(""), kOk);
+  EXPECT_TRUE(context_.whatsAppAttachments.empty());
+  EXPECT_TRUE(context_.conversations.empty());
+  EXPECT_EQ(context_.fileMap.size(), mapSize);  // read afresh, not appended
+}
+
+class NewerCallHistoryTest : public BackupEngineTest {
+ protected:
+  void SetUp() override {
+    options_.newerCallHistory = true;
+    BackupEngineTest::SetUp();
+  }
+};
+
+TEST_F(NewerCallHistoryTest, CallHistoryComesFromTheNewerStoreWhenPresent) {
+  Prepare();
+  ASSERT_EQ(engine_.OpenSource(""), kOk);
+  std::vector<CallRecord> calls;
+  EXPECT_EQ(engine_.CollectCallHistory(calls), kOk);
+  ASSERT_EQ(calls.size(), backup_.databases.calls.size());
+  EXPECT_FALSE(fs::exists(folder_ / kOlderCallHistoryStoredName));
+}
+
+// Keys of a hostile manifest cannot lead the engine or an export out of their
+// folders: stored names are hashes, names and application names are cleaned,
+// and stored files that are links are skipped.
+TEST(BackupEngineHostile, NamesAndPathsStayInTheirFolders) {
+  const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-hostile";
+  fs::remove_all(root);
+  testsupport::BackupBuilder builder;
+  builder.AddFile("AppDomain-com.evil/../../../tmp/x", "Documents/a.png", std::string("\x89PNG\r\n\x1A\n", 8) + "xx");
+  builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/..", std::string("\x89PNG\r\n\x1A\n", 8) + "yy");
+  builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/linked.png", "placeholder");
+  const fs::path folder = root / "backup";
+  ASSERT_EQ(builder.Write(folder), kOk);
+  // A stored file replaced by a link to a file outside the backup.
+  const fs::path outside = root / "secret.png";
+  std::ofstream(outside, std::ios::binary) << std::string("\x89PNG\r\n\x1A\n", 8) << "secret";
+  const fs::path linked = folder / testsupport::StoredNameFor("CameraRollDomain", "Media/DCIM/100APPLE/linked.png");
+  fs::remove(linked);
+  fs::create_symlink(outside, linked);
+
+  BackupContext context;
+  BackupDescriptor descriptor;
+  ASSERT_EQ(ReadBackupFolder(folder, descriptor), kOk);
+  context.Select(descriptor);
+  ASSERT_EQ(context.OpenSource(""), kOk);
+  std::vector<MediaFileRecord> cameraRoll, photoStream;
+  ASSERT_EQ(context.CollectPhotos(cameraRoll, photoStream), kOk);
+  ASSERT_EQ(cameraRoll.size(), 1u);
+  EXPECT_EQ(cameraRoll[0].name, "_");
+  EXPECT_EQ(fs::path(cameraRoll[0].path).parent_path(), folder);
+  std::vector<AppFileRecord> files;
+  ASSERT_EQ(context.CollectAppFiles(files), kOk);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].appName.find('/'), std::string::npos);
+  EXPECT_EQ(files[0].appName, "evil_.._.._.._tmp_x");
+  fs::remove_all(root);
+}
+
+TEST(BackupEngineNames, ApplicationNamesAndSafeNames) {
+  const struct {
+    const char* key;
+    const char* appName;
+  } apps[] = {
+      {"AppDomain-com.example.camera-Documents/a.jpg", "example.camera"},
+      {"AppDomain-net.whatsapp.WhatsApp-Library/Media/a.jpg", "whatsapp.WhatsApp"},
+      {"AppDomain-org.example.sketch-Documents/a.png", "other"},
+      {"AppDomain-com.nodash", "nodash"},
+  };
+  for (const auto& app : apps) EXPECT_EQ(AppNameOf(app.key), app.appName) << app.key;
+  const struct {
+    const char* name;
+    const char* safe;
+  } names[] = {{"IMG_0001.JPG", "IMG_0001.JPG"}, {"..", "_"}, {".", "_"}, {"", "_"},
+               {"a\\b", "a_b"}, {"tab\there", "tab_here"}, {"caf\xC3\xA9.jpg", "caf\xC3\xA9.jpg"}};
+  for (const auto& n : names) EXPECT_EQ(SafeFileName(n.name), n.safe) << n.name;
+  EXPECT_EQ(LastComponent("CameraRollDomain-Media/DCIM/a.jpg"), "a.jpg");
+  EXPECT_EQ(LastComponent("nokey"), "nokey");
+}
+
+TEST(BackupEngineFactory, KindOneCreatesTheBackupEngine) {
+  RegisterBackupEngine();
+  BackupContext context;
+  Status status = kInvalidData;
+  auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
+  ASSERT_NE(engine, nullptr);
+  EXPECT_EQ(status, kOk);
+  EXPECT_TRUE(engine->IsBackupSource());
+  CLocalBuckupRecovery detached;
+  std::vector<NoteRecord> notes;
+  EXPECT_EQ(detached.CollectNotes(notes), kInvalidData);
+}
+
+}  // namespace
+}  // namespace corvyn::backup
