@@ -2,11 +2,15 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "tools/decrypt/FileCipher.h"
@@ -142,6 +146,98 @@ void Warn(const DecryptObserver& observer, const std::string& line) {
   if (observer.warning) observer.warning(line);
 }
 
+struct FileJob {
+  std::string name;  // stored name: 40 hex digits computed from the record
+  std::optional<std::string> wrappedKey;
+  std::uint64_t recordedSize = 0;
+};
+
+// Runs file jobs on a few threads: creating thousands of files costs the
+// file system more time than the cipher costs the processor, and the waits of
+// one worker overlap the work of another. Summary and observer calls are
+// serialised, so "Count:" lines stay in rising order.
+class JobRunner {
+ public:
+  JobRunner(const fs::path& backup, const fs::path& copy, const std::map<std::uint32_t, Bytes>& classKeys,
+            const DecryptObserver& observer, DecryptSummary& summary)
+      : backup_(backup), copy_(copy), classKeys_(classKeys), observer_(observer), summary_(summary) {}
+
+  void RunAll(const std::vector<FileJob>& jobs, unsigned workers) {
+    if (workers == 0) workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    workers = static_cast<unsigned>(std::min<std::size_t>(workers, std::max<std::size_t>(jobs.size(), 1)));
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+      for (std::size_t i = next++; i < jobs.size(); i = next++) Run(jobs[i]);
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
+    work();
+    for (auto& thread : threads) thread.join();
+  }
+
+ private:
+  enum class Outcome { kWritten, kMissing, kFailed };
+
+  void Run(const FileJob& job) {
+    std::vector<std::string> warnings;
+    const Outcome outcome = Process(job, warnings);
+    std::lock_guard lock(mutex_);
+    for (const auto& line : warnings) Warn(observer_, line);
+    switch (outcome) {
+      case Outcome::kMissing: ++summary_.filesMissing; break;
+      case Outcome::kFailed: ++summary_.filesFailed; break;
+      case Outcome::kWritten:
+        ++summary_.filesWritten;
+        if (observer_.fileDone) observer_.fileDone(summary_.filesWritten);
+        break;
+    }
+  }
+
+  // Only the hex name goes into output lines: names from the backup could
+  // otherwise forge the "Count:" and "Wrong password" lines the engine reads.
+  Outcome Process(const FileJob& job, std::vector<std::string>& warnings) const {
+    const fs::path from = backup_ / job.name;
+    const fs::path to = copy_ / job.name;
+    std::error_code ec;
+    if (!fs::is_regular_file(from, ec)) {
+      fs::remove(to, ec);  // never leave an earlier run's file in its place
+      warnings.push_back("Missing: " + job.name);
+      return Outcome::kMissing;
+    }
+    Status status = kOk;
+    if (job.wrappedKey) {
+      std::string problem;
+      const auto fileKey = FileKeyFor(*job.wrappedKey, classKeys_, problem);
+      if (!fileKey) {
+        fs::remove(to, ec);
+        warnings.push_back("Failed: " + job.name + ": " + problem);
+        return Outcome::kFailed;
+      }
+      FileDecryptResult result;
+      status = DecryptFileCbc(from, to, *fileKey, job.recordedSize, result);
+      if (status == kOk && !result.paddingValid) warnings.push_back("Padding invalid: " + job.name);
+      if (status == kOk && result.lengthMismatch) {
+        warnings.push_back("Size " + std::to_string(result.bytesWritten) + " differs from recorded " +
+                           std::to_string(job.recordedSize) + ": " + job.name);
+      }
+    } else {
+      status = CopyFile(from, to);
+    }
+    if (status != kOk) {
+      warnings.push_back("Failed: " + job.name + ": " + std::error_code(status, std::generic_category()).message());
+      return Outcome::kFailed;
+    }
+    return Outcome::kWritten;
+  }
+
+  const fs::path& backup_;
+  const fs::path& copy_;
+  const std::map<std::uint32_t, Bytes>& classKeys_;
+  const DecryptObserver& observer_;
+  DecryptSummary& summary_;
+  std::mutex mutex_;
+};
+
 }  // namespace
 
 Status CheckCopyFolder(const fs::path& backup, const fs::path& copy) {
@@ -161,7 +257,7 @@ Status CheckCopyFolder(const fs::path& backup, const fs::path& copy) {
 }
 
 Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::string_view password,
-                           const DecryptObserver& observer, DecryptSummary& summary) {
+                           const DecryptObserver& observer, DecryptSummary& summary, const DecryptOptions& options) {
   summary = DecryptSummary{};
   std::error_code ec;
   if (!fs::is_directory(backup, ec)) return kInvalidData;
@@ -192,53 +288,28 @@ Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::st
   fs::create_directories(copy, ec);
   if (ec) return ec.value();
 
+  // One job per stored name; a later record of the same name replaces an
+  // earlier one, so no two workers ever write the same file.
   std::string plainManifest = MbdbHeader();
+  std::vector<FileJob> jobs;
+  std::map<std::string, std::size_t> jobOfName;
   for (MbdbRecord& record : records) {
     std::optional<std::string> wrappedKey = std::move(record.encryptionKey);
     record.encryptionKey.reset();
     if (AppendMbdbRecord(record, plainManifest) != kOk) return kInvalidData;  // cannot happen for parsed records
     if (!record.HasStoredFile()) continue;
-
-    const std::string name = record.StoredName();
-    const fs::path from = backup / name;
-    const fs::path to = copy / name;
-    // Only the hex name goes into output lines: names from the backup could
-    // otherwise forge the "Count:" and "Wrong password" lines the engine reads.
-    const std::string& label = name;
-    if (!fs::is_regular_file(from, ec)) {
-      ++summary.filesMissing;
-      fs::remove(to, ec);  // never leave an earlier run's file in its place
-      Warn(observer, "Missing: " + label);
-      continue;
-    }
-    Status status = kOk;
-    if (wrappedKey) {
-      std::string problem;
-      const auto fileKey = FileKeyFor(*wrappedKey, classKeys, problem);
-      if (!fileKey) {
-        ++summary.filesFailed;
-        fs::remove(to, ec);  // never leave an earlier run's file in its place
-        Warn(observer, "Failed: " + label + ": " + problem);
-        continue;
-      }
-      FileDecryptResult result;
-      status = DecryptFileCbc(from, to, *fileKey, record.size, result);
-      if (status == kOk && !result.paddingValid) Warn(observer, "Padding invalid: " + label);
-      if (status == kOk && result.lengthMismatch) {
-        Warn(observer, "Size " + std::to_string(result.bytesWritten) + " differs from recorded " +
-                           std::to_string(record.size) + ": " + label);
-      }
+    FileJob job{record.StoredName(), std::move(wrappedKey), record.size};
+    const auto [known, inserted] = jobOfName.emplace(job.name, jobs.size());
+    if (inserted) {
+      jobs.push_back(std::move(job));
     } else {
-      status = CopyFile(from, to);
+      jobs[known->second] = std::move(job);
     }
-    if (status != kOk) {
-      ++summary.filesFailed;
-      Warn(observer, "Failed: " + label + ": " + std::error_code(status, std::generic_category()).message());
-      continue;
-    }
-    ++summary.filesWritten;
-    if (observer.fileDone) observer.fileDone(summary.filesWritten);
   }
+  records = {};
+
+  JobRunner runner{backup, copy, classKeys, observer, summary};
+  runner.RunAll(jobs, options.workers);
 
   if (Status status = WriteNewFile(copy / "Manifest.mbdb", plainManifest.data(), plainManifest.size());
       status != kOk) {

@@ -25,8 +25,9 @@ namespace corvyn::backupcrypto {
 inline constexpr std::uintmax_t kMaxManifestPlistSize = 64u << 20;
 inline constexpr std::uintmax_t kMaxMbdbSize = 1u << 30;
 
+// Observer calls come from worker threads, one at a time.
 struct DecryptObserver {
-  // Called after every stored file has been handled, with the running count
+  // Called after every stored file has been written, with the running count
   // of files written.
   std::function<void(std::uint64_t filesDone)> fileDone;
   // One line per file that could not be written as expected (missing
@@ -41,6 +42,11 @@ struct DecryptSummary {
   bool manifestDamaged = false;    // Manifest.mbdb ended inside a record
 };
 
+struct DecryptOptions {
+  // Files decrypted at once; 0 picks the processor count, at most 4.
+  unsigned workers = 0;
+};
+
 // Refuses (kInvalidData) a copy folder that is the backup folder itself or
 // lies inside it; both are compared after resolving links and "..".
 Status CheckCopyFolder(const std::filesystem::path& backup, const std::filesystem::path& copy);
@@ -52,6 +58,7 @@ Status CheckCopyFolder(const std::filesystem::path& backup, const std::filesyste
 // ends inside a record (every file that could be is still written), or an
 // errno value when the copy folder or its manifests cannot be written.
 Status DecryptBackupFolder(const std::filesystem::path& backup, const std::filesystem::path& copy,
-                           std::string_view password, const DecryptObserver& observer, DecryptSummary& summary);
+                           std::string_view password, const DecryptObserver& observer, DecryptSummary& summary,
+                           const DecryptOptions& options = {});
 
 }  // namespace corvyn::backupcrypto

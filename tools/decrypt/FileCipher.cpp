@@ -15,6 +15,18 @@ struct CipherCtxFree {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
+// Chunk buffers are kept per thread: a backup holds thousands of files, and
+// fresh megabyte buffers per file cost more than the decryption itself.
+struct ChunkBuffers {
+  std::vector<std::uint8_t> input = std::vector<std::uint8_t>(kCipherChunkSize);
+  std::vector<std::uint8_t> output = std::vector<std::uint8_t>(kCipherChunkSize + kAesBlockSize);
+};
+
+ChunkBuffers& Buffers() {
+  thread_local ChunkBuffers buffers;
+  return buffers;
+}
+
 Status ErrnoOr(Status fallback) { return errno != 0 ? errno : fallback; }
 
 CipherCtx MakeCipher(bool encrypt, std::span<const std::uint8_t> key) {
@@ -32,9 +44,11 @@ Status OpenInput(const std::filesystem::path& path, FileHandle& file, std::uint6
   errno = 0;
   file.reset(std::fopen(path.c_str(), "rb"));
   if (!file) return ErrnoOr(kInvalidData);
-  std::error_code ec;
-  size = std::filesystem::file_size(path, ec);
-  return ec ? (ec.value() != 0 ? ec.value() : kInvalidData) : kOk;
+  errno = 0;
+  const long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
+  if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return ErrnoOr(kInvalidData);  // a folder, a pipe
+  size = static_cast<std::uint64_t>(end);
+  return kOk;
 }
 
 // PKCS#7: 1..16 bytes, each equal to the count.
@@ -65,15 +79,17 @@ Status Finish(FileHandle& file, const std::filesystem::path& output, Status stat
 }  // namespace
 
 Status CreateFreshFile(const std::filesystem::path& path, FileHandle& file) {
-  std::error_code ec;
-  const auto status = std::filesystem::symlink_status(path, ec);
-  if (!ec && std::filesystem::exists(status)) {
-    if (std::filesystem::is_directory(status)) return EISDIR;
-    std::filesystem::remove(path, ec);
-    if (ec) return ec.value();
-  }
+  // "x": never open anything that already lies at the path (a link would be
+  // followed); a fresh copy folder needs no other check.
   errno = 0;
-  // "x": fail rather than follow anything that appears at the path meanwhile.
+  file.reset(std::fopen(path.c_str(), "wbx"));
+  if (file) return kOk;
+  if (errno != EEXIST) return ErrnoOr(kInvalidData);
+  std::error_code ec;
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return EISDIR;
+  std::filesystem::remove(path, ec);
+  if (ec) return ec.value();
+  errno = 0;
   file.reset(std::fopen(path.c_str(), "wbx"));
   return file ? kOk : ErrnoOr(kInvalidData);
 }
@@ -91,8 +107,8 @@ Status DecryptFileCbc(const std::filesystem::path& input, const std::filesystem:
   if (Status status = CreateFreshFile(output, out); status != kOk) return status;
 
   const std::uint64_t wholeBlocks = inputSize - inputSize % kAesBlockSize;
-  std::vector<std::uint8_t> cipherText(kCipherChunkSize);
-  std::vector<std::uint8_t> plainText(kCipherChunkSize + kAesBlockSize);
+  std::vector<std::uint8_t>& cipherText = Buffers().input;
+  std::vector<std::uint8_t>& plainText = Buffers().output;
   std::uint64_t consumed = 0;
   Status status = kOk;
   while (status == kOk && consumed < wholeBlocks) {
@@ -137,8 +153,8 @@ Status EncryptFileCbc(const std::filesystem::path& input, const std::filesystem:
   FileHandle out;
   if (Status status = CreateFreshFile(output, out); status != kOk) return status;
 
-  std::vector<std::uint8_t> plainText(kCipherChunkSize);
-  std::vector<std::uint8_t> cipherText(kCipherChunkSize + kAesBlockSize);
+  std::vector<std::uint8_t>& plainText = Buffers().input;
+  std::vector<std::uint8_t>& cipherText = Buffers().output;
   Status status = kOk;
   for (;;) {
     const std::size_t got = std::fread(plainText.data(), 1, plainText.size(), in.get());
