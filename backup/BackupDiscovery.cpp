@@ -136,6 +136,25 @@ std::optional<std::string> ReadWholeFile(const fs::path& path, std::size_t limit
   return bytes;
 }
 
+bool ManifestSaysEncrypted(const fs::path& folder) {
+  const auto bytes = ReadWholeFile(folder / kManifestPlistName, kInfoPlistSizeLimit);
+  if (!bytes || bytes->size() > UINT32_MAX) return false;
+  plist_t root = nullptr;
+  plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
+  if (!root) return false;
+  bool encrypted = false;
+  if (plist_get_node_type(root) == PLIST_DICT) {
+    plist_t flag = plist_dict_get_item(root, "IsEncrypted");
+    if (flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
+      uint8_t value = 0;
+      plist_get_bool_val(flag, &value);
+      encrypted = value != 0;
+    }
+  }
+  plist_free(root);
+  return encrypted;
+}
+
 }  // namespace
 
 std::string LocalBackupDate(std::string_view isoUtc) {
@@ -234,14 +253,18 @@ bool IsEncryptedBackup(const fs::path& folder) {
   std::ifstream file(folder / kAddressBookStoredName, std::ios::binary);
   if (!file) file.open(folder / (std::string(kAddressBookStoredName) + std::string(kOlderStoredNameSuffix)),
                        std::ios::binary);
-  if (!file) return false;
-  char head[512] = {};
-  file.read(head, sizeof head);
-  constexpr std::string_view kSignature = "sqlite";
-  for (std::size_t i = 0; i < kSignature.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(head[i])) != kSignature[i]) return true;
+  if (file) {
+    char head[512] = {};
+    file.read(head, sizeof head);
+    constexpr std::string_view kSignature = "sqlite";
+    for (std::size_t i = 0; i < kSignature.size(); ++i) {
+      if (std::tolower(static_cast<unsigned char>(head[i])) != kSignature[i]) return true;
+    }
+    return false;
   }
-  return false;
+  // Without an address book the header test cannot tell; an encrypted backup
+  // says so in its Manifest.plist.
+  return ManifestSaysEncrypted(folder);
 }
 
 }  // namespace corvyn::backup

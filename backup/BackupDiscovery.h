@@ -25,6 +25,7 @@ namespace corvyn::backup {
 inline constexpr std::string_view kAddressBookStoredName = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
 inline constexpr std::string_view kOlderStoredNameSuffix = ".mddata";
 inline constexpr std::string_view kInfoPlistName = "Info.plist";
+inline constexpr std::string_view kManifestPlistName = "Manifest.plist";
 inline constexpr std::string_view kBackupRootsSection = "BackupFolders";
 
 struct BackupDescriptor {
@@ -68,7 +69,8 @@ Status ListBackups(const std::vector<std::filesystem::path>& roots, std::vector<
 Status ReadBackupFolder(const std::filesystem::path& folder, BackupDescriptor& descriptor);
 
 // True when the folder's address-book file exists and does not begin with
-// "SQLite" (letter case ignored).
+// "SQLite" (letter case ignored); without an address-book file, true when
+// Manifest.plist says IsEncrypted.
 bool IsEncryptedBackup(const std::filesystem::path& folder);
 
 // "YYYY-MM-DDTHH:MM:SSZ" (UTC) as local "YYYY-MM-DD HH:MM:SS", with the local

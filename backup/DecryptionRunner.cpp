@@ -98,7 +98,7 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
 
   platform::ProcessSpec spec;
   spec.executable = job.program;
-  spec.arguments = {job.encryptedFolder.string(), job.copyFolder.string()};
+  spec.arguments = {"--password-stdin", job.encryptedFolder.string(), job.copyFolder.string()};
   spec.endOnRelease = true;
   std::unique_ptr<platform::IChildProcess> child;
   if (launcher.Start(spec, &child) != kOk || !child) return kInvalidData;

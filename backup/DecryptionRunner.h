@@ -1,7 +1,7 @@
 // Runs the decryption program on an encrypted backup and watches its output.
 //
 // The program ("tool" beside ours) is started as
-//   tool ENCRYPTED_FOLDER COPY_FOLDER
+//   tool --password-stdin ENCRYPTED_FOLDER COPY_FOLDER
 // and reads the password from its standard input (we write it followed by a
 // newline, then close the pipe), so the password never shows on a command
 // line. Its standard output and error arrive on one pipe; we rely on two

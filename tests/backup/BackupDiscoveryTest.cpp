@@ -163,6 +163,10 @@ TEST(IsEncryptedBackup, JudgesTheAddressBookHeader) {
       {"older name, cipher bytes", name + ".mddata", "\x01\x02garbage", true},
       {"shorter than the signature", name, "SQL", true},
       {"no address book", "somethingelse", "x", false},
+      {"no address book, manifest says encrypted", "Manifest.plist",
+       "<plist><dict><key>IsEncrypted</key><true/></dict></plist>", true},
+      {"no address book, manifest says plain", "Manifest.plist",
+       "<plist><dict><key>IsEncrypted</key><false/></dict></plist>", false},
   };
   for (const auto& c : cases) {
     TempFolder folder("corvyn-discovery-encrypted");
