@@ -62,6 +62,9 @@ Status SkinArchive::LoadFromBytes(const QByteArray& bytes) {
       if (got <= 0) return kInvalidData;  // short or failed (also a checksum mismatch)
       filled += static_cast<qsizetype>(got);
     }
+    // The checksum is verified when the end of the entry is read.
+    char probe;
+    if (zip_fread(file.get(), &probe, 1) != 0) return kInvalidData;
     entries.insert(Key(name), content);
     names.append(name);
   }

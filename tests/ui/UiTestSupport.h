@@ -1,0 +1,89 @@
+// Shared pieces of the toolkit and application tests: one QApplication for
+// the test process (offscreen), temporary folders, ZIP archives built on the
+// fly, and waiting for the event loop.
+#pragma once
+
+#include <zip.h>
+
+#include <QApplication>
+#include <QByteArray>
+#include <QFile>
+#include <QTest>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The embedded skin archive lives in a static library; its initialiser must
+// be named outside every namespace.
+inline void InitEmbeddedSkinForTests() { Q_INIT_RESOURCE(corvyn_skin); }
+
+namespace corvyn::testing {
+
+inline QApplication& TestApplication() {
+  static int argc = 1;
+  static char name[] = "corvyn-tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* application = [] {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto* created = new QApplication(argc, argv);  // lives until the process ends
+    InitEmbeddedSkinForTests();
+    return created;
+  }();
+  return *application;
+}
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("corvyn-ui-test-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A ZIP holding `files` (name, content, stored uncompressed), as bytes.
+inline QByteArray MakeZip(const std::vector<std::pair<std::string, QByteArray>>& files) {
+  ScratchFolder folder;
+  const std::string path = (folder.Path() / "archive.zip").string();
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (archive == nullptr) return {};
+  std::vector<QByteArray> keep;  // buffers must live until zip_close
+  keep.reserve(files.size());
+  for (const auto& [name, content] : files) {
+    keep.push_back(content);
+    zip_source_t* source = zip_source_buffer(archive, keep.back().constData(), keep.back().size(), 0);
+    const zip_int64_t index = source != nullptr ? zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE) : -1;
+    if (index < 0) {
+      zip_source_free(source);
+      zip_discard(archive);
+      return {};
+    }
+    // Stored, not deflated: tests find and damage contents by their bytes.
+    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+  }
+  if (zip_close(archive) != 0) return {};
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+template <class Predicate>
+bool WaitFor(Predicate predicate, int timeoutMs = 5000) {
+  return QTest::qWaitFor(predicate, timeoutMs);
+}
+
+}  // namespace corvyn::testing
