@@ -74,11 +74,12 @@ CarvingContext MakeCarvingContext(SqliteDbReader& reader) {
   return context;
 }
 
-uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available) {
+uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available,
+                    bool headerIntact) {
   if (bytes.empty()) return 0;
   uint64_t headerLength = fallbackHeaderLength;
   if (columnCount != 0) {
-    headerLength = VarintRunLength(bytes, bytes[0] != 0 ? columnCount - 1 : columnCount);
+    headerLength = VarintRunLength(bytes, !headerIntact && bytes[0] != 0 ? columnCount - 1 : columnCount);
   }
   uint64_t total = headerLength;
   std::size_t walked = 0;
@@ -92,6 +93,36 @@ uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeade
   return total;
 }
 
+namespace {
+
+// The body of a `message` record must begin with 36 non-zero bytes (its guid).
+bool MessageBodyLooksLive(ByteSpan page, std::size_t start, uint32_t columns, bool headerIntact) {
+  const std::size_t typeBytes =
+      VarintRunLength(page.subspan(start), !headerIntact && page[start] != 0 ? columns - 1 : columns);
+  const std::size_t bodyStart = start + typeBytes;
+  return typeBytes != 0 && Remaining(page, bodyStart) >= kMessageBodyCheckBytes &&
+         std::none_of(page.begin() + static_cast<std::ptrdiff_t>(bodyStart),
+                      page.begin() + static_cast<std::ptrdiff_t>(bodyStart + kMessageBodyCheckBytes),
+                      [](uint8_t byte) { return byte == 0; });
+}
+
+// A record whose header-length varint is at `at`, inside a freeblock ending
+// at `limit`: its serial types must fill the header exactly.
+bool IntactRecordAt(ByteSpan page, std::size_t at, std::size_t limit, uint32_t columns, Candidate& found) {
+  if (at >= limit) return false;
+  const Varint header = ReadVarint(page.subspan(at, limit - at));
+  const std::size_t start = at + header.length;
+  if (!header.complete || header.value <= columns || start >= limit) return false;
+  const std::size_t run = VarintRunLength(page.subspan(start, limit - start), columns);
+  if (run == 0 || run + 1 != header.value) return false;
+  const uint64_t span = RecordSpan(columns, page.subspan(start), 0, page.size() - start, true);
+  if (span == 0 || span > limit - start) return false;
+  found = Candidate{static_cast<uint16_t>(start), true};
+  return true;
+}
+
+}  // namespace
+
 void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found) {
   const std::size_t pageSize = page.size();
   const uint32_t columns = context.columnCount;
@@ -103,36 +134,40 @@ void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList&
   while (freeblock != 0 && freeblock > previous && freeblock >= 8 && freeblock + 4 < pageSize) {
     const std::size_t next = ReadBigEndian16(&page[freeblock]);
     const std::size_t size = ReadBigEndian16(&page[freeblock + 2]);
+    const std::size_t blockEnd = std::min(freeblock + size, pageSize);
     previous = freeblock;
-    const Varint first = ReadVarint(page.subspan(freeblock + 4));
-    std::size_t start;
-    uint64_t room;
-    bool plausible;
-    if (first.value < columns) {
-      // The header length was overwritten: the serial types start at F + 4.
-      start = freeblock + 4;
-      room = size;
-      const std::size_t run = VarintRunLength(page.subspan(start), columns);
+    const std::size_t first = freeblock + 4;
+    const Varint leading = ReadVarint(page.subspan(first));
+    Candidate candidate;
+    bool plausible = false;
+    if (leading.value < columns) {
+      // The header length was overwritten; the serial types start at F + 4.
+      const std::size_t run = VarintRunLength(page.subspan(first), columns);
       plausible = size < pageSize && run != 0 && (run == columns || run == columns + 1);
+      if (plausible) {
+        const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
+        plausible = span != 0 && span <= size;
+      }
+      candidate = Candidate{static_cast<uint16_t>(first), false};
     } else {
-      start = freeblock + 4 + first.length;
-      room = pageSize - freeblock - first.length - 4;
-      const std::size_t run = VarintRunLength(From(page, start), columns);
-      plausible = run != 0 && run + 1 == first.value;
-    }
-    if (plausible && start < pageSize) {
-      const uint64_t span = RecordSpan(columns, page.subspan(start), 0, pageSize - start);
-      plausible = span != 0 && span <= room;
+      // The header length survived at F + 4, or at F + 5 behind a rowid of
+      // three bytes or more.
+      plausible = IntactRecordAt(page, first, pageSize, columns, candidate) ||
+                  (size > 5 && IntactRecordAt(page, first + 1, blockEnd, columns, candidate));
+      if (!plausible && columns > 1 && size < pageSize) {
+        // A short cell: payload length, rowid and header length took three
+        // bytes, so the first serial type was overwritten too and F + 4 holds
+        // the second one. The remaining serial types and their bodies must
+        // fit into the freeblock.
+        const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
+        plausible = VarintRunLength(page.subspan(first), columns - 1) != 0 && span != 0 && 4 + span <= size;
+        candidate = Candidate{static_cast<uint16_t>(first), false};
+      }
     }
     if (plausible && context.isMessageTable) {
-      const std::size_t typeBytes = VarintRunLength(page.subspan(start), page[start] != 0 ? columns - 1 : columns);
-      const std::size_t bodyStart = start + typeBytes;
-      plausible = Remaining(page, bodyStart) >= kMessageBodyCheckBytes &&
-                  std::none_of(page.begin() + static_cast<std::ptrdiff_t>(bodyStart),
-                               page.begin() + static_cast<std::ptrdiff_t>(bodyStart + kMessageBodyCheckBytes),
-                               [](uint8_t byte) { return byte == 0; });
+      plausible = MessageBodyLooksLive(page, candidate.offset, columns, candidate.headerIntact);
     }
-    if (plausible) found.push_back(static_cast<uint16_t>(start));
+    if (plausible) found.push_back(candidate);
     freeblock = next;
   }
 }
@@ -156,6 +191,21 @@ std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t of
   }
   const uint64_t end = offset + payload.length + rowid.length + local;
   return end < page.size() ? static_cast<std::size_t>(end) : page.size();
+}
+
+// Serial types at `start` whose header length was overwritten by a freeblock
+// header (the 4 bytes before start: next offset, size): the first serial type
+// is 0 (the rowid column), the run of C serial types takes C or C + 1 bytes,
+// the freeblock's size covers the record and the record ends below `upper`.
+bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t low, std::size_t upper, uint32_t columns) {
+  if (start < low + 4 || start >= upper || page[start] != 0) return false;
+  const std::size_t next = ReadBigEndian16(&page[start - 4]);
+  const std::size_t size = ReadBigEndian16(&page[start - 2]);
+  if ((next != 0 && (next <= start || next >= page.size())) || size < 4 || size >= page.size()) return false;
+  const std::size_t run = VarintRunLength(page.subspan(start, upper - start), columns);
+  if (run == 0 || (run != columns && run != columns + 1)) return false;
+  const uint64_t span = RecordSpan(columns, page.subspan(start, upper - start), 0, upper - start);
+  return span != 0 && span <= upper - start && span + 4 <= size;
 }
 
 uint32_t HeaderTestColumns(const CarvingContext& context) {
@@ -183,8 +233,8 @@ void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<ui
     const std::size_t run = VarintRunLength(page.subspan(start), testColumns);
     if (run == 0 || run + 1 != header.value) continue;
     const uint16_t span = static_cast<uint16_t>(RecordSpan(context.columnCount, page.subspan(start),
-                                                           header.value - 1, pageSize - start));
-    if (span < pageSize - start) found.push_back(static_cast<uint16_t>(start));
+                                                           header.value - 1, pageSize - start, true));
+    if (span < pageSize - start) found.push_back(Candidate{static_cast<uint16_t>(start), true});
     position = start + span;
   }
 }
@@ -211,6 +261,14 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
 
   std::size_t upper = top;
   for (std::size_t position = top; position-- > low;) {
+    if (FreeblockRemnantAt(page, position, low, upper, static_cast<uint32_t>(columns))) {
+      // A deleted cell that became a freeblock and was then taken into the
+      // gap: its freeblock header sits right before its serial types.
+      found.push_back(Candidate{static_cast<uint16_t>(position), false});
+      upper = position - 4;
+      position = upper;
+      continue;
+    }
     const Varint header = ReadVarint(page.subspan(position, upper - position));
     const std::size_t start = position + header.length;
     const uint64_t room = upper - position;
@@ -222,9 +280,9 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
     if (run == 0 || run + 1 != header.value) continue;
     const uint16_t span =
         static_cast<uint16_t>(RecordSpan(context.columnCount, page.subspan(start, upper - start), header.value,
-                                         upper - start));
+                                         upper - start, true));
     if (span > upper - start) continue;
-    found.push_back(static_cast<uint16_t>(start));
+    found.push_back(Candidate{static_cast<uint16_t>(start), true});
     upper = position;
   }
 }
@@ -235,6 +293,7 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
   if (columns == 0 || pageSize < 8) return;
   const std::size_t liveCount = ReadBigEndian16(&page[3]);
   std::size_t reference = 0;
+  std::vector<std::size_t> liveCells;
   for (std::size_t entry = 0; entry < pageSize / 2; ++entry) {
     const std::size_t pointerAt = 8 + 2 * entry;
     if (pointerAt + 2 > pageSize) break;
@@ -242,9 +301,13 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
     if (cell == 0 || cell >= pageSize) break;
     if (entry < liveCount) {
       reference = cell;
+      liveCells.push_back(cell);
       continue;
     }
     if (cell >= reference && cell <= reference + 6) continue;
+    // A pointer left behind by an older layout of the page may lead to a cell
+    // that is still live; that row is not a deleted one.
+    if (std::find(liveCells.begin(), liveCells.end(), cell) != liveCells.end()) continue;
 
     const bool becameFreeblock = cell + 2 <= pageSize && ReadBigEndian16(&page[cell]) == 0;
     std::size_t headerAt;
@@ -273,15 +336,16 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
     if (run == 0 || run + 1 != header.value) continue;
     if (start + header.value >= pageSize) continue;
     if (expectedPayload >= 0 && header.value >= static_cast<uint64_t>(expectedPayload)) continue;
-    const uint64_t span = RecordSpan(context.columnCount, page.subspan(start), header.value, pageSize - start);
+    const uint64_t span =
+        RecordSpan(context.columnCount, page.subspan(start), header.value, pageSize - start, true);
     if (!becameFreeblock && span != payloadLength - 1) continue;
-    const bool duplicate = std::any_of(found.begin(), found.end(), [&](uint16_t other) {
-      return (other > start ? other - start : start - other) <= 6;
+    const bool duplicate = std::any_of(found.begin(), found.end(), [&](const Candidate& other) {
+      return (other.offset > start ? other.offset - start : start - other.offset) <= 6;
     });
     // Once a stale pointer leads to a record found already, the page's
     // remaining stale pointers are taken as leading to found records too.
     if (duplicate) break;
-    found.push_back(static_cast<uint16_t>(start));
+    found.push_back(Candidate{static_cast<uint16_t>(start), true});
   }
 }
 

@@ -10,6 +10,9 @@
 //   ---------------|---------------------------------------------------------
 //   freeblock      | each freeblock of the chain (bytes 1-2 of the header);
 //                  | a freeblock is [next offset:2][size:2][old cell bytes...]
+//                  | whose first 4 bytes overwrote the payload length, rowid
+//                  | and header length (and, for short cells, the first
+//                  | serial type: the first column is then lost)
 //   tail           | the bytes after the highest live cell
 //   gap            | between the end of the cell pointer array and the lowest
 //                  | live cell, walked downwards
@@ -30,7 +33,7 @@
 
 namespace corvyn::sqlite {
 
-using CandidateList = std::vector<uint16_t>;
+using CandidateList = std::vector<Candidate>;
 using CandidateMap = std::map<PageIndex, CandidateList>;
 
 // Expected columns of a table by name (0 for tables the engine does not know):
@@ -57,11 +60,13 @@ struct CarvingContext {
 CarvingContext MakeCarvingContext(SqliteDbReader& reader);
 
 // Length from the first serial type at bytes[0] to the end of the record's
-// body. With C columns the serial types are the run of C (or C - 1 when
-// bytes[0] is not 0: the first column lost) varints; with C = 0 they fill
-// fallbackHeaderLength bytes. Stops adding once the total exceeds available.
-// Returns 0 when the serial types do not end within bytes.
-uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available);
+// body. With C columns the serial types are the run of C varints (C - 1 when
+// the header is not known intact and bytes[0] is not 0: the first column
+// lost); with C = 0 they fill fallbackHeaderLength bytes. Stops adding once
+// the total exceeds available. Returns 0 when the serial types do not end
+// within bytes.
+uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available,
+                    bool headerIntact = false);
 
 // The four scanners, each appending to `found` (page = one whole leaf page).
 void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found);

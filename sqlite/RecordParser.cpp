@@ -110,10 +110,12 @@ Status ParseCell(const SqliteDbReader& reader, const RecordLocation& record, Par
   return parsed;
 }
 
-Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out, uint32_t serialTypeBytes) {
+namespace {
+Status ParseCarved(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out, uint32_t serialTypeBytes,
+                   bool headerIntact) {
   Reset(out);
   if (columnCount == 0 || bytes.empty()) return kInvalidData;
-  const uint32_t firstColumn = bytes[0] != 0 ? 1 : 0;
+  const uint32_t firstColumn = !headerIntact && bytes[0] != 0 ? 1 : 0;
   const std::size_t count = columnCount - firstColumn;
   std::size_t typeBytes;
   if (serialTypeBytes != 0) {
@@ -131,10 +133,20 @@ Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out
   out.headerLength = typeBytes;
   return kOk;
 }
+}  // namespace
+
+Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out, uint32_t serialTypeBytes) {
+  return ParseCarved(bytes, columnCount, out, serialTypeBytes, false);
+}
+
+Status ParseCarvedRecord(const RecordLocation& record, uint32_t columnCount, ParsedRecord& out,
+                         uint32_t serialTypeBytes) {
+  return ParseCarved(record.bytes, columnCount, out, serialTypeBytes, record.headerIntact);
+}
 
 Status ParseRecord(SqliteDbReader& reader, const RecordLocation& record, ParsedRecord& out) {
   if (record.mode == RecordMode::kFullCell) return ParseCell(reader, record, out);
-  return ParseCarvedRecord(record.bytes, ExpectedColumnCount(reader, reader.CurrentTableName()), out);
+  return ParseCarvedRecord(record, ExpectedColumnCount(reader, reader.CurrentTableName()), out);
 }
 
 }  // namespace corvyn::sqlite

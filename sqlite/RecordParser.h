@@ -94,6 +94,13 @@ Status ParseCell(const SqliteDbReader& reader, const RecordLocation& record, Par
 // serial types do not end inside bytes.
 Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out, uint32_t serialTypeBytes = 0);
 
+// The same for a carved record location: when record.headerIntact the first
+// byte's value says nothing about a lost column and all columnCount serial
+// types are read from column 0 (a table whose column 0 is not the rowid, such
+// as message_attachment_join, then reads right). Decoders should prefer this.
+Status ParseCarvedRecord(const RecordLocation& record, uint32_t columnCount, ParsedRecord& out,
+                         uint32_t serialTypeBytes = 0);
+
 // Either of the above by record.mode; carved records take the expected column
 // count of the reader's current table (ExpectedColumnCount).
 Status ParseRecord(SqliteDbReader& reader, const RecordLocation& record, ParsedRecord& out);

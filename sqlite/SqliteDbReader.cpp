@@ -307,7 +307,7 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
   }
 }
 
-void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<uint16_t>>& candidates,
+void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                                       const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
                                       PageIndex pageInHandIndex) {
   std::vector<uint8_t> page;
@@ -319,9 +319,11 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<uint
     } else if (ReadPage(index, page) != kOk) {
       continue;
     }
-    for (const uint16_t offset : offsets) {
+    for (const Candidate& candidate : offsets) {
+      const uint16_t offset = candidate.offset;
       if (offset >= bytes->size()) continue;
-      const RecordLocation location{ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1};
+      const RecordLocation location{ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1,
+                                    candidate.headerIntact};
       (void)decoder(*this, location);
     }
   }

@@ -105,6 +105,17 @@ struct RecordLocation {
   uint32_t cellEnd = 0;    // end offset of the cell within the page; 0 for carved records
   RecordMode mode = RecordMode::kFullCell;
   int32_t deleted = 0;     // 0 live, 1 from a free page or carved
+  // Carved records only: the record's header length was found intact and
+  // matched all expected serial types, so no column was lost and the
+  // first-column-lost rule (first byte not 0) does not apply.
+  bool headerIntact = false;
+};
+
+// A carved record found on a leaf page: the offset of its first serial type.
+struct Candidate {
+  uint16_t offset = 0;
+  bool headerIntact = false;  // see RecordLocation::headerIntact
+  bool operator==(const Candidate&) const = default;
 };
 
 class SqliteDbReader;
@@ -211,7 +222,7 @@ class SqliteDbReader {
                   const LeafVisitor& onLeaf) const;
   Status ScanTableTree(PageIndex root, const RecordDecoder& decoder, std::vector<bool>& tablePages);
   Status ScanFreePage(PageIndex index, const RecordDecoder& decoder, std::vector<bool>& seenPages);
-  void DecodeCandidates(const std::map<PageIndex, std::vector<uint16_t>>& candidates, const RecordDecoder& decoder,
+  void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates, const RecordDecoder& decoder,
                         const std::vector<uint8_t>* pageInHand, PageIndex pageInHandIndex);
   void DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index, const std::vector<uint16_t>& cells,
                        const RecordDecoder& decoder, int32_t deleted);

@@ -41,8 +41,9 @@ TEST(ReadVarint, DecodesTheFileFormatsVarints) {
 }
 
 TEST(ReadVarint, RoundTripsEncodedValues) {
-  for (uint64_t value : {0ull, 1ull, 127ull, 128ull, 240ull, 2287ull, 67823ull, 1ull << 32, (1ull << 56) - 1,
-                         1ull << 56, 0x8000000000000000ull, UINT64_MAX}) {
+  const uint64_t values[] = {0, 1, 127, 128, 240, 2287, 67823, 1ull << 32, (1ull << 56) - 1, 1ull << 56,
+                             0x8000000000000000ull, UINT64_MAX};
+  for (const uint64_t value : values) {
     std::vector<uint8_t> bytes = EncodeVarint(value);
     bytes.push_back(0xff);  // trailing garbage is not read
     const Varint v = ReadVarint(bytes);

@@ -273,8 +273,14 @@ std::vector<FixtureValue> MakeRow(const TableSchema& table, int64_t n, int longT
     } else if (name == "filename") {
       row.emplace_back("~/Library/SMS/Attachments/" + std::to_string(n % 100) + "/IMG_" + std::to_string(1000 + n) +
                        ".JPG");
-    } else if (Contains(type, "text") || Contains(type, "varchar") || type.empty()) {
+    } else if (tableLower == "abpersonfulltextsearch_content" && name != "c0first" && name != "c1last" &&
+               name != "c6organization" && name != "c14displayname" && name != "c16email" && name != "c17address") {
+      row.emplace_back(nullptr);  // most contact fields are empty
+    } else if (name == "text" || name == "ztext" || name == "content" || name == "message" || name == "zcontent" ||
+               name == "c8note") {
       row.emplace_back(Sentence(table.name, column.name, n));
+    } else if (Contains(type, "text") || Contains(type, "varchar") || type.empty()) {
+      row.emplace_back(column.name + " " + std::to_string(n));
     } else if (Contains(type, "blob")) {
       row.emplace_back(nullptr);
     } else if (Contains(type, "float") || Contains(type, "real")) {
