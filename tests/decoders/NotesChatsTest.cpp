@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -277,6 +278,39 @@ TEST(DecodeWeChat, TablesByMd5OfUserNameAndFreePagesUnderUnknown) {
   for (const auto& message : chats["Unknown"]) {
     EXPECT_EQ(message.deleted, 1);
     EXPECT_EQ(droppedTexts.count(message.text), 1u) << message.text;
+  }
+}
+
+// Damaged files: every decoder must come back with a status and without
+// reading out of bounds (the sanitizer build checks the latter).
+TEST(DamagedDatabases, DecodersReturnWithoutHarm) {
+  TempFolder folder;
+  const auto chatPath = folder / "ChatStorage.sqlite";
+  BuildWhatsApp(chatPath, kLayouts[1]);
+  const std::string original = FileBytes(chatPath);
+  std::mt19937 random(11);
+  for (int round = 0; round < 40; ++round) {
+    std::string damaged = original;
+    for (int hit = 0; hit < 48; ++hit) {
+      const std::size_t offset = 100 + random() % (damaged.size() - 100);
+      damaged[offset] = static_cast<char>(random());
+    }
+    const auto path = folder / ("damaged-" + std::to_string(round));
+    std::ofstream(path, std::ios::binary) << damaged;
+
+    WhatsAppChatMap chats;
+    int32_t columnCount = 28;
+    DecodeWhatsApp(chats, path, columnCount);
+    std::vector<NoteRecord> notes;
+    EXPECT_EQ(DecodeNotes(notes, path), kOk);
+    ConversationMap conversations;
+    int64_t highest = 0;
+    DecodeMessages(conversations, path, path, {}, highest);
+    std::vector<CallRecord> calls;
+    DecodeCallHistory(calls, path, path);
+    ChatConversationMap qq;
+    DecodeQQ(qq, path);
+    DecodeWeChat(qq, path);
   }
 }
 
