@@ -11,10 +11,15 @@ namespace {
 
 using detail::CocoaDateText;
 
+using detail::Storage;
+constexpr Storage kText = Storage::kText;
+constexpr Storage kInteger = Storage::kInteger;
+constexpr Storage kNumber = Storage::kNumber;
+
 // Parses with the table's expected column count for carved records.
-Status Parse(SqliteDbReader& reader, const RecordLocation& record, uint32_t lastColumn,
-             ParsedRecord& parsed) {
-  return detail::ParseForDecoder(reader, record, detail::TableLayout(reader), lastColumn, parsed);
+Status Parse(SqliteDbReader& reader, const RecordLocation& record,
+             std::initializer_list<detail::TakenColumn> taken, ParsedRecord& parsed) {
+  return detail::ParseTakenColumns(reader, record, detail::TableLayout(reader), taken, parsed);
 }
 
 bool HasControlCharacter(const std::string& text) {
@@ -38,7 +43,7 @@ std::string CutBeforeAt(const std::string& text) {
 
 Status DecodeHandleRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<HandleRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 1, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{1, kText}}, parsed); status != kOk) return status;
   HandleRow row;
   row.deleted = record.deleted;
   row.rowId = parsed.rowId;
@@ -50,7 +55,7 @@ Status DecodeHandleRecord(SqliteDbReader& reader, const RecordLocation& record, 
 Status DecodeAttachmentRecord(SqliteDbReader& reader, const RecordLocation& record,
                               std::vector<AttachmentRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 4, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{4, kText}}, parsed); status != kOk) return status;
   AttachmentRow row;
   row.deleted = record.deleted;
   row.rowId = parsed.rowId;
@@ -62,7 +67,8 @@ Status DecodeAttachmentRecord(SqliteDbReader& reader, const RecordLocation& reco
 Status DecodeJoinRecord(SqliteDbReader& reader, const RecordLocation& record,
                         std::vector<MessageAttachmentJoinRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 1, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{0, kInteger}, {1, kInteger}}, parsed); status != kOk)
+    return status;
   out.push_back(MessageAttachmentJoinRow{record.deleted, detail::Int32Value(parsed.Column(0)),
                                          detail::Int32Value(parsed.Column(1))});
   return kOk;
@@ -71,7 +77,10 @@ Status DecodeJoinRecord(SqliteDbReader& reader, const RecordLocation& record,
 Status DecodeMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
                            std::vector<MessageRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 21, parsed); status != kOk) return status;
+  if (const Status status =
+          Parse(reader, record, {{2, kText}, {5, kInteger}, {15, kNumber}, {21, kInteger}}, parsed);
+      status != kOk)
+    return status;
   MessageRecord message;
   if (!TakeStrict(parsed.Column(2), message.text)) return kInvalidData;
   message.deleted = record.deleted;
@@ -90,15 +99,22 @@ Status DecodeContactRecord(SqliteDbReader& reader, const RecordLocation& record,
                            std::vector<ContactRecord>& out) {
   ParsedRecord parsed;
   detail::CarvedLayout layout = detail::TableLayout(reader);
-  if (record.mode == RecordMode::kCarved && reader.contactHeaderLength > 0) {
-    layout.serialTypeBytes = static_cast<uint32_t>(reader.contactHeaderLength);
-  }
-  if (const Status status = detail::ParseForDecoder(reader, record, layout, 20, parsed); status != kOk) {
+  if (reader.contactHeaderLength > 0) layout.columnCount = static_cast<uint32_t>(reader.contactHeaderLength);
+  if (const Status status = detail::ParseTakenColumns(reader, record, layout,
+                                                      {{1, kText},
+                                                       {2, kText},
+                                                       {7, kText},
+                                                       {16, kText},
+                                                       {17, kText},
+                                                       {18, kText},
+                                                       {19, kText},
+                                                       {20, kText}},
+                                                      parsed);
+      status != kOk) {
     return status;
   }
-  if (record.mode == RecordMode::kFullCell) {
-    reader.contactHeaderLength = static_cast<int32_t>(detail::SerialTypeByteCount(parsed));
-  }
+  if (record.mode == RecordMode::kFullCell)
+    reader.contactHeaderLength = static_cast<int32_t>(parsed.columns.size());
   ContactRecord contact;
   std::string first, last;
   if (!TakeStrict(parsed.Column(1), first) || !TakeStrict(parsed.Column(2), last) ||
@@ -120,14 +136,16 @@ Status DecodeContactRecord(SqliteDbReader& reader, const RecordLocation& record,
 Status DecodeCallRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<CallRecord>& out) {
   const bool callRecordTable = reader.callSchemaFlag == 1;
   ParsedRecord parsed;
-  const detail::CarvedLayout layout{static_cast<uint32_t>(std::max(reader.callHeaderLength, 0)), 0};
-  const uint32_t lastColumn = callRecordTable ? 12 : 4;
-  if (const Status status = detail::ParseForDecoder(reader, record, layout, lastColumn, parsed);
-      status != kOk) {
-    return status;
-  }
+  const detail::CarvedLayout layout{static_cast<uint32_t>(std::max(reader.callHeaderLength, 0))};
+  const Status status =
+      callRecordTable
+          ? detail::ParseTakenColumns(reader, record, layout,
+                                      {{8, kInteger}, {10, kNumber}, {11, kNumber}, {12, kText}}, parsed)
+          : detail::ParseTakenColumns(reader, record, layout,
+                                      {{1, kText}, {2, kInteger}, {3, kNumber}, {4, kInteger}}, parsed);
+  if (status != kOk) return status;
   if (record.mode == RecordMode::kFullCell)
-    reader.callHeaderLength = static_cast<int32_t>(parsed.headerLength) - 1;
+    reader.callHeaderLength = static_cast<int32_t>(parsed.columns.size());
   CallRecord call;
   call.deleted = record.deleted;
   if (callRecordTable) {
@@ -148,7 +166,9 @@ Status DecodeCallRecord(SqliteDbReader& reader, const RecordLocation& record, st
 
 Status DecodeNoteRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<NoteRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 14, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{11, kInteger}, {13, kNumber}, {14, kText}}, parsed);
+      status != kOk)
+    return status;
   NoteRow row;
   row.deleted = record.deleted;
   row.noteId = detail::Int32Value(parsed.Column(11));
@@ -161,7 +181,8 @@ Status DecodeNoteRecord(SqliteDbReader& reader, const RecordLocation& record, st
 Status DecodeNoteBodyRecord(SqliteDbReader& reader, const RecordLocation& record,
                             std::vector<NoteBodyRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 4, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{3, kInteger}, {4, kText}}, parsed); status != kOk)
+    return status;
   out.push_back(
       NoteBodyRow{record.deleted, detail::Int32Value(parsed.Column(3)), detail::TextValue(parsed.Column(4))});
   return kOk;
@@ -169,7 +190,9 @@ Status DecodeNoteBodyRecord(SqliteDbReader& reader, const RecordLocation& record
 
 Status DecodeFriendRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<FriendRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 6, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{1, kText}, {2, kText}, {6, kInteger}}, parsed);
+      status != kOk)
+    return status;
   out.push_back(FriendRow{record.deleted, detail::TextValue(parsed.Column(1)),
                           detail::TextValue(parsed.Column(2)), detail::Int32Value(parsed.Column(6))});
   return kOk;
@@ -178,7 +201,7 @@ Status DecodeFriendRecord(SqliteDbReader& reader, const RecordLocation& record, 
 Status DecodeC2cTableRecord(SqliteDbReader& reader, const RecordLocation& record,
                             std::vector<C2cTableRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 0, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{0, kText}}, parsed); status != kOk) return status;
   C2cTableRow row;
   row.deleted = record.deleted;
   row.tableName = detail::TextValue(parsed.Column(0));
@@ -191,7 +214,10 @@ Status DecodeC2cTableRecord(SqliteDbReader& reader, const RecordLocation& record
 Status DecodeC2cMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
                               std::vector<ChatMessageRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 6, parsed); status != kOk) return status;
+  if (const Status status =
+          Parse(reader, record, {{1, kText}, {2, kInteger}, {4, kInteger}, {6, kText}}, parsed);
+      status != kOk)
+    return status;
   ChatMessageRecord message;
   message.contactId = detail::TextValue(parsed.Column(1));
   if (!reader.contactFilter.empty() && message.contactId != reader.contactFilter) return kInvalidData;
@@ -207,7 +233,9 @@ Status DecodeC2cMessageRecord(SqliteDbReader& reader, const RecordLocation& reco
 Status DecodeChatMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
                                std::vector<ChatMessageRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, 8, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record, {{3, kInteger}, {4, kText}, {8, kInteger}}, parsed);
+      status != kOk)
+    return status;
   ChatMessageRecord message;
   message.deleted = record.deleted;
   message.rowId = parsed.rowId;
@@ -238,10 +266,16 @@ WhatsAppMemberColumns WhatsAppMemberLayout(int32_t messageColumnCount) {
 Status DecodeWhatsAppMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
                                    std::vector<WhatsAppRecord>& out) {
   const WhatsAppMessageColumns columns = WhatsAppMessageLayout(reader.messageColumnCount);
-  const uint32_t lastColumn =
-      std::max({columns.sessionId, columns.memberId, columns.date, columns.fromMe, columns.text});
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, lastColumn, parsed); status != kOk) return status;
+  if (const Status status = Parse(reader, record,
+                                  {{columns.sessionId, kInteger},
+                                   {columns.memberId, kInteger},
+                                   {columns.date, kNumber},
+                                   {columns.fromMe, kInteger},
+                                   {columns.text, kText}},
+                                  parsed);
+      status != kOk)
+    return status;
   WhatsAppRecord message;
   if (!TakeStrict(parsed.Column(columns.text), message.text)) return kInvalidData;
   message.deleted = record.deleted;
@@ -258,7 +292,8 @@ Status DecodeWhatsAppChatRecord(SqliteDbReader& reader, const RecordLocation& re
                                 std::vector<WhatsAppChatRow>& out) {
   const WhatsAppChatColumns columns = WhatsAppChatLayout(reader.messageColumnCount);
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, std::max(columns.contactId, columns.partnerName), parsed);
+  if (const Status status =
+          Parse(reader, record, {{columns.contactId, kText}, {columns.partnerName, kText}}, parsed);
       status != kOk) {
     return status;
   }
@@ -277,7 +312,11 @@ Status DecodeWhatsAppMemberRecord(SqliteDbReader& reader, const RecordLocation& 
                                   std::vector<WhatsAppMemberRow>& out) {
   const WhatsAppMemberColumns columns = WhatsAppMemberLayout(reader.messageColumnCount);
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, columns.memberId, parsed); status != kOk) return status;
+  if (const Status status =
+          Parse(reader, record,
+                {{columns.chatId, kInteger}, {columns.memberName, kText}, {columns.memberId, kText}}, parsed);
+      status != kOk)
+    return status;
   WhatsAppMemberRow row;
   row.deleted = record.deleted;
   row.rowId = static_cast<int32_t>(parsed.rowId);

@@ -28,6 +28,10 @@
 //   (1970), 4 text, 8 sent when 0                       | text not empty            | | WhatsApp         |
 //   see WhatsAppMessageColumns, WhatsAppChatColumns, ...       | always                    |
 //
+// Deleted records (carved or from a free page) are also refused when a column
+// taken holds another storage class than the table keeps there (text where a
+// number belongs and the like); NULL always fits.
+//
 // 2001-based dates are seconds since 2001-01-01 UTC, stored as an integer or,
 // with a fraction, as a double; message dates beyond 1e12 are nanoseconds.
 #pragma once
@@ -53,14 +57,18 @@ Status DecodeMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
                            std::vector<MessageRecord>& out);
 
 // Raises reader.contactRowidCounter to the largest rowid decoded and records
-// each full cell's serial-type byte count in reader.contactHeaderLength; a
-// carved record takes its serial types from that many bytes when it is set.
+// each full cell's column count in reader.contactHeaderLength; a carved
+// record reads that many serial types (one fewer when its first column was
+// lost) when it is set, else the table's expected count.
 Status DecodeContactRecord(SqliteDbReader& reader, const RecordLocation& record,
                            std::vector<ContactRecord>& out);
 
-// Columns by reader.callSchemaFlag. Records each full cell's header length
-// minus 1 in reader.callHeaderLength; a carved record reads that many serial
-// types (none until a full cell was decoded).
+// Columns by reader.callSchemaFlag. Records each full cell's column count in
+// reader.callHeaderLength (the carving's stand-in for the expected column
+// count of `call`, whose column count changed between iOS versions); a carved
+// record reads that many serial types, and none until a full cell was
+// decoded. A count is kept rather than the header length less 1, which only
+// equals it while every serial type takes one byte.
 Status DecodeCallRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<CallRecord>& out);
 
 Status DecodeNoteRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<NoteRow>& out);

@@ -1,5 +1,6 @@
 #include "sqlite/RecordDecodersCommon.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -20,7 +21,7 @@ std::string_view TextBytes(const ColumnValue* column) {
 Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
                        uint32_t lastColumn, ParsedRecord& out) {
   const Status parsed = record.mode == RecordMode::kCarved
-                            ? ParseCarvedRecord(record.bytes, layout.columnCount, out, layout.serialTypeBytes)
+                            ? ParseCarvedRecord(record, layout.columnCount, out)
                             : ParseCell(reader, record, out);
   if (parsed != kOk) return parsed;
   const std::size_t end = std::min<std::size_t>(out.columns.size(), std::size_t{lastColumn} + 1);
@@ -30,14 +31,26 @@ Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, con
   return kOk;
 }
 
-CarvedLayout TableLayout(SqliteDbReader& reader) {
-  return CarvedLayout{ExpectedColumnCount(reader, reader.CurrentTableName()), 0};
+Status ParseTakenColumns(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
+                         std::initializer_list<TakenColumn> taken, ParsedRecord& out) {
+  uint32_t lastColumn = 0;
+  for (const TakenColumn& column : taken) lastColumn = std::max(lastColumn, column.number);
+  if (const Status status = ParseForDecoder(reader, record, layout, lastColumn, out); status != kOk)
+    return status;
+  if (record.deleted == 0) return kOk;
+  for (const TakenColumn& column : taken) {
+    const ColumnValue* value = out.Column(column.number);
+    if (value == nullptr || value->IsNull()) continue;
+    const bool fits = column.storage == Storage::kText      ? value->IsText()
+                      : column.storage == Storage::kInteger ? value->IsInteger()
+                                                            : value->IsInteger() || value->IsFloat();
+    if (!fits) return kInvalidData;
+  }
+  return kOk;
 }
 
-uint32_t SerialTypeByteCount(const ParsedRecord& record) {
-  uint32_t varintSize = 1;
-  for (uint64_t rest = record.headerLength >> 7; rest != 0 && varintSize < 9; rest >>= 7) ++varintSize;
-  return record.headerLength > varintSize ? static_cast<uint32_t>(record.headerLength - varintSize) : 0;
+CarvedLayout TableLayout(SqliteDbReader& reader) {
+  return CarvedLayout{ExpectedColumnCount(reader, reader.CurrentTableName())};
 }
 
 std::optional<int64_t> IntegerValue(const ColumnValue* column) {

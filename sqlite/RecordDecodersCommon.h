@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -19,8 +20,7 @@ inline constexpr uint32_t kAllColumns = UINT32_MAX;
 
 // How a carved record's serial types are found (see ParseCarvedRecord).
 struct CarvedLayout {
-  uint32_t columnCount = 0;      // serial types of a complete record
-  uint32_t serialTypeBytes = 0;  // when not 0, the serial types fill this many bytes
+  uint32_t columnCount = 0;  // serial types of a complete record
 };
 
 // Parses a full cell (overflow gathered) or a carved record. 87 when the
@@ -30,12 +30,22 @@ struct CarvedLayout {
 Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
                        uint32_t lastColumn, ParsedRecord& out);
 
+// What a table stores in a column a decoder takes. NULL fits every class.
+enum class Storage { kText, kInteger, kNumber /* integer or double */ };
+struct TakenColumn {
+  uint32_t number;
+  Storage storage;
+};
+
+// ParseForDecoder up to the last taken column; a deleted record (carved, or a
+// cell of a free page) is also refused with 87 when a taken column holds
+// another storage class than the table keeps there, so bytes of other tables
+// and stray candidates are not passed off as rows.
+Status ParseTakenColumns(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
+                         std::initializer_list<TakenColumn> taken, ParsedRecord& out);
+
 // The carved layout of the reader's current table (its expected columns).
 CarvedLayout TableLayout(SqliteDbReader& reader);
-
-// Bytes of the serial types of a full cell's header (header length less the
-// size of its own varint).
-uint32_t SerialTypeByteCount(const ParsedRecord& record);
 
 // Integer of types 1..6 (sign-extended) and the constants 8 and 9.
 std::optional<int64_t> IntegerValue(const ColumnValue* column);

@@ -80,7 +80,7 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
                              std::string& line) {
   line.clear();
   ParsedRecord parsed;
-  const detail::CarvedLayout layout{kMessageValueColumns, 0};
+  const detail::CarvedLayout layout{kMessageValueColumns};
   if (const Status status = detail::ParseForDecoder(reader, record, layout, detail::kAllColumns, parsed);
       status != kOk) {
     return status;
@@ -139,17 +139,14 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
 Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, std::string& line) {
   line.clear();
   ParsedRecord parsed;
-  detail::CarvedLayout layout{kContactValueColumns, 0};
-  if (record.mode == RecordMode::kCarved && reader.contactHeaderLength > 0) {
-    layout.serialTypeBytes = static_cast<uint32_t>(reader.contactHeaderLength);
-  }
+  detail::CarvedLayout layout{kContactValueColumns};
+  if (reader.contactHeaderLength > 0) layout.columnCount = static_cast<uint32_t>(reader.contactHeaderLength);
   if (const Status status = detail::ParseForDecoder(reader, record, layout, detail::kAllColumns, parsed);
       status != kOk) {
     return status;
   }
-  if (record.mode == RecordMode::kFullCell) {
-    reader.contactHeaderLength = static_cast<int32_t>(detail::SerialTypeByteCount(parsed));
-  }
+  if (record.mode == RecordMode::kFullCell)
+    reader.contactHeaderLength = static_cast<int32_t>(parsed.columns.size());
 
   const uint64_t rowId = RowNumber(parsed, record, reader.contactRowidCounter);
   std::map<uint32_t, std::string> entries;

@@ -51,8 +51,9 @@ inline constexpr uint32_t kContactValueColumns = 24;
 Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& record, int64_t nowCocoaSeconds,
                              std::string& line);
 
-// The line of one contact record. Records the serial-type byte count of full
-// cells in reader.contactHeaderLength; carved records use it when it is set.
+// The line of one contact record. Records the column count of full cells in
+// reader.contactHeaderLength; carved records read that many serial types when
+// it is set (as the contact decoder does).
 Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, std::string& line);
 
 // An output file opened once in append mode for a whole scan.
