@@ -1,0 +1,36 @@
+// corvyn-cli: the command-line front end on the same backup engine and scan
+// driver as the window program.
+//
+//   corvyn-cli --version | --help
+//   corvyn-cli backups                     list the backups with their summary
+//   corvyn-cli scan FOLDER [--password-stdin] [--json]
+//
+// Exit status: 0 success, 2 usage, 3 wrong password, 4 the source cannot be
+// opened, 1 anything else; every failure prints one line on standard error.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace corvyn::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitWrongPassword = 3;
+inline constexpr int kExitUnopenable = 4;
+
+struct CliStreams {
+  std::FILE* in = stdin;
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  bool errIsTerminal = false;  // draw a progress bar on err
+};
+
+int RunCli(const std::vector<std::string>& args, const CliStreams& streams);
+
+// True when standard error is a terminal (a pseudo-terminal or a console).
+bool StandardErrorIsTerminal();
+
+}  // namespace corvyn::cli

@@ -1,0 +1,208 @@
+#include "cli/ScanJson.h"
+
+#include <cstdio>
+
+#include "core/Utf8.h"
+
+namespace corvyn::cli {
+namespace {
+
+class ObjectWriter {
+ public:
+  explicit ObjectWriter(std::string& out) : out_(out) { out_.push_back('{'); }
+  ~ObjectWriter() { out_.push_back('}'); }
+  ObjectWriter(const ObjectWriter&) = delete;
+  ObjectWriter& operator=(const ObjectWriter&) = delete;
+
+  std::string& Key(std::string_view key) {
+    if (!first_) out_.push_back(',');
+    first_ = false;
+    out_ += JsonString(key);
+    out_.push_back(':');
+    return out_;
+  }
+  void Text(std::string_view key, std::string_view value) { Key(key) += JsonString(value); }
+  void Number(std::string_view key, long long value) { Key(key) += std::to_string(value); }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+void Write(std::string& out, const MediaFileRecord& r) {
+  ObjectWriter o(out);
+  o.Number("size", r.size);
+  o.Text("name", r.name);
+  o.Text("path", r.path);
+}
+
+void Write(std::string& out, const AttachmentRecord& r) {
+  ObjectWriter o(out);
+  o.Number("size", r.size);
+  o.Text("name", r.name);
+  o.Text("path", r.path);
+}
+
+void Write(std::string& out, const AppFileRecord& r) {
+  ObjectWriter o(out);
+  o.Number("size", r.size);
+  o.Text("appName", r.appName);
+  o.Text("name", r.name);
+  o.Text("path", r.path);
+}
+
+void Write(std::string& out, const MessageRecord& r) {
+  ObjectWriter o(out);
+  o.Number("deleted", r.deleted);
+  o.Number("sent", r.sent);
+  o.Number("messageId", r.messageId);
+  o.Number("handleId", r.handleId);
+  o.Text("date", r.date);
+  o.Text("address", r.address);
+  o.Text("name", r.name);
+  o.Text("text", r.text);
+  o.Text("attachment", r.attachment);
+}
+
+void Write(std::string& out, const ContactRecord& r) {
+  ObjectWriter o(out);
+  o.Number("deleted", r.deleted);
+  o.Text("email", r.email);
+  o.Text("address", r.address);
+  o.Text("social", r.social);
+  o.Text("url", r.url);
+  o.Text("phones", r.phones);
+  o.Text("company", r.company);
+  o.Text("name", r.name);
+}
+
+void Write(std::string& out, const CallRecord& r) {
+  ObjectWriter o(out);
+  o.Number("deleted", r.deleted);
+  o.Number("incoming", r.incoming);
+  o.Number("duration", r.duration);
+  o.Text("date", r.date);
+  o.Text("number", r.number);
+  o.Text("name", r.name);
+}
+
+void Write(std::string& out, const NoteRecord& r) {
+  ObjectWriter o(out);
+  o.Number("deleted", r.deleted);
+  o.Number("noteId", r.noteId);
+  o.Text("date", r.date);
+  o.Text("title", r.title);
+  o.Text("content", r.content);
+}
+
+void Write(std::string& out, const WhatsAppRecord& r) {
+  ObjectWriter o(out);
+  o.Number("deleted", r.deleted);
+  o.Number("sent", r.sent);
+  o.Number("messageKey", r.messageKey);
+  o.Number("sessionId", r.sessionId);
+  o.Number("memberKey", r.memberKey);
+  o.Text("date", r.date);
+  o.Text("senderName", r.senderName);
+  o.Text("text", r.text);
+  o.Text("senderId", r.senderId);
+  o.Text("memberName", r.memberName);
+  o.Text("memberPhone", r.memberPhone);
+  o.Text("chatTitle", r.chatTitle);
+  o.Text("extra", r.extra);
+}
+
+template <class Record>
+void WriteArray(std::string& out, const std::vector<Record>& records) {
+  out.push_back('[');
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (i) out.push_back(',');
+    Write(out, records[i]);
+  }
+  out.push_back(']');
+}
+
+template <class Map>
+void WriteGroups(std::string& out, const Map& map, std::string_view idName) {
+  out.push_back('[');
+  bool first = true;
+  for (const auto& [id, records] : map) {
+    if (!first) out.push_back(',');
+    first = false;
+    ObjectWriter o(out);
+    o.Number(idName, id);
+    WriteArray(o.Key("messages"), records);
+  }
+  out.push_back(']');
+}
+
+void WriteFolders(std::string& out, const AppFolderMap& folders) {
+  out.push_back('[');
+  bool first = true;
+  for (const auto& [appName, files] : folders) {
+    if (!first) out.push_back(',');
+    first = false;
+    ObjectWriter o(out);
+    o.Text("appName", appName);
+    WriteArray(o.Key("files"), files);
+  }
+  out.push_back(']');
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  const std::string valid = ToValidUtf8(text);
+  std::string out = "\"";
+  for (const char c : valid) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+          out += escape;
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string ScanJson(Status status, const ScanResults& results) {
+  std::string out;
+  {
+    ObjectWriter root(out);
+    root.Number("status", status);
+    std::string& categories = root.Key("categories");
+    ObjectWriter byLabel(categories);
+    for (const RecordCategory category : kAllCategories) {
+      std::string& value = byLabel.Key(CategoryLabel(category));
+      switch (category) {
+        case RecordCategory::kCameraRoll: WriteArray(value, results.cameraRoll); break;
+        case RecordCategory::kPhotoStream: WriteArray(value, results.photoStream); break;
+        case RecordCategory::kAppPhotos: WriteFolders(value, results.appPhotos); break;
+        case RecordCategory::kAppVideos: WriteFolders(value, results.appVideos); break;
+        case RecordCategory::kMessages: WriteGroups(value, results.conversations, "handleId"); break;
+        case RecordCategory::kMessageAttachments: WriteArray(value, results.messageAttachments); break;
+        case RecordCategory::kContacts: WriteArray(value, results.contacts); break;
+        case RecordCategory::kCallHistory: WriteArray(value, results.calls); break;
+        case RecordCategory::kNotes: WriteArray(value, results.notes); break;
+        case RecordCategory::kWhatsApp: WriteGroups(value, results.whatsAppChats, "sessionId"); break;
+        case RecordCategory::kWhatsAppAttachments: WriteArray(value, results.whatsAppAttachments); break;
+        case RecordCategory::kNone: value += "[]"; break;
+      }
+    }
+  }
+  out.push_back('\n');
+  return out;
+}
+
+}  // namespace corvyn::cli

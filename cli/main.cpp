@@ -1,0 +1,10 @@
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+
+int main(int argc, char** argv) {
+  corvyn::cli::CliStreams streams;
+  streams.errIsTerminal = corvyn::cli::StandardErrorIsTerminal();
+  return corvyn::cli::RunCli(std::vector<std::string>(argv + 1, argv + argc), streams);
+}
