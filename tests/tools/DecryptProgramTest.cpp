@@ -248,6 +248,35 @@ TEST_F(DecryptProgram, LinksLeftInTheCopyFolderAreReplacedNotFollowed) {
   ExpectCopyEqualsPlain();
 }
 
+TEST_F(DecryptProgram, WorkersReportRisingCountsAndRepeatedRecordsWriteOneFile) {
+  // A second record for sms.db: the later one names the stored file's real size.
+  const std::string again = PatternBytes(5000, 8);
+  ASSERT_EQ(builder_.AddFile("HomeDomain", "Library/SMS/sms.db", again, 3), names_[0]);
+  builder_.Write(plain());
+  Encrypt();
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    fs::remove_all(copy());
+    std::vector<std::uint64_t> counts;
+    std::vector<std::string> warnings;
+    bc::DecryptObserver observer;
+    observer.fileDone = [&](std::uint64_t count) { counts.push_back(count); };
+    observer.warning = [&](const std::string& line) { warnings.push_back(line); };
+    bc::DecryptSummary summary;
+    ASSERT_EQ(bc::DecryptBackupFolder(encrypted(), copy(), kPassword, observer, summary, {.workers = workers}), kOk);
+    EXPECT_EQ(summary.filesWritten, names_.size());
+    EXPECT_EQ(summary.filesMissing, 1u);
+    EXPECT_EQ(summary.filesFailed, 0u);
+    EXPECT_FALSE(summary.manifestDamaged);
+    std::vector<std::uint64_t> expected(names_.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i + 1;
+    EXPECT_EQ(counts, expected);
+    EXPECT_EQ(ReadBytes(copy() / names_[0]), again);
+    // Only the missing file is worth a line; sizes and padding all agree.
+    EXPECT_EQ(warnings, std::vector<std::string>{"Missing: " + bc::Sha1Hex("HomeDomain-Library/gone.db")});
+  }
+}
+
 // pyiosbackup's Manifest.mbdb-era fixture, assembled as its own tests do:
 // the older keybag, the one-record manifest and the 16-byte stored file.
 TEST(DecryptProgramVectors, PyiosbackupMbdbBackupDecryptsWithItsPassword) {
