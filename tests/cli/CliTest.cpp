@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+#include "cli/ScanJson.h"
+#include "platform/Process.h"
+#include "tests/cli/MiniJson.h"
+#include "tests/support/backup_builder/StandardBackup.h"
+
+namespace corvyn::cli {
+namespace {
+namespace fs = std::filesystem;
+using testjson::Value;
+
+fs::path TestRoot() { return fs::path(::testing::TempDir()) / "corvyn-cli-tests"; }
+
+// The working root is chosen once per process: keep it inside the test folder.
+class CliEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    fs::remove_all(TestRoot());
+    fs::create_directories(TestRoot() / "data");
+    setenv("XDG_DATA_HOME", (TestRoot() / "data").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(TestRoot()); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CliEnvironment);
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string ReadAll(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
+  return text;
+}
+
+CliRun RunInProcess(const std::vector<std::string>& args, const std::string& input = "") {
+  CliStreams streams;
+  streams.in = std::tmpfile();
+  streams.out = std::tmpfile();
+  streams.err = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), streams.in);
+  std::rewind(streams.in);
+  CliRun run;
+  run.exitCode = RunCli(args, streams);
+  run.out = ReadAll(streams.out);
+  run.err = ReadAll(streams.err);
+  std::fclose(streams.in);
+  std::fclose(streams.out);
+  std::fclose(streams.err);
+  return run;
+}
+
+// The built program, with the password on its standard input.
+CliRun RunProgram(const std::vector<std::string>& args, const std::string& input) {
+  CliRun run;
+  const fs::path program = fs::path(CORVYN_BIN_DIR) / "corvyn-cli";
+  auto launcher = platform::MakePosixProcessLauncher();
+  platform::ProcessSpec spec;
+  spec.executable = program;
+  spec.arguments = args;
+  spec.environment = {{"XDG_DATA_HOME", (TestRoot() / "program-data").string()}};
+  std::unique_ptr<platform::IChildProcess> child;
+  if (launcher->Start(spec, &child) != kOk) return run;
+  child->WriteInput(input);
+  child->CloseInput();
+  for (bool end = false; !end;) child->ReadOutput(&run.out, 65536, std::chrono::milliseconds(200), &end);
+  platform::ExitStatus exit;
+  if (child->Wait(std::chrono::milliseconds(60000), &exit) == kOk && exit.exited) run.exitCode = exit.code;
+  return run;
+}
+
+class CliScanTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    backup_ = new testsupport::StandardBackup;
+    ASSERT_EQ(testsupport::MakeStandardBackup(TestRoot() / "scratch", *backup_), kOk);
+    ASSERT_EQ(backup_->builder.Write(Plain()), kOk);
+    ASSERT_EQ(backup_->builder.WriteEncrypted(TestRoot() / "plain-for-encryption", Encrypted(), "open sesame"), kOk);
+  }
+  static void TearDownTestSuite() {
+    delete backup_;
+    backup_ = nullptr;
+  }
+  static fs::path Plain() { return TestRoot() / "plain backup"; }
+  static fs::path Encrypted() { return TestRoot() / "encrypted backup"; }
+
+  // Checks every category of the JSON against the built backup. Paths are
+  // only compared when the scan read the plain folder itself.
+  static void ExpectGroundTruth(const Value& json, const fs::path& storedFolder, bool comparePaths) {
+    const auto& truth = *backup_;
+    ASSERT_EQ(json["status"].AsNumber(), 0);
+    const Value& categories = json["categories"];
+    for (const char* label : {"Camera Roll", "Photo Stream", "App Photos", "App Videos", "Messages",
+                              "Messages Attachments", "Contacts", "Call History", "Notes", "WhatsApp",
+                              "WhatsApp Attachments"}) {
+      EXPECT_TRUE(categories.AsObject().count(label)) << label;
+    }
+    const auto expectFiles = [&](const char* label, const auto& expected) {
+      const auto& got = categories[label].AsArray();
+      ASSERT_EQ(got.size(), expected.size()) << label;
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i]["name"].AsString(), expected[i].name) << label;
+        EXPECT_EQ(got[i]["size"].AsNumber(), expected[i].size) << label;
+        if (comparePaths) EXPECT_EQ(got[i]["path"].AsString(), (storedFolder / expected[i].path).string()) << label;
+      }
+    };
+    expectFiles("Camera Roll", truth.media.cameraRoll);
+    expectFiles("Photo Stream", truth.media.photoStream);
+    expectFiles("Messages Attachments", truth.media.messageAttachments);
+    expectFiles("WhatsApp Attachments", truth.media.whatsAppAttachments);
+
+    const auto folders = [&](const char* label) {
+      std::map<std::string, std::vector<std::string>> byApp;
+      for (const auto& folder : categories[label].AsArray()) {
+        for (const auto& file : folder["files"].AsArray()) {
+          EXPECT_EQ(file["appName"].AsString(), folder["appName"].AsString());
+          byApp[folder["appName"].AsString()].push_back(file["name"].AsString());
+        }
+      }
+      return byApp;
+    };
+    using Folders = std::map<std::string, std::vector<std::string>>;
+    EXPECT_EQ(folders("App Photos"), (Folders{{"example.camera", {"shot.JPG"}}, {"other", {"drawing.PNG"}}}));
+    EXPECT_EQ(folders("App Videos"), (Folders{{"example.camera", {"clip.MOV"}}}));
+
+    std::map<int, std::vector<std::string>> conversations, expectedConversations;
+    for (const auto& group : categories["Messages"].AsArray()) {
+      const int handle = static_cast<int>(group["handleId"].AsNumber());
+      for (const auto& message : group["messages"].AsArray()) {
+        EXPECT_EQ(message["handleId"].AsNumber(), handle);
+        EXPECT_EQ(message["deleted"].AsNumber(), 0);
+        conversations[handle].push_back(message["text"].AsString());
+      }
+    }
+    for (const auto& m : truth.databases.messages) expectedConversations[m.handleId].push_back(m.text);
+    EXPECT_EQ(conversations, expectedConversations);
+
+    const auto texts = [&](const char* label, const char* field) {
+      std::vector<std::string> values;
+      for (const auto& record : categories[label].AsArray()) values.push_back(record[field].AsString());
+      std::sort(values.begin(), values.end());
+      return values;
+    };
+    std::vector<std::string> names, numbers, titles;
+    for (const auto& c : truth.databases.contacts) names.push_back(c.first + c.last);
+    for (const auto& c : truth.databases.calls) numbers.push_back(c.number);
+    for (const auto& n : truth.databases.notes) titles.push_back(n.title);
+    std::sort(names.begin(), names.end());
+    std::sort(numbers.begin(), numbers.end());
+    std::sort(titles.begin(), titles.end());
+    EXPECT_EQ(texts("Contacts", "name"), names);
+    EXPECT_EQ(texts("Call History", "number"), numbers);
+    EXPECT_EQ(texts("Notes", "title"), titles);
+
+    std::vector<std::string> chat;
+    for (const auto& group : categories["WhatsApp"].AsArray()) {
+      EXPECT_EQ(group["sessionId"].AsNumber(), 1);
+      for (const auto& message : group["messages"].AsArray()) chat.push_back(message["text"].AsString());
+    }
+    std::vector<std::string> expectedChat;
+    for (const auto& m : truth.databases.whatsApp) expectedChat.push_back(m.text);
+    EXPECT_EQ(chat, expectedChat);
+  }
+
+  static testsupport::StandardBackup* backup_;
+};
+testsupport::StandardBackup* CliScanTest::backup_ = nullptr;
+
+TEST_F(CliScanTest, JsonOfAPlainBackupMatchesWhatWasBuilt) {
+  const CliRun run = RunInProcess({"scan", Plain().string(), "--json"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << "not JSON: " << run.out.substr(0, 200);
+  ExpectGroundTruth(*json, Plain(), true);
+}
+
+TEST_F(CliScanTest, CountsWithoutJson) {
+  const CliRun run = RunInProcess({"scan", Plain().string()});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("Camera Roll: 5\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Messages: 2\n"), std::string::npos) << run.out;  // conversations
+  EXPECT_NE(run.out.find("WhatsApp Attachments: 2\n"), std::string::npos) << run.out;
+}
+
+TEST_F(CliScanTest, TheProgramDecryptsWithThePasswordFromStandardInput) {
+  if (!fs::exists(fs::path(CORVYN_BIN_DIR) / "tool")) GTEST_SKIP() << "decryption program not built";
+  const CliRun run = RunProgram({"scan", Encrypted().string(), "--password-stdin", "--json"}, "open sesame\n");
+  ASSERT_EQ(run.exitCode, kExitOk) << run.out.substr(0, 300);
+  const auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << run.out.substr(0, 300);
+  ExpectGroundTruth(*json, {}, false);
+}
+
+TEST_F(CliScanTest, TheProgramReportsAWrongPassword) {
+  if (!fs::exists(fs::path(CORVYN_BIN_DIR) / "tool")) GTEST_SKIP() << "decryption program not built";
+  const CliRun run = RunProgram({"scan", Encrypted().string(), "--password-stdin"}, "not it\n");
+  EXPECT_EQ(run.exitCode, kExitWrongPassword);
+  EXPECT_NE(run.out.find("wrong password"), std::string::npos) << run.out;
+}
+
+TEST_F(CliScanTest, FailuresGiveTheirExitStatusAndOneLine) {
+  const fs::path noManifest = TestRoot() / "no manifest";
+  fs::create_directories(noManifest);
+  fs::copy_file(Plain() / "Info.plist", noManifest / "Info.plist", fs::copy_options::overwrite_existing);
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+  } cases[] = {
+      {{}, kExitUsage},
+      {{"frobnicate"}, kExitUsage},
+      {{"scan"}, kExitUsage},
+      {{"scan", Plain().string(), Plain().string()}, kExitUsage},
+      {{"scan", Plain().string(), "--verbose"}, kExitUsage},
+      {{"backups", "extra"}, kExitUsage},
+      {{"scan", Encrypted().string()}, kExitUsage},  // encrypted, but no --password-stdin
+      {{"scan", (TestRoot() / "does not exist").string()}, kExitUnopenable},
+      {{"scan", noManifest.string()}, kExitUnopenable},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = RunInProcess(c.args);
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    EXPECT_EQ(run.exitCode, c.exitCode) << joined;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << joined << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("corvyn-cli: ", 0), 0u) << run.err;
+  }
+}
+
+TEST(CliBasics, VersionHelpAndBackupsList) {
+  CliRun run = RunInProcess({"--version"});
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_EQ(run.out.rfind("corvyn-cli ", 0), 0u);
+  run = RunInProcess({"--help"});
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_NE(run.out.find("scan FOLDER [--password-stdin] [--json]"), std::string::npos);
+
+  testsupport::BackupBuilder builder;
+  builder.info.displayName = "Listed Phone";
+  builder.info.serialNumber = "SERIAL-42";
+  const fs::path root = TestRoot() / "data" / "Apple Computer" / "MobileSync" / "Backup";
+  ASSERT_EQ(builder.Write(root / "0123abcd"), kOk);
+  run = RunInProcess({"backups"});
+  EXPECT_EQ(run.exitCode, kExitOk);
+  EXPECT_NE(run.out.find("Listed Phone\t"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\tSERIAL-42\t"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\tno\t" + (root / "0123abcd").string() + "\n"), std::string::npos) << run.out;
+}
+
+TEST(ScanJson, TextIsAlwaysValidJson) {
+  const struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"quote \" and \\ backslash", "\"quote \\\" and \\\\ backslash\""},
+      {"line\nbreak\ttab\r", "\"line\\nbreak\\ttab\\r\""},
+      {std::string("nul\0byte\x01", 9), "\"nul\\u0000byte\\u0001\""},
+      {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
+      {"broken \xC3 byte", "\"broken \xEF\xBF\xBD byte\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JsonString(c.text), c.json);
+    EXPECT_TRUE(testjson::Parse(JsonString(c.text))) << c.json;
+  }
+  ScanResults empty;
+  const auto json = testjson::Parse(ScanJson(87, empty));
+  ASSERT_TRUE(json);
+  EXPECT_EQ((*json)["status"].AsNumber(), 87);
+  EXPECT_EQ((*json)["categories"].AsObject().size(), 11u);
+}
+
+}  // namespace
+}  // namespace corvyn::cli
