@@ -197,8 +197,8 @@ std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t of
 // header (the 4 bytes before start: next offset, size): the first serial type
 // is 0 (the rowid column), the run of C serial types takes C or C + 1 bytes,
 // the freeblock's size covers the record and the record ends below `upper`.
-bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t low, std::size_t upper, uint32_t columns) {
-  if (start < low + 4 || start >= upper || page[start] != 0) return false;
+bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t floor, std::size_t upper, uint32_t columns) {
+  if (start < floor + 4 || start >= upper || page[start] != 0) return false;
   const std::size_t next = ReadBigEndian16(&page[start - 4]);
   const std::size_t size = ReadBigEndian16(&page[start - 2]);
   if ((next != 0 && (next <= start || next >= page.size())) || size < 4 || size >= page.size()) return false;
@@ -261,7 +261,7 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
 
   std::size_t upper = top;
   for (std::size_t position = top; position-- > low;) {
-    if (FreeblockRemnantAt(page, position, low, upper, static_cast<uint32_t>(columns))) {
+    if (FreeblockRemnantAt(page, position, word + 2, upper, static_cast<uint32_t>(columns))) {
       // A deleted cell that became a freeblock and was then taken into the
       // gap: its freeblock header sits right before its serial types.
       found.push_back(Candidate{static_cast<uint16_t>(position), false});
