@@ -31,22 +31,39 @@ Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, con
   return kOk;
 }
 
-Status ParseTakenColumns(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
-                         std::initializer_list<TakenColumn> taken, ParsedRecord& out) {
-  uint32_t lastColumn = 0;
-  for (const TakenColumn& column : taken) lastColumn = std::max(lastColumn, column.number);
-  if (const Status status = ParseForDecoder(reader, record, layout, lastColumn, out); status != kOk)
-    return status;
-  if (record.deleted == 0) return kOk;
+namespace {
+
+bool TakenColumnsFit(const ParsedRecord& record, std::initializer_list<TakenColumn> taken) {
   for (const TakenColumn& column : taken) {
-    const ColumnValue* value = out.Column(column.number);
+    const ColumnValue* value = record.Column(column.number);
     if (value == nullptr || value->IsNull()) continue;
     const bool fits = column.storage == Storage::kText      ? value->IsText()
                       : column.storage == Storage::kInteger ? value->IsInteger()
                                                             : value->IsInteger() || value->IsFloat();
-    if (!fits) return kInvalidData;
+    if (!fits) return false;
   }
-  return kOk;
+  return true;
+}
+
+}  // namespace
+
+Status ParseTakenColumns(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
+                         std::initializer_list<TakenColumn> taken, ParsedRecord& out) {
+  uint32_t lastColumn = 0;
+  for (const TakenColumn& column : taken) lastColumn = std::max(lastColumn, column.number);
+  const Status status = ParseForDecoder(reader, record, layout, lastColumn, out);
+  if (record.deleted == 0 || (status == kOk && TakenColumnsFit(out, taken))) return status;
+  // A carved record whose first byte is not 0 was read as having lost its
+  // first column. In a table whose column 0 is not the rowid (a constant or a
+  // number stored in the record) that byte may be column 0's own serial type:
+  // read the record whole before refusing it.
+  if (record.mode == RecordMode::kCarved && !record.headerIntact && out.firstColumn == 1) {
+    RecordLocation whole = record;
+    whole.headerIntact = true;
+    if (ParseForDecoder(reader, whole, layout, lastColumn, out) == kOk && TakenColumnsFit(out, taken))
+      return kOk;
+  }
+  return status != kOk ? status : kInvalidData;
 }
 
 CarvedLayout TableLayout(SqliteDbReader& reader) {

@@ -575,6 +575,26 @@ TEST_F(DecoderTest, IdentifiersAreCutAtTheAtSign) {
   EXPECT_EQ(members[0].memberId, "4917612345678");  // a member id without '@' is kept whole
 }
 
+TEST_F(DecoderTest, CarvedRecordsWhoseColumnZeroIsStoredAreReadWhole) {
+  // Column 0 of a WeChat chat table is a version number, stored as the
+  // constant 1: a carved record starts with serial type 9, which alone looks
+  // like a lost first column.
+  reader_.SetCurrentTableName("Chat_0123456789abcdef0123456789abcdef");
+  const std::vector<Value> row = Columns(9, {{0, Value::Int(1)},
+                                             {2, Value::Int(7)},
+                                             {3, Value::Int(1400000000)},
+                                             {4, Value::Text("see you")},
+                                             {8, Value::Int(0)}});
+  const std::vector<uint8_t> bytes = EncodeCarved(row);
+  ASSERT_EQ(bytes[0], 9);
+  std::vector<ChatMessageRecord> out;
+  ASSERT_EQ(DecodeChatMessageRecord(reader_, CarvedAt(bytes), out), kOk);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].text, "see you");
+  EXPECT_EQ(out[0].date, "2014-05-13 16:53:20");
+  EXPECT_EQ(out[0].sent, 1);
+}
+
 TEST_F(DecoderTest, ColumnsThatRunPastThePageRefuseTheRecordOnlyWhenTheyAreNeeded) {
   reader_.SetCurrentTableName("handle");
   const std::vector<uint8_t> whole =

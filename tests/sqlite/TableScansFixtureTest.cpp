@@ -60,9 +60,8 @@ struct TableCase {
   std::function<void(SqliteDbReader&)> prepare;  // reader settings the caller makes
   Scanner scan;
   KeyOf key;
-  // Deleted rows that must come back. The carving does not yet recover any of
-  // the fixture's deleted join rows (all overwritten) or "Chat_" rows (column
-  // 0 is not the rowid there), so those tables only print their figures.
+  // Deleted rows that must come back. The fixture's deleted join rows are all
+  // overwritten, so that table only prints its figures.
   std::size_t minimumRecovered = 1;
   // Accepts a deleted item that kept only part of its row (a lost first column).
   std::function<bool(const std::string&, const std::set<std::string>&)> partialKey = nullptr;
@@ -189,7 +188,7 @@ std::vector<TableCase> Cases() {
                      for (const ChatMessageRecord& m : rows) found.push_back({m.deleted, m.text});
                      return status;
                    },
-                   TextColumn(4), 0});
+                   TextColumn(4)});
   return cases;
 }
 
@@ -254,6 +253,57 @@ TEST_P(TableScanFixtureTest, FindsEveryLiveRowAndRecoversDeletedRows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTables, TableScanFixtureTest, ::testing::Range<std::size_t>(0, Cases().size()));
+
+}  // namespace
+}  // namespace corvyn::sqlite
+
+namespace corvyn::sqlite {
+namespace {
+
+// QQ keeps one table per friend; a free page can hold rows of any of them.
+TEST(C2cMessageScanTest, FreePageRowsOfOtherFriendsAreRefusedButTheTablesOwnRowsAreAllTaken) {
+  const std::filesystem::path dir = TempDir("c2c");
+  const fx::TableSchema mine = fx::QqMessageTable("10001");
+  const fx::TableSchema theirs = fx::QqMessageTable("20002");
+  const int uin = mine.ColumnIndex("uin");
+  ASSERT_EQ(uin, 1);
+  std::string error;
+  // Some rows of the friend's own table name another contact in column 1.
+  const auto database =
+      fx::BuildDatabase(dir / "QQ.db", {{mine, 200, -1, {}}, {theirs, 200, -1, {}}}, {}, &error,
+                        [&](const fx::TableSchema& table, int64_t n, std::vector<fx::FixtureValue>& row) {
+                          if (table.name == mine.name && n % 10 == 5) row[1] = std::string("30003");
+                        });
+  ASSERT_NE(database, nullptr) << error;
+  const auto& live = database->Truth().live.at(mine.name);
+  const auto liveOthers = std::count_if(live.begin(), live.end(), [](const auto& entry) {
+    return std::get<std::string>(entry.second.values.at(1)) == "30003";
+  });
+  ASSERT_GT(liveOthers, 0);
+
+  const auto scan = [&](std::string_view friendKey) {
+    SqliteDbReader reader;
+    EXPECT_EQ(reader.Open(dir / "QQ.db"), kOk);
+    std::vector<ChatMessageRecord> rows;
+    EXPECT_EQ(ScanC2cMessages(reader, mine.name, friendKey, rows), kOk);
+    EXPECT_TRUE(reader.contactFilter.empty());
+    return rows;
+  };
+  const auto fromOtherTable = [&](const std::vector<ChatMessageRecord>& rows) {
+    return std::count_if(rows.begin(), rows.end(),
+                         [&](const ChatMessageRecord& m) { return m.text.starts_with(theirs.name); });
+  };
+
+  // Without a contact id the free pages give rows of the other table too.
+  ASSERT_GT(fromOtherTable(scan("")), 0) << "the fixture left no free page of the other table";
+  const std::vector<ChatMessageRecord> rows = scan("10001");
+  EXPECT_EQ(fromOtherTable(rows), 0);
+  EXPECT_EQ(
+      std::count_if(rows.begin(), rows.end(),
+                    [](const ChatMessageRecord& m) { return m.contactId == "30003" && m.deleted == 0; }),
+      liveOthers);
+  std::filesystem::remove_all(dir);
+}
 
 }  // namespace
 }  // namespace corvyn::sqlite
