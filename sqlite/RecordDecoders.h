@@ -7,26 +7,28 @@
 // error while gathering overflow pages. A refused record appends nothing.
 //
 // Columns (numbered from 0 in the table's declared order) and append rules:
-//   | decoder          | columns                                                    | appended when |
-//   |------------------|------------------------------------------------------------|---------------------------|
-//   | handle           | 1 address                                                  | address not empty | |
-//   attachment       | 4 file name                                                | name not empty | | join
-//   | 0 message id, 1 attachment id                              | always                    | | message | 2
-//   text (strict), 5 handle id, 15 date (2001), 21 from me   | always                    | | contact | 1+2
-//   name, 7 company, 16 phones (no control characters),    | always                    | |                  |
-//   17 e-mail, 18 address, 19 social, 20 url; all strict       |                           | | call
-//   (ZCALLRECORD)| 8 originated (0 = incoming), 10 date (2001), 11 duration, | number and date not empty | |
-//   | 12 number                                                  |                           | | call
-//   (`call`)    | 1 number (no control characters), 2 date (1970),           | number and date not empty | |
-//   | 3 duration, 4 flags (0 = incoming)                         |                           | | note | 11
-//   body link, 13 date (2001), 14 title                     | always                    | | note body | 3
-//   owning note, 4 HTML                                      | always                    | | friend | 1 user
-//   name, 2 nickname, 6 type                            | always                    | | table list       | 0
-//   table name; friend key after its last '_'                | always                    | | c2c message | 1
-//   contact id (must equal the reader's contact filter when   | text not empty            | | | set), 2 date
-//   (1970), 4 sent when 0, 6 text                 |                           | | chat message     | 3 date
-//   (1970), 4 text, 8 sent when 0                       | text not empty            | | WhatsApp         |
-//   see WhatsAppMessageColumns, WhatsAppChatColumns, ...       | always                    |
+// clang-format off
+//   | decoder           | columns                                                  | appended when        |
+//   |-------------------|----------------------------------------------------------|----------------------|
+//   | handle            | 1 address                                                | address not empty    |
+//   | attachment        | 4 file name                                              | name not empty       |
+//   | join              | 0 message id, 1 attachment id                            | always               |
+//   | message           | 2 text (strict), 5 handle id, 15 date (2001), 21 from me | always               |
+//   | contact           | 1+2 name, 7 company, 16 phones (no control characters),  | always               |
+//   |                   | 17 e-mail, 18 address, 19 social, 20 url; all strict     |                      |
+//   | call, ZCALLRECORD | 8 originated (0 = incoming), 10 date (2001), 11 duration,| number and date set  |
+//   |                   | 12 number                                                |                      |
+//   | call, `call`      | 1 number (no control characters), 2 date (1970),         | number and date set  |
+//   |                   | 3 duration, 4 flags (0 = incoming)                       |                      |
+//   | note              | 11 body link, 13 date (2001), 14 title                   | always               |
+//   | note body         | 3 owning note, 4 HTML                                    | always               |
+//   | friend            | 1 user name, 2 nickname, 6 type                          | always               |
+//   | table list        | 0 table name; friend key after its last '_'              | always               |
+//   | c2c message       | 1 contact id (equal to the reader's contact filter when  | text not empty       |
+//   |                   | that is set), 2 date (1970), 4 sent when 0, 6 text       |                      |
+//   | chat message      | 3 date (1970), 4 text, 8 sent when 0                     | text not empty       |
+//   | WhatsApp          | see WhatsAppMessageLayout and the other layouts below    | always               |
+// clang-format on
 //
 // Deleted records (carved or from a free page) are also refused when a column
 // taken holds another storage class than the table keeps there (text where a

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -68,9 +69,8 @@ struct TableCase {
 };
 
 std::filesystem::path TempDir(const std::string& name) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("corvyn-scans-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("corvyn-scans-" + std::to_string(std::random_device()()) + "-" + name);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -218,7 +219,7 @@ class ValueListFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("corvyn-valuelist-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+           ("corvyn-valuelist-" + std::to_string(std::random_device()()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
