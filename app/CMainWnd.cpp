@@ -1,6 +1,7 @@
 #include "app/CMainWnd.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
@@ -49,6 +50,12 @@ Status CMainWnd::Create() {
   // Texts laid over the option buttons must not swallow their clicks.
   for (QWidget* control : Form()->findChildren<QWidget*>()) {
     if (control->property("mouseTransparent").toBool()) control->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  // The two options sit in separate cards, so they are grouped explicitly.
+  auto* options = new QButtonGroup(this);
+  options->setExclusive(true);
+  for (const char* name : {"OptIosDevice", "OptBackupFile"}) {
+    if (auto* option = FindControl<QAbstractButton>(QString::fromLatin1(name))) options->addButton(option);
   }
   ApplyTexts();
   shadow_.Create(this);

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "UiTestSupport.h"
+#include "app/SingleInstance.h"
+#include "platform/Process.h"
+
+namespace corvyn::app {
+namespace {
+
+TEST(SingleInstance, SecondStartAsksTheFirstToComeForward) {
+  testing::TestApplication();
+  testing::ScratchFolder folder;
+  auto first = std::make_unique<SingleInstance>(folder.Path());
+  ASSERT_EQ(first->Claim(), kOk);
+  int broughtForward = 0;
+  ASSERT_TRUE(first->Listen([&] { ++broughtForward; }));
+
+  SingleInstance second(folder.Path());
+  EXPECT_EQ(second.Claim(), EWOULDBLOCK);
+  // The second start blocks while the first answers from its event loop.
+  auto answer = std::async(std::launch::async, [&] { return second.AskRunningInstanceToShow(5000); });
+  ASSERT_TRUE(testing::WaitFor([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  EXPECT_TRUE(answer.get());
+  EXPECT_EQ(broughtForward, 1);
+
+  // Once the first has gone, the next start is the first again, even with
+  // the stale lock and socket files left behind.
+  first.reset();
+  SingleInstance third(folder.Path());
+  EXPECT_EQ(third.Claim(), kOk);
+  EXPECT_FALSE(SingleInstance(folder.Path()).AskRunningInstanceToShow(200)) << "nobody listens yet";
+  EXPECT_TRUE(third.Listen([] {}));
+}
+
+// The program itself: a second start brings the first forward and exits.
+TEST(SingleInstance, ProgramRunsOnce) {
+  const std::filesystem::path program = std::filesystem::path(CORVYN_BIN_DIR) / "corvyn";
+  ASSERT_TRUE(std::filesystem::exists(program));
+  testing::ScratchFolder folder;
+  platform::ProcessSpec spec;
+  spec.executable = program;
+  spec.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                      {"XDG_RUNTIME_DIR", folder.Path().string()},
+                      {"XDG_DATA_HOME", (folder.Path() / "data").string()},
+                      {"XDG_CONFIG_HOME", (folder.Path() / "config").string()}};
+  auto launcher = platform::MakePosixProcessLauncher();
+  std::unique_ptr<platform::IChildProcess> first;
+  ASSERT_EQ(launcher->Start(spec, &first), kOk);
+  const auto socket = folder.Path() / "Corvyn_iOS_Recovery_2014_For_Windows.socket";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(socket) && first->IsRunning() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(std::filesystem::exists(socket)) << "the first start never listened";
+
+  std::unique_ptr<platform::IChildProcess> second;
+  ASSERT_EQ(launcher->Start(spec, &second), kOk);
+  platform::ExitStatus exit;
+  ASSERT_EQ(second->Wait(std::chrono::seconds(20), &exit), kOk) << "the second start did not end";
+  EXPECT_TRUE(exit.Succeeded());
+  EXPECT_TRUE(first->IsRunning());
+
+  std::string output;
+  bool ended = false;
+  for (int i = 0; i < 100 && output.find("bringing it forward") == std::string::npos; ++i) {
+    ASSERT_EQ(first->ReadOutput(&output, 65536, std::chrono::milliseconds(50), &ended), kOk);
+  }
+  EXPECT_NE(output.find("bringing it forward"), std::string::npos) << output;
+  first->Kill();
+}
+
+}  // namespace
+}  // namespace corvyn::app
