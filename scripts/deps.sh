@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; runs apt-get
-# update once, and only when something is missing.
+# Installs the Debian 12 packages the build, the program and the tests need.
+# Idempotent: asks apt only when something is missing, and then runs
+# "apt-get update" once before installing.
 set -euo pipefail
 
 packages=(
+  # build
   build-essential cmake ninja-build pkg-config git zip
-  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6printsupport6 libgl-dev
+  # GUI toolkit (Widgets, UiTools, PrintSupport, Network, Test) and a font for offscreen runs
+  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6printsupport6 libgl-dev fonts-dejavu-core
+  # engine libraries
   libplist-dev libzip-dev libimobiledevice-dev libsqlite3-dev sqlite3 libssl-dev openssl
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev
+  # tests, benchmarks, fuzzing (clang with the sanitizer runtimes)
+  libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
+  # running the program: virtual display, default-program opener
   xvfb xauth xdg-utils
 )
 
@@ -21,8 +26,8 @@ done
 
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}" >&2
-  sudo_cmd=()
-  if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  as_root=()
+  if [ "$(id -u)" != 0 ]; then as_root=(sudo); fi
+  "${as_root[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
