@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ void BuildMessages(const std::filesystem::path& path) {
   db.Insert("handle", FixtureRow{{1, std::string("+4915112345678")}}, 1);
   db.Insert("handle", FixtureRow{{1, std::string("5551234")}}, 2);
   auto message = [&db](int64_t rowid, int64_t handle, int64_t date, const std::string& text, int64_t fromMe) {
-    db.Insert("message", FixtureRow{{2, text}, {5, handle}, {15, date}, {21, fromMe}}, rowid);
+    const std::string account = "E1B2C3D4-0000-4000-8000-00000000ABCD";  // 36 characters, as on the phone
+    db.Insert("message", FixtureRow{{2, text}, {5, handle}, {13, account}, {15, date}, {21, fromMe}}, rowid);
   };
   // Inserted first, so its cell lies amid the others and becomes a freeblock.
   message(6, 2, kBaseDate + 15, Long("deleted by the owner"), 0);
@@ -277,6 +279,61 @@ TEST(DecodeCallHistory, BothSchemasNamedAndSorted) {
   std::ofstream(folder / "garbage.db") << std::string(2048, 'z');
   EXPECT_EQ(DecodeCallHistory(calls, folder / "garbage.db", folder / "AddressBook.sqlitedb"), kInvalidData);
   EXPECT_TRUE(calls.empty());
+}
+
+std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The value-list files: live rows by rowid, then the carved ones; a carved
+// message is numbered on from the highest rowid that the decoder reported.
+TEST(ValueListFiles, CarvedRowsNumberedOnFromTheDecodersHighestRowId) {
+  TempFolder folder;
+  BuildMessages(folder / "sms.db");
+  {
+    FixtureDb db(folder / "AddressBook.sqlitedb");
+    CreateAddressBookTable(db);
+    AddContact(db, "Carved", "Person", "0301234567 ", 11);
+    AddContact(db, "Live", "Person", "0307654321 ", 12);
+    db.Delete("ABPersonFullTextSearch_content", 11);
+  }
+  ConversationMap conversations;
+  int64_t highestMessage = 0;
+  ASSERT_EQ(DecodeMessages(conversations, folder / "sms.db", folder / "AddressBook.sqlitedb", {}, highestMessage),
+            kOk);
+  std::vector<ContactRecord> contacts;
+  int64_t highestContact = 0;
+  ASSERT_EQ(DecodeContacts(contacts, folder / "AddressBook.sqlitedb", highestContact), kOk);
+
+  struct Case {
+    const char* name;
+    std::function<Status(const std::filesystem::path&, const std::filesystem::path&, int64_t)> write;
+    std::filesystem::path database;
+    int64_t start;
+    std::vector<std::string> livePrefixes;
+    std::string carvedPrefix;
+  };
+  const std::vector<Case> cases = {
+      {"messages", WriteMessagesCsv, folder / "sms.db", highestMessage, {"1,", "2,", "3,", "4,", "5,"},
+       "6,\"27B99F78-F6F0-475F-8BA1-000000000006\",\"deleted by the owner"},
+      {"contacts", WriteContactsCsv, folder / "AddressBook.sqlitedb", highestContact, {"12,"}, "\"Carved\",\"Person\","},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    const auto csv = folder / (std::string(test.name) + ".csv");
+    ASSERT_EQ(test.write(test.database, csv, test.start), kOk);
+    const auto lines = FileLines(csv);
+    ASSERT_EQ(lines.size(), test.livePrefixes.size() + 1);
+    for (std::size_t i = 0; i < test.livePrefixes.size(); ++i) {
+      EXPECT_EQ(lines[i].rfind(test.livePrefixes[i], 0), 0u) << lines[i];
+    }
+    EXPECT_EQ(lines.back().rfind(test.carvedPrefix, 0), 0u) << lines.back();
+    EXPECT_NE(test.write(folder / "missing.db", folder / "never.csv", test.start), kOk);
+    EXPECT_FALSE(std::filesystem::exists(folder / "never.csv"));
+  }
 }
 
 }  // namespace
