@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <unordered_set>
 
 #include "sqlite/ByteOrder.h"
 #include "sqlite/Carving.h"
@@ -264,10 +265,10 @@ Status SqliteDbReader::GatherOverflowCell(const RecordLocation& record, std::vec
   uint32_t next = ReadBigEndian32(&record.bytes[prefix + local]);
   uint64_t remaining = payload.value - local;
   std::vector<uint8_t> page;
-  // Every hop brings usable size - 4 bytes, so the chain ends after a bounded
-  // number of pages even when it loops.
+  std::unordered_set<uint32_t> visited;
   while (remaining > 0) {
-    if (next == 0 || next > pageCount) return kInvalidData;
+    // A page seen before means the chain loops: its bytes would repeat.
+    if (next == 0 || next > pageCount || !visited.insert(next).second) return kInvalidData;
     if (const Status status = ReadPage(next - 1, page); status != kOk) return status;
     const uint64_t take = std::min<uint64_t>(remaining, usableSize_ - 4);
     cell.insert(cell.end(), page.begin() + 4, page.begin() + 4 + static_cast<std::ptrdiff_t>(take));
