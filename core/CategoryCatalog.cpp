@@ -13,7 +13,9 @@ constexpr int kPhotosGroup = 0;
 constexpr int kMessagesGroup = 5;
 constexpr int kMemosGroup = 14;
 
-constexpr IconRect Icon(int left) { return IconRect{left, 410, left + 18, 428}; }
+constexpr IconRect Icon(int left) {
+  return IconRect{left, 410, left + 18, 428};
+}
 
 const std::array<TreeNodeSpec, 20> kTreeNodes = {{
     {true, "Photos & Videos", -1, std::nullopt, true, C::kNone},
@@ -41,7 +43,8 @@ const std::array<TreeNodeSpec, 20> kTreeNodes = {{
 const ListColumns kMediaFilesColumns = {{{"File Name", 200}, {"File Size", 0}}};
 const ListColumns kAppFoldersColumns = {{{"App Name", 300}, {"Type", 0}}};
 const ListColumns kAppFilesColumns = {{{"File Name", 200}, {"App Name", 200}, {"Size", 0}}};
-const ListColumns kMessagesColumns = {{{"User Name", 100}, {"Phone Number", 100}, {"Date", 120}, {"Message", 0}}};
+const ListColumns kMessagesColumns = {
+    {{"User Name", 100}, {"Phone Number", 100}, {"Date", 120}, {"Message", 0}}};
 const ListColumns kAttachmentColumns = {{{"File Name", 300}, {"File Size", 0}}};
 const ListColumns kContactsColumns = {
     {{"Name", 100, true}, {"Company", 100}, {"Phone", 100, true}, {"Email", 100, true}, {"Home Page", 0}}};
@@ -54,11 +57,15 @@ const ListColumns kCallHistoryColumns = {{{"User Name", 150},
 const ListColumns kNotesColumns = {{{"Title", 100}, {"Date", 110}, {"Note", 0}}};
 const ListColumns kWhatsAppColumns = {{{"Chats", 150}, {"Name", 150, true}, {"Phone", 0, true}}};
 
-std::string FileSizeText(uint32_t size) { return SizeText(static_cast<int64_t>(size)); }
+std::string FileSizeText(uint32_t size) {
+  return SizeText(static_cast<int64_t>(size));
+}
 
 }  // namespace
 
-std::span<const TreeNodeSpec> TreeNodes() { return kTreeNodes; }
+std::span<const TreeNodeSpec> TreeNodes() {
+  return kTreeNodes;
+}
 
 int TreeNodeIndex(RecordCategory category) {
   if (category == C::kNone) return -1;
@@ -97,16 +104,26 @@ uint64_t TreeCount(RecordCategory category, const ScanResults& results, const CS
 
 const ListColumns& ColumnsOf(ListLayout layout) {
   switch (layout) {
-    case ListLayout::kMediaFiles: return kMediaFilesColumns;
-    case ListLayout::kAppFolders: return kAppFoldersColumns;
-    case ListLayout::kAppFiles: return kAppFilesColumns;
-    case ListLayout::kMessages: return kMessagesColumns;
-    case ListLayout::kMessageAttachments: return kAttachmentColumns;
-    case ListLayout::kContacts: return kContactsColumns;
-    case ListLayout::kCallHistory: return kCallHistoryColumns;
-    case ListLayout::kNotes: return kNotesColumns;
-    case ListLayout::kWhatsApp: return kWhatsAppColumns;
-    case ListLayout::kWhatsAppAttachments: return kAttachmentColumns;
+    case ListLayout::kMediaFiles:
+      return kMediaFilesColumns;
+    case ListLayout::kAppFolders:
+      return kAppFoldersColumns;
+    case ListLayout::kAppFiles:
+      return kAppFilesColumns;
+    case ListLayout::kMessages:
+      return kMessagesColumns;
+    case ListLayout::kMessageAttachments:
+      return kAttachmentColumns;
+    case ListLayout::kContacts:
+      return kContactsColumns;
+    case ListLayout::kCallHistory:
+      return kCallHistoryColumns;
+    case ListLayout::kNotes:
+      return kNotesColumns;
+    case ListLayout::kWhatsApp:
+      return kWhatsAppColumns;
+    case ListLayout::kWhatsAppAttachments:
+      return kAttachmentColumns;
   }
   return kMediaFilesColumns;
 }
@@ -114,19 +131,30 @@ const ListColumns& ColumnsOf(ListLayout layout) {
 ListLayout LayoutOf(RecordCategory category) {
   switch (category) {
     case C::kAppPhotos:
-    case C::kAppVideos: return ListLayout::kAppFolders;
-    case C::kMessages: return ListLayout::kMessages;
-    case C::kMessageAttachments: return ListLayout::kMessageAttachments;
-    case C::kContacts: return ListLayout::kContacts;
-    case C::kCallHistory: return ListLayout::kCallHistory;
-    case C::kNotes: return ListLayout::kNotes;
-    case C::kWhatsApp: return ListLayout::kWhatsApp;
-    case C::kWhatsAppAttachments: return ListLayout::kWhatsAppAttachments;
-    default: return ListLayout::kMediaFiles;
+    case C::kAppVideos:
+      return ListLayout::kAppFolders;
+    case C::kMessages:
+      return ListLayout::kMessages;
+    case C::kMessageAttachments:
+      return ListLayout::kMessageAttachments;
+    case C::kContacts:
+      return ListLayout::kContacts;
+    case C::kCallHistory:
+      return ListLayout::kCallHistory;
+    case C::kNotes:
+      return ListLayout::kNotes;
+    case C::kWhatsApp:
+      return ListLayout::kWhatsApp;
+    case C::kWhatsAppAttachments:
+      return ListLayout::kWhatsAppAttachments;
+    default:
+      return ListLayout::kMediaFiles;
   }
 }
 
-ListRowTexts RowTexts(const MediaFileRecord& file) { return {file.name, FileSizeText(file.size)}; }
+ListRowTexts RowTexts(const MediaFileRecord& file) {
+  return {file.name, FileSizeText(file.size)};
+}
 
 ListRowTexts RowTexts(const AttachmentRecord& attachment) {
   return {attachment.name, FileSizeText(attachment.size)};
@@ -136,11 +164,17 @@ ListRowTexts RowTexts(std::string_view appName, const std::vector<AppFileRecord>
   return {std::string(appName), "Folder"};
 }
 
-ListRowTexts RowTexts(const AppFileRecord& file) { return {file.name, file.appName, FileSizeText(file.size)}; }
+ListRowTexts RowTexts(const AppFileRecord& file) {
+  return {file.name, file.appName, FileSizeText(file.size)};
+}
 
-ListRowTexts RowTexts(const MessageRecord& row) { return {row.name, row.address, row.date, row.text}; }
+ListRowTexts RowTexts(const MessageRecord& row) {
+  return {row.name, row.address, row.date, row.text};
+}
 
-std::string_view FirstPhone(std::string_view phones) { return phones.substr(0, phones.find('\n')); }
+std::string_view FirstPhone(std::string_view phones) {
+  return phones.substr(0, phones.find('\n'));
+}
 
 ListRowTexts RowTexts(const ContactRecord& contact) {
   return {contact.name, contact.company, std::string(FirstPhone(contact.phones)), contact.email, contact.url};
@@ -153,11 +187,14 @@ ListRowTexts RowTexts(const CallRecord& call) {
   } else {
     duration = DurationText(call.duration);
   }
-  return {call.name, call.number, call.date, call.incoming ? "Incoming" : "Outgoing", duration,
-          call.deleted ? "Deleted" : "Normal"};
+  return {call.name, call.number,
+          call.date, call.incoming ? "Incoming" : "Outgoing",
+          duration,  call.deleted ? "Deleted" : "Normal"};
 }
 
-ListRowTexts RowTexts(const NoteRecord& note) { return {note.title, note.date, note.content}; }
+ListRowTexts RowTexts(const NoteRecord& note) {
+  return {note.title, note.date, note.content};
+}
 
 ListRowTexts RowTexts(const WhatsAppRecord& row) {
   return {row.chatTitle, row.memberName.empty() ? row.senderName : row.memberName,

@@ -30,7 +30,7 @@ struct TreeNodeSpec {
   std::string_view label;  // group label, or category label without the count
   int parent = -1;         // index of the group node in kTreeNodes; -1 for a group
   std::optional<IconRect> icon;
-  bool shown = true;  // hidden nodes are created but never shown
+  bool shown = true;                                // hidden nodes are created but never shown
   RecordCategory category = RecordCategory::kNone;  // kNone for groups and hidden categories
 };
 
@@ -57,9 +57,9 @@ uint64_t TreeCount(RecordCategory category, const ScanResults& results, const CS
 
 // Data list layouts: one per category, App Photos and App Videos having two.
 enum class ListLayout {
-  kMediaFiles,          // Camera Roll, Photo Stream
-  kAppFolders,          // App Photos, App Videos: one row per application
-  kAppFiles,            // App Photos, App Videos: inside a folder
+  kMediaFiles,  // Camera Roll, Photo Stream
+  kAppFolders,  // App Photos, App Videos: one row per application
+  kAppFiles,    // App Photos, App Videos: inside a folder
   kMessages,
   kMessageAttachments,
   kContacts,

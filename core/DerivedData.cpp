@@ -10,10 +10,12 @@ const std::string_view kImageExtensions =
     "*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|*.orf|*.erf|*.indd|*.pef|"
     "*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga";
 const std::string_view kVideoExtensions =
-    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|*.m4b|*.mkv|*.mts|"
+    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|*.m4b|*.mkv|*."
+    "mts|"
     "*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|*.mod|*.m2t|*.lrv";
 const std::string_view kAudioExtensions =
-    "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|*.amr|*.at3|*.caf|"
+    "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|*.amr|*.at3|*."
+    "caf|"
     "*.dss|*.m4r|*.nra|*.snd";
 
 namespace {
@@ -64,17 +66,26 @@ bool ExtensionInList(std::string_view extension, std::string_view list) {
   return false;
 }
 
-bool IsImageName(std::string_view name) { return ExtensionInList(ExtensionOf(name), kImageExtensions); }
-bool IsVideoName(std::string_view name) { return ExtensionInList(ExtensionOf(name), kVideoExtensions); }
-bool IsAudioName(std::string_view name) { return ExtensionInList(ExtensionOf(name), kAudioExtensions); }
+bool IsImageName(std::string_view name) {
+  return ExtensionInList(ExtensionOf(name), kImageExtensions);
+}
+bool IsVideoName(std::string_view name) {
+  return ExtensionInList(ExtensionOf(name), kVideoExtensions);
+}
+bool IsAudioName(std::string_view name) {
+  return ExtensionInList(ExtensionOf(name), kAudioExtensions);
+}
 
 std::vector<MessageRecord> BuildConversationRows(const ConversationMap& conversations) {
   return BuildRows(conversations);
 }
 
-std::vector<WhatsAppRecord> BuildChatRows(const WhatsAppChatMap& chats) { return BuildRows(chats); }
+std::vector<WhatsAppRecord> BuildChatRows(const WhatsAppChatMap& chats) {
+  return BuildRows(chats);
+}
 
-void ClassifyAppFiles(const std::vector<AppFileRecord>& files, AppFolderMap& appPhotos, AppFolderMap& appVideos) {
+void ClassifyAppFiles(const std::vector<AppFileRecord>& files, AppFolderMap& appPhotos,
+                      AppFolderMap& appVideos) {
   for (const AppFileRecord& file : files) {
     const bool media = !IsImageName(file.name) && (IsVideoName(file.name) || IsAudioName(file.name));
     (media ? appVideos : appPhotos)[file.appName].push_back(file);
@@ -82,7 +93,8 @@ void ClassifyAppFiles(const std::vector<AppFileRecord>& files, AppFolderMap& app
 }
 
 void SortCallHistory(std::vector<CallRecord>& calls) {
-  std::stable_sort(calls.begin(), calls.end(), [](const CallRecord& a, const CallRecord& b) { return a.date > b.date; });
+  std::stable_sort(calls.begin(), calls.end(),
+                   [](const CallRecord& a, const CallRecord& b) { return a.date > b.date; });
   SortDeletedFirst(calls);
 }
 
@@ -100,13 +112,15 @@ template void SortDeletedFirst(std::vector<WhatsAppRecord>&);
 template void SortDeletedFirst(std::vector<ChatMessageRecord>&);
 
 void SortByDateAscending(std::vector<MessageRecord>& messages) {
-  std::stable_sort(messages.begin(), messages.end(),
-                   [](const MessageRecord& a, const MessageRecord& b) { return LessIgnoringCase(a.date, b.date); });
+  std::stable_sort(messages.begin(), messages.end(), [](const MessageRecord& a, const MessageRecord& b) {
+    return LessIgnoringCase(a.date, b.date);
+  });
 }
 
 void SortByDateAscending(std::vector<WhatsAppRecord>& messages) {
-  std::stable_sort(messages.begin(), messages.end(),
-                   [](const WhatsAppRecord& a, const WhatsAppRecord& b) { return LessIgnoringCase(a.date, b.date); });
+  std::stable_sort(messages.begin(), messages.end(), [](const WhatsAppRecord& a, const WhatsAppRecord& b) {
+    return LessIgnoringCase(a.date, b.date);
+  });
 }
 
 }  // namespace corvyn

@@ -36,7 +36,8 @@ std::vector<WhatsAppRecord> BuildChatRows(const WhatsAppChatMap& chats);
 // Sorts application files into App Photos (image extensions, and anything not
 // a video or audio file) and App Videos (video or audio extensions), keyed by
 // appName, keeping the engine's order inside each folder. Appends to the maps.
-void ClassifyAppFiles(const std::vector<AppFileRecord>& files, AppFolderMap& appPhotos, AppFolderMap& appVideos);
+void ClassifyAppFiles(const std::vector<AppFileRecord>& files, AppFolderMap& appPhotos,
+                      AppFolderMap& appVideos);
 
 // Call History: deleted first, each group newest first (date text descending).
 void SortCallHistory(std::vector<CallRecord>& calls);

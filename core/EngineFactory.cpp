@@ -16,7 +16,9 @@ Registry& TheRegistry() {
   return registry;
 }
 
-bool IsKnownKind(int sourceKind) { return sourceKind == kSourceKindDevice || sourceKind == kSourceKindBackup; }
+bool IsKnownKind(int sourceKind) {
+  return sourceKind == kSourceKindDevice || sourceKind == kSourceKindBackup;
+}
 
 }  // namespace
 
@@ -28,7 +30,8 @@ bool RegisterEngineFactory(int sourceKind, EngineCreator creator) {
   return true;
 }
 
-std::unique_ptr<IPhoneRecoveryParse> CreateRecoveryEngine(int sourceKind, void* sourceContext, Status* status) {
+std::unique_ptr<IPhoneRecoveryParse> CreateRecoveryEngine(int sourceKind, void* sourceContext,
+                                                          Status* status) {
   Status ignored = kOk;
   Status& result = status != nullptr ? *status : ignored;
   result = kInvalidData;

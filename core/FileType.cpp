@@ -13,7 +13,8 @@ namespace {
 using Head = std::span<const uint8_t, kSniffLength>;
 
 bool BytesAt(Head head, std::size_t offset, std::string_view bytes) {
-  return offset + bytes.size() <= head.size() && std::memcmp(head.data() + offset, bytes.data(), bytes.size()) == 0;
+  return offset + bytes.size() <= head.size() &&
+         std::memcmp(head.data() + offset, bytes.data(), bytes.size()) == 0;
 }
 
 uint16_t Le16(Head head, std::size_t offset) {
@@ -45,29 +46,43 @@ bool IsMpeg(Head head) {
          (BytesAt(head, 0, "\x00\x00\x01\xB3"sv) && Within(head, 32, "\x00\x00\x01\xB8"sv));
 }
 
-bool IsMp4(Head head) { return BytesAt(head, 4, "ftyp") && (BytesAt(head, 8, "iso") || BytesAt(head, 8, "mp42")); }
+bool IsMp4(Head head) {
+  return BytesAt(head, 4, "ftyp") && (BytesAt(head, 8, "iso") || BytesAt(head, 8, "mp42"));
+}
 
-bool IsRealMedia(Head head) { return BytesAt(head, 0, ".RMF"); }
+bool IsRealMedia(Head head) {
+  return BytesAt(head, 0, ".RMF");
+}
 
 bool IsAsf(Head head) {
   using namespace std::string_view_literals;
   return BytesAt(head, 0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv);
 }
 
-bool IsAvi(Head head) { return BytesAt(head, 0, "RIFF") && BytesAt(head, 8, "AVI ") && BytesAt(head, 12, "LIST"); }
+bool IsAvi(Head head) {
+  return BytesAt(head, 0, "RIFF") && BytesAt(head, 8, "AVI ") && BytesAt(head, 12, "LIST");
+}
 
-bool Is3gp(Head head) { return BytesAt(head, 4, "ftyp") && BytesAt(head, 8, "3gp"); }
+bool Is3gp(Head head) {
+  return BytesAt(head, 4, "ftyp") && BytesAt(head, 8, "3gp");
+}
 
 bool IsId3Mp3(Head head) {
   if (!BytesAt(head, 0, "ID3") || head[3] == 0xFF || head[4] == 0xFF || (head[5] & 0x1F) != 0) return false;
   return std::all_of(head.begin() + 6, head.begin() + 10, [](uint8_t byte) { return byte < 0x80; });
 }
 
-bool IsMidi(Head head) { return BytesAt(head, 0, "MThd") && Be32(head, 4) == 6 && BytesAt(head, 14, "MTrk"); }
+bool IsMidi(Head head) {
+  return BytesAt(head, 0, "MThd") && Be32(head, 4) == 6 && BytesAt(head, 14, "MTrk");
+}
 
-bool IsWave(Head head) { return BytesAt(head, 0, "RIFF") && BytesAt(head, 8, "WAVE") && BytesAt(head, 12, "fmt "); }
+bool IsWave(Head head) {
+  return BytesAt(head, 0, "RIFF") && BytesAt(head, 8, "WAVE") && BytesAt(head, 12, "fmt ");
+}
 
-bool IsQuickTime(Head head) { return BytesAt(head, 0, "moov") || (BytesAt(head, 4, "ftyp") && BytesAt(head, 8, "qt  ")); }
+bool IsQuickTime(Head head) {
+  return BytesAt(head, 0, "moov") || (BytesAt(head, 4, "ftyp") && BytesAt(head, 8, "qt  "));
+}
 
 bool IsGif(Head head) {
   const auto digit = [](uint8_t byte) { return byte >= '0' && byte <= '9'; };
@@ -85,11 +100,13 @@ bool IsBmp(Head head) {
 bool IsJpeg(Head head) {
   if (head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF) return false;
   const uint8_t marker = head[3];
-  return (marker >= 0xC0 && marker <= 0xCF) || marker == 0xDB || marker == 0xDD || (marker >= 0xE0 && marker <= 0xEF) ||
-         marker == 0xFE;
+  return (marker >= 0xC0 && marker <= 0xCF) || marker == 0xDB || marker == 0xDD ||
+         (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
 }
 
-bool IsPng(Head head) { return BytesAt(head, 0, "\x89PNG\r\n\x1A\n"); }
+bool IsPng(Head head) {
+  return BytesAt(head, 0, "\x89PNG\r\n\x1A\n");
+}
 
 bool IsIco(Head head) {
   using namespace std::string_view_literals;
@@ -111,7 +128,8 @@ bool IsIco(Head head) {
 
 bool MajorBrandIn(Head head, std::span<const std::string_view> brands) {
   if (!BytesAt(head, 4, "ftyp")) return false;
-  return std::any_of(brands.begin(), brands.end(), [&](std::string_view brand) { return BytesAt(head, 8, brand); });
+  return std::any_of(brands.begin(), brands.end(),
+                     [&](std::string_view brand) { return BytesAt(head, 8, brand); });
 }
 
 // Compatible brands of the ftyp box (from 16 up to the box's end, within the
@@ -143,19 +161,29 @@ bool IsAvif(Head head) {
 
 // Reached only when neither the HEVC nor the AV1 row matched.
 constexpr std::string_view kHeifBrands[] = {"mif1", "msf1", "heif"};
-bool IsHeif(Head head) { return MajorBrandIn(head, kHeifBrands); }
+bool IsHeif(Head head) {
+  return MajorBrandIn(head, kHeifBrands);
+}
 
 constexpr std::string_view kM4aBrands[] = {"M4A ", "M4B ", "M4P "};
-bool IsM4a(Head head) { return MajorBrandIn(head, kM4aBrands); }
+bool IsM4a(Head head) {
+  return MajorBrandIn(head, kM4aBrands);
+}
 
 constexpr std::string_view kM4vBrands[] = {"M4V ", "M4VH", "M4VP"};
-bool IsM4v(Head head) { return MajorBrandIn(head, kM4vBrands); }
+bool IsM4v(Head head) {
+  return MajorBrandIn(head, kM4vBrands);
+}
 
 constexpr std::string_view kMp4Brands[] = {"mp41", "avc1", "dash", "MSNV", "f4v ", "XAVC", "mmp4"};
-bool IsMp4Variant(Head head) { return MajorBrandIn(head, kMp4Brands); }
+bool IsMp4Variant(Head head) {
+  return MajorBrandIn(head, kMp4Brands);
+}
 
 constexpr std::string_view k3g2Brands[] = {"3g2"};
-bool Is3g2(Head head) { return MajorBrandIn(head, k3g2Brands); }
+bool Is3g2(Head head) {
+  return MajorBrandIn(head, k3g2Brands);
+}
 
 // QuickTime files that open with an atom other than ftyp.
 bool IsQuickTimeAtom(Head head) {
@@ -172,7 +200,9 @@ bool IsCaf(Head head) {
   return BytesAt(head, 0, "caff\x00\x01"sv);
 }
 
-bool IsAmr(Head head) { return BytesAt(head, 0, "#!AMR"); }
+bool IsAmr(Head head) {
+  return BytesAt(head, 0, "#!AMR");
+}
 
 // ADTS header: 12-bit sync, layer 0, a valid sampling index and a frame of at
 // least its own 7-byte header.
@@ -230,7 +260,9 @@ constexpr std::array<FileTypeRow, 32> kTable = {{
 
 }  // namespace
 
-std::span<const FileTypeRow> FileTypeTable() { return kTable; }
+std::span<const FileTypeRow> FileTypeTable() {
+  return kTable;
+}
 
 int DetectTypeCode(std::span<const uint8_t> head) {
   std::array<uint8_t, kSniffLength> buffer{};

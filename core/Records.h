@@ -82,18 +82,18 @@ struct WhatsAppRecord {
   std::string date;
   std::string senderName;  // partner's name when received, "Me" when sent
   std::string text;
-  std::string senderId;    // partner's WhatsApp id when received
-  std::string memberName;  // group chats only
-  std::string memberPhone; // group chats only
+  std::string senderId;     // partner's WhatsApp id when received
+  std::string memberName;   // group chats only
+  std::string memberPhone;  // group chats only
   std::string chatTitle;
-  std::string extra;       // free for the decoder; no consumer reads it
+  std::string extra;  // free for the decoder; no consumer reads it
 };
 
 // A message of a QQ or WeChat conversation (one table per conversation).
 struct ChatMessageRecord {
   int32_t deleted = 0;
-  int32_t sent = 0;  // 1 when the owner sent it
-  int64_t rowId = 0; // 0 for carved rows
+  int32_t sent = 0;   // 1 when the owner sent it
+  int64_t rowId = 0;  // 0 for carved rows
   std::string date;
   std::string text;
   std::string contactId;  // QQ: contact id of the row (column 1)

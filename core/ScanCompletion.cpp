@@ -40,8 +40,8 @@ void Install(Container& from, Container& to) {
 
 // Registers a category and reports it when it is not empty.
 template <class Container>
-void Register(RecordCategory category, const Container& container, const Items& items, CStatisticsObj& statistics,
-              std::vector<RecordCategory>& nonEmpty) {
+void Register(RecordCategory category, const Container& container, const Items& items,
+              CStatisticsObj& statistics, std::vector<RecordCategory>& nonEmpty) {
   statistics.RegisterCategory(category, &container, items);
   if (!container.empty()) nonEmpty.push_back(category);
 }
@@ -57,14 +57,22 @@ void RegisterFolders(RecordCategory category, const AppFolderMap& folders, CStat
 Status RunCollectStep(IPhoneRecoveryParse& engine, CollectStep step, ScanResults& scratch) {
   try {
     switch (step) {
-      case CollectStep::kPhotos: return engine.CollectPhotos(scratch.cameraRoll, scratch.photoStream);
-      case CollectStep::kMessages: return engine.CollectMessages(scratch.conversations);
-      case CollectStep::kMessageAttachments: return engine.CollectMessageAttachments(scratch.messageAttachments);
-      case CollectStep::kContacts: return engine.CollectContacts(scratch.contacts);
-      case CollectStep::kCallHistory: return engine.CollectCallHistory(scratch.calls);
-      case CollectStep::kNotes: return engine.CollectNotes(scratch.notes);
-      case CollectStep::kAppFiles: return engine.CollectAppFiles(scratch.appFiles);
-      case CollectStep::kWhatsApp: return engine.CollectWhatsApp(scratch.whatsAppChats);
+      case CollectStep::kPhotos:
+        return engine.CollectPhotos(scratch.cameraRoll, scratch.photoStream);
+      case CollectStep::kMessages:
+        return engine.CollectMessages(scratch.conversations);
+      case CollectStep::kMessageAttachments:
+        return engine.CollectMessageAttachments(scratch.messageAttachments);
+      case CollectStep::kContacts:
+        return engine.CollectContacts(scratch.contacts);
+      case CollectStep::kCallHistory:
+        return engine.CollectCallHistory(scratch.calls);
+      case CollectStep::kNotes:
+        return engine.CollectNotes(scratch.notes);
+      case CollectStep::kAppFiles:
+        return engine.CollectAppFiles(scratch.appFiles);
+      case CollectStep::kWhatsApp:
+        return engine.CollectWhatsApp(scratch.whatsAppChats);
       case CollectStep::kWhatsAppAttachments:
         return engine.CollectWhatsAppAttachments(scratch.whatsAppAttachments);
     }

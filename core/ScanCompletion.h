@@ -28,9 +28,9 @@ enum class CollectStep {
 };
 
 inline constexpr std::array<CollectStep, 9> kCollectOrder = {
-    CollectStep::kPhotos,      CollectStep::kMessages, CollectStep::kMessageAttachments,
-    CollectStep::kContacts,    CollectStep::kCallHistory, CollectStep::kNotes,
-    CollectStep::kAppFiles,    CollectStep::kWhatsApp, CollectStep::kWhatsAppAttachments,
+    CollectStep::kPhotos,   CollectStep::kMessages,    CollectStep::kMessageAttachments,
+    CollectStep::kContacts, CollectStep::kCallHistory, CollectStep::kNotes,
+    CollectStep::kAppFiles, CollectStep::kWhatsApp,    CollectStep::kWhatsAppAttachments,
 };
 
 // Calls the step's engine operation on the scratch containers. An exception

@@ -16,7 +16,9 @@ bool CScanDriver::ResultsAccess::IsPublished(RecordCategory category) const {
 CScanDriver::CScanDriver(IScanEventSink& sink, std::chrono::milliseconds beginDelay)
     : sink_(sink), beginDelay_(beginDelay) {}
 
-CScanDriver::~CScanDriver() { StopAndJoin(); }
+CScanDriver::~CScanDriver() {
+  StopAndJoin();
+}
 
 void CScanDriver::StopAndJoin() {
   if (!worker_.joinable()) return;
@@ -83,6 +85,10 @@ bool CScanDriver::IsPaused() const {
 
 bool CScanDriver::Stop(const std::function<bool()>& confirm) {
   if (!worker_.joinable()) return true;
+  if (finishedFlag_) {  // nothing left to stop or to ask about
+    Wait();
+    return true;
+  }
   const bool wasPaused = IsPaused();
   if (!wasPaused) Pause();  // hold the worker while the user decides
   const bool confirmed = !confirm || confirm();
@@ -98,18 +104,26 @@ void CScanDriver::Wait() {
   if (worker_.joinable()) worker_.join();
 }
 
-bool CScanDriver::IsFinished() const { return finishedFlag_; }
+bool CScanDriver::IsFinished() const {
+  return finishedFlag_;
+}
 
 int CScanDriver::Progress() const {
   std::lock_guard lock(scanMutex_);
   return progress_;
 }
 
-Status CScanDriver::FinalStatus() const { return finalStatus_; }
+Status CScanDriver::FinalStatus() const {
+  return finalStatus_;
+}
 
-void CScanDriver::NoteTreeSelection() { treeHasSelection_ = true; }
+void CScanDriver::NoteTreeSelection() {
+  treeHasSelection_ = true;
+}
 
-RecordCategory CScanDriver::FirstCategory() const { return static_cast<RecordCategory>(firstCategory_.load()); }
+RecordCategory CScanDriver::FirstCategory() const {
+  return static_cast<RecordCategory>(firstCategory_.load());
+}
 
 CScanDriver::ResultsAccess CScanDriver::LockResults() {
   return ResultsAccess(std::unique_lock(resultsMutex_), results_, statistics_, published_);

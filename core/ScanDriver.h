@@ -54,7 +54,7 @@
 
 namespace corvyn {
 
-inline constexpr int kMsgStartScan = 1031;      // wParam: source kind (front ends only)
+inline constexpr int kMsgStartScan = 1031;  // wParam: source kind (front ends only)
 inline constexpr int kMsgCategoryDone = 1032;
 inline constexpr int kMsgFirstCategory = 1033;
 inline constexpr int kMsgScanEnded = 1034;

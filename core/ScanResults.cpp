@@ -4,8 +4,9 @@ namespace corvyn {
 namespace {
 
 constexpr std::array<std::string_view, kCategoryCount> kLabels = {
-    "Camera Roll", "Photo Stream", "App Photos", "App Videos",   "Messages",          "Messages Attachments",
-    "Contacts",    "Call History", "Notes",      "WhatsApp",     "WhatsApp Attachments",
+    "Camera Roll",          "Photo Stream", "App Photos",   "App Videos", "Messages",
+    "Messages Attachments", "Contacts",     "Call History", "Notes",      "WhatsApp",
+    "WhatsApp Attachments",
 };
 
 bool IsKnown(RecordCategory category) {
@@ -45,40 +46,66 @@ bool CategoryHasDeletedFlag(RecordCategory category) {
   }
 }
 
-void ScanResults::Clear() { *this = ScanResults(); }
+void ScanResults::Clear() {
+  *this = ScanResults();
+}
 
 const void* ScanResults::ContainerOf(RecordCategory category) const {
   switch (category) {
-    case RecordCategory::kCameraRoll: return &cameraRoll;
-    case RecordCategory::kPhotoStream: return &photoStream;
-    case RecordCategory::kAppPhotos: return &appPhotos;
-    case RecordCategory::kAppVideos: return &appVideos;
-    case RecordCategory::kMessages: return &conversationRows;
-    case RecordCategory::kMessageAttachments: return &messageAttachments;
-    case RecordCategory::kContacts: return &contacts;
-    case RecordCategory::kCallHistory: return &calls;
-    case RecordCategory::kNotes: return &notes;
-    case RecordCategory::kWhatsApp: return &whatsAppChatRows;
-    case RecordCategory::kWhatsAppAttachments: return &whatsAppAttachments;
-    case RecordCategory::kNone: break;
+    case RecordCategory::kCameraRoll:
+      return &cameraRoll;
+    case RecordCategory::kPhotoStream:
+      return &photoStream;
+    case RecordCategory::kAppPhotos:
+      return &appPhotos;
+    case RecordCategory::kAppVideos:
+      return &appVideos;
+    case RecordCategory::kMessages:
+      return &conversationRows;
+    case RecordCategory::kMessageAttachments:
+      return &messageAttachments;
+    case RecordCategory::kContacts:
+      return &contacts;
+    case RecordCategory::kCallHistory:
+      return &calls;
+    case RecordCategory::kNotes:
+      return &notes;
+    case RecordCategory::kWhatsApp:
+      return &whatsAppChatRows;
+    case RecordCategory::kWhatsAppAttachments:
+      return &whatsAppAttachments;
+    case RecordCategory::kNone:
+      break;
   }
   return nullptr;
 }
 
 std::size_t ScanResults::ItemCount(RecordCategory category) const {
   switch (category) {
-    case RecordCategory::kCameraRoll: return cameraRoll.size();
-    case RecordCategory::kPhotoStream: return photoStream.size();
-    case RecordCategory::kAppPhotos: return FileCount(appPhotos);
-    case RecordCategory::kAppVideos: return FileCount(appVideos);
-    case RecordCategory::kMessages: return conversationRows.size();
-    case RecordCategory::kMessageAttachments: return messageAttachments.size();
-    case RecordCategory::kContacts: return contacts.size();
-    case RecordCategory::kCallHistory: return calls.size();
-    case RecordCategory::kNotes: return notes.size();
-    case RecordCategory::kWhatsApp: return whatsAppChatRows.size();
-    case RecordCategory::kWhatsAppAttachments: return whatsAppAttachments.size();
-    case RecordCategory::kNone: break;
+    case RecordCategory::kCameraRoll:
+      return cameraRoll.size();
+    case RecordCategory::kPhotoStream:
+      return photoStream.size();
+    case RecordCategory::kAppPhotos:
+      return FileCount(appPhotos);
+    case RecordCategory::kAppVideos:
+      return FileCount(appVideos);
+    case RecordCategory::kMessages:
+      return conversationRows.size();
+    case RecordCategory::kMessageAttachments:
+      return messageAttachments.size();
+    case RecordCategory::kContacts:
+      return contacts.size();
+    case RecordCategory::kCallHistory:
+      return calls.size();
+    case RecordCategory::kNotes:
+      return notes.size();
+    case RecordCategory::kWhatsApp:
+      return whatsAppChatRows.size();
+    case RecordCategory::kWhatsAppAttachments:
+      return whatsAppAttachments.size();
+    case RecordCategory::kNone:
+      break;
   }
   return 0;
 }

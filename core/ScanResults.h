@@ -35,13 +35,22 @@ inline constexpr int kCategoryCount = 11;
 
 // The eleven categories in code order (1 to 11).
 inline constexpr std::array<RecordCategory, kCategoryCount> kAllCategories = {
-    RecordCategory::kCameraRoll,         RecordCategory::kPhotoStream, RecordCategory::kAppPhotos,
-    RecordCategory::kAppVideos,          RecordCategory::kMessages,    RecordCategory::kMessageAttachments,
-    RecordCategory::kContacts,           RecordCategory::kCallHistory, RecordCategory::kNotes,
-    RecordCategory::kWhatsApp,           RecordCategory::kWhatsAppAttachments,
+    RecordCategory::kCameraRoll,
+    RecordCategory::kPhotoStream,
+    RecordCategory::kAppPhotos,
+    RecordCategory::kAppVideos,
+    RecordCategory::kMessages,
+    RecordCategory::kMessageAttachments,
+    RecordCategory::kContacts,
+    RecordCategory::kCallHistory,
+    RecordCategory::kNotes,
+    RecordCategory::kWhatsApp,
+    RecordCategory::kWhatsAppAttachments,
 };
 
-constexpr int CategoryIndex(RecordCategory category) { return static_cast<int>(category) - 1; }
+constexpr int CategoryIndex(RecordCategory category) {
+  return static_cast<int>(category) - 1;
+}
 
 // The tree label without its count ("Camera Roll", ..., "WhatsApp
 // Attachments"); empty for kNone or an unknown code.
@@ -57,7 +66,7 @@ bool CategoryHasDeletedFlag(RecordCategory category);
 struct ScanResults {
   std::vector<MediaFileRecord> cameraRoll;
   std::vector<MediaFileRecord> photoStream;
-  std::vector<AppFileRecord> appFiles;  // raw list from the engine
+  std::vector<AppFileRecord> appFiles;          // raw list from the engine
   std::vector<MessageRecord> conversationRows;  // one per conversation, built
   std::vector<AttachmentRecord> messageAttachments;
   std::vector<ContactRecord> contacts;

@@ -29,18 +29,28 @@ void ForNodeAndAncestors(StatisticNode* node, Change&& change) {
 
 }  // namespace
 
-uint64_t RecordWeight(uint64_t bytes) { return std::max(bytes, kMinimumRecordWeight); }
-uint64_t RecordWeight(const MessageRecord& row) { return RecordWeight(Utf16Length(row.text)); }
+uint64_t RecordWeight(uint64_t bytes) {
+  return std::max(bytes, kMinimumRecordWeight);
+}
+uint64_t RecordWeight(const MessageRecord& row) {
+  return RecordWeight(Utf16Length(row.text));
+}
 uint64_t RecordWeight(const ContactRecord& contact) {
   return RecordWeight(Utf16Length(contact.name) + Utf16Length(contact.phones));
 }
 uint64_t RecordWeight(const CallRecord& call) {
   return RecordWeight(Utf16Length(call.name) + Utf16Length(call.number));
 }
-uint64_t RecordWeight(const NoteRecord& note) { return RecordWeight(Utf16Length(note.content)); }
-uint64_t RecordWeight(const WhatsAppRecord& row) { return RecordWeight(Utf16Length(row.text)); }
+uint64_t RecordWeight(const NoteRecord& note) {
+  return RecordWeight(Utf16Length(note.content));
+}
+uint64_t RecordWeight(const WhatsAppRecord& row) {
+  return RecordWeight(Utf16Length(row.text));
+}
 
-CStatisticsObj::CStatisticsObj() { Clear(); }
+CStatisticsObj::CStatisticsObj() {
+  Clear();
+}
 
 void CStatisticsObj::Clear() {
   nodes_.clear();
@@ -64,8 +74,8 @@ StatisticNode* CStatisticsObj::NewCategoryNode(uint64_t itemCount) {
   return node;
 }
 
-void CStatisticsObj::AddRecord(const void* key, const Item& item, RecordCategory category, StatisticNode* node,
-                               SelectionEntry& group) {
+void CStatisticsObj::AddRecord(const void* key, const Item& item, RecordCategory category,
+                               StatisticNode* node, SelectionEntry& group) {
   SelectionEntry entry;
   entry.checked = 1;
   entry.deleted = item.deleted;
@@ -83,7 +93,8 @@ StatisticNode* CStatisticsObj::RegisterCategory(RecordCategory category, const v
                                                 const std::vector<Item>& items) {
   std::vector<const Item*> fresh;
   for (const Item& item : items) {
-    if (item.key != nullptr && item.key != container && !selectionMap_.contains(item.key)) fresh.push_back(&item);
+    if (item.key != nullptr && item.key != container && !selectionMap_.contains(item.key))
+      fresh.push_back(&item);
   }
   StatisticNode* node = NewCategoryNode(fresh.size());
   countMap_[container] = fresh.size();
@@ -119,7 +130,8 @@ StatisticNode* CStatisticsObj::RegisterFolders(RecordCategory category, const vo
   categoryEntry.isGroup = 1;
   categoryEntry.checked = 1;
   categoryEntry.node = node;
-  SelectionEntry& categoryGroup = selectionMap_.insert_or_assign(container, std::move(categoryEntry)).first->second;
+  SelectionEntry& categoryGroup =
+      selectionMap_.insert_or_assign(container, std::move(categoryEntry)).first->second;
   for (const auto& [folder, files] : fresh) {
     SelectionEntry folderEntry;
     folderEntry.isGroup = 1;
@@ -249,8 +261,9 @@ std::string StatisticsLabelText(std::string_view format, const CStatisticsObj& s
     if (bytes == 0) return std::string("0 MB");
     return SizeText(static_cast<int64_t>(std::min<uint64_t>(bytes, INT64_MAX)));
   };
-  const std::string values[] = {sizeText(statistics.SelectedSize()), std::to_string(statistics.SelectedItems()),
-                                sizeText(statistics.TotalSize()), std::to_string(statistics.TotalItems())};
+  const std::string values[] = {sizeText(statistics.SelectedSize()),
+                                std::to_string(statistics.SelectedItems()), sizeText(statistics.TotalSize()),
+                                std::to_string(statistics.TotalItems())};
   std::string text;
   std::size_t next = 0;
   for (std::size_t i = 0; i < format.size(); ++i) {
@@ -267,7 +280,8 @@ std::string StatisticsLabelText(std::string_view format, const CStatisticsObj& s
     std::size_t end = i + 1;
     while (end < format.size() && !std::isalpha(static_cast<unsigned char>(format[end]))) ++end;
     if (format.substr(end, 3) == "I64" || format.substr(end, 3) == "I32") end += 3;  // "%I64d"
-    while (end < format.size() && std::string_view("hlLqjzt").find(format[end]) != std::string_view::npos) ++end;
+    while (end < format.size() && std::string_view("hlLqjzt").find(format[end]) != std::string_view::npos)
+      ++end;
     if (end >= format.size()) {
       text.append(format.substr(i));
       break;

@@ -40,12 +40,12 @@ struct StatisticNode {
 };
 
 struct SelectionEntry {
-  int32_t isGroup = 0;   // 1 for a category or application folder entry
-  int32_t checked = 0;   // selected for export
-  int32_t deleted = 0;   // the record's deleted flag (database categories only)
-  int32_t hidden = 0;    // hidden by the only-deleted filter
+  int32_t isGroup = 0;                              // 1 for a category or application folder entry
+  int32_t checked = 0;                              // selected for export
+  int32_t deleted = 0;                              // the record's deleted flag (database categories only)
+  int32_t hidden = 0;                               // hidden by the only-deleted filter
   RecordCategory category = RecordCategory::kNone;  // kNone for category entries
-  uint64_t size = 0;     // weight in bytes, at least 1024 for a record, 0 for a group
+  uint64_t size = 0;                  // weight in bytes, at least 1024 for a record, 0 for a group
   std::vector<const void*> children;  // keys of the entries below a group
   StatisticNode* node = nullptr;      // the node that counts this entry
 };
@@ -73,14 +73,15 @@ class CStatisticsObj {
   // category node. Records whose key is already registered are ignored.
   struct Item {
     const void* key = nullptr;
-    uint64_t weight = 0;   // already at least kMinimumRecordWeight
+    uint64_t weight = 0;  // already at least kMinimumRecordWeight
     int32_t deleted = 0;
   };
   struct Folder {
     const void* key = nullptr;  // address of the folder's file list
     std::vector<Item> files;
   };
-  StatisticNode* RegisterCategory(RecordCategory category, const void* container, const std::vector<Item>& items);
+  StatisticNode* RegisterCategory(RecordCategory category, const void* container,
+                                  const std::vector<Item>& items);
   // App Photos / App Videos: each application folder is a group entry below
   // the category entry; the files are the items.
   StatisticNode* RegisterFolders(RecordCategory category, const void* container,

@@ -9,13 +9,13 @@ namespace {
 
 // Formats into a fixed buffer; the format stays a literal at every call so that
 // the compiler checks it against the arguments.
-#define CORVYN_FORMAT(...)                                                             \
-  [&] {                                                                              \
-    char buffer[96];                                                                 \
-    const int length = std::snprintf(buffer, sizeof buffer, __VA_ARGS__);           \
+#define CORVYN_FORMAT(...)                                                                          \
+  [&] {                                                                                             \
+    char buffer[96];                                                                                \
+    const int length = std::snprintf(buffer, sizeof buffer, __VA_ARGS__);                           \
     return length > 0 ? std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), \
-                                                                  sizeof buffer - 1)) \
-                      : std::string();                                               \
+                                                                  sizeof buffer - 1))               \
+                      : std::string();                                                              \
   }()
 
 }  // namespace
@@ -25,7 +25,7 @@ std::string DateText(int64_t unixSeconds) {
   std::tm local{};
   if (localtime_r(&time, &local) == nullptr) return {};
   return CORVYN_FORMAT("%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                local.tm_hour, local.tm_min, local.tm_sec);
+                       local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 std::string DateTextFromCocoa(int64_t cocoaSeconds) {
@@ -35,7 +35,8 @@ std::string DateTextFromCocoa(int64_t cocoaSeconds) {
 
 std::string DurationText(int64_t seconds) {
   const auto whole = [](int64_t value) { return static_cast<long long>(value); };
-  if (seconds >= 3600) return CORVYN_FORMAT("%lld Hour %lld Min", whole(seconds / 3600), whole(seconds % 3600 / 60));
+  if (seconds >= 3600)
+    return CORVYN_FORMAT("%lld Hour %lld Min", whole(seconds / 3600), whole(seconds % 3600 / 60));
   if (seconds >= 60) return CORVYN_FORMAT("%lld Min %lld Sec", whole(seconds / 60), whole(seconds % 60));
   return CORVYN_FORMAT("%lld Sec", whole(seconds));
 }

@@ -1,7 +1,6 @@
-#include "core/CategoryCatalog.h"
-
 #include <gtest/gtest.h>
 
+#include "core/CategoryCatalog.h"
 #include "core/Statistics.h"
 
 namespace corvyn {
@@ -30,11 +29,11 @@ TEST(CatalogTest, TreeHasThreeGroupsAndSeventeenCategoryNodesInOrder) {
   EXPECT_EQ(groups, 3);
   EXPECT_EQ(shownCategories, kCategoryCount);
   const std::vector<std::string> expected = {
-      "Photos & Videos",      "Camera Roll (0)",  "Photo Stream (0)",         "App Photos (0)",
-      "App Videos (0)",       "Messages & Call logs", "Messages (0)",         "Messages Attachments (0)",
-      "Contacts (0)",         "Call History (0)", "Notes (0)",                "Voicemail (0)",
-      "WhatsApp (0)",         "WhatsApp Attachments (0)", "Memos & Others",   "Reminders (0)",
-      "Calendar (0)",         "Voice Memos (0)",  "Safari Bookmark (0)",      "App Document (0)",
+      "Photos & Videos", "Camera Roll (0)",          "Photo Stream (0)",    "App Photos (0)",
+      "App Videos (0)",  "Messages & Call logs",     "Messages (0)",        "Messages Attachments (0)",
+      "Contacts (0)",    "Call History (0)",         "Notes (0)",           "Voicemail (0)",
+      "WhatsApp (0)",    "WhatsApp Attachments (0)", "Memos & Others",      "Reminders (0)",
+      "Calendar (0)",    "Voice Memos (0)",          "Safari Bookmark (0)", "App Document (0)",
   };
   EXPECT_EQ(labels, expected);
   EXPECT_FALSE(nodes[14].shown);  // "Memos & Others" group is hidden too
@@ -152,10 +151,12 @@ TEST(CatalogTest, ContactAndWhatsAppRowsPickTheRightFields) {
 }
 
 TEST(CatalogTest, FileRowsAndIcons) {
-  EXPECT_EQ(RowTexts(MediaFileRecord{1536, "a.jpg", "/p"}), (ListRowTexts{"a.jpg", "1.50 KB", "", "", "", ""}));
+  EXPECT_EQ(RowTexts(MediaFileRecord{1536, "a.jpg", "/p"}),
+            (ListRowTexts{"a.jpg", "1.50 KB", "", "", "", ""}));
   EXPECT_EQ(RowTexts(AppFileRecord{10, "com.x", "v.mov", "/p"}),
             (ListRowTexts{"v.mov", "com.x", "10 Bytes", "", "", ""}));
-  EXPECT_EQ(RowTexts("com.x", std::vector<AppFileRecord>{}), (ListRowTexts{"com.x", "Folder", "", "", "", ""}));
+  EXPECT_EQ(RowTexts("com.x", std::vector<AppFileRecord>{}),
+            (ListRowTexts{"com.x", "Folder", "", "", "", ""}));
   EXPECT_EQ(FileRowIcon(RecordCategory::kAppVideos, "v.MOV"), kVideoFileIcon);
   EXPECT_EQ(FileRowIcon(RecordCategory::kAppVideos, "song.mp3"), kFileIcon);
   EXPECT_EQ(FileRowIcon(RecordCategory::kCameraRoll, "v.MOV"), kFileIcon);

@@ -1,7 +1,7 @@
-#include "core/DerivedData.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "core/DerivedData.h"
 
 namespace corvyn {
 namespace {
@@ -35,7 +35,7 @@ TEST(DerivedDataTest, ExtensionMembership) {
       {"README", false, false, false},
       {"trailing.", false, false, false},
       {".png", true, false, false},
-      {"x.pn", false, false, false},   // entries match whole, not as prefixes
+      {"x.pn", false, false, false},  // entries match whole, not as prefixes
       {"x.jpegx", false, false, false},
   };
   for (const Case& c : cases) {
@@ -54,9 +54,11 @@ TEST(DerivedDataTest, ConversationRowIsTheLatestMessageFlaggedWhenAnyIsDeleted) 
   ConversationMap conversations;
   for (int i = 0; i < 10; ++i) {
     const std::string date = "2020-01-0" + std::to_string(i) + " 10:00:00";
-    conversations[9].push_back(Message(i == 3 ? 1 : 0, i, date.c_str(), ("text " + std::to_string(i)).c_str()));
+    conversations[9].push_back(
+        Message(i == 3 ? 1 : 0, i, date.c_str(), ("text " + std::to_string(i)).c_str()));
   }
-  conversations[2] = {Message(0, 20, "2019-05-05 05:05:05", "old"), Message(0, 21, "2019-06-06 06:06:06", "new")};
+  conversations[2] = {Message(0, 20, "2019-05-05 05:05:05", "old"),
+                      Message(0, 21, "2019-06-06 06:06:06", "new")};
   conversations[5] = {Message(1, 30, "2018-01-01 00:00:00", "gone")};
   conversations[7] = {};
 
@@ -92,8 +94,8 @@ TEST(DerivedDataTest, ChatRowsFollowTheSameRule) {
 
 TEST(DerivedDataTest, ApplicationFilesGoToPhotosOrVideosByExtension) {
   const std::vector<AppFileRecord> files = {
-      {1, "com.a", "clip.MOV", "p1"}, {2, "com.a", "song.mp3", "p2"}, {3, "com.b", "notes.txt", "p3"},
-      {4, "com.b", "README", "p4"},   {5, "com.a", "scan.tga", "p5"}, {6, "com.c", "trip.lrv", "p6"},
+      {1, "com.a", "clip.MOV", "p1"}, {2, "com.a", "song.mp3", "p2"},  {3, "com.b", "notes.txt", "p3"},
+      {4, "com.b", "README", "p4"},   {5, "com.a", "scan.tga", "p5"},  {6, "com.c", "trip.lrv", "p6"},
       {7, "com.a", "pic.png", "p7"},  {8, "com.a", "stream.rm", "p8"},
   };
   AppFolderMap photos, videos;
@@ -124,7 +126,8 @@ TEST(DerivedDataTest, CallsAreDeletedFirstThenNewestFirst) {
 }
 
 TEST(DerivedDataTest, DeletedFirstIsStable) {
-  std::vector<NoteRecord> notes = {{0, 1, "", "", ""}, {1, 2, "", "", ""}, {0, 3, "", "", ""}, {1, 4, "", "", ""}};
+  std::vector<NoteRecord> notes = {
+      {0, 1, "", "", ""}, {1, 2, "", "", ""}, {0, 3, "", "", ""}, {1, 4, "", "", ""}};
   SortDeletedFirst(notes);
   std::vector<int> ids;
   for (const auto& note : notes) ids.push_back(note.noteId);

@@ -1,8 +1,7 @@
-#include "core/EngineFactory.h"
-
 #include <gtest/gtest.h>
 
 #include "ScriptedEngine.h"
+#include "core/EngineFactory.h"
 
 namespace corvyn {
 namespace {
@@ -14,9 +13,12 @@ using testing::ScriptedEngine;
 // Fails Attach, to show that the factory does not hand out unattached engines.
 class UnattachableEngine final : public IPhoneRecoveryParse {
  public:
-  explicit UnattachableEngine(std::shared_ptr<Journal> journal) : inner_(EngineScript{}, std::move(journal)) {}
+  explicit UnattachableEngine(std::shared_ptr<Journal> journal)
+      : inner_(EngineScript{}, std::move(journal)) {}
   Status Attach(void*) override { return kInvalidData; }
-  Status SetProgressCallback(ProgressCallback c, void* u) override { return inner_.SetProgressCallback(c, u); }
+  Status SetProgressCallback(ProgressCallback c, void* u) override {
+    return inner_.SetProgressCallback(c, u);
+  }
   Status Reserved(void* p) override { return inner_.Reserved(p); }
   bool IsBackupSource() const override { return false; }
   Status OpenSource(const std::string& p) override { return inner_.OpenSource(p); }
@@ -41,8 +43,8 @@ class UnattachableEngine final : public IPhoneRecoveryParse {
                            void* u) override {
     return inner_.ExtractForPreview(s, p, c, u);
   }
-  Status CopyFileWithProgress(const std::filesystem::path& s, const std::filesystem::path& d, ProgressCallback c,
-                              void* u) override {
+  Status CopyFileWithProgress(const std::filesystem::path& s, const std::filesystem::path& d,
+                              ProgressCallback c, void* u) override {
     return inner_.CopyFileWithProgress(s, d, c, u);
   }
   Status ExportMessagesCsv(const std::filesystem::path& d) override { return inner_.ExportMessagesCsv(d); }
@@ -50,8 +52,8 @@ class UnattachableEngine final : public IPhoneRecoveryParse {
   Status ExportWhatsAppText(int32_t k, const std::filesystem::path& d, ProgressCallback c, void* u) override {
     return inner_.ExportWhatsAppText(k, d, c, u);
   }
-  Status ExportQQText(const std::string& a, const std::string& f, const std::filesystem::path& d, ProgressCallback c,
-                      void* u) override {
+  Status ExportQQText(const std::string& a, const std::string& f, const std::filesystem::path& d,
+                      ProgressCallback c, void* u) override {
     return inner_.ExportQQText(a, f, d, c, u);
   }
   Status ExportWeChatText(const std::string& a, const std::string& f, const std::filesystem::path& d,
@@ -91,7 +93,8 @@ TEST_F(EngineFactoryTest, CreatesTheRegisteredEngineOfAKindAndAttachesIt) {
     EXPECT_EQ(CreateRecoveryEngine(kind, &context, &status), nullptr) << kind;
     EXPECT_EQ(status, kInvalidData) << kind;
   }
-  EXPECT_FALSE(RegisterEngineFactory(2, [&] { return std::make_unique<ScriptedEngine>(EngineScript{}, journal_); }));
+  EXPECT_FALSE(
+      RegisterEngineFactory(2, [&] { return std::make_unique<ScriptedEngine>(EngineScript{}, journal_); }));
   EXPECT_EQ(CreateRecoveryEngine(2, &context), nullptr);
   EXPECT_EQ(backupCreations, 1);
 }

@@ -1,10 +1,10 @@
-#include "core/FileType.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+
+#include "core/FileType.h"
 
 namespace corvyn {
 namespace {
@@ -17,7 +17,9 @@ Bytes B(std::initializer_list<int> values) {
   return bytes;
 }
 
-Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes bytes;
@@ -41,8 +43,7 @@ Bytes IcoWithEntries(int count, bool contiguous) {
   for (int i = 0; i < count; ++i) {
     const uint32_t size = 40;
     const uint32_t stored = contiguous || i == 0 ? offset : offset + 1;
-    bytes = Cat({bytes, B({16, 16, 0, 0, 1, 0, 32, 0}),
-                 B({static_cast<int>(size), 0, 0, 0}),
+    bytes = Cat({bytes, B({16, 16, 0, 0, 1, 0, 32, 0}), B({static_cast<int>(size), 0, 0, 0}),
                  B({static_cast<int>(stored & 0xFF), static_cast<int>(stored >> 8), 0, 0})});
     offset += size;
   }
@@ -59,13 +60,15 @@ std::vector<Case> Cases() {
   const Bytes id3 = Cat({Text("ID3"), B({3, 0, 0, 0, 0, 0x10, 0x20})});
   return {
       {"MPEG program stream", Cat({B({0, 0, 1, 0xBA}), Bytes(10, 0x44), B({0, 0, 1, 0xBB})}), "mpeg"},
-      {"MPEG system header past 32 bytes", Cat({B({0, 0, 1, 0xBA}), Bytes(30, 0x44), B({0, 0, 1, 0xBB})}), ""},
+      {"MPEG system header past 32 bytes", Cat({B({0, 0, 1, 0xBA}), Bytes(30, 0x44), B({0, 0, 1, 0xBB})}),
+       ""},
       {"MPEG video elementary stream", Cat({B({0, 0, 1, 0xB3}), Bytes(4, 1), B({0, 0, 1, 0xB8})}), "mpeg"},
       {"MP4 isom", Ftyp("isom"), "mp4"},
       {"MP4 mp42", Ftyp("mp42"), "mp4"},
       {"RealMedia", Text(".RMF"), "rmvb"},
       {"ASF (WMA named as wmv)",
-       B({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}), "wmv"},
+       B({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}),
+       "wmv"},
       {"AVI", Cat({Text("RIFF"), B({1, 2, 3, 4}), Text("AVI LIST")}), "avi"},
       {"RIFF with neither AVI nor WAVE", Cat({Text("RIFF"), B({1, 2, 3, 4}), Text("WEBPVP8 ")}), ""},
       {"3GP", Ftyp("3gp5"), "3gp"},
@@ -74,15 +77,16 @@ std::vector<Case> Cases() {
       {"ID3 with a low flag bit", Cat({Text("ID3"), B({3, 0, 0x01})}), ""},
       {"ID3 with a size byte of 80", Cat({Text("ID3"), B({3, 0, 0, 0x80})}), ""},
       {"MIDI", Cat({Text("MThd"), B({0, 0, 0, 6, 0, 1, 0, 2, 0, 0x60}), Text("MTrk")}), "mid"},
-      {"MIDI with header length 7", Cat({Text("MThd"), B({0, 0, 0, 7, 0, 1, 0, 2, 0, 0x60}), Text("MTrk")}), ""},
+      {"MIDI with header length 7", Cat({Text("MThd"), B({0, 0, 0, 7, 0, 1, 0, 2, 0, 0x60}), Text("MTrk")}),
+       ""},
       {"WAVE", Cat({Text("RIFF"), B({1, 2, 3, 4}), Text("WAVEfmt ")}), "wav"},
       {"QuickTime moov at 0", Text("moov"), "mov"},
       {"QuickTime ftyp qt", Ftyp("qt  "), "mov"},
       {"GIF89a", Text("GIF89a"), "gif"},
       {"GIF with upper-case A", Text("GIF89A"), ""},
       {"BMP", Cat({Text("BM"), B({0x36, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0, 40, 0, 0, 0})}), "bmp"},
-      {"BMP with reserved word set", Cat({Text("BM"), B({0x36, 0, 0, 0, 1, 0, 0, 0, 0x36, 0, 0, 0, 40, 0, 0, 0})}),
-       ""},
+      {"BMP with reserved word set",
+       Cat({Text("BM"), B({0x36, 0, 0, 0, 1, 0, 0, 0, 0x36, 0, 0, 0, 40, 0, 0, 0})}), ""},
       {"JPEG JFIF", Cat({B({0xFF, 0xD8, 0xFF, 0xE0, 0, 16}), Text("JFIF")}), "jpg"},
       {"JPEG Exif", Cat({B({0xFF, 0xD8, 0xFF, 0xE1, 0, 16}), Text("Exif")}), "jpg"},
       // Valid JPEG files that open with another marker must not be lost.
@@ -148,9 +152,9 @@ TEST(FileTypeTest, DetectsByFirstBytes) {
 TEST(FileTypeTest, KeepsTheClassicTwentyRowsFirstAndInOrder) {
   const auto table = FileTypeTable();
   const std::pair<std::string_view, int> classic[] = {
-      {"mpeg", 15}, {"mpg", 15}, {"vob", 15}, {"mp4", 18}, {"rmvb", 23}, {"wmv", 24}, {"wma", 24},
-      {"avi", 22},  {"3gp", 16}, {"mp3", 12}, {"mid", 13}, {"wav", 21},  {"mov", 17}, {"gif", 31},
-      {"bmp", 29},  {"jpg", 10}, {"jpeg", 10}, {"jpe", 10}, {"png", 30}, {"ico", 46},
+      {"mpeg", 15}, {"mpg", 15}, {"vob", 15},  {"mp4", 18}, {"rmvb", 23}, {"wmv", 24}, {"wma", 24},
+      {"avi", 22},  {"3gp", 16}, {"mp3", 12},  {"mid", 13}, {"wav", 21},  {"mov", 17}, {"gif", 31},
+      {"bmp", 29},  {"jpg", 10}, {"jpeg", 10}, {"jpe", 10}, {"png", 30},  {"ico", 46},
   };
   ASSERT_GT(table.size(), std::size(classic));
   for (std::size_t i = 0; i < std::size(classic); ++i) {
@@ -189,8 +193,8 @@ class DetectFileTypeTest : public ::testing::Test {
 
   std::filesystem::path Write(const std::string& name, const Bytes& bytes) {
     const auto path = dir_ / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -200,7 +204,9 @@ class DetectFileTypeTest : public ::testing::Test {
 TEST_F(DetectFileTypeTest, NamesFilesByCounterAndReportsFailures) {
   uint64_t counter = 0;
   std::string name;
-  EXPECT_EQ(DetectFileType(Write("a", Cat({B({0xFF, 0xD8, 0xFF, 0xE1, 0, 16}), Text("Exif")})), name, counter), kOk);
+  EXPECT_EQ(
+      DetectFileType(Write("a", Cat({B({0xFF, 0xD8, 0xFF, 0xE1, 0, 16}), Text("Exif")})), name, counter),
+      kOk);
   EXPECT_EQ(name, "0.jpg");
   EXPECT_EQ(DetectFileType(Write("b", Ftyp("heic", {"mif1"})), name, counter), kOk);
   EXPECT_EQ(name, "1.heic");
@@ -217,7 +223,8 @@ TEST_F(DetectFileTypeTest, NamesFilesByCounterAndReportsFailures) {
 
 TEST_F(DetectFileTypeTest, ReadsFilesItCannotWrite) {
   const auto path = Write("ro.png", B({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}));
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read, std::filesystem::perm_options::replace);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read,
+                               std::filesystem::perm_options::replace);
   uint64_t counter = 3;
   std::string name;
   EXPECT_EQ(DetectFileType(path, name, counter), kOk);

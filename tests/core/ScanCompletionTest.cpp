@@ -1,5 +1,3 @@
-#include "core/ScanCompletion.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +5,7 @@
 #include <new>
 
 #include "ScriptedEngine.h"
+#include "core/ScanCompletion.h"
 
 namespace corvyn {
 namespace {
@@ -51,16 +50,29 @@ TEST(ScanCompletionTest, EachStepReportsOnlyItsNonEmptyCategories) {
       {CollectStep::kPhotos, [](ScanResults& s) { s.photoStream.resize(2); }, {RecordCategory::kPhotoStream}},
       {CollectStep::kPhotos, [](ScanResults& s) { s.cameraRoll.resize(1); }, {RecordCategory::kCameraRoll}},
       {CollectStep::kPhotos, [](ScanResults&) {}, {}},
-      {CollectStep::kAppFiles, [](ScanResults& s) { s.appFiles = {{1, "a", "x.mp3", ""}}; },
+      {CollectStep::kAppFiles,
+       [](ScanResults& s) {
+         s.appFiles = {{1, "a", "x.mp3", ""}};
+       },
        {RecordCategory::kAppVideos}},
-      {CollectStep::kAppFiles, [](ScanResults& s) { s.appFiles = {{1, "a", "x.txt", ""}, {1, "b", "y.mov", ""}}; },
+      {CollectStep::kAppFiles,
+       [](ScanResults& s) {
+         s.appFiles = {{1, "a", "x.txt", ""}, {1, "b", "y.mov", ""}};
+       },
        {RecordCategory::kAppPhotos, RecordCategory::kAppVideos}},
-      {CollectStep::kMessages, [](ScanResults& s) { s.conversations[1] = {}; }, {}},  // a handle without messages
+      {CollectStep::kMessages,
+       [](ScanResults& s) { s.conversations[1] = {}; },
+       {}},  // a handle without messages
       {CollectStep::kContacts, [](ScanResults& s) { s.contacts.resize(1); }, {RecordCategory::kContacts}},
-      {CollectStep::kWhatsApp, [](ScanResults& s) { s.whatsAppChats[3].resize(2); }, {RecordCategory::kWhatsApp}},
-      {CollectStep::kWhatsAppAttachments, [](ScanResults& s) { s.whatsAppAttachments.resize(1); },
+      {CollectStep::kWhatsApp,
+       [](ScanResults& s) { s.whatsAppChats[3].resize(2); },
+       {RecordCategory::kWhatsApp}},
+      {CollectStep::kWhatsAppAttachments,
+       [](ScanResults& s) { s.whatsAppAttachments.resize(1); },
        {RecordCategory::kWhatsAppAttachments}},
-      {CollectStep::kNotes, [](ScanResults& s) { s.calls.resize(1); }, {}},  // another step's container is ignored
+      {CollectStep::kNotes,
+       [](ScanResults& s) { s.calls.resize(1); },
+       {}},  // another step's container is ignored
   };
   for (const Case& c : cases) {
     ScanResults scratch, results;
@@ -84,7 +96,8 @@ TEST(ScanCompletionTest, ApplicationFoldersAreGroupsOfTheirFiles) {
   const SelectionEntry* folder = statistics.Find(&results.appPhotos.at("com.a"));
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->isGroup, 1);
-  EXPECT_THAT(folder->children, ElementsAre(&results.appPhotos.at("com.a")[0], &results.appPhotos.at("com.a")[1]));
+  EXPECT_THAT(folder->children,
+              ElementsAre(&results.appPhotos.at("com.a")[0], &results.appPhotos.at("com.a")[1]));
   EXPECT_EQ(statistics.TotalSize(), 1024u + 5000 + 1024);
   EXPECT_EQ(results.appFiles.size(), 3u);  // the raw list is kept
 }
@@ -112,7 +125,8 @@ class ThrowingEngine final : public IPhoneRecoveryParse {
   Status CollectQQ(ChatConversationMap&) override { return kOk; }
   Status CollectWeChat(ChatConversationMap&) override { return kOk; }
   Status CollectWhatsApp(WhatsAppChatMap&) override { return kOk; }
-  Status ExtractForPreview(const std::filesystem::path&, std::filesystem::path&, ProgressCallback, void*) override {
+  Status ExtractForPreview(const std::filesystem::path&, std::filesystem::path&, ProgressCallback,
+                           void*) override {
     return kOk;
   }
   Status CopyFileWithProgress(const std::filesystem::path&, const std::filesystem::path&, ProgressCallback,
@@ -121,13 +135,15 @@ class ThrowingEngine final : public IPhoneRecoveryParse {
   }
   Status ExportMessagesCsv(const std::filesystem::path&) override { return kOk; }
   Status ExportContactsCsv(const std::filesystem::path&) override { return kOk; }
-  Status ExportWhatsAppText(int32_t, const std::filesystem::path&, ProgressCallback, void*) override { return kOk; }
+  Status ExportWhatsAppText(int32_t, const std::filesystem::path&, ProgressCallback, void*) override {
+    return kOk;
+  }
   Status ExportQQText(const std::string&, const std::string&, const std::filesystem::path&, ProgressCallback,
                       void*) override {
     return kOk;
   }
-  Status ExportWeChatText(const std::string&, const std::string&, const std::filesystem::path&, ProgressCallback,
-                          void*) override {
+  Status ExportWeChatText(const std::string&, const std::string&, const std::filesystem::path&,
+                          ProgressCallback, void*) override {
     return kOk;
   }
 };

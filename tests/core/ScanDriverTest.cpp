@@ -1,5 +1,3 @@
-#include "core/ScanDriver.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,22 +5,25 @@
 #include <thread>
 
 #include "ScriptedEngine.h"
+#include "core/ScanDriver.h"
 
 namespace corvyn {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::Pair;
 using testing::EngineScript;
 using testing::Journal;
 using testing::Latch;
+using ::testing::Pair;
 using testing::RecordingSink;
 using testing::ScriptedEngine;
 
 const std::vector<std::string> kAllOperations = {
-    "OpenSource",      "CollectPhotos",      "CollectMessages", "CollectMessageAttachments",
-    "CollectContacts", "CollectCallHistory", "CollectNotes",    "CollectAppFiles",
+    "OpenSource",      "CollectPhotos",
+    "CollectMessages", "CollectMessageAttachments",
+    "CollectContacts", "CollectCallHistory",
+    "CollectNotes",    "CollectAppFiles",
     "CollectWhatsApp", "CollectWhatsAppAttachments",
 };
 
@@ -52,7 +53,8 @@ struct Scan {
   CScanDriver driver{sink, std::chrono::milliseconds(0)};
 
   void Start(EngineScript script, std::string source = "") {
-    ASSERT_EQ(driver.Start(std::make_unique<ScriptedEngine>(std::move(script), journal), std::move(source)), kOk);
+    ASSERT_EQ(driver.Start(std::make_unique<ScriptedEngine>(std::move(script), journal), std::move(source)),
+              kOk);
   }
 };
 
@@ -93,7 +95,8 @@ TEST(ScanDriverTest, RunsEveryOperationInOrderAndPublishesEachCategory) {
   // call, one note, two app files, one chat, one WhatsApp attachment.
   EXPECT_EQ(access.statistics.TotalItems(), 11u);
   EXPECT_EQ(access.statistics.SelectedItems(), 11u);
-  EXPECT_EQ(access.statistics.TotalSize(), 2048u + 1024 + 1024 + 5000 + 1024 + 1024 + 1024 + 1024 + 1024 + 1024 + 3000);
+  EXPECT_EQ(access.statistics.TotalSize(),
+            2048u + 1024 + 1024 + 5000 + 1024 + 1024 + 1024 + 1024 + 1024 + 1024 + 3000);
   EXPECT_EQ(access.statistics.SelectedSize(), access.statistics.TotalSize());
 }
 
@@ -220,7 +223,8 @@ TEST(ScanDriverTest, FirstNonEmptyCategoryIsChosenOnlyWithoutAUserSelection) {
     latches.proceed.Open();
     scan.driver.Wait();
     SCOPED_TRACE(userSelects);
-    EXPECT_EQ(scan.driver.FirstCategory(), userSelects ? RecordCategory::kNone : RecordCategory::kCallHistory);
+    EXPECT_EQ(scan.driver.FirstCategory(),
+              userSelects ? RecordCategory::kNone : RecordCategory::kCallHistory);
     EXPECT_EQ(scan.sink.Count(kMsgFirstCategory, 0), userSelects ? 0 : 2);  // after Call History and Notes
     EXPECT_EQ(scan.sink.Count(kMsgCategoryDone, 0), 3);
   }
@@ -387,6 +391,20 @@ TEST(ScanDriverTest, DestroyingAPausedDriverEndsTheWorkerFirst) {
   }
   EXPECT_TRUE(journal->Destroyed());
   EXPECT_FALSE(journal->DestroyedDuringOperation());
+}
+
+TEST(ScanDriverTest, StopAfterTheScanEndedAsksNothing) {
+  Scan scan;
+  scan.Start(EngineScript{});
+  while (!scan.driver.IsFinished()) std::this_thread::yield();
+  bool asked = false;
+  EXPECT_TRUE(scan.driver.Stop([&] {
+    asked = true;
+    return false;
+  }));
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(scan.driver.FinalStatus(), kOk);
+  EXPECT_EQ(scan.journal->Calls(), kAllOperations);
 }
 
 TEST(ScanDriverTest, StartWithoutAnEngineStartsNothing) {

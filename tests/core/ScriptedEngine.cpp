@@ -53,7 +53,9 @@ void Journal::LeaveOperation() {
 ScriptedEngine::ScriptedEngine(EngineScript script, std::shared_ptr<Journal> journal)
     : script_(std::move(script)), journal_(std::move(journal)) {}
 
-ScriptedEngine::~ScriptedEngine() { journal_->SetDestroyed(); }
+ScriptedEngine::~ScriptedEngine() {
+  journal_->SetDestroyed();
+}
 
 Status ScriptedEngine::Attach(void* sourceContext) {
   attachedContext = sourceContext;
@@ -133,8 +135,9 @@ Status ScriptedEngine::CollectWhatsAppAttachments(std::vector<MediaFileRecord>& 
 }
 
 Status ScriptedEngine::CollectAppFiles(std::vector<AppFileRecord>& files) {
-  return RunStep("CollectAppFiles",
-                 [&] { files.insert(files.end(), script_.data.appFiles.begin(), script_.data.appFiles.end()); });
+  return RunStep("CollectAppFiles", [&] {
+    files.insert(files.end(), script_.data.appFiles.begin(), script_.data.appFiles.end());
+  });
 }
 
 Status ScriptedEngine::CollectWhatsApp(WhatsAppChatMap& chats) {

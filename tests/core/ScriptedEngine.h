@@ -68,13 +68,15 @@ class ScriptedEngine final : public IPhoneRecoveryParse {
   Status CollectContacts(std::vector<ContactRecord>& contacts) override;
   Status CollectNotes(std::vector<NoteRecord>& notes) override;
   Status CollectCallHistory(std::vector<CallRecord>& calls) override;
-  Status CollectPhotos(std::vector<MediaFileRecord>& cameraRoll, std::vector<MediaFileRecord>& photoStream) override;
+  Status CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
+                       std::vector<MediaFileRecord>& photoStream) override;
   Status CollectWhatsAppAttachments(std::vector<MediaFileRecord>& attachments) override;
   Status CollectAppFiles(std::vector<AppFileRecord>& files) override;
   Status CollectQQ(ChatConversationMap&) override { return kOk; }
   Status CollectWeChat(ChatConversationMap&) override { return kOk; }
   Status CollectWhatsApp(WhatsAppChatMap& chats) override;
-  Status ExtractForPreview(const std::filesystem::path&, std::filesystem::path&, ProgressCallback, void*) override {
+  Status ExtractForPreview(const std::filesystem::path&, std::filesystem::path&, ProgressCallback,
+                           void*) override {
     return kOk;
   }
   Status CopyFileWithProgress(const std::filesystem::path&, const std::filesystem::path&, ProgressCallback,
@@ -83,13 +85,15 @@ class ScriptedEngine final : public IPhoneRecoveryParse {
   }
   Status ExportMessagesCsv(const std::filesystem::path&) override { return kOk; }
   Status ExportContactsCsv(const std::filesystem::path&) override { return kOk; }
-  Status ExportWhatsAppText(int32_t, const std::filesystem::path&, ProgressCallback, void*) override { return kOk; }
+  Status ExportWhatsAppText(int32_t, const std::filesystem::path&, ProgressCallback, void*) override {
+    return kOk;
+  }
   Status ExportQQText(const std::string&, const std::string&, const std::filesystem::path&, ProgressCallback,
                       void*) override {
     return kOk;
   }
-  Status ExportWeChatText(const std::string&, const std::string&, const std::filesystem::path&, ProgressCallback,
-                          void*) override {
+  Status ExportWeChatText(const std::string&, const std::string&, const std::filesystem::path&,
+                          ProgressCallback, void*) override {
     return kOk;
   }
 

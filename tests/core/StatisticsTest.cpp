@@ -1,6 +1,6 @@
-#include "core/Statistics.h"
-
 #include <gtest/gtest.h>
+
+#include "core/Statistics.h"
 
 namespace corvyn {
 namespace {
@@ -17,16 +17,16 @@ struct Fixture {
 
   Fixture() {
     call[0].deleted = 1;
-    call[0].name = "Ann";           // 3 units
-    call[0].number = "+15550001";   // 9 units -> 1024
+    call[0].name = "Ann";                   // 3 units
+    call[0].number = "+15550001";           // 9 units -> 1024
     call[1].name = std::string(2000, 'x');  // 2000 + 0 units
     statistics.RegisterCategory(RecordCategory::kCallHistory, &calls,
                                 {{&call[0], RecordWeight(call[0]), 1},
                                  {&call[1], RecordWeight(call[1]), 0},
                                  {&call[2], RecordWeight(call[2]), 0}});
-    statistics.RegisterFolders(RecordCategory::kAppPhotos, &appPhotos,
-                               {{&folderA, {{&file[0], 5000, 0}}},
-                                {&folderB, {{&file[1], 10, 0}, {&file[2], 4096, 0}}}});
+    statistics.RegisterFolders(
+        RecordCategory::kAppPhotos, &appPhotos,
+        {{&folderA, {{&file[0], 5000, 0}}}, {&folderB, {{&file[1], 10, 0}, {&file[2], 4096, 0}}}});
   }
 
   const StatisticNode& CallsNode() const { return *statistics.Root().children.at(0); }
@@ -77,44 +77,119 @@ TEST(StatisticsTest, CheckingAndHidingKeepCountsAndSizesConsistent) {
   };
   const Case cases[] = {
       {"uncheck one record", {{kUncheck, "call1"}}, 5, 2, 0, 0, kCallsSize + kPhotosSize - 2000, 5},
-      {"uncheck twice counts once", {{kUncheck, "call1"}, {kUncheck, "call1"}}, 5, 2, 0, 0,
-       kCallsSize + kPhotosSize - 2000, 5},
+      {"uncheck twice counts once",
+       {{kUncheck, "call1"}, {kUncheck, "call1"}},
+       5,
+       2,
+       0,
+       0,
+       kCallsSize + kPhotosSize - 2000,
+       5},
       {"check an already checked record", {{kCheck, "call0"}}, 6, 3, 0, 0, kCallsSize + kPhotosSize, 6},
       {"uncheck the category", {{kUncheck, "calls"}}, 3, 0, 0, 0, kPhotosSize, 3},
-      {"uncheck category, then one record", {{kUncheck, "calls"}, {kUncheck, "call0"}}, 3, 0, 0, 0, kPhotosSize, 3},
-      {"uncheck then recheck the category", {{kUncheck, "calls"}, {kCheck, "calls"}}, 6, 3, 0, 0,
-       kCallsSize + kPhotosSize, 6},
+      {"uncheck category, then one record",
+       {{kUncheck, "calls"}, {kUncheck, "call0"}},
+       3,
+       0,
+       0,
+       0,
+       kPhotosSize,
+       3},
+      {"uncheck then recheck the category",
+       {{kUncheck, "calls"}, {kCheck, "calls"}},
+       6,
+       3,
+       0,
+       0,
+       kCallsSize + kPhotosSize,
+       6},
       {"uncheck an app folder", {{kUncheck, "folderB"}}, 4, 3, 0, 0, kCallsSize + 5000, 4},
-      {"uncheck a file then its folder", {{kUncheck, "file1"}, {kUncheck, "folderB"}}, 4, 3, 0, 0, kCallsSize + 5000,
+      {"uncheck a file then its folder",
+       {{kUncheck, "file1"}, {kUncheck, "folderB"}},
+       4,
+       3,
+       0,
+       0,
+       kCallsSize + 5000,
        4},
       {"hide a checked record", {{kHide, "call1"}}, 6, 3, 1, 1, kCallsSize + kPhotosSize - 2000, 5},
-      {"hide then uncheck", {{kHide, "call1"}, {kUncheck, "call1"}}, 5, 2, 1, 0, kCallsSize + kPhotosSize - 2000, 5},
-      {"hide, uncheck, show", {{kHide, "call1"}, {kUncheck, "call1"}, {kShow, "call1"}}, 5, 2, 0, 0,
-       kCallsSize + kPhotosSize - 2000, 5},
-      {"hide twice, show once", {{kHide, "call1"}, {kHide, "call1"}, {kShow, "call1"}}, 6, 3, 0, 0,
-       kCallsSize + kPhotosSize, 6},
-      {"uncheck hidden, recheck", {{kHide, "call1"}, {kUncheck, "call1"}, {kCheck, "call1"}}, 6, 3, 1, 1,
-       kCallsSize + kPhotosSize - 2000, 5},
+      {"hide then uncheck",
+       {{kHide, "call1"}, {kUncheck, "call1"}},
+       5,
+       2,
+       1,
+       0,
+       kCallsSize + kPhotosSize - 2000,
+       5},
+      {"hide, uncheck, show",
+       {{kHide, "call1"}, {kUncheck, "call1"}, {kShow, "call1"}},
+       5,
+       2,
+       0,
+       0,
+       kCallsSize + kPhotosSize - 2000,
+       5},
+      {"hide twice, show once",
+       {{kHide, "call1"}, {kHide, "call1"}, {kShow, "call1"}},
+       6,
+       3,
+       0,
+       0,
+       kCallsSize + kPhotosSize,
+       6},
+      {"uncheck hidden, recheck",
+       {{kHide, "call1"}, {kUncheck, "call1"}, {kCheck, "call1"}},
+       6,
+       3,
+       1,
+       1,
+       kCallsSize + kPhotosSize - 2000,
+       5},
       {"deleted-only filter on", {{kFilterOn, "calls"}}, 6, 3, 2, 2, 1024 + kPhotosSize, 4},
-      {"filter on and off", {{kFilterOn, "calls"}, {kFilterOff, "calls"}}, 6, 3, 0, 0, kCallsSize + kPhotosSize, 6},
-      {"unknown key changes nothing", {{kUncheck, "nothing"}, {kHide, "nothing"}}, 6, 3, 0, 0,
-       kCallsSize + kPhotosSize, 6},
+      {"filter on and off",
+       {{kFilterOn, "calls"}, {kFilterOff, "calls"}},
+       6,
+       3,
+       0,
+       0,
+       kCallsSize + kPhotosSize,
+       6},
+      {"unknown key changes nothing",
+       {{kUncheck, "nothing"}, {kHide, "nothing"}},
+       6,
+       3,
+       0,
+       0,
+       kCallsSize + kPhotosSize,
+       6},
   };
   for (const Case& c : cases) {
     Fixture f;
     int nothing = 0;
     const std::map<std::string, const void*> keys = {
-        {"call0", &f.call[0]}, {"call1", &f.call[1]}, {"calls", &f.calls},         {"folderB", &f.folderB},
+        {"call0", &f.call[0]}, {"call1", &f.call[1]}, {"calls", &f.calls},        {"folderB", &f.folderB},
         {"file1", &f.file[1]}, {"nothing", &nothing}, {"appPhotos", &f.appPhotos}};
     for (const Step& step : c.steps) {
       const void* key = keys.at(step.key);
       switch (step.op) {
-        case kUncheck: f.statistics.SetChecked(key, false); break;
-        case kCheck: f.statistics.SetChecked(key, true); break;
-        case kHide: f.statistics.SetHidden(key, true); break;
-        case kShow: f.statistics.SetHidden(key, false); break;
-        case kFilterOn: f.statistics.ApplyDeletedOnlyFilter(key, true); break;
-        case kFilterOff: f.statistics.ApplyDeletedOnlyFilter(key, false); break;
+        case kUncheck:
+          f.statistics.SetChecked(key, false);
+          break;
+        case kCheck:
+          f.statistics.SetChecked(key, true);
+          break;
+        case kHide:
+          f.statistics.SetHidden(key, true);
+          break;
+        case kShow:
+          f.statistics.SetHidden(key, false);
+          break;
+        case kFilterOn:
+          f.statistics.ApplyDeletedOnlyFilter(key, true);
+          break;
+        case kFilterOff:
+          f.statistics.ApplyDeletedOnlyFilter(key, false);
+          break;
       }
     }
     SCOPED_TRACE(c.name);
@@ -180,7 +255,8 @@ TEST(StatisticsTest, LabelFillsTheLanguageFormatInOrder) {
   // Everything is selected after registration.
   const std::string total = "13.84 KB";  // (4048 + 10120) / 1024
   const Case cases[] = {
-      {std::string(kStatisticsLabelFormat), "You select " + total + " in 6 item(s) of " + total + " in 6 item(s)"},
+      {std::string(kStatisticsLabelFormat),
+       "You select " + total + " in 6 item(s) of " + total + " in 6 item(s)"},
       {"%s/%d/%s/%d %%", total + "/6/" + total + "/6 %"},
       {"%-10s|%5d|%I64d", total + "|6|" + total},
       {"no conversions", "no conversions"},
@@ -190,7 +266,8 @@ TEST(StatisticsTest, LabelFillsTheLanguageFormatInOrder) {
   for (const Case& c : cases) EXPECT_EQ(StatisticsLabelText(c.format, f.statistics), c.expected) << c.format;
 
   CStatisticsObj empty;
-  EXPECT_EQ(StatisticsLabelText(kStatisticsLabelFormat, empty), "You select 0 MB in 0 item(s) of 0 MB in 0 item(s)");
+  EXPECT_EQ(StatisticsLabelText(kStatisticsLabelFormat, empty),
+            "You select 0 MB in 0 item(s) of 0 MB in 0 item(s)");
   f.statistics.SetChecked(&f.calls, false);
   f.statistics.SetChecked(&f.appPhotos, false);
   EXPECT_EQ(StatisticsLabelText(kStatisticsLabelFormat, f.statistics),

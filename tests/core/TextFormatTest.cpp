@@ -1,16 +1,16 @@
-#include "core/TextFormat.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "core/TextFormat.h"
 
 namespace corvyn {
 namespace {
 
 TEST(TextFormatTest, DurationText) {
   const std::pair<int64_t, const char*> cases[] = {
-      {0, "0 Sec"},          {59, "59 Sec"},           {60, "1 Min 0 Sec"},   {3599, "59 Min 59 Sec"},
-      {3600, "1 Hour 0 Min"}, {3661, "1 Hour 1 Min"},  {90061, "25 Hour 1 Min"}, {-5, "-5 Sec"},
+      {0, "0 Sec"},           {59, "59 Sec"},         {60, "1 Min 0 Sec"},      {3599, "59 Min 59 Sec"},
+      {3600, "1 Hour 0 Min"}, {3661, "1 Hour 1 Min"}, {90061, "25 Hour 1 Min"}, {-5, "-5 Sec"},
       {-3600, "-3600 Sec"},
   };
   for (const auto& [seconds, text] : cases) EXPECT_EQ(DurationText(seconds), text) << seconds;
@@ -19,9 +19,9 @@ TEST(TextFormatTest, DurationText) {
 TEST(TextFormatTest, SizeText) {
   const int64_t kib = 1024, mib = kib * kib, gib = mib * kib, tib = gib * kib;
   const std::pair<int64_t, const char*> cases[] = {
-      {0, "0 Bytes"},          {1023, "1023 Bytes"},       {1024, "1.00 KB"},         {1536, "1.50 KB"},
-      {mib - 1, "1024.00 KB"}, {mib, "1.00 MB"},           {gib, "1.00 GB"},          {5 * gib / 2, "2.50 GB"},
-      {tib, "1.00 TB"},        {3 * tib, "3.00 TB"},       {-1, "-1 Bytes"},          {-4096, "-4096 Bytes"},
+      {0, "0 Bytes"},          {1023, "1023 Bytes"}, {1024, "1.00 KB"}, {1536, "1.50 KB"},
+      {mib - 1, "1024.00 KB"}, {mib, "1.00 MB"},     {gib, "1.00 GB"},  {5 * gib / 2, "2.50 GB"},
+      {tib, "1.00 TB"},        {3 * tib, "3.00 TB"}, {-1, "-1 Bytes"},  {-4096, "-4096 Bytes"},
   };
   for (const auto& [bytes, text] : cases) EXPECT_EQ(SizeText(bytes), text) << bytes;
 }
