@@ -165,8 +165,9 @@ std::vector<uint16_t> SqliteDbReader::ReadCellPointers(ByteSpan page, std::size_
 std::map<PageIndex, int64_t> SqliteDbReader::CollectChildPages(ByteSpan page, std::size_t headerOffset) const {
   std::map<PageIndex, int64_t> children;
   if (headerOffset + 12 > page.size() || page[headerOffset] != kInteriorTablePage) return children;
-  const uint64_t pageCount = PageCount();
-  auto valid = [&](uint32_t number) { return number != 0 && (pageCount == 0 || number <= pageCount); };
+  // Children past the end of the file are kept: reading them reports the
+  // short read (a file cut short) instead of hiding the lost rows.
+  auto valid = [](uint32_t number) { return number != 0 && number <= 0x7fffffffu; };
   for (const uint16_t offset : ReadCellPointers(page, headerOffset)) {
     if (offset + 4u > page.size()) continue;
     const uint32_t child = ReadBigEndian32(&page[offset]);
@@ -188,7 +189,8 @@ Status SqliteDbReader::WalkTree(PageIndex index, const std::vector<uint8_t>& pag
   std::vector<uint8_t> child;
   for (const auto& [childIndex, key] : CollectChildPages(page, headerOffset)) {
     (void)key;
-    if (childIndex >= visited.size() || visited[childIndex]) continue;
+    if (childIndex >= visited.size()) return kShortRead;  // past the end of the file
+    if (visited[childIndex]) continue;
     visited[childIndex] = true;
     if (const Status status = ReadPage(childIndex, child); status != kOk) return status;
     if (const Status status = WalkTree(childIndex, child, depth + 1, visited, onLeaf); status != kOk) return status;
