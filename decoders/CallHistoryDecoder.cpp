@@ -26,7 +26,8 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
   sqlite::ScanContacts(reader, contacts);
 
   NameCalls(calls, contacts);
-  if (calls.size() > 1) StableSortByText(calls, [](const CallRecord& c) -> const std::string& { return c.date; });
+  if (calls.size() > 1)
+    StableSortByText(calls, [](const CallRecord& c) -> const std::string& { return c.date; });
   return kOk;
 }
 

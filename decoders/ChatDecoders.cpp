@@ -6,7 +6,8 @@
 
 namespace corvyn::decoders {
 
-void FileConversation(std::vector<ChatMessageRecord>& working, const std::string& key, ChatConversationMap& chats) {
+void FileConversation(std::vector<ChatMessageRecord>& working, const std::string& key,
+                      ChatConversationMap& chats) {
   // Two messages are put in date order like any longer conversation.
   if (working.size() > 1) {
     StableSortByText(working, [](const ChatMessageRecord& m) -> const std::string& { return m.date; });

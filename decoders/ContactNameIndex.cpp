@@ -25,7 +25,8 @@ void ContactNameIndex::BuildGrams() {
   }
 }
 
-int64_t ContactNameIndex::LinearSearch(std::string_view address, const std::vector<uint32_t>* candidates) const {
+int64_t ContactNameIndex::LinearSearch(std::string_view address,
+                                       const std::vector<uint32_t>* candidates) const {
   if (candidates == nullptr) {
     for (std::size_t index = 0; index < contacts_.size(); ++index) {
       if (contacts_[index].phones.find(address) != std::string::npos) return static_cast<int64_t>(index);

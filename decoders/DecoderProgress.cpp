@@ -1,6 +1,6 @@
-#include "decoders/Decoders.h"
-
 #include <limits>
+
+#include "decoders/Decoders.h"
 
 namespace corvyn::decoders {
 

@@ -63,12 +63,14 @@ void BuildMemberLists(std::vector<sqlite::WhatsAppChatRow>& chats,
 // rowid was lost (0) never match a message.
 void NameAndGroupWhatsAppMessages(std::vector<WhatsAppRecord>& messages,
                                   const std::vector<sqlite::WhatsAppChatRow>& chats,
-                                  const std::vector<sqlite::WhatsAppMemberRow>& members, WhatsAppChatMap& map);
+                                  const std::vector<sqlite::WhatsAppMemberRow>& members,
+                                  WhatsAppChatMap& map);
 
 // --- QQ and WeChat ---------------------------------------------------------
 
 // Sorts one conversation by date (when it holds more than one message) and,
 // when it is not empty, makes it the map entry of `key` and empties it.
-void FileConversation(std::vector<ChatMessageRecord>& working, const std::string& key, ChatConversationMap& chats);
+void FileConversation(std::vector<ChatMessageRecord>& working, const std::string& key,
+                      ChatConversationMap& chats);
 
 }  // namespace corvyn::decoders

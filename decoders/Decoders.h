@@ -66,7 +66,8 @@ Status DecodeNotes(std::vector<NoteRecord>& notes, const std::filesystem::path& 
 // SQLite library's open code, 1006 when the query fails, or a reader error;
 // the map is unchanged on every error.
 inline constexpr int32_t kInitialWhatsAppMessageColumnCount = 23;
-Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb, int32_t& messageColumnCount);
+Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb,
+                      int32_t& messageColumnCount);
 // The same with one column count kept for the whole process (23 at start).
 Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb);
 

@@ -50,7 +50,8 @@ void JoinMessages(MessageTables& tables) {
 }
 
 void SortAndGroupMessages(std::vector<MessageRecord>& messages, ConversationMap& conversations) {
-  if (messages.size() > 1) StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
+  if (messages.size() > 1)
+    StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
   for (auto& message : messages) conversations[message.handleId].push_back(std::move(message));
   messages.clear();
 }

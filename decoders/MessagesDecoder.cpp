@@ -16,7 +16,9 @@ Status ReadMessageTables(MessageTables& tables, const std::filesystem::path& mes
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
 
-  auto report = [&progress](int64_t numerator, int64_t denominator) { return progress.Report(numerator, denominator); };
+  auto report = [&progress](int64_t numerator, int64_t denominator) {
+    return progress.Report(numerator, denominator);
+  };
 
   sqlite::ScanMessages(reader, tables.messages);
   if (const int answer = report(1, 5)) return answer;

@@ -16,7 +16,8 @@ std::vector<NoteRecord> PairNotes(const std::vector<sqlite::NoteBodyRow>& bodies
 
   // Note id -> indexes of the note rows not yet paired, in scan order.
   std::unordered_map<int32_t, std::deque<std::size_t>> unpaired;
-  for (std::size_t index = 0; index < noteRows.size(); ++index) unpaired[noteRows[index].noteId].push_back(index);
+  for (std::size_t index = 0; index < noteRows.size(); ++index)
+    unpaired[noteRows[index].noteId].push_back(index);
   std::vector<bool> taken(noteRows.size(), false);
 
   for (const auto& body : bodies) {

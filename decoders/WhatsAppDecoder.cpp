@@ -59,7 +59,8 @@ void BuildMemberLists(std::vector<sqlite::WhatsAppChatRow>& chats,
 
 void NameAndGroupWhatsAppMessages(std::vector<WhatsAppRecord>& messages,
                                   const std::vector<sqlite::WhatsAppChatRow>& chats,
-                                  const std::vector<sqlite::WhatsAppMemberRow>& members, WhatsAppChatMap& map) {
+                                  const std::vector<sqlite::WhatsAppMemberRow>& members,
+                                  WhatsAppChatMap& map) {
   const auto chatIndex = IndexByRowId(chats);
   const auto memberIndex = IndexByRowId(members);
 
@@ -76,7 +77,8 @@ void NameAndGroupWhatsAppMessages(std::vector<WhatsAppRecord>& messages,
       if (message.sent != 0) {
         message.senderName = "Me";
         message.senderId.clear();
-      } else if (const auto memberFound = memberIndex.find(message.memberKey); memberFound != memberIndex.end()) {
+      } else if (const auto memberFound = memberIndex.find(message.memberKey);
+                 memberFound != memberIndex.end()) {
         message.senderName = members[memberFound->second].memberName;
         message.senderId = members[memberFound->second].memberId;
       }
@@ -86,11 +88,13 @@ void NameAndGroupWhatsAppMessages(std::vector<WhatsAppRecord>& messages,
   }
   messages.clear();
 
-  if (kept.size() >= 2) StableSortByText(kept, [](const WhatsAppRecord& m) -> const std::string& { return m.date; });
+  if (kept.size() >= 2)
+    StableSortByText(kept, [](const WhatsAppRecord& m) -> const std::string& { return m.date; });
   for (auto& message : kept) map[message.sessionId].push_back(std::move(message));
 }
 
-Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb, int32_t& messageColumnCount) {
+Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb,
+                      int32_t& messageColumnCount) {
   const ProbeResult probe = RunProbeQuery(chatDb, "select * from ZWAMESSAGE;");
   if (probe.openCode != 0) return probe.openCode;
   if (probe.queryFailed) return kWhatsAppQueryFailed;

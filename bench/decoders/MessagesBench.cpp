@@ -27,7 +27,9 @@ constexpr int kAttachments = 10000;
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
+double Seconds(Clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
 
 void Exec(sqlite3* db, const std::string& sql) {
   char* message = nullptr;
@@ -50,7 +52,9 @@ std::string Placeholders(int count) {
   return text;
 }
 
-std::string HandleAddress(int handle) { return "+49151" + std::to_string(1000000 + handle * 37); }
+std::string HandleAddress(int handle) {
+  return "+49151" + std::to_string(1000000 + handle * 37);
+}
 
 void BuildMessageDb(const std::filesystem::path& path, std::mt19937& random) {
   std::filesystem::remove(path);
@@ -63,7 +67,8 @@ void BuildMessageDb(const std::filesystem::path& path, std::mt19937& random) {
   Exec(db, "CREATE TABLE message_attachment_join (message_id INTEGER, attachment_id INTEGER)");
 
   sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db, ("INSERT INTO handle VALUES (" + Placeholders(5) + ")").c_str(), -1, &statement, nullptr);
+  sqlite3_prepare_v2(db, ("INSERT INTO handle VALUES (" + Placeholders(5) + ")").c_str(), -1, &statement,
+                     nullptr);
   for (int handle = 1; handle <= kHandles; ++handle) {
     const std::string address = HandleAddress(handle);
     sqlite3_bind_int(statement, 1, handle);
@@ -74,8 +79,10 @@ void BuildMessageDb(const std::filesystem::path& path, std::mt19937& random) {
   }
   sqlite3_finalize(statement);
 
-  sqlite3_prepare_v2(db, ("INSERT INTO message VALUES (" + Placeholders(38) + ")").c_str(), -1, &statement, nullptr);
-  const std::string filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.";
+  sqlite3_prepare_v2(db, ("INSERT INTO message VALUES (" + Placeholders(38) + ")").c_str(), -1, &statement,
+                     nullptr);
+  const std::string filler =
+      "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.";
   for (int message = 1; message <= kMessages; ++message) {
     const std::string text = std::to_string(message) + " " + filler.substr(0, 20 + random() % 60);
     const std::string guid = "GUID-" + std::to_string(message * 7919);
@@ -91,7 +98,8 @@ void BuildMessageDb(const std::filesystem::path& path, std::mt19937& random) {
   }
   sqlite3_finalize(statement);
 
-  sqlite3_prepare_v2(db, ("INSERT INTO attachment VALUES (" + Placeholders(9) + ")").c_str(), -1, &statement, nullptr);
+  sqlite3_prepare_v2(db, ("INSERT INTO attachment VALUES (" + Placeholders(9) + ")").c_str(), -1, &statement,
+                     nullptr);
   for (int attachment = 1; attachment <= kAttachments; ++attachment) {
     const std::string name = "~/Library/SMS/Attachments/" + std::to_string(attachment % 256) + "/IMG_" +
                              std::to_string(attachment) + ".JPG";
@@ -117,11 +125,13 @@ void BuildAddressBook(const std::filesystem::path& path) {
   Exec(db, "PRAGMA page_size=4096; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
   Exec(db, "CREATE TABLE ABPersonFullTextSearch_content (" + Columns(24) + ")");
   sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db, ("INSERT INTO ABPersonFullTextSearch_content VALUES (" + Placeholders(24) + ")").c_str(),
+  sqlite3_prepare_v2(db,
+                     ("INSERT INTO ABPersonFullTextSearch_content VALUES (" + Placeholders(24) + ")").c_str(),
                      -1, &statement, nullptr);
   for (int contact = 1; contact <= kContacts; ++contact) {
     const int handle = contact * 2;
-    const std::string number = handle <= kHandles ? HandleAddress(handle) : "+4930" + std::to_string(5000000 + contact);
+    const std::string number =
+        handle <= kHandles ? HandleAddress(handle) : "+4930" + std::to_string(5000000 + contact);
     const std::string phones = number + " 0" + number.substr(3) + " " + number.substr(3) + " ";
     const std::string first = "First" + std::to_string(contact);
     sqlite3_bind_int(statement, 1, contact);
@@ -140,8 +150,9 @@ void BuildAddressBook(const std::filesystem::path& path) {
 
 int main(int argc, char** argv) {
   using namespace corvyn;
-  const std::filesystem::path folder =
-      argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path() / "corvyn-decoders-bench";
+  const std::filesystem::path folder = argc > 1
+                                           ? std::filesystem::path(argv[1])
+                                           : std::filesystem::temp_directory_path() / "corvyn-decoders-bench";
   std::filesystem::create_directories(folder);
   const auto messageDb = folder / "sms.db";
   const auto addressBook = folder / "AddressBook.sqlitedb";
@@ -186,10 +197,11 @@ int main(int argc, char** argv) {
     bestJoins = std::min(bestJoins, Seconds(Clock::now() - joinStart));
   }
 
-  std::printf("messages decoded: %zu (named: %zu) from %d handles, %d contacts, %d attachments\n", delivered, named,
-              kHandles, kContacts, kAttachments);
+  std::printf("messages decoded: %zu (named: %zu) from %d handles, %d contacts, %d attachments\n", delivered,
+              named, kHandles, kContacts, kAttachments);
   std::printf("end to end: %.3f s (best of %d)\n", bestWhole, kRuns);
-  std::printf("joins:      %.3f s = %.1f%% of the whole (goal < 10%%)\n", bestJoins, 100.0 * bestJoins / bestWhole);
+  std::printf("joins:      %.3f s = %.1f%% of the whole (goal < 10%%)\n", bestJoins,
+              100.0 * bestJoins / bestWhole);
   std::filesystem::remove_all(folder);
   return 0;
 }

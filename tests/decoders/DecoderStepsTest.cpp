@@ -68,7 +68,7 @@ TEST(JoinMessages, FirstMatchesAndLostRowIds) {
       Message(4, 20, "d", "two contacts contain the address"),
   };
   tables.handles = {
-      {1, 0, "+000 carved"},   // rowid lost: never matches
+      {1, 0, "+000 carved"},  // rowid lost: never matches
       {0, 10, "+4915112345678"},
       {0, 10, "+49999 later duplicate"},
       {0, 20, "5551234"},
@@ -82,13 +82,11 @@ TEST(JoinMessages, FirstMatchesAndLostRowIds) {
   tables.attachments = {
       {0, 5, 0, "first-in-scan.jpg"},  // both 5 and 6 join message 1
       {0, 6, 0, "second-in-scan.jpg"},
-      {0, 7, 0, "unjoined.jpg"},   // no join row: belongs to no message
-      {1, 0, 0, "carved.jpg"},     // rowid lost, no join names 0
+      {0, 7, 0, "unjoined.jpg"},  // no join row: belongs to no message
+      {1, 0, 0, "carved.jpg"},    // rowid lost, no join names 0
   };
   tables.joins = {
-      {0, 1, 6},
-      {0, 1, 5},
-      {0, 4, 6},  // a later join row for attachment 6 is ignored
+      {0, 1, 6}, {0, 1, 5}, {0, 4, 6},  // a later join row for attachment 6 is ignored
   };
   JoinMessages(tables);
 
@@ -122,8 +120,10 @@ TEST(SortAndGroupMessages, DateOrderPerHandleAppendedAfterEarlierMessages) {
   ConversationMap conversations;
   conversations[7].push_back(Message(100, 7, "2030-01-01 00:00:00", "already there"));
   std::vector<MessageRecord> messages = {
-      Message(1, 7, "2015-03-01 10:00:00", "b"), Message(2, 0, "2015-01-01 10:00:00", "orphan"),
-      Message(3, 7, "2015-02-01 10:00:00", "a"), Message(4, 7, "2015-03-01 10:00:00", "c same date"),
+      Message(1, 7, "2015-03-01 10:00:00", "b"),
+      Message(2, 0, "2015-01-01 10:00:00", "orphan"),
+      Message(3, 7, "2015-02-01 10:00:00", "a"),
+      Message(4, 7, "2015-03-01 10:00:00", "c same date"),
   };
   SortAndGroupMessages(messages, conversations);
   ASSERT_EQ(conversations.size(), 2u);
@@ -136,7 +136,7 @@ TEST(SortAndGroupMessages, DateOrderPerHandleAppendedAfterEarlierMessages) {
 
 TEST(CleanUpContacts, DropsPhonelessNamesNamelessAndSortsIgnoringCase) {
   std::vector<ContactRecord> contacts = {
-      Contact("bob", "5551234 "), Contact("Zed", ""),        Contact("", "5559876 5559876 "),
+      Contact("bob", "5551234 "),  Contact("Zed", ""),         Contact("", "5559876 5559876 "),
       Contact("alice", "123456 "), Contact("Bert", "7654321"),
   };
   contacts[1].email = "zed@example.com";
@@ -147,8 +147,8 @@ TEST(CleanUpContacts, DropsPhonelessNamesNamelessAndSortsIgnoringCase) {
 }
 
 TEST(NameCalls, SubstringOfMoreThanFourCharacters) {
-  const std::vector<ContactRecord> contacts = {
-      Contact("Short", "1234 "), Contact("Anna", "+4915112345678 "), Contact("Later", "+4915112345678 ")};
+  const std::vector<ContactRecord> contacts = {Contact("Short", "1234 "), Contact("Anna", "+4915112345678 "),
+                                               Contact("Later", "+4915112345678 ")};
   std::vector<CallRecord> calls(4);
   calls[0].number = "1234";      // short code: never named
   calls[1].number = "12345678";  // part of Anna's number

@@ -36,10 +36,14 @@ TempFolder::~TempFolder() {
 FixtureDb::FixtureDb(const std::filesystem::path& path) {
   std::filesystem::remove(path);
   Check(sqlite3_open(path.string().c_str(), &handle_), handle_, "open " + path.string());
-  Exec("PRAGMA page_size=4096; PRAGMA secure_delete=OFF; PRAGMA journal_mode=DELETE; PRAGMA auto_vacuum=NONE;");
+  Exec(
+      "PRAGMA page_size=4096; PRAGMA secure_delete=OFF; PRAGMA journal_mode=DELETE; PRAGMA "
+      "auto_vacuum=NONE;");
 }
 
-FixtureDb::~FixtureDb() { Close(); }
+FixtureDb::~FixtureDb() {
+  Close();
+}
 
 void FixtureDb::Close() {
   if (handle_ != nullptr) sqlite3_close(handle_);
@@ -99,9 +103,15 @@ void CreateMessageTables(FixtureDb& db) {
   db.Exec("CREATE TABLE message_attachment_join (message_id INTEGER, attachment_id INTEGER)");
 }
 
-void CreateAddressBookTable(FixtureDb& db) { db.CreateTable("ABPersonFullTextSearch_content", 24); }
-void CreateOldCallTable(FixtureDb& db) { db.CreateTable("call", 13); }
-void CreateCallRecordTable(FixtureDb& db) { db.CreateTable("ZCALLRECORD", 17); }
+void CreateAddressBookTable(FixtureDb& db) {
+  db.CreateTable("ABPersonFullTextSearch_content", 24);
+}
+void CreateOldCallTable(FixtureDb& db) {
+  db.CreateTable("call", 13);
+}
+void CreateCallRecordTable(FixtureDb& db) {
+  db.CreateTable("ZCALLRECORD", 17);
+}
 
 void CreateNoteTables(FixtureDb& db) {
   db.CreateTable("ZNOTE", 19);
@@ -125,7 +135,8 @@ std::filesystem::path CopySample(const std::filesystem::path& sample, const std:
                                  std::filesystem::copy_options::overwrite_existing);
     }
   }
-  std::filesystem::permissions(target, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  std::filesystem::permissions(target, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
   return target;
 }
 

@@ -59,11 +59,11 @@ class FixtureDb {
 };
 
 // The iOS 6-8 era tables the decoders read, with their real column counts.
-void CreateMessageTables(FixtureDb& db);       // message 38, handle 5, attachment 9, message_attachment_join 2
-void CreateAddressBookTable(FixtureDb& db);    // ABPersonFullTextSearch_content 24
-void CreateOldCallTable(FixtureDb& db);        // call 13
-void CreateCallRecordTable(FixtureDb& db);     // ZCALLRECORD 17
-void CreateNoteTables(FixtureDb& db);          // ZNOTE 19, ZNOTEBODY 7
+void CreateMessageTables(FixtureDb& db);     // message 38, handle 5, attachment 9, message_attachment_join 2
+void CreateAddressBookTable(FixtureDb& db);  // ABPersonFullTextSearch_content 24
+void CreateOldCallTable(FixtureDb& db);      // call 13
+void CreateCallRecordTable(FixtureDb& db);   // ZCALLRECORD 17
+void CreateNoteTables(FixtureDb& db);        // ZNOTE 19, ZNOTEBODY 7
 // WhatsApp with ZWAMESSAGE of `messageColumns` (27, 28 or 29) columns;
 // ZWACHATSESSION 20 and ZWAGROUPMEMBER 11 for 28 and 29, else 18 and 10.
 void CreateWhatsAppTables(FixtureDb& db, int messageColumns);

@@ -26,7 +26,9 @@ constexpr int64_t kBaseDate = 450000000;  // Core Data seconds, 2015-04
 
 // Message text long enough that a deleted row's record header survives the
 // freeblock header written over the start of its cell.
-std::string Long(const std::string& text) { return text + std::string(150, '.'); }
+std::string Long(const std::string& text) {
+  return text + std::string(150, '.');
+}
 
 void AddContact(FixtureDb& db, const std::string& first, const std::string& last, const std::string& phones,
                 int64_t rowid = 0) {
@@ -159,8 +161,9 @@ TEST(DecodeMessages, UnreadableMessageDatabaseIsAnErrorEvenWithProgress) {
   }
   ConversationMap conversations;
   int64_t highest = 0;
-  EXPECT_EQ(DecodeMessages(conversations, folder / "garbage.db", folder / "AddressBook.sqlitedb", {}, highest),
-            kInvalidData);
+  EXPECT_EQ(
+      DecodeMessages(conversations, folder / "garbage.db", folder / "AddressBook.sqlitedb", {}, highest),
+      kInvalidData);
 }
 
 TEST(DecodeMessages, StopRequestLeavesTheMapUnchanged) {
@@ -221,7 +224,8 @@ TEST(DecodeContacts, DeletedContactIsListedWithItsColumns) {
   EXPECT_EQ(highest, 12);
   std::vector<std::string> rows;
   for (const auto& contact : contacts) {
-    rows.push_back(contact.name + "|" + contact.phones + "|" + contact.email + "|" + std::to_string(contact.deleted));
+    rows.push_back(contact.name + "|" + contact.phones + "|" + contact.email + "|" +
+                   std::to_string(contact.deleted));
   }
   EXPECT_EQ(rows, (std::vector<std::string>{"CarvedPerson|0301234567|Carved@example.com|1",
                                             "LivePerson|0307654321|Live@example.com|0"}));
@@ -233,18 +237,25 @@ TEST(DecodeCallHistory, BothSchemasNamedAndSorted) {
   {
     FixtureDb old(folder / "call_history.db");
     CreateOldCallTable(old);
-    old.Insert("call", FixtureRow{{1, std::string("15112345678")}, {2, int64_t{1400000200}}, {3, int64_t{61}},
-                                  {4, int64_t{0}}});
-    old.Insert("call", FixtureRow{{1, std::string("2222")}, {2, int64_t{1400000100}}, {3, int64_t{5}},
-                                  {4, int64_t{1}}});
+    old.Insert(
+        "call",
+        FixtureRow{
+            {1, std::string("15112345678")}, {2, int64_t{1400000200}}, {3, int64_t{61}}, {4, int64_t{0}}});
+    old.Insert(
+        "call",
+        FixtureRow{{1, std::string("2222")}, {2, int64_t{1400000100}}, {3, int64_t{5}}, {4, int64_t{1}}});
     old.Insert("call", FixtureRow{{1, std::string("bad\x01number")}, {2, int64_t{1400000000}}});
   }
   {
     FixtureDb newer(folder / "CallHistory.storedata");
     CreateCallRecordTable(newer);
-    newer.Insert("ZCALLRECORD", FixtureRow{{8, int64_t{1}}, {10, double{420000100.0}}, {11, int64_t{30}},
-                                           {12, std::string("5551234")}});
-    newer.Insert("ZCALLRECORD", FixtureRow{{8, int64_t{0}}, {10, double{420000050.5}}, {11, int64_t{0}},
+    newer.Insert(
+        "ZCALLRECORD",
+        FixtureRow{
+            {8, int64_t{1}}, {10, double{420000100.0}}, {11, int64_t{30}}, {12, std::string("5551234")}});
+    newer.Insert("ZCALLRECORD", FixtureRow{{8, int64_t{0}},
+                                           {10, double{420000050.5}},
+                                           {11, int64_t{0}},
                                            {12, std::string("+4915112345678")}});
     CreateOldCallTable(newer);  // both tables: the newer one is read
   }
@@ -302,8 +313,9 @@ TEST(ValueListFiles, CarvedRowsNumberedOnFromTheDecodersHighestRowId) {
   }
   ConversationMap conversations;
   int64_t highestMessage = 0;
-  ASSERT_EQ(DecodeMessages(conversations, folder / "sms.db", folder / "AddressBook.sqlitedb", {}, highestMessage),
-            kOk);
+  ASSERT_EQ(
+      DecodeMessages(conversations, folder / "sms.db", folder / "AddressBook.sqlitedb", {}, highestMessage),
+      kOk);
   std::vector<ContactRecord> contacts;
   int64_t highestContact = 0;
   ASSERT_EQ(DecodeContacts(contacts, folder / "AddressBook.sqlitedb", highestContact), kOk);
@@ -317,9 +329,18 @@ TEST(ValueListFiles, CarvedRowsNumberedOnFromTheDecodersHighestRowId) {
     std::string carvedPrefix;
   };
   const std::vector<Case> cases = {
-      {"messages", WriteMessagesCsv, folder / "sms.db", highestMessage, {"1,", "2,", "3,", "4,", "5,"},
+      {"messages",
+       WriteMessagesCsv,
+       folder / "sms.db",
+       highestMessage,
+       {"1,", "2,", "3,", "4,", "5,"},
        "6,\"27B99F78-F6F0-475F-8BA1-000000000006\",\"deleted by the owner"},
-      {"contacts", WriteContactsCsv, folder / "AddressBook.sqlitedb", highestContact, {"12,"}, "\"Carved\",\"Person\","},
+      {"contacts",
+       WriteContactsCsv,
+       folder / "AddressBook.sqlitedb",
+       highestContact,
+       {"12,"},
+       "\"Carved\",\"Person\","},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);

@@ -41,9 +41,12 @@ TEST(DecodeNotes, PairsBodiesWithTitlesAndCoreDataDates) {
   {
     FixtureDb db(path);
     CreateNoteTables(db);
-    db.Insert("ZNOTE", FixtureRow{{11, int64_t{1}}, {13, kNoteDate}, {14, std::string("Shopping &amp; co")}}, 1);
-    db.Insert("ZNOTE", FixtureRow{{11, int64_t{2}}, {13, kNoteDate + 60}, {14, std::string("Title only")}}, 2);
-    db.Insert("ZNOTEBODY", FixtureRow{{3, int64_t{1}}, {4, std::string("<div>milk</div><div>eggs</div>")}}, 1);
+    db.Insert("ZNOTE", FixtureRow{{11, int64_t{1}}, {13, kNoteDate}, {14, std::string("Shopping &amp; co")}},
+              1);
+    db.Insert("ZNOTE", FixtureRow{{11, int64_t{2}}, {13, kNoteDate + 60}, {14, std::string("Title only")}},
+              2);
+    db.Insert("ZNOTEBODY", FixtureRow{{3, int64_t{1}}, {4, std::string("<div>milk</div><div>eggs</div>")}},
+              1);
     db.Insert("ZNOTEBODY", FixtureRow{{3, int64_t{7}}, {4, std::string("orphan&nbsp;body")}}, 3);
   }
   std::vector<NoteRecord> notes;
@@ -97,15 +100,26 @@ constexpr int64_t kChatDate = 440000000;
 void BuildWhatsApp(const std::filesystem::path& path, const WhatsAppLayout& l) {
   FixtureDb db(path);
   CreateWhatsAppTables(db, l.messageColumns);
+  db.Insert(
+      "ZWACHATSESSION",
+      FixtureRow{{l.chatJid, std::string("4915112345678@s.whatsapp.net")}, {l.chatName, std::string("Anna")}},
+      1);
   db.Insert("ZWACHATSESSION",
-            FixtureRow{{l.chatJid, std::string("4915112345678@s.whatsapp.net")}, {l.chatName, std::string("Anna")}}, 1);
-  db.Insert("ZWACHATSESSION", FixtureRow{{l.chatJid, std::string("4915100000001-1400000000@g.us")},
-                                         {l.chatName, std::string("Family")}}, 2);
-  db.Insert("ZWAGROUPMEMBER", FixtureRow{{l.memberChat, int64_t{2}}, {l.memberName, std::string("Mum")},
-                                         {l.memberJid, std::string("4915100000001@s.whatsapp.net")}}, 1);
-  db.Insert("ZWAGROUPMEMBER", FixtureRow{{l.memberChat, int64_t{2}}, {l.memberName, std::string("Dad")},
-                                         {l.memberJid, std::string("4915100000002")}}, 2);
-  auto message = [&](int64_t rowid, int64_t chat, int64_t member, int64_t fromMe, int64_t date, const char* text) {
+            FixtureRow{{l.chatJid, std::string("4915100000001-1400000000@g.us")},
+                       {l.chatName, std::string("Family")}},
+            2);
+  db.Insert("ZWAGROUPMEMBER",
+            FixtureRow{{l.memberChat, int64_t{2}},
+                       {l.memberName, std::string("Mum")},
+                       {l.memberJid, std::string("4915100000001@s.whatsapp.net")}},
+            1);
+  db.Insert("ZWAGROUPMEMBER",
+            FixtureRow{{l.memberChat, int64_t{2}},
+                       {l.memberName, std::string("Dad")},
+                       {l.memberJid, std::string("4915100000002")}},
+            2);
+  auto message = [&](int64_t rowid, int64_t chat, int64_t member, int64_t fromMe, int64_t date,
+                     const char* text) {
     FixtureRow row{{l.session, chat}, {l.fromMe, fromMe}, {l.date, date}};
     if (member != 0) row[l.member] = member;
     if (text != nullptr) row[l.text] = std::string(text);
@@ -221,7 +235,8 @@ TEST(DecodeQQ, OneConversationPerIndexRowInDateOrder) {
       db.Exec(std::string("INSERT INTO tb_c2cTables VALUES ('") + table + "')");
     }
     for (const char* table : {"tb_c2cMsg_111", "tb_c2cMsg_222"}) db.CreateTable(table, 7);
-    auto message = [&db](const char* table, const char* contact, int64_t date, int64_t flag, const char* text) {
+    auto message = [&db](const char* table, const char* contact, int64_t date, int64_t flag,
+                         const char* text) {
       db.Insert(table, FixtureRow{{1, std::string(contact)}, {2, date}, {4, flag}, {6, std::string(text)}});
     };
     message("tb_c2cMsg_111", "111", 1400000300, 1, "c");

@@ -22,11 +22,11 @@ using testing::CopySample;
 using testing::ExternalTestData;
 using testing::TempFolder;
 
-#define REQUIRE_SAMPLE(variable, relative)                                                  \
-  const std::filesystem::path root_##variable = ExternalTestData();                         \
-  if (root_##variable.empty() || !std::filesystem::exists(root_##variable / (relative))) {  \
-    GTEST_SKIP() << "external test data not found at " << (root_##variable / (relative));   \
-  }                                                                                         \
+#define REQUIRE_SAMPLE(variable, relative)                                                 \
+  const std::filesystem::path root_##variable = ExternalTestData();                        \
+  if (root_##variable.empty() || !std::filesystem::exists(root_##variable / (relative))) { \
+    GTEST_SKIP() << "external test data not found at " << (root_##variable / (relative));  \
+  }                                                                                        \
   const std::filesystem::path variable = root_##variable / (relative)
 
 // Runs a query on a copy and hands every row's texts (NULL as "") to `row`.
@@ -35,7 +35,8 @@ void Query(const std::filesystem::path& copy, const std::string& sql,
   sqlite3* handle = nullptr;
   ASSERT_EQ(sqlite3_open_v2(copy.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+  ASSERT_EQ(sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(handle);
   while (sqlite3_step(statement) == SQLITE_ROW) {
     std::vector<std::string> values;
     for (int column = 0; column < sqlite3_column_count(statement); ++column) {
@@ -137,12 +138,14 @@ TEST(RealData, OldCallHistoryMatchesSql) {
 }
 
 TEST(RealData, ModernFilesDecodeWithoutHarm) {
-  REQUIRE_SAMPLE(book, "abrignoni__iLEAPP/admin/test/cases/data/addressBook/"
-                       "testdata.addressBook.addressBook.josh_ios15_ffs/filesystem2/mobile/Library/AddressBook/"
-                       "AddressBook.sqlitedb");
-  REQUIRE_SAMPLE(chats, "abrignoni__iLEAPP/admin/test/cases/data/whatsApp/"
-                        "testdata.whatsApp.whatsAppMessages.josh_ios15_ffs/filesystem2/mobile/Containers/Shared/"
-                        "AppGroup/694FBBC5-2E69-480A-A25B-FF8CC038BEF8/ChatStorage.sqlite");
+  REQUIRE_SAMPLE(book,
+                 "abrignoni__iLEAPP/admin/test/cases/data/addressBook/"
+                 "testdata.addressBook.addressBook.josh_ios15_ffs/filesystem2/mobile/Library/AddressBook/"
+                 "AddressBook.sqlitedb");
+  REQUIRE_SAMPLE(chats,
+                 "abrignoni__iLEAPP/admin/test/cases/data/whatsApp/"
+                 "testdata.whatsApp.whatsAppMessages.josh_ios15_ffs/filesystem2/mobile/Containers/Shared/"
+                 "AppGroup/694FBBC5-2E69-480A-A25B-FF8CC038BEF8/ChatStorage.sqlite");
   REQUIRE_SAMPLE(notes, "log2timeline__plaso/test_data/ios/NoteStore.sqlite");
   TempFolder folder;
 
