@@ -160,8 +160,7 @@ int CScanDriver::OnEngineProgress(int percent) {
   return kOk;
 }
 
-void CScanDriver::Publish(RecordCategory category, bool nonEmpty) {
-  if (!nonEmpty) return;
+void CScanDriver::Publish(RecordCategory category) {
   if (!treeHasSelection_ && firstCategory_ == 0) firstCategory_ = static_cast<int>(category);
   sink_.Post(kMsgCategoryDone, 0);
   if (firstCategory_ != 0) sink_.Post(kMsgFirstCategory, 0);
@@ -178,7 +177,7 @@ Status CScanDriver::RunCollectors() {
       nonEmpty = CompleteCollectStep(step, scratch, results_, statistics_);
       for (RecordCategory category : nonEmpty) published_[CategoryIndex(category)] = true;
     }
-    for (RecordCategory category : nonEmpty) Publish(category, true);
+    for (RecordCategory category : nonEmpty) Publish(category);
     if (status == kStopped) break;
   }
   return status;

@@ -21,6 +21,8 @@
 //   1035, 0   the engine reported progress 1: the scan has begun (once)
 //   1035, 1   OpenSource returned kWrongPassword; the scan ends, no 1034
 //   1035, 3   OpenSource failed with another status (1034 follows)
+// OpenSource returning kSourceUnreadable posts no 1035 and ends with 1034;
+// FinalStatus() then tells the window to show "MSG0512".
 //
 // The scan lock is a gate rather than a held mutex: Pause() closes the gate
 // and returns once the worker is outside its progress report; the worker then
@@ -155,7 +157,7 @@ class CScanDriver {
   void Run(std::string sourceText);
   Status RunCollectors();
   void StopAndJoin();
-  void Publish(RecordCategory category, bool nonEmpty);
+  void Publish(RecordCategory category);
 
   IScanEventSink& sink_;
   const std::chrono::milliseconds beginDelay_;
