@@ -49,32 +49,36 @@ class DialogTest : public ::testing::Test {
                                    {"MSG0403", "Information title"}, {"MSG0404", "Question title"},
                                    {"MSG0405", "Warning title"}};
     SetTextSource(&texts_);
-    owner_.setGeometry(100, 100, 800, 500);
-    owner_.show();
+    ownerWindow_ = std::make_unique<QWidget>();  // widgets only after the application exists
+    ownerWindow_->setGeometry(100, 100, 800, 500);
+    ownerWindow_->show();
   }
-  void TearDown() override { SetTextSource(nullptr); }
+  void TearDown() override {
+    ownerWindow_.reset();
+    SetTextSource(nullptr);
+  }
   MapTextSource texts_;
-  QWidget owner_;
+  std::unique_ptr<QWidget> ownerWindow_;
 };
 
 TEST_F(DialogTest, MessageBoxKindsUseTheirLayoutsAndDefaultTitles) {
   const char* titles[] = {"Error title", "Confirm title", "Information title", "Question title", "Warning title"};
   for (int kind = 0; kind <= 4; ++kind) {
     SCOPED_TRACE(kind);
-    CMessageBox box(&owner_);
-    ASSERT_EQ(box.Prepare(kind, &owner_, std::nullopt, "Body text", 550, 200), kOk);
+    CMessageBox box(ownerWindow_.get());
+    ASSERT_EQ(box.Prepare(kind, ownerWindow_.get(), std::nullopt, "Body text", 550, 200), kOk);
     EXPECT_EQ(box.FindControl<QLabel>("title")->text(), titles[kind]);
     EXPECT_EQ(box.FindControl<QLabel>("message")->text(), "Body text");
     for (const char* name : {"okbtn", "cancelbtn", "closebtn"}) EXPECT_NE(box.FindControl(name), nullptr) << name;
   }
-  CMessageBox explicitTitle(&owner_);
-  ASSERT_EQ(explicitTitle.Prepare(kMessageBoxWarning, &owner_, QString("Question"), "Try again?", 350, 150), kOk);
+  CMessageBox explicitTitle(ownerWindow_.get());
+  ASSERT_EQ(explicitTitle.Prepare(kMessageBoxWarning, ownerWindow_.get(), QString("Question"), "Try again?", 350, 150), kOk);
   EXPECT_EQ(explicitTitle.FindControl<QLabel>("title")->text(), "Question");
-  CMessageBox emptyTitle(&owner_);
-  ASSERT_EQ(emptyTitle.Prepare(kMessageBoxError, &owner_, QString(), "x", 350, 150), kOk);
+  CMessageBox emptyTitle(ownerWindow_.get());
+  ASSERT_EQ(emptyTitle.Prepare(kMessageBoxError, ownerWindow_.get(), QString(), "x", 350, 150), kOk);
   EXPECT_EQ(emptyTitle.FindControl<QLabel>("title")->text(), "") << "a given empty title is not replaced";
-  CMessageBox unknownKind(&owner_);
-  ASSERT_EQ(unknownKind.Prepare(9, &owner_, std::nullopt, "x", 350, 150), kOk);
+  CMessageBox unknownKind(ownerWindow_.get());
+  ASSERT_EQ(unknownKind.Prepare(9, ownerWindow_.get(), std::nullopt, "x", 350, 150), kOk);
   EXPECT_EQ(unknownKind.FindControl<QLabel>("title")->text(), "Information title");
 }
 
@@ -103,7 +107,7 @@ TEST_F(DialogTest, MessageBoxReturnCodesAndKeys) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const int result = RunModal(
-        [&] { return CMessageBox::Show(kMessageBoxQuestion, &owner_, std::nullopt, "Stop the scan?", 550, 200); },
+        [&] { return CMessageBox::Show(kMessageBoxQuestion, ownerWindow_.get(), std::nullopt, "Stop the scan?", 550, 200); },
         c.act);
     EXPECT_EQ(result, c.expected);
   }
@@ -111,13 +115,13 @@ TEST_F(DialogTest, MessageBoxReturnCodesAndKeys) {
 
 TEST_F(DialogTest, MessageBoxIsSizedAndCentredOnItsOwner) {
   QRect shown;
-  RunModal([&] { return CMessageBox::Show(kMessageBoxInformation, &owner_, std::nullopt, "x", 550, 180); },
+  RunModal([&] { return CMessageBox::Show(kMessageBoxInformation, ownerWindow_.get(), std::nullopt, "x", 550, 180); },
            [&](QWidget* box) {
              shown = box->geometry();
              Click(box, "okbtn");
            });
   EXPECT_EQ(shown.size(), QSize(550, 180));
-  EXPECT_LE((shown.center() - owner_.frameGeometry().center()).manhattanLength(), 2);
+  EXPECT_LE((shown.center() - ownerWindow_->frameGeometry().center()).manhattanLength(), 2);
 }
 
 TEST_F(DialogTest, PopUpClosesWithOneForOkAndTwoForCloseOrCancel) {
@@ -128,14 +132,14 @@ TEST_F(DialogTest, PopUpClosesWithOneForOkAndTwoForCloseOrCancel) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
     CPopUpWnd popup;
-    ASSERT_EQ(popup.Create(&owner_, "xml\\MessageBox_Confirm.xml", "MessageBox_Confirm", 500, 200), kOk);
-    EXPECT_EQ(popup.parentWidget(), &owner_);
+    ASSERT_EQ(popup.Create(ownerWindow_.get(), "xml\\MessageBox_Confirm.xml", "MessageBox_Confirm", 500, 200), kOk);
+    EXPECT_EQ(popup.parentWidget(), ownerWindow_.get());
     EXPECT_TRUE(popup.isModal());
-    EXPECT_LE((popup.geometry().center() - owner_.frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_LE((popup.geometry().center() - ownerWindow_->frameGeometry().center()).manhattanLength(), 2);
     EXPECT_EQ(RunModal([&] { return popup.DoModal(); }, [&](QWidget*) { Click(&popup, c.button); }), c.expected);
   }
   CPopUpWnd missing;
-  EXPECT_EQ(missing.Create(&owner_, "xml\\NoSuchWnd.xml", "NoSuchWnd", 500, 200), kInvalidData);
+  EXPECT_EQ(missing.Create(ownerWindow_.get(), "xml\\NoSuchWnd.xml", "NoSuchWnd", 500, 200), kInvalidData);
 }
 
 TEST(WndShadow, FollowsItsOwner) {
