@@ -17,7 +17,7 @@ constexpr IconRect Icon(int left) {
   return IconRect{left, 410, left + 18, 428};
 }
 
-const std::array<TreeNodeSpec, 20> kTreeNodes = {{
+const std::array<TreeNodeInfo, 20> kTreeNodes = {{
     {true, "Photos & Videos", -1, std::nullopt, true, C::kNone},
     {false, "Camera Roll", kPhotosGroup, Icon(1), true, C::kCameraRoll},
     {false, "Photo Stream", kPhotosGroup, Icon(19), true, C::kPhotoStream},
@@ -63,7 +63,7 @@ std::string FileSizeText(uint32_t size) {
 
 }  // namespace
 
-std::span<const TreeNodeSpec> TreeNodes() {
+std::span<const TreeNodeInfo> TreeNodes() {
   return kTreeNodes;
 }
 
@@ -75,7 +75,7 @@ int TreeNodeIndex(RecordCategory category) {
   return -1;
 }
 
-std::string InitialTreeLabel(const TreeNodeSpec& node) {
+std::string InitialTreeLabel(const TreeNodeInfo& node) {
   std::string label(node.label);
   if (!node.isGroup) label += " (0)";
   return label;

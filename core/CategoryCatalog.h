@@ -25,7 +25,7 @@ struct IconRect {
   friend bool operator==(const IconRect&, const IconRect&) = default;
 };
 
-struct TreeNodeSpec {
+struct TreeNodeInfo {
   bool isGroup = false;
   std::string_view label;  // group label, or category label without the count
   int parent = -1;         // index of the group node in kTreeNodes; -1 for a group
@@ -36,13 +36,13 @@ struct TreeNodeSpec {
 
 // The 20 nodes of the category tree in creation order: three groups and
 // seventeen category nodes (eleven shown, six hidden).
-std::span<const TreeNodeSpec> TreeNodes();
+std::span<const TreeNodeInfo> TreeNodes();
 
 // Index in TreeNodes() of the category's node, or -1.
 int TreeNodeIndex(RecordCategory category);
 
 // "Camera Roll (0)" for a category node, the bare label for a group.
-std::string InitialTreeLabel(const TreeNodeSpec& node);
+std::string InitialTreeLabel(const TreeNodeInfo& node);
 
 // The label cut before its first "(" and re-formed as "%s(%d)" with the count:
 // "Camera Roll (0)" and 12 give "Camera Roll (12)".
@@ -71,12 +71,12 @@ enum class ListLayout {
 
 inline constexpr int kListColumnCount = 6;  // "Col1" to "Col6"
 
-struct ListColumnSpec {
+struct ListColumn {
   std::string_view header;  // empty: the column is hidden
   int width = 0;            // pixels; 0 takes the remaining space
   bool centred = false;
 };
-using ListColumns = std::array<ListColumnSpec, kListColumnCount>;
+using ListColumns = std::array<ListColumn, kListColumnCount>;
 
 const ListColumns& ColumnsOf(ListLayout layout);
 

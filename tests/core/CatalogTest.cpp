@@ -11,7 +11,7 @@ TEST(CatalogTest, TreeHasThreeGroupsAndSeventeenCategoryNodesInOrder) {
   ASSERT_EQ(nodes.size(), 20u);
   std::vector<std::string> labels;
   int groups = 0, shownCategories = 0;
-  for (const TreeNodeSpec& node : nodes) {
+  for (const TreeNodeInfo& node : nodes) {
     labels.push_back(InitialTreeLabel(node));
     if (node.isGroup) {
       ++groups;

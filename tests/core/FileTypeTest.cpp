@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "core/FileType.h"
 
@@ -185,7 +186,7 @@ class DetectFileTypeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("corvyn-filetype-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+           ("corvyn-filetype-" + std::to_string(std::random_device{}()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
   }
