@@ -342,7 +342,7 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decode
   // the tree follow once the walk is done, as the decoders expect.
   const Status status = ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
     DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), decoder, 0);
-    if (leaf != 0) {
+    if (leaf != 0 && carveDeletedRecords) {
       CandidateList found = CollectPageCandidates(*this, context, bytes);
       if (!found.empty()) candidates[leaf] = std::move(found);
     }
@@ -397,6 +397,7 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decode
       bytes = &leafPage;
     }
     DecodeLeafCells(*bytes, leaf, cells, decoder, 1);
+    if (!carveDeletedRecords) continue;
     CandidateList found = CollectPageCandidates(*this, context, *bytes);
     if (!found.empty()) candidates[leaf] = std::move(found);
   }

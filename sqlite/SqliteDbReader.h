@@ -204,6 +204,10 @@ class SqliteDbReader {
   // errors drop their record only.
   Status ScanTable(std::string_view tableName, const RecordDecoder& decoder, bool scanFreePages = true);
 
+  // When false, ScanTable hands over live cells and free-page cells only and
+  // runs no carving (true at construction).
+  bool carveDeletedRecords = true;
+
   // --- State shared with the table decoders and value-list writers. ---
   uint64_t messageRowidCounter = 0;
   uint64_t contactRowidCounter = 0;
