@@ -85,7 +85,7 @@ TEST(ParseBackupFileMap, KeepsFilesAndLinksButNotDirectoriesOrIncompleteKeys) {
 }
 
 TEST(ParseBackupFileMap, RejectsWhatIsNotAManifestAndLeavesTheMapAlone) {
-  for (const std::string bytes : {std::string(), std::string("mbd"), std::string("MBDB\x05\x00", 6),
+  for (const std::string& bytes : {std::string(), std::string("mbd"), std::string("MBDB\x05\x00", 6),
                                   std::string("SQLite format 3\0", 16)}) {
     BackupFileMap map = {{"kept-key", "kept"}};
     EXPECT_EQ(ParseBackupFileMap(Bytes(bytes), map), kInvalidData);

@@ -115,7 +115,9 @@ class CliScanTest : public ::testing::Test {
       for (std::size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i]["name"].AsString(), expected[i].name) << label;
         EXPECT_EQ(got[i]["size"].AsNumber(), expected[i].size) << label;
-        if (comparePaths) EXPECT_EQ(got[i]["path"].AsString(), (storedFolder / expected[i].path).string()) << label;
+        if (comparePaths) {
+          EXPECT_EQ(got[i]["path"].AsString(), (storedFolder / expected[i].path).string()) << label;
+        }
       }
     };
     expectFiles("Camera Roll", truth.media.cameraRoll);
