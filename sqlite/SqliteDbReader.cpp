@@ -63,12 +63,6 @@ std::size_t VarintRunLength(ByteSpan data, std::size_t count) {
   return position;
 }
 
-uint64_t SerialTypeBodySize(uint64_t serialType) {
-  static constexpr uint8_t kFixedSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-  if (serialType < 12) return kFixedSizes[serialType];
-  return (serialType - 12) / 2;
-}
-
 // ---------------------------------------------------------------------------
 
 SqliteDbReader::SqliteDbReader() = default;

@@ -89,7 +89,10 @@ std::size_t VarintRunLength(ByteSpan data, std::size_t count);
 
 // Body size in bytes of a column of the given serial type (0 for NULL, the
 // constants and the reserved types 10 and 11).
-uint64_t SerialTypeBodySize(uint64_t serialType);
+inline uint64_t SerialTypeBodySize(uint64_t serialType) {
+  constexpr uint8_t kFixedSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return serialType < 12 ? kFixedSizes[serialType] : (serialType - 12) / 2;
+}
 
 // ---------------------------------------------------------------------------
 // Record decoder contract.
