@@ -43,7 +43,9 @@ void BackupContext::Select(const BackupDescriptor& chosen) {
   backupFolder = chosen.folder;
 }
 
-fs::path BackupContext::StoredPath(std::string_view storedName) const { return backupFolder / storedName; }
+fs::path BackupContext::StoredPath(std::string_view storedName) const {
+  return backupFolder / storedName;
+}
 
 fs::path BackupContext::EnsureWorkingRoot() {
   if (workingRoot.empty()) workingRoot = WorkingRoot();
@@ -204,8 +206,8 @@ Status BackupContext::ExportContactsCsv(const fs::path& destination) {
   return decoders::WriteContactsCsv(StoredPath(kAddressBookStoredName), destination, contactRowId);
 }
 
-Status BackupContext::ExtractForPreview(const fs::path& source, fs::path& previewPath, ProgressCallback callback,
-                                        void* userValue) {
+Status BackupContext::ExtractForPreview(const fs::path& source, fs::path& previewPath,
+                                        ProgressCallback callback, void* userValue) {
   uint64_t counter = 0;
   const std::string extension = DetectedExtension(source, counter);
   if (extension.empty()) return kInvalidData;

@@ -55,7 +55,8 @@ std::optional<int64_t> ParseIsoUtc(std::string_view text) {
   const auto hour = Digits(text, 11, 2), minute = Digits(text, 14, 2), second = Digits(text, 17, 2);
   if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
   if (*hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
-  const std::chrono::year_month_day date{std::chrono::year{*year}, std::chrono::month{static_cast<unsigned>(*month)},
+  const std::chrono::year_month_day date{std::chrono::year{*year},
+                                         std::chrono::month{static_cast<unsigned>(*month)},
                                          std::chrono::day{static_cast<unsigned>(*day)}};
   if (!date.ok()) return std::nullopt;
   const auto days = std::chrono::sys_days{date}.time_since_epoch().count();
@@ -243,7 +244,8 @@ Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
   descriptor.phoneNumber = std::move(values.phoneNumber);
   descriptor.serialNumber = std::move(values.serialNumber);
   fs::path clean = folder;
-  if (!clean.has_filename() && clean.has_parent_path() && clean != clean.root_path()) clean = clean.parent_path();
+  if (!clean.has_filename() && clean.has_parent_path() && clean != clean.root_path())
+    clean = clean.parent_path();
   descriptor.folder = clean;
   descriptor.encrypted = IsEncryptedBackup(clean) ? 1 : 0;
   return kOk;
@@ -251,8 +253,9 @@ Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
 
 bool IsEncryptedBackup(const fs::path& folder) {
   std::ifstream file(folder / kAddressBookStoredName, std::ios::binary);
-  if (!file) file.open(folder / (std::string(kAddressBookStoredName) + std::string(kOlderStoredNameSuffix)),
-                       std::ios::binary);
+  if (!file)
+    file.open(folder / (std::string(kAddressBookStoredName) + std::string(kOlderStoredNameSuffix)),
+              std::ios::binary);
   if (file) {
     char head[512] = {};
     file.read(head, sizeof head);

@@ -62,7 +62,8 @@ std::vector<std::filesystem::path> BackupRoots(const std::filesystem::path& conf
 // Appends one descriptor per backup folder under the given roots (roots that
 // do not exist are skipped). Returns kOk, or ENOENT when no root can be named
 // at all (roots empty).
-Status ListBackups(const std::vector<std::filesystem::path>& roots, std::vector<BackupDescriptor>& descriptors);
+Status ListBackups(const std::vector<std::filesystem::path>& roots,
+                   std::vector<BackupDescriptor>& descriptors);
 
 // Fills one descriptor from a folder the user picked. Returns kOk, or
 // kInvalidData when the folder has no readable "Info.plist".

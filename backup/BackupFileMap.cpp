@@ -108,8 +108,8 @@ bool IsStoredName(std::string_view name) {
 }
 
 Status ParseBackupFileMap(std::span<const uint8_t> bytes, BackupFileMap& map, FileMapReadReport* report) {
-  if (bytes.size() < kManifestMagic.size() ||
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), kManifestMagic.size()) != kManifestMagic) {
+  if (bytes.size() < kManifestMagic.size() || std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                                               kManifestMagic.size()) != kManifestMagic) {
     return kInvalidData;
   }
   FileMapReadReport seen;

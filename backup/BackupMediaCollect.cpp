@@ -12,18 +12,22 @@ namespace fs = std::filesystem;
 namespace {
 
 bool LessIgnoringCase(const std::string& left, const std::string& right) {
-  return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) < std::tolower(static_cast<unsigned char>(b));
-  });
+  return std::lexicographical_compare(
+      left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) < std::tolower(static_cast<unsigned char>(b));
+      });
 }
 
 template <class Record>
 void SortByName(std::vector<Record>& records) {
-  std::stable_sort(records.begin(), records.end(),
-                   [](const Record& left, const Record& right) { return LessIgnoringCase(left.name, right.name); });
+  std::stable_sort(records.begin(), records.end(), [](const Record& left, const Record& right) {
+    return LessIgnoringCase(left.name, right.name);
+  });
 }
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
 
 // Only a regular file counts as a stored file: a link in a hostile backup
 // could otherwise make the engine read (and export copy) any file.
@@ -107,7 +111,8 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
     if (!Contains(entry.key, kAppDomain)) continue;
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
-    const std::string extension = StoredFileSize(path, size) ? DetectedExtension(path, counter) : std::string();
+    const std::string extension =
+        StoredFileSize(path, size) ? DetectedExtension(path, counter) : std::string();
     if (!extension.empty()) {
       const std::string name = NameWithDetectedExtension(entry.key, extension);
       if (Contains(entry.key, kWhatsAppDomainText)) {

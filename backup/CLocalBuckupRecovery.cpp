@@ -19,7 +19,9 @@ Status CLocalBuckupRecovery::SetProgressCallback(ProgressCallback callback, void
   return kOk;
 }
 
-Status CLocalBuckupRecovery::Reserved(void*) { return kOk; }
+Status CLocalBuckupRecovery::Reserved(void*) {
+  return kOk;
+}
 
 Status CLocalBuckupRecovery::OpenSource(const std::string& password) {
   return context_ ? context_->OpenSource(password) : kInvalidData;
@@ -76,11 +78,12 @@ Status CLocalBuckupRecovery::ExportContactsCsv(const std::filesystem::path& dest
 }
 // The transcripts of single chats are offered by the interface, but no front
 // end asks a backup engine for them.
-Status CLocalBuckupRecovery::ExportWhatsAppText(int32_t, const std::filesystem::path&, ProgressCallback, void*) {
+Status CLocalBuckupRecovery::ExportWhatsAppText(int32_t, const std::filesystem::path&, ProgressCallback,
+                                                void*) {
   return kOk;
 }
-Status CLocalBuckupRecovery::ExportQQText(const std::string&, const std::string&, const std::filesystem::path&,
-                                          ProgressCallback, void*) {
+Status CLocalBuckupRecovery::ExportQQText(const std::string&, const std::string&,
+                                          const std::filesystem::path&, ProgressCallback, void*) {
   return kOk;
 }
 Status CLocalBuckupRecovery::ExportWeChatText(const std::string&, const std::string&,

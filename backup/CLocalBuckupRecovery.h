@@ -21,7 +21,8 @@ class CLocalBuckupRecovery final : public IPhoneRecoveryParse {
   Status CollectContacts(std::vector<ContactRecord>& contacts) override;
   Status CollectNotes(std::vector<NoteRecord>& notes) override;
   Status CollectCallHistory(std::vector<CallRecord>& calls) override;
-  Status CollectPhotos(std::vector<MediaFileRecord>& cameraRoll, std::vector<MediaFileRecord>& photoStream) override;
+  Status CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
+                       std::vector<MediaFileRecord>& photoStream) override;
   Status CollectWhatsAppAttachments(std::vector<MediaFileRecord>& attachments) override;
   Status CollectAppFiles(std::vector<AppFileRecord>& files) override;
   Status CollectQQ(ChatConversationMap& chats) override;
@@ -33,8 +34,8 @@ class CLocalBuckupRecovery final : public IPhoneRecoveryParse {
                               ProgressCallback callback, void* userValue) override;
   Status ExportMessagesCsv(const std::filesystem::path& destination) override;
   Status ExportContactsCsv(const std::filesystem::path& destination) override;
-  Status ExportWhatsAppText(int32_t chatKey, const std::filesystem::path& destination, ProgressCallback callback,
-                            void* userValue) override;
+  Status ExportWhatsAppText(int32_t chatKey, const std::filesystem::path& destination,
+                            ProgressCallback callback, void* userValue) override;
   Status ExportQQText(const std::string& account, const std::string& friendKey,
                       const std::filesystem::path& destination, ProgressCallback callback,
                       void* userValue) override;

@@ -90,8 +90,8 @@ class Watcher {
 
 }  // namespace
 
-Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job, std::string_view password,
-                     EngineProgress& progress) {
+Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
+                     std::string_view password, EngineProgress& progress) {
   std::error_code error;
   fs::create_directories(job.copyFolder, error);
   if (!fs::is_directory(job.copyFolder, error)) return kInvalidData;
@@ -148,7 +148,9 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
   return progress.Report(progress.base);
 }
 
-fs::path ProgramFolder() { return platform::ProgramDir(); }
+fs::path ProgramFolder() {
+  return platform::ProgramDir();
+}
 
 fs::path DecryptionProgramPath(const fs::path& programFolder) {
   const fs::path folder = programFolder.empty() ? ProgramFolder() : programFolder;

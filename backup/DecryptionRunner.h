@@ -26,8 +26,8 @@ inline constexpr int kPassesAfterExit = 100;
 struct DecryptionJob {
   std::filesystem::path program;
   std::filesystem::path encryptedFolder;
-  std::filesystem::path copyFolder;   // created (with parents) before the start
-  uint64_t expectedFileCount = 0;     // entries of the encrypted folder
+  std::filesystem::path copyFolder;  // created (with parents) before the start
+  uint64_t expectedFileCount = 0;    // entries of the encrypted folder
 };
 
 // Starts the program and follows it to its end. Progress: the first "Count:"
@@ -39,8 +39,8 @@ struct DecryptionJob {
 // Returns kOk, kWrongPassword, the callback's non-zero answer (kStopped), or
 // kInvalidData when the copy folder cannot be created or the program cannot
 // be started.
-Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job, std::string_view password,
-                     EngineProgress& progress);
+Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
+                     std::string_view password, EngineProgress& progress);
 
 // The decryption program beside the running program (or beside the given
 // program folder).

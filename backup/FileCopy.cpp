@@ -15,7 +15,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-Status ErrnoOr(Status fallback) { return errno != 0 ? errno : fallback; }
+Status ErrnoOr(Status fallback) {
+  return errno != 0 ? errno : fallback;
+}
 
 }  // namespace
 

@@ -21,7 +21,8 @@ std::optional<uint64_t> RealFreeSpace(const fs::path& path) {
 
 }  // namespace
 
-std::vector<fs::path> RankWorkingRoots(const fs::path& appData, const std::vector<fs::path>& fallbackCandidates,
+std::vector<fs::path> RankWorkingRoots(const fs::path& appData,
+                                       const std::vector<fs::path>& fallbackCandidates,
                                        const FreeSpaceProbe& freeSpace) {
   std::vector<fs::path> ranked;
   if (!appData.empty()) {
@@ -44,7 +45,9 @@ fs::path ChooseWorkingRoot(const fs::path& appData, const std::vector<fs::path>&
   return ranked.empty() ? fs::path() : ranked.front();
 }
 
-fs::path AppDataFolder() { return platform::RoamingAppDataDir(); }
+fs::path AppDataFolder() {
+  return platform::RoamingAppDataDir();
+}
 
 std::vector<fs::path> FallbackCandidates() {
   std::vector<fs::path> candidates;
@@ -67,7 +70,8 @@ fs::path WorkingRoot() {
   const FreeSpaceProbe freeSpace = [](const fs::path& path) -> std::optional<uint64_t> {
     fs::path probe = path;
     std::error_code error;
-    while (!probe.empty() && !fs::exists(probe, error) && probe.has_parent_path() && probe != probe.parent_path()) {
+    while (!probe.empty() && !fs::exists(probe, error) && probe.has_parent_path() &&
+           probe != probe.parent_path()) {
       probe = probe.parent_path();
     }
     return RealFreeSpace(probe);

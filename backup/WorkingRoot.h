@@ -29,9 +29,9 @@ using FreeSpaceProbe = std::function<std::optional<uint64_t>(const std::filesyst
 // The working roots by the rule above, best first: the app-data one when it
 // has room, then one per candidate, most free space first (stable). Pure:
 // creates nothing. The caller takes the first it can create.
-std::vector<std::filesystem::path> RankWorkingRoots(const std::filesystem::path& appData,
-                                                    const std::vector<std::filesystem::path>& fallbackCandidates,
-                                                    const FreeSpaceProbe& freeSpace);
+std::vector<std::filesystem::path> RankWorkingRoots(
+    const std::filesystem::path& appData, const std::vector<std::filesystem::path>& fallbackCandidates,
+    const FreeSpaceProbe& freeSpace);
 
 // The first of RankWorkingRoots (empty when there is none).
 std::filesystem::path ChooseWorkingRoot(const std::filesystem::path& appData,

@@ -58,8 +58,8 @@ class ScanSink final : public IScanEventSink {
   void OnProgress(int percent) override {
     if (!streams_.errIsTerminal) return;
     const int filled = percent * kBarWidth / 100;
-    std::fprintf(streams_.err, "\r[%.*s%*s] %3d%%", filled, "##############################", kBarWidth - filled,
-                 "", percent);
+    std::fprintf(streams_.err, "\r[%.*s%*s] %3d%%", filled, "##############################",
+                 kBarWidth - filled, "", percent);
     std::fflush(streams_.err);
     barShown = true;
   }
@@ -124,7 +124,8 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
   }
   std::string password;
   if (descriptor.encrypted && !passwordFromStdin) {
-    return Usage(streams, "the backup is encrypted; give its password on standard input with --password-stdin");
+    return Usage(streams,
+                 "the backup is encrypted; give its password on standard input with --password-stdin");
   }
   if (passwordFromStdin && !ReadPasswordLine(streams.in, password)) {
     return Usage(streams, "the password line is too long");
@@ -160,7 +161,8 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
       std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
       exitCode = kExitWrongPassword;
     } else if (sink.openFailed) {
-      std::fprintf(streams.err, "corvyn-cli: cannot open the backup %s (status %d)\n", folder.c_str(), finalStatus);
+      std::fprintf(streams.err, "corvyn-cli: cannot open the backup %s (status %d)\n", folder.c_str(),
+                   finalStatus);
       exitCode = kExitUnopenable;
     } else if (finalStatus == kStopped) {
       std::fprintf(streams.err, "corvyn-cli: the scan was stopped\n");

@@ -157,11 +157,21 @@ std::string JsonString(std::string_view text) {
   for (const char c : valid) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (byte < 0x20 || byte == 0x7F) {
           char escape[8];
@@ -186,18 +196,42 @@ std::string ScanJson(Status status, const ScanResults& results) {
     for (const RecordCategory category : kAllCategories) {
       std::string& value = byLabel.Key(CategoryLabel(category));
       switch (category) {
-        case RecordCategory::kCameraRoll: WriteArray(value, results.cameraRoll); break;
-        case RecordCategory::kPhotoStream: WriteArray(value, results.photoStream); break;
-        case RecordCategory::kAppPhotos: WriteFolders(value, results.appPhotos); break;
-        case RecordCategory::kAppVideos: WriteFolders(value, results.appVideos); break;
-        case RecordCategory::kMessages: WriteGroups(value, results.conversations, "handleId"); break;
-        case RecordCategory::kMessageAttachments: WriteArray(value, results.messageAttachments); break;
-        case RecordCategory::kContacts: WriteArray(value, results.contacts); break;
-        case RecordCategory::kCallHistory: WriteArray(value, results.calls); break;
-        case RecordCategory::kNotes: WriteArray(value, results.notes); break;
-        case RecordCategory::kWhatsApp: WriteGroups(value, results.whatsAppChats, "sessionId"); break;
-        case RecordCategory::kWhatsAppAttachments: WriteArray(value, results.whatsAppAttachments); break;
-        case RecordCategory::kNone: value += "[]"; break;
+        case RecordCategory::kCameraRoll:
+          WriteArray(value, results.cameraRoll);
+          break;
+        case RecordCategory::kPhotoStream:
+          WriteArray(value, results.photoStream);
+          break;
+        case RecordCategory::kAppPhotos:
+          WriteFolders(value, results.appPhotos);
+          break;
+        case RecordCategory::kAppVideos:
+          WriteFolders(value, results.appVideos);
+          break;
+        case RecordCategory::kMessages:
+          WriteGroups(value, results.conversations, "handleId");
+          break;
+        case RecordCategory::kMessageAttachments:
+          WriteArray(value, results.messageAttachments);
+          break;
+        case RecordCategory::kContacts:
+          WriteArray(value, results.contacts);
+          break;
+        case RecordCategory::kCallHistory:
+          WriteArray(value, results.calls);
+          break;
+        case RecordCategory::kNotes:
+          WriteArray(value, results.notes);
+          break;
+        case RecordCategory::kWhatsApp:
+          WriteGroups(value, results.whatsAppChats, "sessionId");
+          break;
+        case RecordCategory::kWhatsAppAttachments:
+          WriteArray(value, results.whatsAppAttachments);
+          break;
+        case RecordCategory::kNone:
+          value += "[]";
+          break;
       }
     }
   }

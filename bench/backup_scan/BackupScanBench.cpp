@@ -24,7 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 uint64_t ReadEverything(const fs::path& folder) {
   std::vector<char> buffer(1 << 20);
@@ -47,10 +49,14 @@ int main(int argc, char** argv) {
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--size-mb" && i + 1 < argc) sizeMb = std::strtoul(argv[++i], nullptr, 10);
-    else if (arg == "--file-kb" && i + 1 < argc) fileKb = std::strtoul(argv[++i], nullptr, 10);
-    else if (arg == "--folder" && i + 1 < argc) folder = argv[++i];
-    else if (arg == "--keep") keep = true;
+    if (arg == "--size-mb" && i + 1 < argc)
+      sizeMb = std::strtoul(argv[++i], nullptr, 10);
+    else if (arg == "--file-kb" && i + 1 < argc)
+      fileKb = std::strtoul(argv[++i], nullptr, 10);
+    else if (arg == "--folder" && i + 1 < argc)
+      folder = argv[++i];
+    else if (arg == "--keep")
+      keep = true;
     else {
       std::fprintf(stderr, "usage: bench_backup_scan [--size-mb N] [--file-kb N] [--folder DIR] [--keep]\n");
       return 2;
@@ -102,7 +108,8 @@ int main(int argc, char** argv) {
   context.CollectWhatsAppAttachments(whatsAppAttachments);
   const double scanSeconds = Seconds(start);
 
-  std::printf("backup: %.1f MB, %zu camera-roll files (open status %d)\n", megabytes, cameraRoll.size(), status);
+  std::printf("backup: %.1f MB, %zu camera-roll files (open status %d)\n", megabytes, cameraRoll.size(),
+              status);
   std::printf("read every byte: %.3f s  %.0f MB/s\n", readSeconds, megabytes / readSeconds);
   std::printf("engine scan:     %.3f s  %.0f MB/s of backup (%.2fx the read)\n", scanSeconds,
               megabytes / scanSeconds, readSeconds / scanSeconds);

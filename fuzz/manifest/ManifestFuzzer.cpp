@@ -10,7 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   corvyn::backup::BackupFileMap map;
   corvyn::backup::FileMapReadReport report;
-  const corvyn::Status status = corvyn::backup::ParseBackupFileMap(std::span<const uint8_t>(data, size), map, &report);
+  const corvyn::Status status =
+      corvyn::backup::ParseBackupFileMap(std::span<const uint8_t>(data, size), map, &report);
   if (status != corvyn::kOk && !map.empty()) std::abort();
   if (map.size() > report.records) std::abort();
   for (const auto& entry : map) {

@@ -65,7 +65,7 @@ TEST(LocalBackupDate, ConvertsWithTheRealOffsetAtThatDate) {
       {"<-05>5", "2014-05-01T23:30:00Z", "2014-05-01 18:30:00"},
       {"<-05>5", "2014-05-01T02:00:00Z", "2014-04-30 21:00:00"},
       {"<+01>-1", "2014-12-31T23:30:00Z", "2015-01-01 00:30:00"},
-      {"<+0530>-5:30", "2014-05-01T20:45:10Z", "2014-05-02 02:15:10"},  // half-hour zone
+      {"<+0530>-5:30", "2014-05-01T20:45:10Z", "2014-05-02 02:15:10"},                // half-hour zone
       {"CET-1CEST,M3.5.0,M10.5.0/3", "2014-07-01T12:00:00Z", "2014-07-01 14:00:00"},  // summer time
       {"CET-1CEST,M3.5.0,M10.5.0/3", "2014-01-15T12:00:00Z", "2014-01-15 13:00:00"},  // standard time
       {"UTC0", "2016-02-29T00:00:00Z", "2016-02-29 00:00:00"},
@@ -130,10 +130,11 @@ TEST(ReadBackupFolder, ReadsABinaryInfoPlistAndValuesOnTheKeyLine) {
 
 TEST(ReadBackupFolder, BrokenXmlFallsBackToTheLineReader) {
   TempFolder folder("corvyn-discovery-lines");
-  WriteFile(folder.path() / "Info.plist",
-            "<dict>\n<key>Display Name</key>\n<string>First</string>\n<key>Serial Number</key>\n"
-            "<string>SN1</string>\n<key>Display Name</key>\n<string>Last wins</string>\n<key>Phone Number</key>\n"
-            "no tags here\n<unclosed");
+  WriteFile(
+      folder.path() / "Info.plist",
+      "<dict>\n<key>Display Name</key>\n<string>First</string>\n<key>Serial Number</key>\n"
+      "<string>SN1</string>\n<key>Display Name</key>\n<string>Last wins</string>\n<key>Phone Number</key>\n"
+      "no tags here\n<unclosed");
   BackupDescriptor descriptor;
   ASSERT_EQ(ReadBackupFolder(folder.path(), descriptor), kOk);
   EXPECT_EQ(descriptor.displayName, "Last wins");

@@ -138,7 +138,8 @@ TEST_F(BackupEngineTest, DatabaseCategoriesHoldTheFixtureRows) {
 
   std::multiset<std::string> contactNames, expectedContacts;
   for (const auto& c : got.contacts) contactNames.insert(c.name);
-  for (const auto& c : truth.contacts) expectedContacts.insert(c.first + c.last);  // the decoder joins them as stored
+  for (const auto& c : truth.contacts)
+    expectedContacts.insert(c.first + c.last);  // the decoder joins them as stored
   EXPECT_EQ(contactNames, expectedContacts);
 
   std::multiset<std::string> numbers, expectedNumbers;
@@ -166,8 +167,10 @@ TEST_F(BackupEngineTest, ProgressEndsEachOperationAtItsShare) {
     const char* operation;
     int end;
   } expected[] = {
-      {"OpenSource", 12}, {"CollectPhotos", 34}, {"CollectMessages", 39}, {"CollectMessageAttachments", 50},
-      {"CollectContacts", 55}, {"CollectCallHistory", 60}, {"CollectNotes", 65}, {"CollectAppFiles", 76},
+      {"OpenSource", 12},      {"CollectPhotos", 34},
+      {"CollectMessages", 39}, {"CollectMessageAttachments", 50},
+      {"CollectContacts", 55}, {"CollectCallHistory", 60},
+      {"CollectNotes", 65},    {"CollectAppFiles", 76},
       {"CollectWhatsApp", 87}, {"CollectWhatsAppAttachments", 98},
   };
   Collected got;
@@ -256,7 +259,8 @@ TEST(BackupEngineHostile, NamesAndPathsStayInTheirFolders) {
   const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-hostile";
   fs::remove_all(root);
   testsupport::BackupBuilder builder;
-  builder.AddFile("AppDomain-com.evil/../../../tmp/x", "Documents/a.png", std::string("\x89PNG\r\n\x1A\n", 8) + "xx");
+  builder.AddFile("AppDomain-com.evil/../../../tmp/x", "Documents/a.png",
+                  std::string("\x89PNG\r\n\x1A\n", 8) + "xx");
   builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/..", std::string("\x89PNG\r\n\x1A\n", 8) + "yy");
   builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/linked.png", "placeholder");
   const fs::path folder = root / "backup";
@@ -264,7 +268,8 @@ TEST(BackupEngineHostile, NamesAndPathsStayInTheirFolders) {
   // A stored file replaced by a link to a file outside the backup.
   const fs::path outside = root / "secret.png";
   std::ofstream(outside, std::ios::binary) << std::string("\x89PNG\r\n\x1A\n", 8) << "secret";
-  const fs::path linked = folder / testsupport::StoredNameFor("CameraRollDomain", "Media/DCIM/100APPLE/linked.png");
+  const fs::path linked =
+      folder / testsupport::StoredNameFor("CameraRollDomain", "Media/DCIM/100APPLE/linked.png");
   fs::remove(linked);
   fs::create_symlink(outside, linked);
 
@@ -300,8 +305,13 @@ TEST(BackupEngineNames, ApplicationNamesAndSafeNames) {
   const struct {
     const char* name;
     const char* safe;
-  } names[] = {{"IMG_0001.JPG", "IMG_0001.JPG"}, {"..", "_"}, {".", "_"}, {"", "_"},
-               {"a\\b", "a_b"}, {"tab\there", "tab_here"}, {"caf\xC3\xA9.jpg", "caf\xC3\xA9.jpg"}};
+  } names[] = {{"IMG_0001.JPG", "IMG_0001.JPG"},
+               {"..", "_"},
+               {".", "_"},
+               {"", "_"},
+               {"a\\b", "a_b"},
+               {"tab\there", "tab_here"},
+               {"caf\xC3\xA9.jpg", "caf\xC3\xA9.jpg"}};
   for (const auto& n : names) EXPECT_EQ(SafeFileName(n.name), n.safe) << n.name;
   EXPECT_EQ(LastComponent("CameraRollDomain-Media/DCIM/a.jpg"), "a.jpg");
   EXPECT_EQ(LastComponent("nokey"), "nokey");

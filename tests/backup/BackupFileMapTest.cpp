@@ -48,8 +48,9 @@ TEST(StoredName, KnownDatabasesHaveTheirWellKnownNames) {
 
 TEST(StoredName, OnlyFortyLowerCaseHexDigitsCount) {
   EXPECT_TRUE(IsStoredName("3d0d7e5fb2ce288813306e4d4636395e047a3d28"));
-  for (const char* bad : {"3D0D7E5FB2CE288813306E4D4636395E047A3D28", "3d0d7e5fb2ce288813306e4d4636395e047a3d2",
-                          "../d7e5fb2ce288813306e4d4636395e047a3d28", "", "3d0d7e5fb2ce288813306e4d4636395e047a3d28a"}) {
+  for (const char* bad :
+       {"3D0D7E5FB2CE288813306E4D4636395E047A3D28", "3d0d7e5fb2ce288813306e4d4636395e047a3d2",
+        "../d7e5fb2ce288813306e4d4636395e047a3d28", "", "3d0d7e5fb2ce288813306e4d4636395e047a3d28a"}) {
     EXPECT_FALSE(IsStoredName(bad)) << bad;
   }
 }
@@ -64,11 +65,12 @@ TEST(ParseBackupFileMap, KeepsFilesAndLinksButNotDirectoriesOrIncompleteKeys) {
   absentPath.absentPath = true;
   ManifestRecordSpec emptyDomain = File("", "Library/orphan");
   ManifestRecordSpec withProperties = File("MediaDomain", "Media/a.jpg");
-  withProperties.properties = {{"com.apple.assetsd.x", std::string("\x00\x01", 2)}, {"b", ""}, {"c", "three"}};
+  withProperties.properties = {
+      {"com.apple.assetsd.x", std::string("\x00\x01", 2)}, {"b", ""}, {"c", "three"}};
 
-  const std::string manifest = EncodeManifest(
-      {File("HomeDomain", "Library/SMS/sms.db"), directory, link, absentPath, emptyDomain, withProperties,
-       File("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG")});
+  const std::string manifest =
+      EncodeManifest({File("HomeDomain", "Library/SMS/sms.db"), directory, link, absentPath, emptyDomain,
+                      withProperties, File("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG")});
   BackupFileMap map;
   FileMapReadReport report;
   ASSERT_EQ(ParseBackupFileMap(Bytes(manifest), map, &report), kOk);
@@ -86,7 +88,7 @@ TEST(ParseBackupFileMap, KeepsFilesAndLinksButNotDirectoriesOrIncompleteKeys) {
 
 TEST(ParseBackupFileMap, RejectsWhatIsNotAManifestAndLeavesTheMapAlone) {
   for (const std::string& bytes : {std::string(), std::string("mbd"), std::string("MBDB\x05\x00", 6),
-                                  std::string("SQLite format 3\0", 16)}) {
+                                   std::string("SQLite format 3\0", 16)}) {
     BackupFileMap map = {{"kept-key", "kept"}};
     EXPECT_EQ(ParseBackupFileMap(Bytes(bytes), map), kInvalidData);
     EXPECT_EQ(map.size(), 1u);
@@ -141,7 +143,8 @@ TEST(ReadBackupFileMap, FileErrorsHaveTheirOwnStatusAndEntriesAreAppended) {
   EXPECT_EQ(ReadBackupFileMap(folder, map), kFileMapUnopenable);
 
   const std::string bytes = EncodeManifest({File("HomeDomain", "Library/SMS/sms.db")});
-  std::ofstream(folder / "Manifest.mbdb", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(folder / "Manifest.mbdb", std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   map = {{"earlier", "entry"}};
   ASSERT_EQ(ReadBackupFileMap(folder / "Manifest.mbdb", map), kOk);
   ASSERT_EQ(map.size(), 2u);

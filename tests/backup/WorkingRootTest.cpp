@@ -16,12 +16,15 @@ TEST(WorkingRoot, AppDataWhenItHasRoomElseTheFileSystemWithMostFreeSpace) {
     std::map<std::string, uint64_t> free;  // missing: unknown
     const char* expected;
   } cases[] = {
-      {"room in app data", {{"/home/u/.local/share", 2 * kGiB}, {"/mnt/big", 900 * kGiB}},
+      {"room in app data",
+       {{"/home/u/.local/share", 2 * kGiB}, {"/mnt/big", 900 * kGiB}},
        "/home/u/.local/share/CorvyniOSRecovery/CorvynTempFile"},
-      {"exactly 1 GiB is not enough", {{"/home/u/.local/share", kGiB}, {"/mnt/big", 5 * kGiB}, {"/", 3 * kGiB}},
+      {"exactly 1 GiB is not enough",
+       {{"/home/u/.local/share", kGiB}, {"/mnt/big", 5 * kGiB}, {"/", 3 * kGiB}},
        "/mnt/big/CorvynTempFile"},
       {"app data unknown", {{"/", 3 * kGiB}, {"/mnt/big", 2 * kGiB}}, "/CorvynTempFile"},
-      {"a tie keeps the earlier", {{"/home/u/.local/share", 10}, {"/", 7 * kGiB}, {"/mnt/big", 7 * kGiB}},
+      {"a tie keeps the earlier",
+       {{"/home/u/.local/share", 10}, {"/", 7 * kGiB}, {"/mnt/big", 7 * kGiB}},
        "/CorvynTempFile"},
       {"nothing known", {}, ""},
   };

@@ -20,7 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using testjson::Value;
 
-fs::path TestRoot() { return fs::path(::testing::TempDir()) / "corvyn-cli-tests"; }
+fs::path TestRoot() {
+  return fs::path(::testing::TempDir()) / "corvyn-cli-tests";
+}
 
 // The working root is chosen once per process: keep it inside the test folder.
 class CliEnvironment : public ::testing::Environment {
@@ -89,7 +91,9 @@ class CliScanTest : public ::testing::Test {
     backup_ = new testsupport::StandardBackup;
     ASSERT_EQ(testsupport::MakeStandardBackup(TestRoot() / "scratch", *backup_), kOk);
     ASSERT_EQ(backup_->builder.Write(Plain()), kOk);
-    ASSERT_EQ(backup_->builder.WriteEncrypted(TestRoot() / "plain-for-encryption", Encrypted(), "open sesame"), kOk);
+    ASSERT_EQ(
+        backup_->builder.WriteEncrypted(TestRoot() / "plain-for-encryption", Encrypted(), "open sesame"),
+        kOk);
   }
   static void TearDownTestSuite() {
     delete backup_;
@@ -104,9 +108,9 @@ class CliScanTest : public ::testing::Test {
     const auto& truth = *backup_;
     ASSERT_EQ(json["status"].AsNumber(), 0);
     const Value& categories = json["categories"];
-    for (const char* label : {"Camera Roll", "Photo Stream", "App Photos", "App Videos", "Messages",
-                              "Messages Attachments", "Contacts", "Call History", "Notes", "WhatsApp",
-                              "WhatsApp Attachments"}) {
+    for (const char* label :
+         {"Camera Roll", "Photo Stream", "App Photos", "App Videos", "Messages", "Messages Attachments",
+          "Contacts", "Call History", "Notes", "WhatsApp", "WhatsApp Attachments"}) {
       EXPECT_TRUE(categories.AsObject().count(label)) << label;
     }
     const auto expectFiles = [&](const char* label, const auto& expected) {
@@ -201,7 +205,8 @@ TEST_F(CliScanTest, CountsWithoutJson) {
 
 TEST_F(CliScanTest, TheProgramDecryptsWithThePasswordFromStandardInput) {
   if (!fs::exists(fs::path(CORVYN_BIN_DIR) / "tool")) GTEST_SKIP() << "decryption program not built";
-  const CliRun run = RunProgram({"scan", Encrypted().string(), "--password-stdin", "--json"}, "open sesame\n");
+  const CliRun run =
+      RunProgram({"scan", Encrypted().string(), "--password-stdin", "--json"}, "open sesame\n");
   ASSERT_EQ(run.exitCode, kExitOk) << run.out.substr(0, 300);
   const auto json = testjson::Parse(run.out);
   ASSERT_TRUE(json) << run.out.substr(0, 300);

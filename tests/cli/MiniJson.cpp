@@ -19,7 +19,8 @@ class Parser {
 
  private:
   void SkipBlanks() {
-    while (position_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[position_]))) ++position_;
+    while (position_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[position_])))
+      ++position_;
   }
   bool Take(char c) {
     SkipBlanks();
@@ -49,23 +50,41 @@ class Parser {
       if (position_ >= text_.size()) return std::nullopt;
       const char e = text_[position_++];
       switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
+        case '"':
+          out.push_back('"');
+          break;
+        case '\\':
+          out.push_back('\\');
+          break;
+        case '/':
+          out.push_back('/');
+          break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
         case 'u': {
           if (position_ + 4 > text_.size()) return std::nullopt;
-          const unsigned long code = std::strtoul(std::string(text_.substr(position_, 4)).c_str(), nullptr, 16);
+          const unsigned long code =
+              std::strtoul(std::string(text_.substr(position_, 4)).c_str(), nullptr, 16);
           position_ += 4;
           if (code >= 0x80) return std::nullopt;  // the writer only escapes control characters
           out.push_back(static_cast<char>(code));
           break;
         }
-        default: return std::nullopt;
+        default:
+          return std::nullopt;
       }
     }
     return std::nullopt;
@@ -124,6 +143,8 @@ class Parser {
 
 }  // namespace
 
-std::optional<Value> Parse(std::string_view text) { return Parser(text).Document(); }
+std::optional<Value> Parse(std::string_view text) {
+  return Parser(text).Document();
+}
 
 }  // namespace corvyn::testjson

@@ -18,7 +18,8 @@ using Object = std::map<std::string, Value>;
 using Array = std::vector<Value>;
 
 struct Value {
-  std::variant<std::nullptr_t, bool, double, std::string, std::shared_ptr<Array>, std::shared_ptr<Object>> data;
+  std::variant<std::nullptr_t, bool, double, std::string, std::shared_ptr<Array>, std::shared_ptr<Object>>
+      data;
 
   bool IsObject() const { return std::holds_alternative<std::shared_ptr<Object>>(data); }
   bool IsArray() const { return std::holds_alternative<std::shared_ptr<Array>>(data); }

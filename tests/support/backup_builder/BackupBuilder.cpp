@@ -118,7 +118,8 @@ std::string EncodeManifest(const std::vector<ManifestRecordSpec>& records) {
 std::string InfoPlistText(const BackupInfo& info) {
   std::string text =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
       "<plist version=\"1.0\">\n<dict>\n";
   const auto add = [&text](std::string_view key, std::string_view tag, std::string_view value) {
     text.append("\t<key>").append(key).append("</key>\n\t<").append(tag).append(">");
@@ -182,13 +183,16 @@ void BackupBuilder::AddLink(std::string domain, std::string path, std::string ta
   records_.push_back(std::move(record));
 }
 
-void BackupBuilder::AddRecord(ManifestRecordSpec record) { records_.push_back(std::move(record)); }
+void BackupBuilder::AddRecord(ManifestRecordSpec record) {
+  records_.push_back(std::move(record));
+}
 
 Status BackupBuilder::Write(const fs::path& folder) const {
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) return error.value();
-  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk) return status;
+  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
+    return status;
   if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info)); status != kOk) {
     return status;
   }
@@ -211,7 +215,8 @@ Status BackupBuilder::WriteEncrypted(const fs::path& plainFolder, const fs::path
     options.iterations = 10;
     options.sha256Iterations = 10;
   }
-  if (const Status status = EncryptBackupFolder(plainFolder, encryptedFolder, password, options); status != kOk) {
+  if (const Status status = EncryptBackupFolder(plainFolder, encryptedFolder, password, options);
+      status != kOk) {
     return status;
   }
   // The encrypted folder carries the same summary.

@@ -69,8 +69,9 @@ class BackupBuilder {
   // Writes the plain folder to `plainFolder`, then its encrypted form to
   // `encryptedFolder` with the password (few key-derivation rounds, so tests
   // stay fast unless `realRounds`).
-  Status WriteEncrypted(const std::filesystem::path& plainFolder, const std::filesystem::path& encryptedFolder,
-                        std::string_view password, bool realRounds = false) const;
+  Status WriteEncrypted(const std::filesystem::path& plainFolder,
+                        const std::filesystem::path& encryptedFolder, std::string_view password,
+                        bool realRounds = false) const;
 
  private:
   std::vector<ManifestRecordSpec> records_;

@@ -26,8 +26,8 @@ class Database {
   }
 
   // Runs an INSERT with text/integer values bound in order ('?' placeholders).
-  void Insert(const std::string& sql, const std::vector<std::string>& texts, const std::vector<int64_t>& numbers,
-              const std::string& order) {
+  void Insert(const std::string& sql, const std::vector<std::string>& texts,
+              const std::vector<int64_t>& numbers, const std::string& order) {
     if (!ok_) return;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
@@ -81,17 +81,21 @@ Status WriteMessagesDb(const fs::path& path) {
   Database db(path);
   db.Exec(
       "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, text TEXT, replace INTEGER, "
-      "service_center TEXT, handle_id INTEGER, subject TEXT, country TEXT, attributedBody BLOB, version INTEGER, "
+      "service_center TEXT, handle_id INTEGER, subject TEXT, country TEXT, attributedBody BLOB, version "
+      "INTEGER, "
       "type INTEGER, service TEXT, account TEXT, account_guid TEXT, error INTEGER, date INTEGER, date_read "
-      "INTEGER, date_delivered INTEGER, is_delivered INTEGER, is_finished INTEGER, is_emote INTEGER, is_from_me "
+      "INTEGER, date_delivered INTEGER, is_delivered INTEGER, is_finished INTEGER, is_emote INTEGER, "
+      "is_from_me "
       "INTEGER, is_empty INTEGER, is_delayed INTEGER, is_auto_reply INTEGER, is_prepared INTEGER, is_read "
-      "INTEGER, is_system_message INTEGER, is_sent INTEGER, has_dd_results INTEGER, is_service_message INTEGER, "
+      "INTEGER, is_system_message INTEGER, is_sent INTEGER, has_dd_results INTEGER, is_service_message "
+      "INTEGER, "
       "is_forward INTEGER, was_downgraded INTEGER, is_archive INTEGER, cache_has_attachments INTEGER, "
       "cache_roomnames TEXT, was_data_detected INTEGER, was_deduplicated INTEGER);"
       "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT, country TEXT, service TEXT, "
       "uncanonicalized_id TEXT);"
       "CREATE TABLE attachment (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, created_date INTEGER, "
-      "start_date INTEGER, filename TEXT, uti TEXT, mime_type TEXT, transfer_state INTEGER, is_outgoing INTEGER);"
+      "start_date INTEGER, filename TEXT, uti TEXT, mime_type TEXT, transfer_state INTEGER, is_outgoing "
+      "INTEGER);"
       "CREATE TABLE message_attachment_join (message_id INTEGER, attachment_id INTEGER);");
   const DatabaseTruth truth = FixtureTruth();
   db.Insert("INSERT INTO handle (ROWID, id, country, service) VALUES (?, ?, 'de', 'SMS')", {"+4915112345678"},
@@ -104,7 +108,8 @@ Status WriteMessagesDb(const fs::path& path) {
     db.Insert(
         "INSERT INTO message (ROWID, guid, text, handle_id, service, date, is_from_me, is_sent, is_read) "
         "VALUES (?, ?, ?, ?, 'SMS', ?, ?, 1, 1)",
-        {"GUID-" + std::to_string(rowId), message.text}, {rowId, message.handleId, date, message.sent}, "nttnnn");
+        {"GUID-" + std::to_string(rowId), message.text}, {rowId, message.handleId, date, message.sent},
+        "nttnnn");
     date += 60;
     ++rowId;
   }
@@ -114,17 +119,39 @@ Status WriteMessagesDb(const fs::path& path) {
 Status WriteAddressBookDb(const fs::path& path) {
   Database db(path);
   db.Exec("CREATE TABLE ABPersonFullTextSearch_content (" +
-          Columns({"docid INTEGER PRIMARY KEY", "c0First", "c1Last", "c2Middle", "c3FirstPhonetic",
-                   "c4MiddlePhonetic", "c5LastPhonetic", "c6Organization", "c7Department", "c8Note", "c9Birthday",
-                   "c10JobTitle", "c11Nickname", "c12Prefix", "c13Suffix", "c14DisplayName", "c15Phone",
-                   "c16Email", "c17Address", "c18SocialProfile", "c19URL", "c20RelatedNames", "c21IM", "c22Date"}) +
+          Columns({"docid INTEGER PRIMARY KEY",
+                   "c0First",
+                   "c1Last",
+                   "c2Middle",
+                   "c3FirstPhonetic",
+                   "c4MiddlePhonetic",
+                   "c5LastPhonetic",
+                   "c6Organization",
+                   "c7Department",
+                   "c8Note",
+                   "c9Birthday",
+                   "c10JobTitle",
+                   "c11Nickname",
+                   "c12Prefix",
+                   "c13Suffix",
+                   "c14DisplayName",
+                   "c15Phone",
+                   "c16Email",
+                   "c17Address",
+                   "c18SocialProfile",
+                   "c19URL",
+                   "c20RelatedNames",
+                   "c21IM",
+                   "c22Date"}) +
           ");");
   int64_t docId = 1;
   for (const auto& contact : FixtureTruth().contacts) {
     db.Insert(
-        "INSERT INTO ABPersonFullTextSearch_content (docid, c0First, c1Last, c6Organization, c15Phone, c16Email) "
+        "INSERT INTO ABPersonFullTextSearch_content (docid, c0First, c1Last, c6Organization, c15Phone, "
+        "c16Email) "
         "VALUES (?, ?, ?, 'Example GmbH', ?, ?)",
-        {contact.first, contact.last, contact.phone + " ", contact.first + "@example.com"}, {docId++}, "ntttt");
+        {contact.first, contact.last, contact.phone + " ", contact.first + "@example.com"}, {docId++},
+        "ntttt");
   }
   return db.Result();
 }
@@ -137,8 +164,8 @@ Status WriteOlderCallHistoryDb(const fs::path& path) {
       "assisted INTEGER, face_time_data BLOB, originalAddress TEXT);");
   int64_t date = 1400000000;
   for (const auto& call : FixtureTruth().calls) {
-    db.Insert("INSERT INTO call (address, date, duration, flags, id, read) VALUES (?, ?, ?, ?, -1, 1)", {call.number},
-              {date, call.duration, call.incoming ? 0 : 1}, "tnnn");
+    db.Insert("INSERT INTO call (address, date, duration, flags, id, read) VALUES (?, ?, ?, ?, -1, 1)",
+              {call.number}, {date, call.duration, call.incoming ? 0 : 1}, "tnnn");
     date += 3600;
   }
   return db.Result();
@@ -148,16 +175,19 @@ Status WriteCallHistoryStoreDb(const fs::path& path) {
   Database db(path);
   db.Exec(
       "CREATE TABLE ZCALLRECORD (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZANSWERED INTEGER, "
-      "ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, ZFACE_TIME_DATA INTEGER, ZNUMBER_AVAILABILITY INTEGER, "
+      "ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, ZFACE_TIME_DATA INTEGER, ZNUMBER_AVAILABILITY "
+      "INTEGER, "
       "ZORIGINATED INTEGER, ZREAD INTEGER, ZDATE TIMESTAMP, ZDURATION FLOAT, ZADDRESS VARCHAR, ZDEVICE_ID "
       "VARCHAR, ZISO_COUNTRY_CODE VARCHAR, ZNAME VARCHAR, ZUNIQUE_ID VARCHAR);");
   int64_t date = kCocoa2014;
   int64_t key = 1;
   for (const auto& call : FixtureTruth().calls) {
     db.Insert(
-        "INSERT INTO ZCALLRECORD (Z_PK, Z_ENT, Z_OPT, ZANSWERED, ZCALLTYPE, ZORIGINATED, ZREAD, ZDATE, ZDURATION, "
+        "INSERT INTO ZCALLRECORD (Z_PK, Z_ENT, Z_OPT, ZANSWERED, ZCALLTYPE, ZORIGINATED, ZREAD, ZDATE, "
+        "ZDURATION, "
         "ZADDRESS, ZUNIQUE_ID) VALUES (?, 2, 1, 1, 1, ?, 1, ?, ?, ?, ?)",
-        {call.number, "UID-" + std::to_string(key)}, {key, call.incoming ? 0 : 1, date, call.duration}, "nnnntt");
+        {call.number, "UID-" + std::to_string(key)}, {key, call.incoming ? 0 : 1, date, call.duration},
+        "nnnntt");
     date += 3600;
     ++key;
   }
@@ -169,20 +199,24 @@ Status WriteNotesDb(const fs::path& path) {
   db.Exec(
       "CREATE TABLE ZNOTE (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZCONTAINSCJK INTEGER, "
       "ZCONTENTTYPE INTEGER, ZDELETEDFLAG INTEGER, ZEXTERNALFLAGS INTEGER, ZEXTERNALSERIALNUMBER INTEGER, "
-      "ZINTEGERID INTEGER, ZISBOOKKEEPINGENTRY INTEGER, ZSTORE INTEGER, ZBODY INTEGER, ZCREATIONDATE TIMESTAMP, "
-      "ZMODIFICATIONDATE TIMESTAMP, ZTITLE VARCHAR, ZAUTHOR VARCHAR, ZGUID VARCHAR, ZSERVERID VARCHAR, ZSUMMARY "
+      "ZINTEGERID INTEGER, ZISBOOKKEEPINGENTRY INTEGER, ZSTORE INTEGER, ZBODY INTEGER, ZCREATIONDATE "
+      "TIMESTAMP, "
+      "ZMODIFICATIONDATE TIMESTAMP, ZTITLE VARCHAR, ZAUTHOR VARCHAR, ZGUID VARCHAR, ZSERVERID VARCHAR, "
+      "ZSUMMARY "
       "VARCHAR);"
-      "CREATE TABLE ZNOTEBODY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZOWNER INTEGER, ZCONTENT "
+      "CREATE TABLE ZNOTEBODY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZOWNER INTEGER, "
+      "ZCONTENT "
       "VARCHAR, ZEXTERNALCONTENTREF VARCHAR, ZEXTERNALREPRESENTATION BLOB);");
   int64_t key = 1;
   int64_t date = kCocoa2014;
   for (const auto& note : FixtureTruth().notes) {
     db.Insert(
-        "INSERT INTO ZNOTE (Z_PK, Z_ENT, Z_OPT, ZDELETEDFLAG, ZSTORE, ZBODY, ZCREATIONDATE, ZMODIFICATIONDATE, "
+        "INSERT INTO ZNOTE (Z_PK, Z_ENT, Z_OPT, ZDELETEDFLAG, ZSTORE, ZBODY, ZCREATIONDATE, "
+        "ZMODIFICATIONDATE, "
         "ZTITLE, ZGUID) VALUES (?, 7, 1, 0, 1, ?, ?, ?, ?, ?)",
         {note.title, "NOTE-" + std::to_string(key)}, {key, key, date, date}, "nnnntt");
-    db.Insert("INSERT INTO ZNOTEBODY (Z_PK, Z_ENT, Z_OPT, ZOWNER, ZCONTENT) VALUES (?, 6, 1, ?, ?)", {note.body},
-              {key, key}, "nnt");
+    db.Insert("INSERT INTO ZNOTEBODY (Z_PK, Z_ENT, Z_OPT, ZOWNER, ZCONTENT) VALUES (?, 6, 1, ?, ?)",
+              {note.body}, {key, key}, "nnt");
     ++key;
     date += 86400;
   }
@@ -192,25 +226,61 @@ Status WriteNotesDb(const fs::path& path) {
 Status WriteWhatsAppDb(const fs::path& path) {
   Database db(path);
   // The 27-column ZWAMESSAGE layout: session 12, member 13, date 17, from-me 7, text 21.
-  std::vector<std::string> messageColumns = {"Z_PK INTEGER PRIMARY KEY", "Z_ENT", "Z_OPT", "ZCHILDMESSAGESDELIVEREDCOUNT",
-                                             "ZCHILDMESSAGESPLAYEDCOUNT", "ZCHILDMESSAGESREADCOUNT", "ZFILTEREDRECIPIENTCOUNT",
-                                             "ZISFROMME", "ZMESSAGEERRORSTATUS", "ZMESSAGESTATUS", "ZMESSAGETYPE", "ZSORT",
-                                             "ZCHATSESSION", "ZGROUPMEMBER", "ZLASTSESSION", "ZMEDIAITEM", "ZMESSAGEINFO",
-                                             "ZMESSAGEDATE", "ZSENTDATE", "ZFROMJID", "ZMEDIASECTIONID", "ZTEXT", "ZTOJID",
-                                             "ZSTANZAID", "ZPUSHNAME", "ZPHASH", "ZSPOTLIGHTSTATUS"};
+  std::vector<std::string> messageColumns = {"Z_PK INTEGER PRIMARY KEY",
+                                             "Z_ENT",
+                                             "Z_OPT",
+                                             "ZCHILDMESSAGESDELIVEREDCOUNT",
+                                             "ZCHILDMESSAGESPLAYEDCOUNT",
+                                             "ZCHILDMESSAGESREADCOUNT",
+                                             "ZFILTEREDRECIPIENTCOUNT",
+                                             "ZISFROMME",
+                                             "ZMESSAGEERRORSTATUS",
+                                             "ZMESSAGESTATUS",
+                                             "ZMESSAGETYPE",
+                                             "ZSORT",
+                                             "ZCHATSESSION",
+                                             "ZGROUPMEMBER",
+                                             "ZLASTSESSION",
+                                             "ZMEDIAITEM",
+                                             "ZMESSAGEINFO",
+                                             "ZMESSAGEDATE",
+                                             "ZSENTDATE",
+                                             "ZFROMJID",
+                                             "ZMEDIASECTIONID",
+                                             "ZTEXT",
+                                             "ZTOJID",
+                                             "ZSTANZAID",
+                                             "ZPUSHNAME",
+                                             "ZPHASH",
+                                             "ZSPOTLIGHTSTATUS"};
   db.Exec("CREATE TABLE ZWAMESSAGE (" + Columns(messageColumns) + ");");
-  std::vector<std::string> chatColumns = {"Z_PK INTEGER PRIMARY KEY", "Z_ENT", "Z_OPT", "ZARCHIVED", "ZCONTACTABID",
-                                          "ZFLAGS", "ZHIDDEN", "ZMESSAGECOUNTER", "ZREMOVED", "ZSESSIONTYPE",
-                                          "ZSPOTLIGHTSTATUS", "ZUNREADCOUNT", "ZGROUPINFO", "ZLASTMESSAGE",
-                                          "ZCONTACTJID", "ZLASTMESSAGEDATE", "ZPARTNERNAME", "ZSAVEDINPUT"};
+  std::vector<std::string> chatColumns = {"Z_PK INTEGER PRIMARY KEY",
+                                          "Z_ENT",
+                                          "Z_OPT",
+                                          "ZARCHIVED",
+                                          "ZCONTACTABID",
+                                          "ZFLAGS",
+                                          "ZHIDDEN",
+                                          "ZMESSAGECOUNTER",
+                                          "ZREMOVED",
+                                          "ZSESSIONTYPE",
+                                          "ZSPOTLIGHTSTATUS",
+                                          "ZUNREADCOUNT",
+                                          "ZGROUPINFO",
+                                          "ZLASTMESSAGE",
+                                          "ZCONTACTJID",
+                                          "ZLASTMESSAGEDATE",
+                                          "ZPARTNERNAME",
+                                          "ZSAVEDINPUT"};
   db.Exec("CREATE TABLE ZWACHATSESSION (" + Columns(chatColumns) + ");");
-  std::vector<std::string> memberColumns = {"Z_PK INTEGER PRIMARY KEY", "Z_ENT", "Z_OPT", "ZISACTIVE", "ZISADMIN",
-                                            "ZCHATSESSION", "ZRECENTGROUPCHAT", "ZCONTACTNAME", "ZFIRSTNAME",
-                                            "ZMEMBERJID"};
+  std::vector<std::string> memberColumns = {
+      "Z_PK INTEGER PRIMARY KEY", "Z_ENT",        "Z_OPT",      "ZISACTIVE", "ZISADMIN", "ZCHATSESSION",
+      "ZRECENTGROUPCHAT",         "ZCONTACTNAME", "ZFIRSTNAME", "ZMEMBERJID"};
   db.Exec("CREATE TABLE ZWAGROUPMEMBER (" + Columns(memberColumns) + ");");
-  db.Insert("INSERT INTO ZWACHATSESSION (Z_PK, Z_ENT, Z_OPT, ZSESSIONTYPE, ZCONTACTJID, ZPARTNERNAME) "
-            "VALUES (1, 4, 1, 0, ?, ?)",
-            {"4915112345678@s.whatsapp.net", "Anna Berger"}, {}, "tt");
+  db.Insert(
+      "INSERT INTO ZWACHATSESSION (Z_PK, Z_ENT, Z_OPT, ZSESSIONTYPE, ZCONTACTJID, ZPARTNERNAME) "
+      "VALUES (1, 4, 1, 0, ?, ?)",
+      {"4915112345678@s.whatsapp.net", "Anna Berger"}, {}, "tt");
   int64_t key = 1;
   int64_t date = kCocoa2014;
   for (const auto& message : FixtureTruth().whatsApp) {

@@ -1,11 +1,11 @@
 // corvyn-make-demo: writes two demo backups into the backup root (or into
 // the folder given with --root): one plain, one encrypted with the password
 // "corvyn-demo". Existing demo folders are replaced.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <chrono>
 #include <system_error>
 
 #include "backup/BackupDiscovery.h"
@@ -29,7 +29,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::error_code error;
-  const fs::path scratch = fs::temp_directory_path(error) / ("corvyn-demo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const fs::path scratch =
+      fs::temp_directory_path(error) /
+      ("corvyn-demo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   testsupport::StandardBackup demo;
   demo.builder.info.displayName = "Demo iPhone";
   if (testsupport::MakeStandardBackup(scratch / "db", demo) != kOk) {

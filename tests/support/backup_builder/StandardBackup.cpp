@@ -23,12 +23,14 @@ bool NameLess(const std::string& a, const std::string& b) {
 
 template <class Record>
 void SortByName(std::vector<Record>& records) {
-  std::stable_sort(records.begin(), records.end(), [](const Record& a, const Record& b) { return NameLess(a.name, b.name); });
+  std::stable_sort(records.begin(), records.end(),
+                   [](const Record& a, const Record& b) { return NameLess(a.name, b.name); });
 }
 
 }  // namespace
 
-Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out, const StandardBackupOptions& options) {
+Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
+                          const StandardBackupOptions& options) {
   std::error_code error;
   fs::create_directories(scratch, error);
   BackupBuilder& b = out.builder;
@@ -54,7 +56,8 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out, const St
   b.AddMissingFile(std::string(kCameraRoll), "Media/DCIM/100APPLE/IMG_0099.JPG");
   for (std::size_t i = 0; i < options.bulkPhotos; ++i) {
     const std::string name = "IMG_" + std::to_string(1000 + i) + ".JPG";
-    camera("Media/DCIM/101APPLE/" + name, MakeJpegExif(options.bulkFileSize, static_cast<int>(i) + 100), name);
+    camera("Media/DCIM/101APPLE/" + name, MakeJpegExif(options.bulkFileSize, static_cast<int>(i) + 100),
+           name);
   }
   SortByName(media.cameraRoll);
 
@@ -88,7 +91,8 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out, const St
       media.appFiles.push_back({size, appName, expectedName, StoredNameFor(domain, path)});
     }
   };
-  app("AppDomain-com.example.camera", "Documents/shot.jpg", MakeJpegExif(2100, 11), "example.camera", "shot.JPG");
+  app("AppDomain-com.example.camera", "Documents/shot.jpg", MakeJpegExif(2100, 11), "example.camera",
+      "shot.JPG");
   app("AppDomain-com.example.camera", "Documents/clip.mov", MakeMov(2600, 12), "example.camera", "clip.MOV");
   app("AppDomain-org.example.sketch", "Documents/drawing.png", MakePng(1200, 13), "other", "drawing.PNG");
   app("AppDomain-com.example.camera", "Library/Preferences/settings.plist", MakeUnknown(400, 14), "", "");
@@ -110,7 +114,8 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out, const St
       {"AppDomain-net.whatsapp.WhatsApp", "Documents/ChatStorage.sqlite", WriteWhatsAppDb},
   };
   if (options.newerCallHistory) {
-    databases.push_back({std::string(kHome), "Library/CallHistoryDB/CallHistory.storedata", WriteCallHistoryStoreDb});
+    databases.push_back(
+        {std::string(kHome), "Library/CallHistoryDB/CallHistory.storedata", WriteCallHistoryStoreDb});
   } else {
     databases.push_back({"WirelessDomain", "Library/CallHistory/call_history.db", WriteOlderCallHistoryDb});
   }
@@ -118,7 +123,8 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out, const St
   for (const auto& database : databases) {
     const fs::path file = scratch / ("fixture" + std::to_string(index++) + ".db");
     if (const Status status = database.write(file); status != kOk) return status;
-    if (const Status status = b.AddFileFrom(database.domain, database.path, file); status != kOk) return status;
+    if (const Status status = b.AddFileFrom(database.domain, database.path, file); status != kOk)
+      return status;
   }
   b.AddLink(std::string(kHome), "Library/Caches/link", "/private/var/mobile/Library/SMS/sms.db");
   return kOk;

@@ -68,9 +68,13 @@ std::string MakeHeic(std::size_t size, int variant) {
   return Fill(FtypBox("heic", "mif1heic"), size, variant);
 }
 
-std::string MakeMov(std::size_t size, int variant) { return Fill(FtypBox("qt  ", "qt  "), size, variant); }
+std::string MakeMov(std::size_t size, int variant) {
+  return Fill(FtypBox("qt  ", "qt  "), size, variant);
+}
 
-std::string MakeMp4(std::size_t size, int variant) { return Fill(FtypBox("isom", "isomiso2mp41"), size, variant); }
+std::string MakeMp4(std::size_t size, int variant) {
+  return Fill(FtypBox("isom", "isomiso2mp41"), size, variant);
+}
 
 std::string MakeWav(std::size_t size, int variant) {
   const uint32_t total = static_cast<uint32_t>(size < 44 ? 44 : size);
