@@ -78,6 +78,7 @@ class Watcher {
   }
 
   int Current() const { return current_; }
+  bool SawCount() const { return sawCount_; }
   std::string& Pending() { return pending_; }
 
  private:
@@ -96,12 +97,12 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
   fs::create_directories(job.copyFolder, error);
   if (!fs::is_directory(job.copyFolder, error)) return kInvalidData;
 
-  platform::ProcessSpec spec;
-  spec.executable = job.program;
-  spec.arguments = {"--password-stdin", job.encryptedFolder.string(), job.copyFolder.string()};
-  spec.endOnRelease = true;
+  platform::ProcessSpec request;
+  request.executable = job.program;
+  request.arguments = {"--password-stdin", job.encryptedFolder.string(), job.copyFolder.string()};
+  request.endOnRelease = true;
   std::unique_ptr<platform::IChildProcess> child;
-  if (launcher.Start(spec, &child) != kOk || !child) return kInvalidData;
+  if (launcher.Start(request, &child) != kOk || !child) return kInvalidData;
 
   // The program may already have failed; its output tells what happened.
   std::string input(password);
@@ -141,8 +142,11 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
     child->Kill();
   }
   platform::ExitStatus exit;
-  child->Wait(std::chrono::milliseconds(5000), &exit);
+  const bool ended = child->Wait(std::chrono::milliseconds(5000), &exit) == kOk;
   if (status != kOk) return status;
+  // A program that failed before decrypting a single file left nothing to
+  // scan: that is not a successful open.
+  if (ended && !exit.Succeeded() && !watcher.SawCount()) return kInvalidData;
 
   progress.base += progress.step;
   return progress.Report(progress.base);

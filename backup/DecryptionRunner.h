@@ -37,8 +37,9 @@ struct DecryptionJob {
 // On a stop or a wrong password the program is ended. Finally the step is
 // added to the base and reported.
 // Returns kOk, kWrongPassword, the callback's non-zero answer (kStopped), or
-// kInvalidData when the copy folder cannot be created or the program cannot
-// be started.
+// kInvalidData when the copy folder cannot be created, the program cannot be
+// started, or it failed (non-zero exit, or a signal) before reporting any
+// file. A silent program that exits with 0 counts as a success.
 Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
                      std::string_view password, EngineProgress& progress);
 

@@ -14,14 +14,14 @@ namespace {
 
 using testsupport::EncodeManifest;
 using testsupport::EncodeManifestRecord;
-using testsupport::ManifestRecordSpec;
+using testsupport::ManifestRecordPlan;
 
 std::span<const uint8_t> Bytes(const std::string& text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-ManifestRecordSpec File(std::string domain, std::string path) {
-  ManifestRecordSpec record;
+ManifestRecordPlan File(std::string domain, std::string path) {
+  ManifestRecordPlan record;
   record.domain = std::move(domain);
   record.path = std::move(path);
   record.contents = "payload";
@@ -56,15 +56,15 @@ TEST(StoredName, OnlyFortyLowerCaseHexDigitsCount) {
 }
 
 TEST(ParseBackupFileMap, KeepsFilesAndLinksButNotDirectoriesOrIncompleteKeys) {
-  ManifestRecordSpec directory = File("HomeDomain", "Library/SMS");
+  ManifestRecordPlan directory = File("HomeDomain", "Library/SMS");
   directory.mode = testsupport::kModeDirectory;
-  ManifestRecordSpec link = File("HomeDomain", "Library/link");
+  ManifestRecordPlan link = File("HomeDomain", "Library/link");
   link.mode = testsupport::kModeSymlink;
   link.linkTarget = "/var/mobile/x";
-  ManifestRecordSpec absentPath = File("HomeDomain", "");
+  ManifestRecordPlan absentPath = File("HomeDomain", "");
   absentPath.absentPath = true;
-  ManifestRecordSpec emptyDomain = File("", "Library/orphan");
-  ManifestRecordSpec withProperties = File("MediaDomain", "Media/a.jpg");
+  ManifestRecordPlan emptyDomain = File("", "Library/orphan");
+  ManifestRecordPlan withProperties = File("MediaDomain", "Media/a.jpg");
   withProperties.properties = {
       {"com.apple.assetsd.x", std::string("\x00\x01", 2)}, {"b", ""}, {"c", "three"}};
 
@@ -101,7 +101,7 @@ TEST(ParseBackupFileMap, RejectsWhatIsNotAManifestAndLeavesTheMapAlone) {
 // Cutting a two-record manifest anywhere never reads past the end and keeps
 // exactly the records that were complete before the cut.
 TEST(ParseBackupFileMap, CutAnywhereKeepsOnlyCompleteRecords) {
-  ManifestRecordSpec second = File("MediaDomain", "Media/b.png");
+  ManifestRecordPlan second = File("MediaDomain", "Media/b.png");
   second.properties = {{"name", "value"}};
   const std::string first = EncodeManifestRecord(File("HomeDomain", "Library/a.db"));
   const std::string whole = EncodeManifest({File("HomeDomain", "Library/a.db"), second});

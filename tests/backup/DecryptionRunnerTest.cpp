@@ -96,6 +96,8 @@ TEST_F(DecryptionRunnerTest, OutcomesOfTheProgram) {
       {"count and wrong password together", "Count: 3\nWrong password", false, kOk, kWrongPassword},
       {"wrong password while it keeps running", "Wrong password\n", true, kOk, kWrongPassword},
       {"silent program", "", false, kOk, kOk},
+      {"failed before any file", "The backup cannot be opened.\n", false, kOk, kInvalidData},
+      {"failed after some files", "Count: 1\n", false, kOk, kOk},
       {"cannot be started", "", false, ENOENT, kInvalidData},
   };
   for (const auto& c : cases) {
@@ -104,6 +106,7 @@ TEST_F(DecryptionRunnerTest, OutcomesOfTheProgram) {
     script.output = c.output;
     script.runsUntilKilled = c.runsUntilKilled;
     script.startStatus = c.startStatus;
+    if (std::string_view(c.label).starts_with("failed")) script.exit = {true, 4, false, 0};
     launcher.Script("tool", script);
     EngineProgress progress;
     progress.step = 10;

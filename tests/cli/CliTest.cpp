@@ -71,12 +71,12 @@ CliRun RunProgram(const std::vector<std::string>& args, const std::string& input
   CliRun run;
   const fs::path program = fs::path(CORVYN_BIN_DIR) / "corvyn-cli";
   auto launcher = platform::MakePosixProcessLauncher();
-  platform::ProcessSpec spec;
-  spec.executable = program;
-  spec.arguments = args;
-  spec.environment = {{"XDG_DATA_HOME", (TestRoot() / "program-data").string()}};
+  platform::ProcessSpec request;
+  request.executable = program;
+  request.arguments = args;
+  request.environment = {{"XDG_DATA_HOME", (TestRoot() / "program-data").string()}};
   std::unique_ptr<platform::IChildProcess> child;
-  if (launcher->Start(spec, &child) != kOk) return run;
+  if (launcher->Start(request, &child) != kOk) return run;
   child->WriteInput(input);
   child->CloseInput();
   for (bool end = false; !end;) child->ReadOutput(&run.out, 65536, std::chrono::milliseconds(200), &end);

@@ -80,7 +80,7 @@ std::string StoredNameFor(std::string_view domain, std::string_view path) {
   return HexDigest(EVP_sha1(), key);
 }
 
-std::string EncodeManifestRecord(const ManifestRecordSpec& record) {
+std::string EncodeManifestRecord(const ManifestRecordPlan& record) {
   std::string out;
   PutString(out, record.domain, record.absentDomain);
   PutString(out, record.path, record.absentPath);
@@ -107,7 +107,7 @@ std::string EncodeManifestRecord(const ManifestRecordSpec& record) {
   return out;
 }
 
-std::string EncodeManifest(const std::vector<ManifestRecordSpec>& records) {
+std::string EncodeManifest(const std::vector<ManifestRecordPlan>& records) {
   std::string out = "mbdb";
   out.push_back('\x05');
   out.push_back('\x00');
@@ -141,7 +141,7 @@ std::string InfoPlistText(const BackupInfo& info) {
 }
 
 void BackupBuilder::AddFile(std::string domain, std::string path, std::string contents) {
-  ManifestRecordSpec record;
+  ManifestRecordPlan record;
   record.domain = std::move(domain);
   record.path = std::move(path);
   record.contents = std::move(contents);
@@ -149,7 +149,7 @@ void BackupBuilder::AddFile(std::string domain, std::string path, std::string co
 }
 
 void BackupBuilder::AddMissingFile(std::string domain, std::string path) {
-  ManifestRecordSpec record;
+  ManifestRecordPlan record;
   record.domain = std::move(domain);
   record.path = std::move(path);
   record.writeFile = false;
@@ -165,7 +165,7 @@ Status BackupBuilder::AddFileFrom(std::string domain, std::string path, const fs
 }
 
 void BackupBuilder::AddDirectory(std::string domain, std::string path) {
-  ManifestRecordSpec record;
+  ManifestRecordPlan record;
   record.domain = std::move(domain);
   record.path = std::move(path);
   record.mode = kModeDirectory;
@@ -174,7 +174,7 @@ void BackupBuilder::AddDirectory(std::string domain, std::string path) {
 }
 
 void BackupBuilder::AddLink(std::string domain, std::string path, std::string target) {
-  ManifestRecordSpec record;
+  ManifestRecordPlan record;
   record.domain = std::move(domain);
   record.path = std::move(path);
   record.mode = kModeSymlink;
@@ -183,7 +183,7 @@ void BackupBuilder::AddLink(std::string domain, std::string path, std::string ta
   records_.push_back(std::move(record));
 }
 
-void BackupBuilder::AddRecord(ManifestRecordSpec record) {
+void BackupBuilder::AddRecord(ManifestRecordPlan record) {
   records_.push_back(std::move(record));
 }
 

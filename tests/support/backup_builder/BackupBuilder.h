@@ -20,7 +20,7 @@ inline constexpr uint16_t kModeSymlink = 0xA1ED;
 
 // One record of Manifest.mbdb. `contents` is written under the stored name
 // when `writeFile` is set (regular files only).
-struct ManifestRecordSpec {
+struct ManifestRecordPlan {
   std::string domain;
   std::string path;
   uint16_t mode = kModeRegularFile;
@@ -34,10 +34,10 @@ struct ManifestRecordSpec {
 };
 
 // The bytes of a Manifest.mbdb holding the records (header "mbdb" 05 00).
-std::string EncodeManifest(const std::vector<ManifestRecordSpec>& records);
+std::string EncodeManifest(const std::vector<ManifestRecordPlan>& records);
 
 // One record's bytes, without the header.
-std::string EncodeManifestRecord(const ManifestRecordSpec& record);
+std::string EncodeManifestRecord(const ManifestRecordPlan& record);
 
 struct BackupInfo {
   std::string displayName = "Corvyn Test iPhone";
@@ -59,9 +59,9 @@ class BackupBuilder {
   Status AddFileFrom(std::string domain, std::string path, const std::filesystem::path& source);
   void AddDirectory(std::string domain, std::string path);
   void AddLink(std::string domain, std::string path, std::string target);
-  void AddRecord(ManifestRecordSpec record);
+  void AddRecord(ManifestRecordPlan record);
 
-  const std::vector<ManifestRecordSpec>& Records() const { return records_; }
+  const std::vector<ManifestRecordPlan>& Records() const { return records_; }
 
   // Writes the folder (created with its parents). Returns kOk or an errno.
   Status Write(const std::filesystem::path& folder) const;
@@ -74,7 +74,7 @@ class BackupBuilder {
                         bool realRounds = false) const;
 
  private:
-  std::vector<ManifestRecordSpec> records_;
+  std::vector<ManifestRecordPlan> records_;
 };
 
 // Info.plist as the desktop program writes it (XML, one key per line, the
