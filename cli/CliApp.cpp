@@ -145,7 +145,10 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
       return kExitFailed;
     }
     driver.Wait();
-    if (sink.barShown) std::fprintf(streams.err, "\n");
+    if (sink.barShown) {
+      if (!sink.wrongPassword && !sink.openFailed && driver.FinalStatus() != kStopped) sink.OnProgress(100);
+      std::fprintf(streams.err, "\n");
+    }
     const Status finalStatus = driver.FinalStatus();
     auto access = driver.LockResults();
     if (json) {
