@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using testjson::Value;
 
+// One folder per test process: CTest runs the cases of this file in parallel.
 fs::path TestRoot() {
-  return fs::path(::testing::TempDir()) / "corvyn-cli-tests";
+  static const fs::path root =
+      fs::path(::testing::TempDir()) / ("corvyn-cli-tests-" + std::to_string(std::random_device()()));
+  return root;
 }
 
 // The working root is chosen once per process: keep it inside the test folder.
