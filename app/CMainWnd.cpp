@@ -26,7 +26,8 @@ QPixmap SheetIcon(std::string_view name) {
     if (icon.name == name) {
       return ui::LoadSkinImage(ui::SkinImageSpec{
           QStringLiteral("Controls.png"),
-          QRect(QPoint(icon.left, icon.top), QSize(icon.right - icon.left, icon.bottom - icon.top)), std::nullopt});
+          QRect(QPoint(icon.left, icon.top), QSize(icon.right - icon.left, icon.bottom - icon.top)),
+          std::nullopt});
     }
   }
   return {};
@@ -49,7 +50,8 @@ Status CMainWnd::Create() {
   if (status != kOk) return status;
   // Texts laid over the option buttons must not swallow their clicks.
   for (QWidget* control : Form()->findChildren<QWidget*>()) {
-    if (control->property("mouseTransparent").toBool()) control->setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (control->property("mouseTransparent").toBool())
+      control->setAttribute(Qt::WA_TransparentForMouseEvents);
   }
   // The two options sit in separate cards, so they are grouped explicitly.
   auto* options = new QButtonGroup(this);
@@ -95,7 +97,8 @@ void CMainWnd::SelectSource(int source) {
   paint("TxtBackupFile1", !device);
   paint("TxtBackupFile2", !device);
   if (auto* pages = FindControl<QStackedWidget>(QStringLiteral("TabPage"))) pages->setCurrentIndex(source);
-  if (auto* option = FindControl<QAbstractButton>(device ? QStringLiteral("OptIosDevice") : QStringLiteral("OptBackupFile"))) {
+  if (auto* option = FindControl<QAbstractButton>(device ? QStringLiteral("OptIosDevice")
+                                                         : QStringLiteral("OptBackupFile"))) {
     if (!option->isChecked()) option->setChecked(true);
   }
 }

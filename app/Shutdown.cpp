@@ -2,8 +2,10 @@
 
 namespace corvyn::app {
 
-int EndPlayersAndDeleteScratchFiles(platform::IProcessLauncher& launcher, const std::filesystem::path& scratchDir) {
-  const int ended = launcher.EndProcessesByName(kVideoPlayerName) + launcher.EndProcessesByName(kAudioPlayerName);
+int EndPlayersAndDeleteScratchFiles(platform::IProcessLauncher& launcher,
+                                    const std::filesystem::path& scratchDir) {
+  const int ended =
+      launcher.EndProcessesByName(kVideoPlayerName) + launcher.EndProcessesByName(kAudioPlayerName);
   for (const auto name : kScratchFileNames) {
     std::error_code ignored;  // a file that is not there is fine
     std::filesystem::remove(scratchDir / name, ignored);

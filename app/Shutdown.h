@@ -17,6 +17,7 @@ inline constexpr std::string_view kScratchFileNames[] = {"tmp.jpg", "tmp.wav", "
 // Ends the media players still running (only those this program started)
 // and deletes the preview scratch files in `scratchDir`. Returns how many
 // players were ended.
-int EndPlayersAndDeleteScratchFiles(platform::IProcessLauncher& launcher, const std::filesystem::path& scratchDir);
+int EndPlayersAndDeleteScratchFiles(platform::IProcessLauncher& launcher,
+                                    const std::filesystem::path& scratchDir);
 
 }  // namespace corvyn::app

@@ -22,7 +22,9 @@ SingleInstance::~SingleInstance() {
   if (server_ != nullptr) server_->close();
 }
 
-Status SingleInstance::Claim() { return platform::InstanceLock::Acquire(lockFile_, &lock_); }
+Status SingleInstance::Claim() {
+  return platform::InstanceLock::Acquire(lockFile_, &lock_);
+}
 
 bool SingleInstance::Listen(std::function<void()> bringForward) {
   if (!lock_) return false;

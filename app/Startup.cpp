@@ -15,11 +15,15 @@
 #include "ui/SkinArchive.h"
 
 // The resource initialiser lives outside every namespace.
-static void InitCorvynSkinResource() { Q_INIT_RESOURCE(corvyn_skin); }
+static void InitCorvynSkinResource() {
+  Q_INIT_RESOURCE(corvyn_skin);
+}
 
 namespace corvyn::app {
 
-void InitSkinResource() { InitCorvynSkinResource(); }
+void InitSkinResource() {
+  InitCorvynSkinResource();
+}
 
 int RunCorvyn(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -47,7 +51,8 @@ int RunCorvyn(int argc, char** argv) {
         ui::CMessageBox::Show(ui::kMessageBoxInformation, nullptr, std::nullopt,
                               QString::fromUtf8(kAlreadyRunningText), 350, 150);
       } else {
-        QMessageBox::information(nullptr, QStringLiteral("Information"), QString::fromUtf8(kAlreadyRunningText));
+        QMessageBox::information(nullptr, QStringLiteral("Information"),
+                                 QString::fromUtf8(kAlreadyRunningText));
       }
     }
     return 0;

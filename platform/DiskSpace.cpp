@@ -12,9 +12,9 @@ namespace corvyn::platform {
 namespace {
 
 constexpr std::array<std::string_view, 22> kPseudoTypes = {
-    "proc",     "sysfs",   "devpts",     "cgroup",  "cgroup2",   "securityfs", "debugfs", "tracefs",
-    "pstore",   "bpf",     "mqueue",     "hugetlbfs", "configfs", "fusectl",   "autofs",  "binfmt_misc",
-    "rpc_pipefs", "nsfs",  "efivarfs",   "selinuxfs", "devtmpfs", "ramfs"};
+    "proc",       "sysfs", "devpts",   "cgroup",    "cgroup2",  "securityfs", "debugfs", "tracefs",
+    "pstore",     "bpf",   "mqueue",   "hugetlbfs", "configfs", "fusectl",    "autofs",  "binfmt_misc",
+    "rpc_pipefs", "nsfs",  "efivarfs", "selinuxfs", "devtmpfs", "ramfs"};
 
 bool IsPseudo(std::string_view type) {
   for (auto pseudo : kPseudoTypes) {

@@ -14,8 +14,8 @@ namespace corvyn::platform {
 
 struct MountedFileSystem {
   std::filesystem::path mountPoint;
-  std::string type;               // "ext4", "tmpfs", ...
-  std::uint64_t freeBytes = 0;    // available to this user
+  std::string type;             // "ext4", "tmpfs", ...
+  std::uint64_t freeBytes = 0;  // available to this user
   std::uint64_t totalBytes = 0;
 };
 

@@ -35,7 +35,8 @@ class FakeChild final : public IChildProcess {
     return kOk;
   }
 
-  Status ReadOutput(std::string* out, std::size_t maxBytes, std::chrono::milliseconds, bool* endOfOutput) override {
+  Status ReadOutput(std::string* out, std::size_t maxBytes, std::chrono::milliseconds,
+                    bool* endOfOutput) override {
     std::lock_guard lock(state_->mutex);
     const std::size_t left = state_->script.output.size() - state_->readPosition;
     const std::size_t count = std::min(left, maxBytes);

@@ -13,8 +13,8 @@
 namespace corvyn::platform {
 
 struct FakeChildScript {
-  Status startStatus = kOk;   // non-zero: Start fails with it
-  std::string output;         // everything the child prints (stdout and stderr)
+  Status startStatus = kOk;  // non-zero: Start fails with it
+  std::string output;        // everything the child prints (stdout and stderr)
   ExitStatus exit{true, 0, false, 0};
   bool runsUntilKilled = false;  // keeps running (and its output open) until Kill()
 };

@@ -18,7 +18,9 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-bool IsContentLine(std::string_view trimmed) { return !trimmed.empty() && trimmed.front() != ';'; }
+bool IsContentLine(std::string_view trimmed) {
+  return !trimmed.empty() && trimmed.front() != ';';
+}
 
 bool LineHasKey(std::string_view line, std::string_view key) {
   const std::string_view trimmed = Trim(line);
@@ -143,8 +145,9 @@ bool IniFile::RemoveValue(std::string_view name, std::string_view key) {
   bool removed = false;
   for (auto& section : sections_) {
     if (!section.hasHeader || !EqualsIgnoringCase(section.name, Trim(name))) continue;
-    removed = std::erase_if(section.lines, [&](const std::string& line) { return LineHasKey(line, key); }) > 0 ||
-              removed;
+    removed =
+        std::erase_if(section.lines, [&](const std::string& line) { return LineHasKey(line, key); }) > 0 ||
+        removed;
   }
   return removed;
 }

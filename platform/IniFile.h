@@ -53,7 +53,7 @@ class IniFile {
 
  private:
   struct Section {
-    std::string name;      // empty for the lines before the first header
+    std::string name;  // empty for the lines before the first header
     bool hasHeader = false;
     std::vector<std::string> lines;  // raw lines, comments and blanks included
   };

@@ -14,8 +14,8 @@ std::string LockFileNameFor(std::string_view mutexName) {
   if (backslash != std::string_view::npos) mutexName.remove_prefix(backslash + 1);
   std::string name;
   for (char c : mutexName) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                       c == '-' || c == '.';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '-' || c == '.';
     name += plain ? c : '_';
   }
   if (name.empty()) name = "instance";

@@ -35,7 +35,8 @@ class InstanceLock {
   const std::filesystem::path& File() const { return file_; }
 
  private:
-  InstanceLock(std::filesystem::path file, int descriptor) : file_(std::move(file)), descriptor_(descriptor) {}
+  InstanceLock(std::filesystem::path file, int descriptor)
+      : file_(std::move(file)), descriptor_(descriptor) {}
   std::filesystem::path file_;
   int descriptor_;
 };

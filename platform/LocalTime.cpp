@@ -7,7 +7,8 @@ namespace corvyn::platform {
 
 bool ToLocalTime(std::int64_t unixSeconds, LocalTime* local) {
   *local = LocalTime{};
-  if (unixSeconds < std::numeric_limits<std::time_t>::min() || unixSeconds > std::numeric_limits<std::time_t>::max())
+  if (unixSeconds < std::numeric_limits<std::time_t>::min() ||
+      unixSeconds > std::numeric_limits<std::time_t>::max())
     return false;
   const std::time_t time = static_cast<std::time_t>(unixSeconds);
   std::tm parts{};

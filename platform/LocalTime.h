@@ -7,9 +7,9 @@
 namespace corvyn::platform {
 
 struct LocalTime {
-  int year = 0;    // e.g. 2014
-  int month = 0;   // 1..12
-  int day = 0;     // 1..31
+  int year = 0;   // e.g. 2014
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
   int hour = 0;
   int minute = 0;
   int second = 0;

@@ -28,8 +28,8 @@
 namespace corvyn::platform {
 
 struct ProcessSpec {
-  std::filesystem::path executable;     // absolute, or a bare name looked up in PATH
-  std::vector<std::string> arguments;   // without argv[0], which is the executable itself
+  std::filesystem::path executable;        // absolute, or a bare name looked up in PATH
+  std::vector<std::string> arguments;      // without argv[0], which is the executable itself
   std::filesystem::path workingDirectory;  // empty: inherit ours
   // Variables added to (or replacing those of) our environment.
   std::vector<std::pair<std::string, std::string>> environment;
@@ -41,9 +41,9 @@ struct ProcessSpec {
 
 // How a child ended.
 struct ExitStatus {
-  bool exited = false;    // ended by exit(); `code` holds its exit code
+  bool exited = false;  // ended by exit(); `code` holds its exit code
   int code = 0;
-  bool signalled = false; // ended by a signal; `signal` holds its number
+  bool signalled = false;  // ended by a signal; `signal` holds its number
   int signal = 0;
 
   bool Succeeded() const { return exited && code == 0; }

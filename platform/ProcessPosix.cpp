@@ -114,8 +114,8 @@ class PosixChildProcess final : public IChildProcess {
     if (maxBytes == 0) return kOk;
     const auto deadline = std::chrono::steady_clock::now() + std::min(timeout, kLongestWait);
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd entry{outputFd_, POLLIN, 0};
       const int waitMs = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
       const int ready = poll(&entry, 1, waitMs);
@@ -294,8 +294,8 @@ class PosixProcessLauncher final : public IProcessLauncher {
     posix_spawnattr_setsigmask(&attributes, &noSignals);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> argumentTexts;
     argumentTexts.push_back(spec.executable.string());
@@ -358,7 +358,8 @@ class PosixProcessLauncher final : public IProcessLauncher {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
       const std::string leaf = entry.path().filename().string();
-      if (leaf.empty() || !std::all_of(leaf.begin(), leaf.end(), [](unsigned char c) { return std::isdigit(c); }))
+      if (leaf.empty() ||
+          !std::all_of(leaf.begin(), leaf.end(), [](unsigned char c) { return std::isdigit(c); }))
         continue;
       const pid_t pid = static_cast<pid_t>(std::stoll(leaf));
       if (std::find(handled.begin(), handled.end(), pid) != handled.end()) continue;
@@ -416,6 +417,8 @@ IProcessLauncher& DefaultProcessLauncher() {
   return launcher;
 }
 
-std::unique_ptr<IProcessLauncher> MakePosixProcessLauncher() { return std::make_unique<PosixProcessLauncher>(); }
+std::unique_ptr<IProcessLauncher> MakePosixProcessLauncher() {
+  return std::make_unique<PosixProcessLauncher>();
+}
 
 }  // namespace corvyn::platform

@@ -24,9 +24,11 @@ std::optional<std::string> FileRegistry::ReadValue(std::string_view keyPath, std
   return file.Value(keyPath, valueName);
 }
 
-Status FileRegistry::WriteValue(std::string_view keyPath, std::string_view valueName, std::string_view value) {
+Status FileRegistry::WriteValue(std::string_view keyPath, std::string_view valueName,
+                                std::string_view value) {
   if (valueName.empty() || valueName.find_first_of("=\r\n") != std::string_view::npos ||
-      value.find_first_of("\r\n") != std::string_view::npos || keyPath.find_first_of("[]\r\n") != std::string_view::npos) {
+      value.find_first_of("\r\n") != std::string_view::npos ||
+      keyPath.find_first_of("[]\r\n") != std::string_view::npos) {
     return kInvalidData;
   }
   std::lock_guard lock(mutex_);
@@ -51,7 +53,8 @@ std::optional<std::string> MemoryRegistry::ReadValue(std::string_view keyPath, s
   return found->second;
 }
 
-Status MemoryRegistry::WriteValue(std::string_view keyPath, std::string_view valueName, std::string_view value) {
+Status MemoryRegistry::WriteValue(std::string_view keyPath, std::string_view valueName,
+                                  std::string_view value) {
   std::lock_guard lock(mutex_);
   values_[{Lower(keyPath), Lower(valueName)}] = std::string(value);
   return kOk;
@@ -63,7 +66,9 @@ Status MemoryRegistry::DeleteValue(std::string_view keyPath, std::string_view va
   return kOk;
 }
 
-std::filesystem::path DefaultRegistryFile() { return ConfigHomeDir() / "corvyn" / "registry.ini"; }
+std::filesystem::path DefaultRegistryFile() {
+  return ConfigHomeDir() / "corvyn" / "registry.ini";
+}
 
 IRegistry& DefaultRegistry() {
   static FileRegistry registry(DefaultRegistryFile());

@@ -10,7 +10,8 @@
 namespace corvyn::platform {
 namespace {
 
-std::optional<std::filesystem::path> AbsoluteVariable(const EnvironmentLookup& environment, const char* name) {
+std::optional<std::filesystem::path> AbsoluteVariable(const EnvironmentLookup& environment,
+                                                      const char* name) {
   const auto value = environment(name);
   if (!value || value->empty()) return std::nullopt;
   std::filesystem::path path(*value);

@@ -106,7 +106,9 @@ void CLayoutWnd::ApplyLanguage() {
   ApplyTexts(form_, Texts().Section(objectName().toStdString()));
 }
 
-QString CLayoutWnd::Message(const char* id) { return QString::fromStdString(Texts().Text("Messages", id)); }
+QString CLayoutWnd::Message(const char* id) {
+  return QString::fromStdString(Texts().Text("Messages", id));
+}
 
 void CLayoutWnd::ConnectControl(QWidget* control) {
   if (control == nullptr || control->property("corvynConnected").toBool()) return;
@@ -122,7 +124,8 @@ void CLayoutWnd::ConnectControl(QWidget* control) {
               [this, button](bool checked) { Dispatch(kNotifySelectChanged, button, checked ? 1 : 0); });
     }
   } else if (auto* list = qobject_cast<QListWidget*>(control)) {
-    connect(list, &QListWidget::currentRowChanged, this, [this, list](int row) { Dispatch(kNotifyItemSelect, list, row); });
+    connect(list, &QListWidget::currentRowChanged, this,
+            [this, list](int row) { Dispatch(kNotifyItemSelect, list, row); });
   } else if (auto* tree = qobject_cast<QTreeWidget*>(control)) {
     connect(tree, &QTreeWidget::currentItemChanged, this, [this, tree](QTreeWidgetItem* current) {
       Dispatch(kNotifyItemSelect, tree, current != nullptr ? tree->indexOfTopLevelItem(current) : -1);
@@ -151,7 +154,9 @@ void CLayoutWnd::Notify(const Notification& notification) {
   if (notification.senderName == QLatin1String("minbtn")) showMinimized();
 }
 
-bool CLayoutWnd::HandleMessage(int, qintptr, qintptr) { return false; }
+bool CLayoutWnd::HandleMessage(int, qintptr, qintptr) {
+  return false;
+}
 
 void CLayoutWnd::PostPrivateMessage(int message, qintptr wParam, qintptr lParam) {
   QCoreApplication::postEvent(this, new PrivateMessageEvent(message, wParam, lParam));
@@ -182,7 +187,9 @@ void CLayoutWnd::KillTimer(QWidget* control, int id) {
   }
 }
 
-bool CLayoutWnd::HasTimer(QWidget* control, int id) const { return timers_.contains(qMakePair(control, id)); }
+bool CLayoutWnd::HasTimer(QWidget* control, int id) const {
+  return timers_.contains(qMakePair(control, id));
+}
 
 void CLayoutWnd::SizeAndCenter(QWidget* owner, int width, int height) {
   resize(width, height);

@@ -24,12 +24,16 @@ const KindInfo& Info(int kind) {
 
 }  // namespace
 
-QString CMessageBox::LayoutFor(int kind) { return QString::fromLatin1(Info(kind).layout); }
+QString CMessageBox::LayoutFor(int kind) {
+  return QString::fromLatin1(Info(kind).layout);
+}
 
-const char* CMessageBox::DefaultTitleId(int kind) { return Info(kind).titleId; }
+const char* CMessageBox::DefaultTitleId(int kind) {
+  return Info(kind).titleId;
+}
 
-Status CMessageBox::Prepare(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text,
-                            int width, int height) {
+Status CMessageBox::Prepare(int kind, QWidget* owner, const std::optional<QString>& title,
+                            const QString& text, int width, int height) {
   const QString layout = LayoutFor(kind);
   const QString windowName = layout.section(QLatin1Char('/'), -1).section(QLatin1Char('.'), 0, 0);
   const Status status = Create(owner, layout, windowName, width, height);
@@ -45,8 +49,8 @@ Status CMessageBox::Prepare(int kind, QWidget* owner, const std::optional<QStrin
   return kOk;
 }
 
-int CMessageBox::Show(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text, int width,
-                      int height) {
+int CMessageBox::Show(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text,
+                      int width, int height) {
   CMessageBox box(owner);
   if (box.Prepare(kind, owner, title, text, width, height) != kOk) return kCloseCancel;
   return box.DoModal();

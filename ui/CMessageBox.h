@@ -34,13 +34,13 @@ class CMessageBox : public CPopUpWnd {
 
   // Loads the kind's layout and fills title (the default title when none is
   // given) and message; sized and centred on `owner`. kOk or kInvalidData.
-  Status Prepare(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text, int width,
-                 int height);
+  Status Prepare(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text,
+                 int width, int height);
 
   // Shows a message box modally. Returns 1 for "okbtn", 2 for "cancelbtn",
   // "closebtn" or Escape; 2 also when the layout cannot be loaded.
-  static int Show(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text, int width,
-                  int height);
+  static int Show(int kind, QWidget* owner, const std::optional<QString>& title, const QString& text,
+                  int width, int height);
 };
 
 }  // namespace corvyn::ui

@@ -23,7 +23,8 @@ void CPopUpWnd::Notify(const Notification& notification) {
       Close(kCloseOk);
       return;
     }
-    if (notification.senderName == QLatin1String("closebtn") || notification.senderName == QLatin1String("cancelbtn")) {
+    if (notification.senderName == QLatin1String("closebtn") ||
+        notification.senderName == QLatin1String("cancelbtn")) {
       Close(kCloseCancel);
       return;
     }

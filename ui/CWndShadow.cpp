@@ -8,8 +8,8 @@ namespace corvyn::ui {
 
 CWndShadow::CWndShadow() : QWidget(nullptr) {
   setObjectName(QStringLiteral("CLumenShadowWnd"));
-  setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus |
-                 Qt::NoDropShadowWindowHint);
+  setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
+                 Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint);
   setAttribute(Qt::WA_TranslucentBackground);
   setAttribute(Qt::WA_ShowWithoutActivating);
 }

@@ -30,7 +30,8 @@ Status SkinArchive::LoadFromBytes(const QByteArray& bytes) {
   if (bytes.isEmpty()) return kInvalidData;
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &error);
+  zip_source_t* source =
+      zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &error);
   if (source == nullptr) {
     zip_error_fini(&error);
     return kInvalidData;
@@ -52,13 +53,14 @@ Status SkinArchive::LoadFromBytes(const QByteArray& bytes) {
     const QString name = QString::fromUtf8(stat.name);
     if (name.endsWith(QLatin1Char('/'))) continue;  // a folder
     if (stat.size > static_cast<zip_uint64_t>(kMaxEntryBytes)) return kInvalidData;
-    std::unique_ptr<zip_file_t, EntryCloser> file(zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(index), 0));
+    std::unique_ptr<zip_file_t, EntryCloser> file(
+        zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(index), 0));
     if (!file) return kInvalidData;
     QByteArray content(static_cast<qsizetype>(stat.size), Qt::Uninitialized);
     qsizetype filled = 0;
     while (filled < content.size()) {
-      const zip_int64_t got = zip_fread(file.get(), content.data() + filled,
-                                        static_cast<zip_uint64_t>(content.size() - filled));
+      const zip_int64_t got =
+          zip_fread(file.get(), content.data() + filled, static_cast<zip_uint64_t>(content.size() - filled));
       if (got <= 0) return kInvalidData;  // short or failed (also a checksum mismatch)
       filled += static_cast<qsizetype>(got);
     }
@@ -81,7 +83,9 @@ Status SkinArchive::LoadFromFile(const std::filesystem::path& file) {
   return LoadFromBytes(input.readAll());
 }
 
-bool SkinArchive::Contains(const QString& name) const { return entries_.contains(Key(name)); }
+bool SkinArchive::Contains(const QString& name) const {
+  return entries_.contains(Key(name));
+}
 
 std::optional<QByteArray> SkinArchive::Read(const QString& name) const {
   const auto found = entries_.constFind(Key(name));

@@ -74,6 +74,8 @@ QPixmap LoadSkinImage(const QString& text) {
   return spec ? LoadSkinImage(*spec) : QPixmap();
 }
 
-void ClearSkinImageCache() { Cache().clear(); }
+void ClearSkinImageCache() {
+  Cache().clear();
+}
 
 }  // namespace corvyn::ui

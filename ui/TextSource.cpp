@@ -15,7 +15,9 @@ ITextSource* installed = nullptr;
 
 }  // namespace
 
-void SetTextSource(ITextSource* source) { installed = source; }
+void SetTextSource(ITextSource* source) {
+  installed = source;
+}
 
 ITextSource& Texts() {
   static EmptyTextSource empty;

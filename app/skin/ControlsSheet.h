@@ -13,8 +13,23 @@ inline constexpr int kSheetWidth = 256;
 inline constexpr int kSheetHeight = 512;
 
 enum class Glyph {
-  kCamera, kCloud, kPicture, kFilm, kBubble, kPaperclip, kPerson, kPhone, kNote, kChat,
-  kFolder, kFile, kVideoFile, kDeleted, kBackup, kLockedBackup, kCheck,
+  kCamera,
+  kCloud,
+  kPicture,
+  kFilm,
+  kBubble,
+  kPaperclip,
+  kPerson,
+  kPhone,
+  kNote,
+  kChat,
+  kFolder,
+  kFile,
+  kVideoFile,
+  kDeleted,
+  kBackup,
+  kLockedBackup,
+  kCheck,
 };
 
 struct SheetIcon {

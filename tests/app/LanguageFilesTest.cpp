@@ -23,7 +23,8 @@ const char* const kMessageIds[] = {
 std::vector<std::string> Conversions(const std::string& text) {
   static const std::regex conversion("%[-+ #0]*[0-9]*(?:\\.[0-9]+)?(?:l|ll|h)?[a-zA-Z%]");
   std::vector<std::string> found;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), conversion); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), conversion); it != std::sregex_iterator();
+       ++it) {
     if (it->str() != "%%") found.push_back(it->str());
   }
   return found;
@@ -32,7 +33,8 @@ std::vector<std::string> Conversions(const std::string& text) {
 std::map<std::string, std::set<std::string>> KeysBySection(const platform::IniFile& file) {
   std::map<std::string, std::set<std::string>> keys;
   for (const auto& section : file.SectionNames()) {
-    for (const auto& line : file.SectionLines(section)) keys[section].insert(platform::SplitAtFirstEquals(line).first);
+    for (const auto& line : file.SectionLines(section))
+      keys[section].insert(platform::SplitAtFirstEquals(line).first);
   }
   return keys;
 }
@@ -67,8 +69,10 @@ TEST(LanguageFiles, EveryMessageIsThereInEveryLanguageWithTheSameFormat) {
 TEST(LanguageFiles, FormatMessagesTakeTheirArgumentsInOrder) {
   platform::IniFile english;
   ASSERT_EQ(english.Load(kBin / "Languages" / "English.ini"), kOk);
-  EXPECT_EQ(Conversions(*english.Value("Messages", "MSG1102")), (std::vector<std::string>{"%d", "%d", "%d", "%d"}));
-  EXPECT_EQ(Conversions(*english.Value("Messages", "MSG0514")), (std::vector<std::string>{"%s", "%d", "%s", "%d"}));
+  EXPECT_EQ(Conversions(*english.Value("Messages", "MSG1102")),
+            (std::vector<std::string>{"%d", "%d", "%d", "%d"}));
+  EXPECT_EQ(Conversions(*english.Value("Messages", "MSG0514")),
+            (std::vector<std::string>{"%s", "%d", "%s", "%d"}));
   for (const char* plain : {"MSG1101", "MSG1209", "MSG0401", "MSG0512"}) {
     EXPECT_TRUE(Conversions(*english.Value("Messages", plain)).empty()) << plain << " is shown as it stands";
   }

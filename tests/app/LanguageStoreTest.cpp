@@ -65,7 +65,8 @@ TEST_F(LanguageStoreTest, LoadsSectionsSplittingAtTheFirstEquals) {
 }
 
 TEST_F(LanguageStoreTest, SetLanguageRewritesConfigAndReloads) {
-  Write(Config(), "; kept\n[DefaultLanguage]\nDefault=English\n[Languages]\nEnglish=English\nGerman=Deutsch\n");
+  Write(Config(),
+        "; kept\n[DefaultLanguage]\nDefault=English\n[Languages]\nEnglish=English\nGerman=Deutsch\n");
   Write(Languages() / "English.ini", "[Messages]\nMSG0401=Error\n[MainWnd]\nOnlyEnglish=x\n");
   Write(Languages() / "German.ini", "[Messages]\nMSG0401=Fehler\n");
   LanguageStore store(Config(), Languages());

@@ -68,13 +68,16 @@ TEST_F(MainWindowTest, OptionButtonsSwitchTheSourcePageAndTextColours) {
   EXPECT_EQ(pages->currentIndex(), 1);
   EXPECT_EQ(window_->CurrentSource(), 1);
   EXPECT_FALSE(window_->FindControl<QAbstractButton>("OptIosDevice")->isChecked());
-  for (const char* name : {"TxtBackupFile1", "TxtBackupFile2"}) EXPECT_TRUE(colourOf(name).contains("#000000")) << name;
-  for (const char* name : {"TxtIosDevice1", "TxtIosDevice2"}) EXPECT_TRUE(colourOf(name).contains("#FFFFFF")) << name;
+  for (const char* name : {"TxtBackupFile1", "TxtBackupFile2"})
+    EXPECT_TRUE(colourOf(name).contains("#000000")) << name;
+  for (const char* name : {"TxtIosDevice1", "TxtIosDevice2"})
+    EXPECT_TRUE(colourOf(name).contains("#FFFFFF")) << name;
 
   // The texts laid over the option let its clicks through.
   auto* deviceTitle = window_->FindControl<QLabel>("TxtIosDevice1");
   QWidget* underMouse = window_->childAt(deviceTitle->mapTo(window_.get(), deviceTitle->rect().center()));
-  ASSERT_EQ(underMouse, window_->FindControl<QWidget>("OptIosDevice")) << underMouse->objectName().toStdString();
+  ASSERT_EQ(underMouse, window_->FindControl<QWidget>("OptIosDevice"))
+      << underMouse->objectName().toStdString();
   QTest::mouseClick(underMouse, Qt::LeftButton);
   EXPECT_TRUE(window_->FindControl<QAbstractButton>("OptIosDevice")->isChecked());
   EXPECT_FALSE(window_->FindControl<QAbstractButton>("OptBackupFile")->isChecked());
@@ -93,10 +96,12 @@ TEST_F(MainWindowTest, ChoosingALanguageInTheAssistantMenuReappliesEveryText) {
   ASSERT_TRUE(testing::WaitFor([&] { return LabelText("TxtIosDevice1") != englishTitle; }));
   EXPECT_EQ(LabelText("TxtIosDevice1").toStdString(), store_->Text("MainWnd", "TxtIosDevice1"));
   EXPECT_EQ(LabelText("LblProductName").toStdString(), store_->Text("Messages", "MSG1209"));
-  EXPECT_EQ(LanguageStore(folder_.Path() / "config.ini", folder_.Path() / "Languages").CurrentLanguage(), "German");
+  EXPECT_EQ(LanguageStore(folder_.Path() / "config.ini", folder_.Path() / "Languages").CurrentLanguage(),
+            "German");
   QMenu* rebuilt = window_->BuildAssistMenu();
   EXPECT_FALSE(rebuilt->findChild<QAction*>("German")->icon().isNull());
-  EXPECT_EQ(rebuilt->findChild<QAction*>("item_exit")->text().toStdString(), store_->Text("MenuWnd", "item_exit"));
+  EXPECT_EQ(rebuilt->findChild<QAction*>("item_exit")->text().toStdString(),
+            store_->Text("MenuWnd", "item_exit"));
 }
 
 TEST_F(MainWindowTest, AssistantItemsOpenPagesAndExitClosesTheWindow) {

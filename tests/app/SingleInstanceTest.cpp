@@ -21,7 +21,8 @@ TEST(SingleInstance, SecondStartAsksTheFirstToComeForward) {
   EXPECT_EQ(second.Claim(), EWOULDBLOCK);
   // The second start blocks while the first answers from its event loop.
   auto answer = std::async(std::launch::async, [&] { return second.AskRunningInstanceToShow(5000); });
-  ASSERT_TRUE(testing::WaitFor([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  ASSERT_TRUE(testing::WaitFor(
+      [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
   EXPECT_TRUE(answer.get());
   EXPECT_EQ(broughtForward, 1);
 
@@ -50,7 +51,8 @@ TEST(SingleInstance, ProgramRunsOnce) {
   ASSERT_EQ(launcher->Start(spec, &first), kOk);
   const auto socket = folder.Path() / "Corvyn_iOS_Recovery_2014_For_Windows.socket";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!std::filesystem::exists(socket) && first->IsRunning() && std::chrono::steady_clock::now() < deadline) {
+  while (!std::filesystem::exists(socket) && first->IsRunning() &&
+         std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_TRUE(std::filesystem::exists(socket)) << "the first start never listened";

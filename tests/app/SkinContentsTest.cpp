@@ -39,14 +39,15 @@ TEST_F(SkinContentsTest, EveryLayoutLoads) {
 }
 
 TEST_F(SkinContentsTest, LayoutsHaveTheControlsTheirWindowsUse) {
-  const std::vector<const char*> messageBox = {"title", "message", "okbtn", "cancelbtn", "closebtn", "caption"};
+  const std::vector<const char*> messageBox = {"title",     "message",  "okbtn",
+                                               "cancelbtn", "closebtn", "caption"};
   const struct {
     const char* layout;
     std::vector<const char*> controls;
   } cases[] = {
       {"MainWnd",
-       {"caption", "LblProductName", "BtnAssist", "minbtn", "closebtn", "MainTabPage", "OptIosDevice", "OptBackupFile",
-        "TxtIosDevice1", "TxtIosDevice2", "TxtBackupFile1", "TxtBackupFile2", "TabPage"}},
+       {"caption", "LblProductName", "BtnAssist", "minbtn", "closebtn", "MainTabPage", "OptIosDevice",
+        "OptBackupFile", "TxtIosDevice1", "TxtIosDevice2", "TxtBackupFile1", "TxtBackupFile2", "TabPage"}},
       {"xml\\MessageBox_Error.xml", messageBox},
       {"xml\\MessageBox_Confirm.xml", messageBox},
       {"xml\\MessageBox_Information.xml", messageBox},

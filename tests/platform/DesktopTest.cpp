@@ -16,8 +16,8 @@ TEST(Desktop, HandsTheTargetToTheOpenerWithoutShellInterpretation) {
   const auto received = folder.Path() / "received";
   {
     std::ofstream script(opener);
-    script << "#!/bin/sh\nprintf '%s' \"$1\" > '" << received.string() << ".part' && mv '" << received.string()
-           << ".part' '" << received.string() << "'\n";
+    script << "#!/bin/sh\nprintf '%s' \"$1\" > '" << received.string() << ".part' && mv '"
+           << received.string() << ".part' '" << received.string() << "'\n";
   }
   std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
   auto launcher = MakePosixProcessLauncher();

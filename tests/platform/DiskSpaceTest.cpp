@@ -24,8 +24,9 @@ TEST(DiskSpace, ParsesMountTableAndDropsPseudoFileSystems) {
 }
 
 TEST(DiskSpace, MostFreeSpaceKeepsTheEarlierOnATie) {
-  std::vector<MountedFileSystem> fileSystems = {
-      {"/a", "ext4", 10, 100}, {"/b", "ext4", 5'000'000'000'000ULL, 1}, {"/c", "ext4", 5'000'000'000'000ULL, 1}};
+  std::vector<MountedFileSystem> fileSystems = {{"/a", "ext4", 10, 100},
+                                                {"/b", "ext4", 5'000'000'000'000ULL, 1},
+                                                {"/c", "ext4", 5'000'000'000'000ULL, 1}};
   EXPECT_EQ(MostFreeSpace(fileSystems)->mountPoint, "/b");
   EXPECT_EQ(MostFreeSpace({}), nullptr);
 }

@@ -56,8 +56,8 @@ TEST(IniFile, SplitAtFirstEquals) {
     const char* key;
     const char* value;
   } cases[] = {
-      {"a=b", "a", "b"}, {"a=b=c", "a", "b=c"}, {"whole line", "whole line", ""},
-      {"=value", "", "value"}, {"key=", "key", ""}, {" k = v ", "k", "v"},
+      {"a=b", "a", "b"},       {"a=b=c", "a", "b=c"}, {"whole line", "whole line", ""},
+      {"=value", "", "value"}, {"key=", "key", ""},   {" k = v ", "k", "v"},
   };
   for (const auto& c : cases) {
     const auto [key, value] = SplitAtFirstEquals(c.line);

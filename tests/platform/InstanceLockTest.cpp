@@ -20,7 +20,8 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(InstanceLock::Acquire(file, &second), kOk);
   std::unique_ptr<InstanceLock> other;
-  EXPECT_EQ(InstanceLock::Acquire(folder.Path() / "other.lock", &other), kOk) << "other names are independent";
+  EXPECT_EQ(InstanceLock::Acquire(folder.Path() / "other.lock", &other), kOk)
+      << "other names are independent";
   EXPECT_EQ(InstanceLock::Acquire(folder.Path() / "missing" / "x.lock", &other), ENOENT);
 }
 

@@ -16,8 +16,8 @@ TEST(LocalTime, ConvertsWithTheZoneAndItsDaylightSaving) {
   } cases[] = {
       {"UTC0", 0, {1970, 1, 1, 0, 0, 0, 0}},
       {"<+0530>-5:30", 0, {1970, 1, 1, 5, 30, 0, 19800}},
-      {"CET-1CEST,M3.5.0,M10.5.0/3", 1404216000, {2014, 7, 1, 14, 0, 0, 7200}},   // summer
-      {"CET-1CEST,M3.5.0,M10.5.0/3", 1388577600, {2014, 1, 1, 13, 0, 0, 3600}},   // winter
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1404216000, {2014, 7, 1, 14, 0, 0, 7200}},  // summer
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1388577600, {2014, 1, 1, 13, 0, 0, 3600}},  // winter
       {"EST5EDT,M3.2.0,M11.1.0", 1388577600, {2014, 1, 1, 7, 0, 0, -18000}},
       {"UTC0", -86400, {1969, 12, 31, 0, 0, 0, 0}},
   };
@@ -38,7 +38,10 @@ TEST(LocalTime, ConvertsWithTheZoneAndItsDaylightSaving) {
     EXPECT_EQ(local.zoneOffsetSeconds, c.expected.zoneOffsetSeconds);
     EXPECT_EQ(ZoneOffsetSeconds(c.unixSeconds), c.expected.zoneOffsetSeconds);
   }
-  if (saved) setenv("TZ", previous.c_str(), 1); else unsetenv("TZ");
+  if (saved)
+    setenv("TZ", previous.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 

@@ -43,7 +43,9 @@ TEST(ProcessRunner, OutputAndExitOfFinishingChildren) {
       {"exit code is passed on", "printf x; exit 3", "x", {true, 3, false, 0}},
       {"a child that prints nothing", "exit 0", "", {true, 0, false, 0}},
       {"a child ended by a signal", "kill -TERM $$", "", {false, 0, true, SIGTERM}},
-      {"output larger than one pipe buffer", "head -c 300000 /dev/zero | tr '\\0' a", std::string(300000, 'a'),
+      {"output larger than one pipe buffer",
+       "head -c 300000 /dev/zero | tr '\\0' a",
+       std::string(300000, 'a'),
        {true, 0, false, 0}},
   };
   auto launcher = MakePosixProcessLauncher();
@@ -190,8 +192,12 @@ TEST(ProcessRunner, ExecutableNameRule) {
     const char* wanted;
     bool matches;
   } cases[] = {
-      {"Player", "Player.exe", true}, {"player.EXE", "PLAYER", true}, {"Player1", "Player.exe", false},
-      {"Player", "Player1.exe", false}, {"tool", "tool2", false},      {".exe", ".exe", true},
+      {"Player", "Player.exe", true},
+      {"player.EXE", "PLAYER", true},
+      {"Player1", "Player.exe", false},
+      {"Player", "Player1.exe", false},
+      {"tool", "tool2", false},
+      {".exe", ".exe", true},
       {"Player", "", false},
   };
   for (const auto& c : cases) {

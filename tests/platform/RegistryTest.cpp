@@ -12,9 +12,10 @@ void ExerciseRegistry(IRegistry& registry) {
   ASSERT_EQ(registry.WriteValue(kAppleMobileDeviceSupportKey, kMobileDeviceDllValue, "/opt/md/lib.so"), kOk);
   ASSERT_EQ(registry.WriteValue(kAppleApplicationSupportKey, kInstallDirValue, "/opt/apple"), kOk);
   EXPECT_EQ(registry.ReadValue(kAppleApplicationSupportKey, kInstallDirValue), "/opt/apple");
-  EXPECT_EQ(registry.ReadValue("hkey_local_machine\\software\\apple inc.\\apple mobile device support\\shared",
-                               "mobiledevicedll"),
-            "/opt/md/lib.so");
+  EXPECT_EQ(
+      registry.ReadValue("hkey_local_machine\\software\\apple inc.\\apple mobile device support\\shared",
+                         "mobiledevicedll"),
+      "/opt/md/lib.so");
   EXPECT_EQ(registry.ReadValue(kAppleMobileDeviceSupportKey, kInstallDirValue), std::nullopt);
   ASSERT_EQ(registry.DeleteValue(kAppleApplicationSupportKey, kInstallDirValue), kOk);
   EXPECT_EQ(registry.ReadValue(kAppleApplicationSupportKey, kInstallDirValue), std::nullopt);

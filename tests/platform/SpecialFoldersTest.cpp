@@ -23,11 +23,18 @@ TEST(SpecialFolders, FollowTheXdgRules) {
     const char* config;
   } cases[] = {
       {"defaults under home", {{"HOME", "/home/u"}}, "/home/u/.local/share", "/home/u/.config"},
-      {"variables win", {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/d"}, {"XDG_CONFIG_HOME", "/c"}}, "/d", "/c"},
-      {"empty variables are unset", {{"HOME", "/home/u"}, {"XDG_DATA_HOME", ""}, {"XDG_CONFIG_HOME", ""}},
-       "/home/u/.local/share", "/home/u/.config"},
-      {"relative variables are ignored", {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "rel"}, {"XDG_CONFIG_HOME", "x/y"}},
-       "/home/u/.local/share", "/home/u/.config"},
+      {"variables win",
+       {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/d"}, {"XDG_CONFIG_HOME", "/c"}},
+       "/d",
+       "/c"},
+      {"empty variables are unset",
+       {{"HOME", "/home/u"}, {"XDG_DATA_HOME", ""}, {"XDG_CONFIG_HOME", ""}},
+       "/home/u/.local/share",
+       "/home/u/.config"},
+      {"relative variables are ignored",
+       {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "rel"}, {"XDG_CONFIG_HOME", "x/y"}},
+       "/home/u/.local/share",
+       "/home/u/.config"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -45,8 +45,10 @@ class DialogTest : public ::testing::Test {
   void SetUp() override {
     testing::TestApplication();
     ASSERT_EQ(SkinArchive::LoadCurrent({}), kOk);
-    texts_.sections["Messages"] = {{"MSG0401", "Error title"},       {"MSG0402", "Confirm title"},
-                                   {"MSG0403", "Information title"}, {"MSG0404", "Question title"},
+    texts_.sections["Messages"] = {{"MSG0401", "Error title"},
+                                   {"MSG0402", "Confirm title"},
+                                   {"MSG0403", "Information title"},
+                                   {"MSG0404", "Question title"},
                                    {"MSG0405", "Warning title"}};
     SetTextSource(&texts_);
     ownerWindow_ = std::make_unique<QWidget>();  // widgets only after the application exists
@@ -62,17 +64,21 @@ class DialogTest : public ::testing::Test {
 };
 
 TEST_F(DialogTest, MessageBoxKindsUseTheirLayoutsAndDefaultTitles) {
-  const char* titles[] = {"Error title", "Confirm title", "Information title", "Question title", "Warning title"};
+  const char* titles[] = {"Error title", "Confirm title", "Information title", "Question title",
+                          "Warning title"};
   for (int kind = 0; kind <= 4; ++kind) {
     SCOPED_TRACE(kind);
     CMessageBox box(ownerWindow_.get());
     ASSERT_EQ(box.Prepare(kind, ownerWindow_.get(), std::nullopt, "Body text", 550, 200), kOk);
     EXPECT_EQ(box.FindControl<QLabel>("title")->text(), titles[kind]);
     EXPECT_EQ(box.FindControl<QLabel>("message")->text(), "Body text");
-    for (const char* name : {"okbtn", "cancelbtn", "closebtn"}) EXPECT_NE(box.FindControl(name), nullptr) << name;
+    for (const char* name : {"okbtn", "cancelbtn", "closebtn"})
+      EXPECT_NE(box.FindControl(name), nullptr) << name;
   }
   CMessageBox explicitTitle(ownerWindow_.get());
-  ASSERT_EQ(explicitTitle.Prepare(kMessageBoxWarning, ownerWindow_.get(), QString("Question"), "Try again?", 350, 150), kOk);
+  ASSERT_EQ(explicitTitle.Prepare(kMessageBoxWarning, ownerWindow_.get(), QString("Question"), "Try again?",
+                                  350, 150),
+            kOk);
   EXPECT_EQ(explicitTitle.FindControl<QLabel>("title")->text(), "Question");
   CMessageBox emptyTitle(ownerWindow_.get());
   ASSERT_EQ(emptyTitle.Prepare(kMessageBoxError, ownerWindow_.get(), QString(), "x", 350, 150), kOk);
@@ -107,7 +113,10 @@ TEST_F(DialogTest, MessageBoxReturnCodesAndKeys) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const int result = RunModal(
-        [&] { return CMessageBox::Show(kMessageBoxQuestion, ownerWindow_.get(), std::nullopt, "Stop the scan?", 550, 200); },
+        [&] {
+          return CMessageBox::Show(kMessageBoxQuestion, ownerWindow_.get(), std::nullopt, "Stop the scan?",
+                                   550, 200);
+        },
         c.act);
     EXPECT_EQ(result, c.expected);
   }
@@ -115,11 +124,14 @@ TEST_F(DialogTest, MessageBoxReturnCodesAndKeys) {
 
 TEST_F(DialogTest, MessageBoxIsSizedAndCentredOnItsOwner) {
   QRect shown;
-  RunModal([&] { return CMessageBox::Show(kMessageBoxInformation, ownerWindow_.get(), std::nullopt, "x", 550, 180); },
-           [&](QWidget* box) {
-             shown = box->geometry();
-             Click(box, "okbtn");
-           });
+  RunModal(
+      [&] {
+        return CMessageBox::Show(kMessageBoxInformation, ownerWindow_.get(), std::nullopt, "x", 550, 180);
+      },
+      [&](QWidget* box) {
+        shown = box->geometry();
+        Click(box, "okbtn");
+      });
   EXPECT_EQ(shown.size(), QSize(550, 180));
   EXPECT_LE((shown.center() - ownerWindow_->frameGeometry().center()).manhattanLength(), 2);
 }
@@ -132,11 +144,13 @@ TEST_F(DialogTest, PopUpClosesWithOneForOkAndTwoForCloseOrCancel) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
     CPopUpWnd popup;
-    ASSERT_EQ(popup.Create(ownerWindow_.get(), "xml\\MessageBox_Confirm.xml", "MessageBox_Confirm", 500, 200), kOk);
+    ASSERT_EQ(popup.Create(ownerWindow_.get(), "xml\\MessageBox_Confirm.xml", "MessageBox_Confirm", 500, 200),
+              kOk);
     EXPECT_EQ(popup.parentWidget(), ownerWindow_.get());
     EXPECT_TRUE(popup.isModal());
     EXPECT_LE((popup.geometry().center() - ownerWindow_->frameGeometry().center()).manhattanLength(), 2);
-    EXPECT_EQ(RunModal([&] { return popup.DoModal(); }, [&](QWidget*) { Click(&popup, c.button); }), c.expected);
+    EXPECT_EQ(RunModal([&] { return popup.DoModal(); }, [&](QWidget*) { Click(&popup, c.button); }),
+              c.expected);
   }
   CPopUpWnd missing;
   EXPECT_EQ(missing.Create(ownerWindow_.get(), "xml\\NoSuchWnd.xml", "NoSuchWnd", 500, 200), kInvalidData);
@@ -158,7 +172,8 @@ TEST(WndShadow, FollowsItsOwner) {
   ASSERT_TRUE(testing::WaitFor([&] { return shadow.isVisible(); }));
   EXPECT_EQ(shadow.geometry(), owner->frameGeometry().adjusted(-4, -4, 4, 4));
   owner->move(300, 250);
-  ASSERT_TRUE(testing::WaitFor([&] { return shadow.geometry() == owner->frameGeometry().adjusted(-4, -4, 4, 4); }));
+  ASSERT_TRUE(
+      testing::WaitFor([&] { return shadow.geometry() == owner->frameGeometry().adjusted(-4, -4, 4, 4); }));
   EXPECT_TRUE(shadow.testAttribute(Qt::WA_TranslucentBackground));
   EXPECT_TRUE(shadow.windowFlags().testFlag(Qt::WindowTransparentForInput));
 

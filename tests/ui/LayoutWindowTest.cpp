@@ -142,16 +142,20 @@ TEST_F(LayoutWindowTest, DispatchesNotificationsByEventName) {
     std::function<void()> act;
     std::vector<Seen> expected;
   } cases[] = {
-      {"button click", [&] { QTest::mouseClick(window.FindControl<QPushButton>("BtnGo"), Qt::LeftButton); },
+      {"button click",
+       [&] { QTest::mouseClick(window.FindControl<QPushButton>("BtnGo"), Qt::LeftButton); },
        {{"click", "BtnGo", 0}}},
       {"option select",
        [&] { window.FindControl<QRadioButton>("OptB")->click(); },
        {{"selectchanged", "OptA", 0}, {"selectchanged", "OptB", 1}, {"click", "OptB", 0}}},
-      {"check box", [&] { window.FindControl<QCheckBox>("ChkKeep")->setChecked(true); },
+      {"check box",
+       [&] { window.FindControl<QCheckBox>("ChkKeep")->setChecked(true); },
        {{"selectchanged", "ChkKeep", 1}}},
-      {"list row", [&] { window.FindControl<QListWidget>("ListItems")->setCurrentRow(1); },
+      {"list row",
+       [&] { window.FindControl<QListWidget>("ListItems")->setCurrentRow(1); },
        {{"itemselect", "ListItems", 1}}},
-      {"combo box", [&] { window.FindControl<QComboBox>("ComboPick")->setCurrentIndex(1); },
+      {"combo box",
+       [&] { window.FindControl<QComboBox>("ComboPick")->setCurrentIndex(1); },
        {{"itemselect", "ComboPick", 1}}},
   };
   for (const auto& c : cases) {
@@ -213,9 +217,9 @@ TEST_F(LayoutWindowTest, EnterNeverClosesEscapeClosesWithTwo) {
   QTest::keyClick(window.FindControl<QLineEdit>("EditName"), Qt::Key_Enter);
   QTest::keyClick(&window, Qt::Key_Return);
   EXPECT_TRUE(window.isVisible());
-  EXPECT_TRUE(std::none_of(window.notifications.begin(), window.notifications.end(),
-                           [](const Seen& seen) { return seen.type == "click"; }))
-      << "Enter does not press the focused button";
+  EXPECT_TRUE(std::none_of(window.notifications.begin(), window.notifications.end(), [](const Seen& seen) {
+    return seen.type == "click";
+  })) << "Enter does not press the focused button";
   QTest::keyClick(&window, Qt::Key_Escape);
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(window.result(), 2);

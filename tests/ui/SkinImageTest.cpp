@@ -18,9 +18,10 @@ TEST(SkinImage, ParsesImageDescriptions) {
     std::optional<QRect> source;
     std::optional<QRect> dest;
   } cases[] = {
-      {"file='Controls.png' source='53,436,101,462' dest='0,0,48,26'", true, "Controls.png", QRect(53, 436, 48, 26),
-       QRect(0, 0, 48, 26)},
-      {"file='Controls.png' source='2,436,50,462'", true, "Controls.png", QRect(2, 436, 48, 26), std::nullopt},
+      {"file='Controls.png' source='53,436,101,462' dest='0,0,48,26'", true, "Controls.png",
+       QRect(53, 436, 48, 26), QRect(0, 0, 48, 26)},
+      {"file='Controls.png' source='2,436,50,462'", true, "Controls.png", QRect(2, 436, 48, 26),
+       std::nullopt},
       {"Controls.png", true, "Controls.png", std::nullopt, std::nullopt},
       {"source='1,2,3,4'", false, "", std::nullopt, std::nullopt},
       {"file='a.png' source='1,2,3'", false, "", std::nullopt, std::nullopt},
@@ -47,7 +48,8 @@ TEST(SkinImage, CutsSourceRectanglesOutOfArchiveImages) {
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
   ASSERT_TRUE(sheet.save(&buffer, "PNG"));
-  ASSERT_EQ(SkinArchive::Current().LoadFromBytes(testing::MakeZip({{"Sheet.png", png}, {"bad.png", "nope"}})), kOk);
+  ASSERT_EQ(SkinArchive::Current().LoadFromBytes(testing::MakeZip({{"Sheet.png", png}, {"bad.png", "nope"}})),
+            kOk);
 
   const QPixmap part = LoadSkinImage("file='sheet.png' source='4,4,8,8'");
   ASSERT_FALSE(part.isNull());

@@ -17,7 +17,9 @@
 
 // The embedded skin archive lives in a static library; its initialiser must
 // be named outside every namespace.
-inline void InitEmbeddedSkinForTests() { Q_INIT_RESOURCE(corvyn_skin); }
+inline void InitEmbeddedSkinForTests() {
+  Q_INIT_RESOURCE(corvyn_skin);
+}
 
 namespace corvyn::testing {
 
@@ -66,7 +68,8 @@ inline QByteArray MakeZip(const std::vector<std::pair<std::string, QByteArray>>&
   for (const auto& [name, content] : files) {
     keep.push_back(content);
     zip_source_t* source = zip_source_buffer(archive, keep.back().constData(), keep.back().size(), 0);
-    const zip_int64_t index = source != nullptr ? zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE) : -1;
+    const zip_int64_t index =
+        source != nullptr ? zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE) : -1;
     if (index < 0) {
       zip_source_free(source);
       zip_discard(archive);

@@ -63,7 +63,8 @@ void DrawGlyph(QPainter& p, const QRectF& r, Glyph glyph) {
       p.setPen(Qt::NoPen);
       p.setBrush(kPaper);
       QPolygonF play;
-      play << QPointF(c.x() - 2.5, c.y() - 3.5) << QPointF(c.x() + 3.5, c.y()) << QPointF(c.x() - 2.5, c.y() + 3.5);
+      play << QPointF(c.x() - 2.5, c.y() - 3.5) << QPointF(c.x() + 3.5, c.y())
+           << QPointF(c.x() - 2.5, c.y() + 3.5);
       p.drawPolygon(play);
       break;
     }
@@ -119,7 +120,8 @@ void DrawGlyph(QPainter& p, const QRectF& r, Glyph glyph) {
       p.setBrush(QColor(0xFF, 0xE0, 0x82));
       p.drawRect(r.adjusted(3.5, 1.5, -3.5, -1.5));
       for (int line = 0; line < 3; ++line) {
-        p.drawLine(QPointF(r.left() + 6, r.top() + 6 + line * 3), QPointF(r.right() - 6, r.top() + 6 + line * 3));
+        p.drawLine(QPointF(r.left() + 6, r.top() + 6 + line * 3),
+                   QPointF(r.right() - 6, r.top() + 6 + line * 3));
       }
       break;
     case Glyph::kFolder: {
@@ -188,7 +190,8 @@ int main(int argc, char** argv) {
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication application(argc, argv);
-  QImage sheet(corvyn::app::skin::kSheetWidth, corvyn::app::skin::kSheetHeight, QImage::Format_ARGB32_Premultiplied);
+  QImage sheet(corvyn::app::skin::kSheetWidth, corvyn::app::skin::kSheetHeight,
+               QImage::Format_ARGB32_Premultiplied);
   sheet.fill(Qt::transparent);
   {
     QPainter painter(&sheet);
