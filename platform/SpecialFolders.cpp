@@ -56,7 +56,15 @@ std::filesystem::path RuntimeDir(const EnvironmentLookup& environment) {
   std::filesystem::path base = "/tmp";
   if (auto temporary = AbsoluteVariable(environment, "TMPDIR")) base = *temporary;
   std::filesystem::path folder = base / ("corvyn-" + std::to_string(getuid()));
-  mkdir(folder.c_str(), 0700);  // an existing folder is fine
+  mkdir(folder.c_str(), 0700);  // an existing folder is fine, if it is ours alone
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
+      (info.st_mode & 077) == 0) {
+    return folder;
+  }
+  // Someone else made (or replaced) the folder: take a fresh private one.
+  std::string pattern = folder.string() + "-XXXXXX";
+  if (mkdtemp(pattern.data()) != nullptr) return pattern;
   return folder;
 }
 

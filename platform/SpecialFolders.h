@@ -21,7 +21,9 @@ std::filesystem::path RoamingAppDataDir(const EnvironmentLookup& environment = P
 // $XDG_CONFIG_HOME, else $HOME/.config.
 std::filesystem::path ConfigHomeDir(const EnvironmentLookup& environment = ProcessEnvironment());
 // $XDG_RUNTIME_DIR, else a per-user folder under the temporary folder
-// ("/tmp/corvyn-<uid>", created with mode 0700 when missing).
+// ("/tmp/corvyn-<uid>", created with mode 0700 when missing; when that name
+// is taken by a folder that is not ours alone, a fresh private folder beside
+// it is made instead).
 std::filesystem::path RuntimeDir(const EnvironmentLookup& environment = ProcessEnvironment());
 // $HOME, else the password database's home folder, else "/".
 std::filesystem::path HomeDir(const EnvironmentLookup& environment = ProcessEnvironment());

@@ -128,7 +128,12 @@ void CLayoutWnd::ConnectControl(QWidget* control) {
             [this, list](int row) { Dispatch(kNotifyItemSelect, list, row); });
   } else if (auto* tree = qobject_cast<QTreeWidget*>(control)) {
     connect(tree, &QTreeWidget::currentItemChanged, this, [this, tree](QTreeWidgetItem* current) {
-      Dispatch(kNotifyItemSelect, tree, current != nullptr ? tree->indexOfTopLevelItem(current) : -1);
+      qintptr row = -1;
+      if (current != nullptr) {
+        row = current->parent() != nullptr ? current->parent()->indexOfChild(current)
+                                           : tree->indexOfTopLevelItem(current);
+      }
+      Dispatch(kNotifyItemSelect, tree, row, reinterpret_cast<qintptr>(current));
     });
   } else if (auto* table = qobject_cast<QTableWidget*>(control)) {
     connect(table, &QTableWidget::currentCellChanged, this,

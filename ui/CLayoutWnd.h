@@ -5,7 +5,9 @@
 //   "click"          a button was pressed              (wParam 0)
 //   "selectchanged"  an option or check box changed     (wParam 1 selected, 0 not)
 //   "itemselect"     the current item of a list, tree, table or combo box
-//                    changed                           (wParam the row, -1 none)
+//                    changed                           (wParam the row within its
+//                                                       parent, -1 none; for a tree,
+//                                                       lParam the QTreeWidgetItem*)
 //   "windowinit"     the window is shown the first time (sender the window)
 //   "timer"          a timer set with SetTimer fired    (wParam the timer id)
 // Private window messages keep their numbers: PostPrivateMessage (safe from

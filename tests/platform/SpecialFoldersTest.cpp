@@ -54,6 +54,23 @@ TEST(SpecialFolders, RuntimeDirFallsBackToAPrivateTemporaryFolder) {
             std::filesystem::perms::none);
 }
 
+TEST(SpecialFolders, RuntimeFallbackAvoidsAFolderOthersCanEnter) {
+  const std::filesystem::path base = ::testing::TempDir() + "/corvyn-runtime-test";
+  std::filesystem::remove_all(base);
+  std::filesystem::create_directories(base);
+  const auto environment = Environment({{"TMPDIR", base.string()}});
+  const auto first = RuntimeDir(environment);
+  // Someone opened the folder to everybody: it is no longer used.
+  std::filesystem::permissions(first, std::filesystem::perms::all);
+  const auto second = RuntimeDir(environment);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second.parent_path(), base);
+  EXPECT_EQ(std::filesystem::status(second).permissions() &
+                (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+            std::filesystem::perms::none);
+  std::filesystem::remove_all(base);
+}
+
 TEST(SpecialFolders, HomeWithoutVariableComesFromTheUserDatabase) {
   EXPECT_TRUE(HomeDir(Environment({})).is_absolute());
   EXPECT_TRUE(ProgramDir().is_absolute());
