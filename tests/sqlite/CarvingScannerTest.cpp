@@ -255,6 +255,50 @@ TEST(ScanGap, FindsACellThatBecameAFreeblockAndThenPartOfTheGap) {
   EXPECT_FALSE(found[0].headerIntact);
 }
 
+TEST(ScanGap, AnIntactRecordKeepsAColumnZeroThatIsNotTheRowid) {
+  // message_attachment_join: both columns are non-zero integers, so the first
+  // serial-type byte is not 0; the header length was found intact, so no
+  // column is lost.
+  const std::vector<RecordField> row{RecordField::Int(417), RecordField::Int(9)};
+  std::vector<uint8_t> page = EmptyLeafPage(kPageSize);
+  const auto live = EncodeCell(1, EncodeRecord({RecordField::Int(300), RecordField::Int(2)}));
+  AddCell(page, static_cast<uint16_t>(kPageSize - live.size()), live);
+  const auto deleted = EncodeCell(2, EncodeRecord(row));
+  const std::size_t at = kPageSize - live.size() - deleted.size();
+  Place(page, at, deleted);
+  CarvingContext context;
+  context.columnCount = 2;
+  context.usableSize = kPageSize;
+  CandidateList found;
+  ScanGap(context, page, ReadCells(page), found);
+  ASSERT_EQ(found.size(), 1u);
+  ASSERT_TRUE(found[0].headerIntact);
+  const RecordLocation location{ByteSpan(page).subspan(found[0].offset), found[0].offset, 0, RecordMode::kCarved, 1,
+                                true};
+  ParsedRecord parsed;
+  ASSERT_EQ(ParseCarvedRecord(location, 2, parsed), kOk);
+  ASSERT_NE(parsed.Column(0), nullptr);
+  EXPECT_EQ(parsed.Column(0)->integer, 417);
+  ASSERT_NE(parsed.Column(1), nullptr);
+  EXPECT_EQ(parsed.Column(1)->integer, 9);
+}
+
+TEST(ScanTail, TableCallWaitsForTheRememberedHeaderLength) {
+  std::vector<uint8_t> page = EmptyLeafPage(kPageSize);
+  const auto live = EncodeCell(1, EncodeRecord(HandleRow(1)));
+  const uint16_t liveAt = 600;
+  AddCell(page, liveAt, live);
+  Place(page, liveAt + live.size(), Bytes({{0, 0, 0, 0}, EncodeRecord(HandleRow(9))}));
+  CarvingContext context = HandleContext();
+  context.isCallTable = true;
+  for (const auto& [remembered, expected] : {std::pair{0u, 0u}, std::pair{5u, 1u}}) {
+    context.callHeaderLength = remembered;
+    CandidateList found;
+    ScanTail(context, page, {liveAt}, found);
+    EXPECT_EQ(found.size(), expected) << "remembered header length " << remembered;
+  }
+}
+
 TEST(ScanStalePointers, FollowsPointersLeftBehindAndRefusesLiveOrNearbyOnes) {
   const auto deleted = EncodeCell(40, EncodeRecord(HandleRow(40)));
   struct Case {
