@@ -26,7 +26,9 @@ namespace {
 constexpr char kPassword[] = "bench password";
 
 // Paths are quoted for the inner shell of TimeCommand.
-std::string Quote(const fs::path& path) { return "\"" + path.string() + "\""; }
+std::string Quote(const fs::path& path) {
+  return "\"" + path.string() + "\"";
+}
 
 // Fills `path` with `size` bytes of cheap, non-repeating data.
 bool WritePattern(const fs::path& path, std::uint64_t size, std::uint32_t salt) {
@@ -50,7 +52,8 @@ struct Timing {
 // Runs `command` under bash's `time` so that the processor time of the child
 // is known too: on a shared machine the wall time alone is noisy.
 Timing TimeCommand(const std::string& command, const fs::path& timeFile) {
-  const std::string timed = "bash -c 'TIMEFORMAT=\"%R %U %S\"; { time " + command + " ; } 2> " + timeFile.string() + "'";
+  const std::string timed =
+      "bash -c 'TIMEFORMAT=\"%R %U %S\"; { time " + command + " ; } 2> " + timeFile.string() + "'";
   if (const int result = std::system(timed.c_str()); result != 0) {
     std::fprintf(stderr, "command failed (%d): %s\n", result, command.c_str());
     std::exit(1);
@@ -69,11 +72,16 @@ int main(int argc, char** argv) {
   bool keep = false;
   fs::path base = fs::temp_directory_path();
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--files")) files = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--megabytes")) megabytes = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--dir")) base = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--keep")) keep = std::atoi(argv[i + 1]) != 0;
+    if (!std::strcmp(argv[i], "--files"))
+      files = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--megabytes"))
+      megabytes = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--rounds"))
+      rounds = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--dir"))
+      base = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--keep"))
+      keep = std::atoi(argv[i + 1]) != 0;
   }
   if (files == 0 || megabytes == 0 || rounds <= 0) return 2;
 
@@ -104,18 +112,22 @@ int main(int argc, char** argv) {
     record.mode = 0x81A4;
     record.size = sizes[i];
     record.protectionClass = static_cast<std::uint8_t>(1 + i % 4);
-    if (bc::AppendMbdbRecord(record, mbdb) != corvyn::kOk || !WritePattern(plain / record.StoredName(), sizes[i], i)) {
+    if (bc::AppendMbdbRecord(record, mbdb) != corvyn::kOk ||
+        !WritePattern(plain / record.StoredName(), sizes[i], i)) {
       return 1;
     }
     actualBytes += sizes[i];
   }
-  std::ofstream(plain / "Manifest.mbdb", std::ios::binary).write(mbdb.data(), static_cast<std::streamsize>(mbdb.size()));
+  std::ofstream(plain / "Manifest.mbdb", std::ios::binary)
+      .write(mbdb.data(), static_cast<std::streamsize>(mbdb.size()));
   if (corvyn::testsupport::EncryptBackupFolder(plain, encrypted, kPassword) != corvyn::kOk) return 1;
 
   // The same number of bytes as one file for openssl, with a known key.
   const fs::path single = root / "single.plain", singleEncrypted = root / "single.enc";
   const std::vector<std::uint8_t> key(32, 0x42);
-  if (!WritePattern(single, actualBytes, 7) || bc::EncryptFileCbc(single, singleEncrypted, key) != corvyn::kOk) return 1;
+  if (!WritePattern(single, actualBytes, 7) ||
+      bc::EncryptFileCbc(single, singleEncrypted, key) != corvyn::kOk)
+    return 1;
   std::ofstream(root / "password") << kPassword << "\n";
 
   std::string keyHex;
@@ -127,7 +139,8 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     const std::string suffix = std::to_string(round);
     const std::string toolCommand = Quote(fs::path(CORVYN_BIN_DIR) / "tool") + " " + Quote(encrypted) + " " +
-                                    Quote(root / ("copy" + suffix)) + " < " + Quote(root / "password") + " > /dev/null";
+                                    Quote(root / ("copy" + suffix)) + " < " + Quote(root / "password") +
+                                    " > /dev/null";
     const std::string opensslCommand = "openssl enc -d -aes-256-cbc -K " + keyHex +
                                        " -iv 00000000000000000000000000000000 -in " + Quote(singleEncrypted) +
                                        " -out " + Quote(root / ("single.dec" + suffix));

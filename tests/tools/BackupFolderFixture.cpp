@@ -109,13 +109,16 @@ void PlainBackupBuilder::Write(const fs::path& folder) const {
              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
              "<key>Device Name</key><string>Test Phone</string>"
              "<key>Product Version</key><string>9.3.5</string></dict></plist>\n");
-  WriteBytes(folder / "Manifest.plist",
-             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-             "<key>IsEncrypted</key><false/>"
-             "<key>Lockdown</key><dict><key>ProductVersion</key><string>9.3.5</string></dict></dict></plist>\n");
+  WriteBytes(
+      folder / "Manifest.plist",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+      "<key>IsEncrypted</key><false/>"
+      "<key>Lockdown</key><dict><key>ProductVersion</key><string>9.3.5</string></dict></dict></plist>\n");
 }
 
-fs::path ToolPath() { return fs::path(CORVYN_BIN_DIR) / "tool"; }
+fs::path ToolPath() {
+  return fs::path(CORVYN_BIN_DIR) / "tool";
+}
 
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& input) {
   TempFolder io;

@@ -33,7 +33,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
 std::vector<std::uint64_t> Counts(const std::string& output) {
   std::vector<std::uint64_t> counts;
   const std::regex line("Count: ([0-9]+)");
-  for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator();
+       ++it) {
     counts.push_back(std::stoull((*it)[1]));
   }
   return counts;
@@ -56,8 +57,10 @@ class DecryptProgram : public ::testing::Test {
   void SetUp() override {
     names_.push_back(builder_.AddFile("HomeDomain", "Library/SMS/sms.db", PatternBytes(70000, 1), 3));
     names_.push_back(builder_.AddFile("HomeDomain", "Library/Notes/empty", "", 1));
-    names_.push_back(builder_.AddFile("MediaDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", PatternBytes(16, 2), 4));
-    names_.push_back(builder_.AddFile("CameraRollDomain", "Media/DCIM/big.MOV", PatternBytes((1 << 20) + 3, 3), 2));
+    names_.push_back(
+        builder_.AddFile("MediaDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", PatternBytes(16, 2), 4));
+    names_.push_back(
+        builder_.AddFile("CameraRollDomain", "Media/DCIM/big.MOV", PatternBytes((1 << 20) + 3, 3), 2));
     names_.push_back(builder_.AddFile("AppDomain-com.example", "Documents/noclass", PatternBytes(33, 4), 0));
     names_.push_back(builder_.AddFile("HomeDomain", "../../../../tmp/escape", "outside?", 3));
     builder_.AddDirectory("HomeDomain", "Library/SMS");
@@ -74,7 +77,8 @@ class DecryptProgram : public ::testing::Test {
   }
 
   void ExpectCopyEqualsPlain() {
-    for (const auto& name : names_) EXPECT_TRUE(ReadBytes(copy() / name) == ReadBytes(plain() / name)) << name;
+    for (const auto& name : names_)
+      EXPECT_TRUE(ReadBytes(copy() / name) == ReadBytes(plain() / name)) << name;
     // The copy's manifest is the plain one again: same records, no keys.
     EXPECT_TRUE(ReadBytes(copy() / "Manifest.mbdb") == ReadBytes(plain() / "Manifest.mbdb"));
     bool hasKeybag = true;
@@ -96,8 +100,10 @@ TEST_F(DecryptProgram, RoundTripsBothKeybagKindsWithThePasswordOnStandardInput) 
     std::string input;
   } cases[] = {
       {"single stage, bare form", {.iterations = 50}, {}, std::string(kPassword) + "\n"},
-      {"two stage, explicit flag", {.iterations = 50, .twoStageKeybag = true, .sha256Iterations = 70},
-       {"--password-stdin"}, std::string(kPassword) + "\r\n"},
+      {"two stage, explicit flag",
+       {.iterations = 50, .twoStageKeybag = true, .sha256Iterations = 70},
+       {"--password-stdin"},
+       std::string(kPassword) + "\r\n"},
       {"single stage, no line end", {.iterations = 50}, {}, kPassword},
   };
   for (const auto& c : cases) {
@@ -110,7 +116,8 @@ TEST_F(DecryptProgram, RoundTripsBothKeybagKindsWithThePasswordOnStandardInput) 
     ASSERT_TRUE(hasKeybag);
     for (const auto& name : names_) {
       if (ReadBytes(plain() / name).size() >= 16) {
-        EXPECT_NE(ReadBytes(encrypted() / name).substr(0, 16), ReadBytes(plain() / name).substr(0, 16)) << name;
+        EXPECT_NE(ReadBytes(encrypted() / name).substr(0, 16), ReadBytes(plain() / name).substr(0, 16))
+            << name;
       }
     }
     const auto before = Snapshot(encrypted());
@@ -182,8 +189,9 @@ TEST_F(DecryptProgram, RefusesCopyFoldersInsideTheBackupAndBadCommandLines) {
 
   // An encrypted Manifest.plist without its keybag cannot be opened.
   fs::remove(encrypted() / "Manifest.plist");
-  WriteBytes(encrypted() / "Manifest.plist",
-             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>IsEncrypted</key><true/></dict></plist>");
+  WriteBytes(
+      encrypted() / "Manifest.plist",
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>IsEncrypted</key><true/></dict></plist>");
   EXPECT_EQ(RunTool({encrypted().string(), copy().string()}, "x\n").exitCode, 4);
 }
 
@@ -191,7 +199,9 @@ TEST_F(DecryptProgram, DamagedManifestsAndKeysFailOnlyTheirFiles) {
   Encrypt();
   const std::string mbdb = ReadBytes(encrypted() / "Manifest.mbdb");
   std::vector<bc::MbdbRecord> records;
-  ASSERT_EQ(bc::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records), kOk);
+  ASSERT_EQ(
+      bc::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records),
+      kOk);
   auto encode = [](const std::vector<bc::MbdbRecord>& list) {
     std::string out = bc::MbdbHeader();
     for (const auto& record : list) EXPECT_EQ(bc::AppendMbdbRecord(record, out), kOk);
@@ -220,7 +230,8 @@ TEST_F(DecryptProgram, DamagedManifestsAndKeysFailOnlyTheirFiles) {
       {"garbage after the header", bc::MbdbHeader() + PatternBytes(5000, 9), 1, 0},
       {"not an mbdb file", "mbdx" + mbdb.substr(4), 4, 0},
       {"key of 43 bytes", withKey(0, records[0].encryptionKey->substr(0, 43)), 1, 5},
-      {"unknown protection class", withKey(1, std::string("\x63\0\0\0", 4) + records[1].encryptionKey->substr(4)), 1, 5},
+      {"unknown protection class",
+       withKey(1, std::string("\x63\0\0\0", 4) + records[1].encryptionKey->substr(4)), 1, 5},
       {"key wrapped for another class", withKey(1, otherClass), 1, 5},
       {"tampered wrapped key", withKey(2, tampered), 1, 5},
   };
@@ -263,7 +274,9 @@ TEST_F(DecryptProgram, WorkersReportRisingCountsAndRepeatedRecordsWriteOneFile) 
     observer.fileDone = [&](std::uint64_t count) { counts.push_back(count); };
     observer.warning = [&](const std::string& line) { warnings.push_back(line); };
     bc::DecryptSummary summary;
-    ASSERT_EQ(bc::DecryptBackupFolder(encrypted(), copy(), kPassword, observer, summary, {.workers = workers}), kOk);
+    ASSERT_EQ(
+        bc::DecryptBackupFolder(encrypted(), copy(), kPassword, observer, summary, {.workers = workers}),
+        kOk);
     EXPECT_EQ(summary.filesWritten, names_.size());
     EXPECT_EQ(summary.filesMissing, 1u);
     EXPECT_EQ(summary.filesFailed, 0u);
@@ -320,7 +333,8 @@ TEST(DecryptionProgramCopy, CopyKeepsTheExecutableSignatureAndRuns) {
   EXPECT_EQ(ReadBytes(dir.path() / "old"), "stale");
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
   EXPECT_NE(fs::status(target).permissions() & fs::perms::owner_exec, fs::perms::none);
-  EXPECT_EQ(fs::status(target).permissions() & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
+  EXPECT_EQ(fs::status(target).permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
   EXPECT_EQ(std::system((target.string() + " > /dev/null 2>&1; test $? -eq 2").c_str()), 0);  // usage exit
 
   WriteBytes(dir.path() / "notelf", "MZ\x90\0 not a program here");

@@ -99,7 +99,8 @@ TEST(FileCipher, BadKeysAndMissingInputsFailWithoutLeavingAnOutput) {
   TempFolder dir;
   WriteBytes(dir.path() / "cipher", std::string(32, 'c'));
   bc::FileDecryptResult result;
-  EXPECT_EQ(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "out", Bytes(16, 0), 0, result), kInvalidData);
+  EXPECT_EQ(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "out", Bytes(16, 0), 0, result),
+            kInvalidData);
   EXPECT_NE(bc::DecryptFileCbc(dir.path() / "absent", dir.path() / "out", kKey, 0, result), kOk);
   EXPECT_FALSE(fs::exists(dir.path() / "out"));
   fs::create_directory(dir.path() / "adir");

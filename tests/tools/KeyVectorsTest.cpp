@@ -89,7 +89,8 @@ bc::Keybag KeybagFromHash(const std::string& hash) {
 
   const std::string encoded = bc::EncodeKeybag(keybag);
   bc::Keybag parsed;
-  EXPECT_EQ(bc::ParseKeybag(std::span(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()), parsed),
+  EXPECT_EQ(bc::ParseKeybag(std::span(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()),
+                            parsed),
             kOk);
   return parsed;
 }
@@ -122,14 +123,16 @@ TEST_P(KeyVectorTest, RightPasswordUnwrapsTheClassKeyAndAWrongOneIsRejected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PublicVectors, KeyVectorTest, ::testing::Values("hashcat__hashcat", "openwall__john"),
+INSTANTIATE_TEST_SUITE_P(PublicVectors, KeyVectorTest,
+                         ::testing::Values("hashcat__hashcat", "openwall__john"),
                          [](const auto& info) { return info.param.substr(0, info.param.find('_')); });
 
 bc::Keybag ParseFile(const fs::path& file) {
   const std::string bytes = ReadBytes(file);
   bc::Keybag keybag;
-  EXPECT_EQ(bc::ParseKeybag(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), keybag),
-            kOk);
+  EXPECT_EQ(
+      bc::ParseKeybag(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), keybag),
+      kOk);
   return keybag;
 }
 
@@ -164,8 +167,8 @@ TEST(PyiosbackupKeybag, TwoStageKeybagIsReadWithItsDerivationParameters) {
   EXPECT_EQ(keybag.sha256Iterations, 10'000'000u);
   EXPECT_EQ(keybag.sha256Salt, bc::Bytes(20, 0));
   ASSERT_EQ(keybag.classKeys.size(), 11u);
-  const std::map<std::uint32_t, std::uint32_t> expectedWrap = {{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 3},  {6, 2},
-                                                               {7, 2}, {8, 2}, {9, 3}, {10, 3}, {11, 3}};
+  const std::map<std::uint32_t, std::uint32_t> expectedWrap = {
+      {1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 3}, {6, 2}, {7, 2}, {8, 2}, {9, 3}, {10, 3}, {11, 3}};
   for (const auto& entry : keybag.classKeys) EXPECT_EQ(entry.wrap, expectedWrap.at(entry.protectionClass));
 
   // The 10,000,000-round first stage is covered by the real vectors above; here
@@ -174,7 +177,8 @@ TEST(PyiosbackupKeybag, TwoStageKeybagIsReadWithItsDerivationParameters) {
   std::map<std::uint32_t, bc::Bytes> classKeys;
   ASSERT_EQ(bc::UnlockClassKeys(keybag, key, classKeys), kOk);
   EXPECT_EQ(classKeys.size(), 11u);
-  for (const auto& [protectionClass, classKey] : classKeys) EXPECT_EQ(classKey, bc::Bytes(32, 0)) << protectionClass;
+  for (const auto& [protectionClass, classKey] : classKeys)
+    EXPECT_EQ(classKey, bc::Bytes(32, 0)) << protectionClass;
 }
 
 TEST(KeybagParse, HostileBytesAreRejectedWithoutReadingPastTheEnd) {
@@ -187,7 +191,8 @@ TEST(KeybagParse, HostileBytesAreRejectedWithoutReadingPastTheEnd) {
 
   auto parse = [](const std::string& bytes) {
     bc::Keybag keybag;
-    return bc::ParseKeybag(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), keybag);
+    return bc::ParseKeybag(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                           keybag);
   };
   ASSERT_EQ(parse(encoded), kOk);
 

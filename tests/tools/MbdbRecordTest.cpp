@@ -79,7 +79,8 @@ TEST(MbdbRecord, AbsentEmptyAndPropertyStringsSurviveARoundTrip) {
   noPath.domain = "HomeDomain";
 
   std::string bytes = bc::MbdbHeader();
-  for (const auto* record : {&withProperties, &directory, &noPath}) ASSERT_EQ(bc::AppendMbdbRecord(*record, bytes), kOk);
+  for (const auto* record : {&withProperties, &directory, &noPath})
+    ASSERT_EQ(bc::AppendMbdbRecord(*record, bytes), kOk);
   std::vector<bc::MbdbRecord> records;
   ASSERT_EQ(bc::ParseMbdb(AsBytes(bytes), records), kOk);
   ASSERT_EQ(records.size(), 3u);

@@ -80,12 +80,14 @@ Status ReadManifestPlist(const fs::path& backup, PlistPtr& root, std::optional<K
     return status;
   }
   plist_t node = nullptr;
-  plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &node);
+  plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()),
+                    &node);
   root.reset(node);
   if (!node || plist_get_node_type(node) != PLIST_DICT) return kInvalidData;
 
   bool encrypted = false;
-  if (plist_t flag = plist_dict_get_item(node, "IsEncrypted"); flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
+  if (plist_t flag = plist_dict_get_item(node, "IsEncrypted");
+      flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
     std::uint8_t value = 0;
     plist_get_bool_val(flag, &value);
     encrypted = value != 0;
@@ -127,8 +129,8 @@ std::optional<Bytes> FileKeyFor(const std::string& wrapped, const std::map<std::
     return std::nullopt;
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(wrapped.data());
-  const std::uint32_t protectionClass = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-                                        (static_cast<std::uint32_t>(bytes[3]) << 24);
+  const std::uint32_t protectionClass =
+      bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
   const auto classKey = classKeys.find(protectionClass);
   if (classKey == classKeys.end()) {
     problem = "no key for protection class " + std::to_string(protectionClass);
@@ -184,8 +186,12 @@ class JobRunner {
     std::lock_guard lock(mutex_);
     for (const auto& line : warnings) Warn(observer_, line);
     switch (outcome) {
-      case Outcome::kMissing: ++summary_.filesMissing; break;
-      case Outcome::kFailed: ++summary_.filesFailed; break;
+      case Outcome::kMissing:
+        ++summary_.filesMissing;
+        break;
+      case Outcome::kFailed:
+        ++summary_.filesFailed;
+        break;
       case Outcome::kWritten:
         ++summary_.filesWritten;
         if (observer_.fileDone) observer_.fileDone(summary_.filesWritten);
@@ -224,7 +230,8 @@ class JobRunner {
       status = CopyFile(from, to);
     }
     if (status != kOk) {
-      warnings.push_back("Failed: " + job.name + ": " + std::error_code(status, std::generic_category()).message());
+      warnings.push_back("Failed: " + job.name + ": " +
+                         std::error_code(status, std::generic_category()).message());
       return Outcome::kFailed;
     }
     return Outcome::kWritten;
@@ -257,7 +264,8 @@ Status CheckCopyFolder(const fs::path& backup, const fs::path& copy) {
 }
 
 Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::string_view password,
-                           const DecryptObserver& observer, DecryptSummary& summary, const DecryptOptions& options) {
+                           const DecryptObserver& observer, DecryptSummary& summary,
+                           const DecryptOptions& options) {
   summary = DecryptSummary{};
   std::error_code ec;
   if (!fs::is_directory(backup, ec)) return kInvalidData;
@@ -270,7 +278,8 @@ Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::st
   if (ReadSmallFile(backup / "Manifest.mbdb", kMaxMbdbSize, mbdbBytes) != kOk) return kInvalidData;
   std::vector<MbdbRecord> records;
   if (ParseMbdb(mbdbBytes, records) != kOk) {
-    if (mbdbBytes.size() < kMbdbHeaderSize || std::string_view(reinterpret_cast<const char*>(mbdbBytes.data()), 4) != "mbdb") {
+    if (mbdbBytes.size() < kMbdbHeaderSize ||
+        std::string_view(reinterpret_cast<const char*>(mbdbBytes.data()), 4) != "mbdb") {
       return kInvalidData;
     }
     summary.manifestDamaged = true;
@@ -296,7 +305,8 @@ Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::st
   for (MbdbRecord& record : records) {
     std::optional<std::string> wrappedKey = std::move(record.encryptionKey);
     record.encryptionKey.reset();
-    if (AppendMbdbRecord(record, plainManifest) != kOk) return kInvalidData;  // cannot happen for parsed records
+    if (AppendMbdbRecord(record, plainManifest) != kOk)
+      return kInvalidData;  // cannot happen for parsed records
     if (!record.HasStoredFile()) continue;
     FileJob job{record.StoredName(), std::move(wrappedKey), record.size};
     const auto [known, inserted] = jobOfName.emplace(job.name, jobs.size());

@@ -58,7 +58,7 @@ Status CheckCopyFolder(const std::filesystem::path& backup, const std::filesyste
 // ends inside a record (every file that could be is still written), or an
 // errno value when the copy folder or its manifests cannot be written.
 Status DecryptBackupFolder(const std::filesystem::path& backup, const std::filesystem::path& copy,
-                           std::string_view password, const DecryptObserver& observer, DecryptSummary& summary,
-                           const DecryptOptions& options = {});
+                           std::string_view password, const DecryptObserver& observer,
+                           DecryptSummary& summary, const DecryptOptions& options = {});
 
 }  // namespace corvyn::backupcrypto

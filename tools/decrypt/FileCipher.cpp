@@ -27,13 +27,16 @@ ChunkBuffers& Buffers() {
   return buffers;
 }
 
-Status ErrnoOr(Status fallback) { return errno != 0 ? errno : fallback; }
+Status ErrnoOr(Status fallback) {
+  return errno != 0 ? errno : fallback;
+}
 
 CipherCtx MakeCipher(bool encrypt, std::span<const std::uint8_t> key) {
   if (key.size() != kFileKeySize) return nullptr;
   CipherCtx ctx(EVP_CIPHER_CTX_new());
   static constexpr std::uint8_t kZeroIv[kAesBlockSize] = {};
-  if (!ctx || EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), kZeroIv, encrypt ? 1 : 0) != 1) {
+  if (!ctx ||
+      EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), kZeroIv, encrypt ? 1 : 0) != 1) {
     return nullptr;
   }
   EVP_CIPHER_CTX_set_padding(ctx.get(), encrypt ? 1 : 0);
@@ -112,14 +115,16 @@ Status DecryptFileCbc(const std::filesystem::path& input, const std::filesystem:
   std::uint64_t consumed = 0;
   Status status = kOk;
   while (status == kOk && consumed < wholeBlocks) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCipherChunkSize, wholeBlocks - consumed));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kCipherChunkSize, wholeBlocks - consumed));
     if (std::fread(cipherText.data(), 1, want, in.get()) != want) {
       status = kShortRead;
       break;
     }
     consumed += want;
     int produced = 0;
-    if (EVP_DecryptUpdate(ctx.get(), plainText.data(), &produced, cipherText.data(), static_cast<int>(want)) != 1) {
+    if (EVP_DecryptUpdate(ctx.get(), plainText.data(), &produced, cipherText.data(),
+                          static_cast<int>(want)) != 1) {
       status = kInvalidData;
       break;
     }
@@ -160,11 +165,13 @@ Status EncryptFileCbc(const std::filesystem::path& input, const std::filesystem:
     const std::size_t got = std::fread(plainText.data(), 1, plainText.size(), in.get());
     if (got == 0) break;
     int produced = 0;
-    if (EVP_EncryptUpdate(ctx.get(), cipherText.data(), &produced, plainText.data(), static_cast<int>(got)) != 1) {
+    if (EVP_EncryptUpdate(ctx.get(), cipherText.data(), &produced, plainText.data(), static_cast<int>(got)) !=
+        1) {
       status = kInvalidData;
       break;
     }
-    if (status = WriteAll(out.get(), cipherText.data(), static_cast<std::size_t>(produced)); status != kOk) break;
+    if (status = WriteAll(out.get(), cipherText.data(), static_cast<std::size_t>(produced)); status != kOk)
+      break;
   }
   if (status == kOk && std::ferror(in.get())) status = kShortRead;
   if (status == kOk) {

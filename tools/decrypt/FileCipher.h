@@ -22,7 +22,8 @@ namespace corvyn::backupcrypto {
 
 inline constexpr std::size_t kAesBlockSize = 16;
 inline constexpr std::size_t kFileKeySize = 32;
-inline constexpr std::size_t kCipherChunkSize = 1 << 16;  // stays in the processor's cache between cipher and write
+inline constexpr std::size_t kCipherChunkSize =
+    1 << 16;  // stays in the processor's cache between cipher and write
 
 struct FileCloser {
   void operator()(std::FILE* file) const {

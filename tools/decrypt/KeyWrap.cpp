@@ -28,7 +28,8 @@ std::optional<std::vector<std::uint8_t>> RunWrap(bool wrap, std::span<const std:
   }
   std::vector<std::uint8_t> output(input.size() + 16);
   int written = 0;
-  if (EVP_CipherUpdate(ctx.get(), output.data(), &written, input.data(), static_cast<int>(input.size())) != 1 ||
+  if (EVP_CipherUpdate(ctx.get(), output.data(), &written, input.data(), static_cast<int>(input.size())) !=
+          1 ||
       written <= 0) {
     return std::nullopt;  // for unwrap: the integrity check failed
   }

@@ -30,14 +30,16 @@ void AppendItem(std::string& out, const char* tag, std::span<const std::uint8_t>
 }
 
 void AppendU32Item(std::string& out, const char* tag, std::uint32_t value) {
-  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value >> 24),
+                                 static_cast<std::uint8_t>(value >> 16),
                                  static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
   AppendItem(out, tag, bytes);
 }
 
-bool Pbkdf2(std::span<const std::uint8_t> password, std::span<const std::uint8_t> salt, std::uint32_t iterations,
-            const EVP_MD* digest, Bytes& out) {
-  if (password.size() > INT_MAX || salt.size() > INT_MAX || iterations == 0 || iterations > INT_MAX) return false;
+bool Pbkdf2(std::span<const std::uint8_t> password, std::span<const std::uint8_t> salt,
+            std::uint32_t iterations, const EVP_MD* digest, Bytes& out) {
+  if (password.size() > INT_MAX || salt.size() > INT_MAX || iterations == 0 || iterations > INT_MAX)
+    return false;
   out.assign(32, 0);
   return PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(password.data()), static_cast<int>(password.size()),
                            salt.data(), static_cast<int>(salt.size()), static_cast<int>(iterations), digest,
@@ -108,7 +110,8 @@ std::optional<Bytes> DerivePasswordKey(const Keybag& keybag, std::string_view pa
   Bytes passwordBytes(password.begin(), password.end());
   if (keybag.IsTwoStage()) {
     Bytes first;
-    if (!Pbkdf2(passwordBytes, keybag.sha256Salt, keybag.sha256Iterations, EVP_sha256(), first)) return std::nullopt;
+    if (!Pbkdf2(passwordBytes, keybag.sha256Salt, keybag.sha256Iterations, EVP_sha256(), first))
+      return std::nullopt;
     passwordBytes = std::move(first);
   }
   Bytes key;
@@ -120,7 +123,8 @@ Status UnlockClassKeys(const Keybag& keybag, std::span<const std::uint8_t> passw
                        std::map<std::uint32_t, Bytes>& classKeys) {
   classKeys.clear();
   for (const KeybagClassKey& entry : keybag.classKeys) {
-    if ((entry.wrap & kWrapPasscode) == 0 || entry.keyType != kKeyTypeAes || entry.wrappedKey.empty()) continue;
+    if ((entry.wrap & kWrapPasscode) == 0 || entry.keyType != kKeyTypeAes || entry.wrappedKey.empty())
+      continue;
     auto key = AesKeyUnwrap(passwordKey, entry.wrappedKey);
     if (!key) {
       classKeys.clear();

@@ -49,9 +49,9 @@ struct Keybag {
   std::uint32_t version = 0;
   std::uint32_t type = 0;
   Bytes uuid;
-  Bytes salt;  // SALT
-  std::uint32_t iterations = 0;  // ITER
-  Bytes sha256Salt;  // DPSL (empty when absent)
+  Bytes salt;                          // SALT
+  std::uint32_t iterations = 0;        // ITER
+  Bytes sha256Salt;                    // DPSL (empty when absent)
   std::uint32_t sha256Iterations = 0;  // DPIC (0 when absent)
   std::vector<KeybagClassKey> classKeys;
 

@@ -151,6 +151,8 @@ Status AppendMbdbRecord(const MbdbRecord& record, std::string& out) {
   return kOk;
 }
 
-std::string MbdbHeader() { return std::string("mbdb\x05\x00", 6); }
+std::string MbdbHeader() {
+  return std::string("mbdb\x05\x00", 6);
+}
 
 }  // namespace corvyn::backupcrypto

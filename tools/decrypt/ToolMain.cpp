@@ -95,15 +95,15 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "The copy folder must not be the backup folder or lie inside it.\n");
       return kExitUsage;
     }
-    std::fprintf(stderr, "The backup cannot be opened: no readable Manifest.plist keybag or Manifest.mbdb.\n");
+    std::fprintf(stderr,
+                 "The backup cannot be opened: no readable Manifest.plist keybag or Manifest.mbdb.\n");
     return kExitUnopenable;
   }
   std::printf("Done: %llu\n", static_cast<unsigned long long>(summary.filesWritten));
   std::fflush(stdout);
   if (status != corvyn::kOk) {
     std::fprintf(stderr, "%llu files could not be written (%s).\n",
-                 static_cast<unsigned long long>(summary.filesFailed),
-                 std::strerror(status));
+                 static_cast<unsigned long long>(summary.filesFailed), std::strerror(status));
     return kExitFailed;
   }
   return kExitOk;

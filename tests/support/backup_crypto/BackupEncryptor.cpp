@@ -34,7 +34,8 @@ Status ReadWhole(const fs::path& path, std::string& bytes) {
   if (!file) return kInvalidData;
   bytes.clear();
   char buffer[1 << 14];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) != 0;) bytes.append(buffer, got);
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) != 0;)
+    bytes.append(buffer, got);
   return std::ferror(file.get()) ? kShortRead : kOk;
 }
 
@@ -104,7 +105,8 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
   std::string mbdb;
   if (ReadWhole(plain / "Manifest.mbdb", mbdb) != kOk) return kInvalidData;
   std::vector<bc::MbdbRecord> records;
-  if (bc::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records) != kOk) {
+  if (bc::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records) !=
+      kOk) {
     return kInvalidData;
   }
   bc::Keybag keybag;
@@ -121,17 +123,19 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
       const std::string name = record.StoredName();
       auto known = wrappedKeys.find(name);
       if (known == wrappedKeys.end()) {
-        const std::uint32_t protectionClass =
-            record.protectionClass >= 1 && record.protectionClass <= 4 ? record.protectionClass
-                                                                       : options.defaultProtectionClass;
+        const std::uint32_t protectionClass = record.protectionClass >= 1 && record.protectionClass <= 4
+                                                  ? record.protectionClass
+                                                  : options.defaultProtectionClass;
         const auto classKey = classKeys.find(protectionClass);
         if (classKey == classKeys.end()) return kInvalidData;
         const bc::Bytes fileKey = RandomBytes(bc::kFileKeySize);
         const auto wrapped = bc::AesKeyWrap(classKey->second, fileKey);
         if (!wrapped || fileKey.size() != bc::kFileKeySize) return kInvalidData;
-        if (Status status = bc::EncryptFileCbc(plain / name, out / name, fileKey); status != kOk) return status;
+        if (Status status = bc::EncryptFileCbc(plain / name, out / name, fileKey); status != kOk)
+          return status;
         std::string encryptionKey;
-        for (int shift = 0; shift < 32; shift += 8) encryptionKey.push_back(static_cast<char>(protectionClass >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+          encryptionKey.push_back(static_cast<char>(protectionClass >> shift));
         encryptionKey.append(reinterpret_cast<const char*>(wrapped->data()), wrapped->size());
         known = wrappedKeys.emplace(name, std::move(encryptionKey)).first;
       }
@@ -139,7 +143,8 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
     }
     if (Status status = bc::AppendMbdbRecord(record, encryptedMbdb); status != kOk) return status;
   }
-  if (Status status = WriteWhole(out / "Manifest.mbdb", encryptedMbdb.data(), encryptedMbdb.size()); status != kOk) {
+  if (Status status = WriteWhole(out / "Manifest.mbdb", encryptedMbdb.data(), encryptedMbdb.size());
+      status != kOk) {
     return status;
   }
   if (Status status = WriteManifestPlist(plain, out, bc::EncodeKeybag(keybag)); status != kOk) return status;
