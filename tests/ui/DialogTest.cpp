@@ -22,15 +22,15 @@ class MapTextSource final : public ITextSource {
 // Runs `show` (which enters a modal loop) and, once a modal window is up,
 // `act` on it. Returns what `show` returned.
 int RunModal(const std::function<int()>& show, const std::function<void(QWidget*)>& act) {
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [act, poll] {
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
     if (QWidget* modal = QApplication::activeModalWidget()) {
+      poll.stop();
       act(modal);
-    } else {
-      QTimer::singleShot(5, *poll);
     }
-  };
-  QTimer::singleShot(0, *poll);
+  });
+  poll.start();
   return show();
 }
 
