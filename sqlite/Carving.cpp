@@ -11,7 +11,8 @@ namespace {
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
   }
   return true;
 }
@@ -23,9 +24,16 @@ struct NamedCount {
 
 // Rows before ZWAMESSAGE; the first match wins.
 constexpr NamedCount kFixedCounts[] = {
-    {"ZNOTEBODY", 7}, {"ZNOTE", 19}, {"message", 38}, {"handle", 5}, {"attachment", 9},
-    {"message_attachment_join", 2}, {"ABPersonFullTextSearch_content", 24}, {"call", 13},
-    {"Friend", 13}, {"tb_c2cTables", 1},
+    {"ZNOTEBODY", 7},
+    {"ZNOTE", 19},
+    {"message", 38},
+    {"handle", 5},
+    {"attachment", 9},
+    {"message_attachment_join", 2},
+    {"ABPersonFullTextSearch_content", 24},
+    {"call", 13},
+    {"Friend", 13},
+    {"tb_c2cTables", 1},
 };
 
 // Bytes of the record body that must be non-zero for a `message` candidate in
@@ -197,7 +205,8 @@ std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t of
 // header (the 4 bytes before start: next offset, size): the first serial type
 // is 0 (the rowid column), the run of C serial types takes C or C + 1 bytes,
 // the freeblock's size covers the record and the record ends below `upper`.
-bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t floor, std::size_t upper, uint32_t columns) {
+bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t floor, std::size_t upper,
+                        uint32_t columns) {
   if (start < floor + 4 || start >= upper || page[start] != 0) return false;
   const std::size_t next = ReadBigEndian16(&page[start - 4]);
   const std::size_t size = ReadBigEndian16(&page[start - 2]);
@@ -232,8 +241,8 @@ void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<ui
     }
     const std::size_t run = VarintRunLength(page.subspan(start), testColumns);
     if (run == 0 || run + 1 != header.value) continue;
-    const uint16_t span = static_cast<uint16_t>(RecordSpan(context.columnCount, page.subspan(start),
-                                                           header.value - 1, pageSize - start, true));
+    const uint16_t span = static_cast<uint16_t>(
+        RecordSpan(context.columnCount, page.subspan(start), header.value - 1, pageSize - start, true));
     if (span < pageSize - start) found.push_back(Candidate{static_cast<uint16_t>(start), true});
     position = start + span;
   }
@@ -278,9 +287,8 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
     }
     const std::size_t run = VarintRunLength(page.subspan(start, upper - start), testColumns);
     if (run == 0 || run + 1 != header.value) continue;
-    const uint16_t span =
-        static_cast<uint16_t>(RecordSpan(context.columnCount, page.subspan(start, upper - start), header.value,
-                                         upper - start, true));
+    const uint16_t span = static_cast<uint16_t>(RecordSpan(
+        context.columnCount, page.subspan(start, upper - start), header.value, upper - start, true));
     if (span > upper - start) continue;
     found.push_back(Candidate{static_cast<uint16_t>(start), true});
     upper = position;
@@ -349,7 +357,8 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
   }
 }
 
-CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context, ByteSpan page) {
+CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context,
+                                    ByteSpan page) {
   CandidateList found;
   if (page.size() < 12 || page[0] != kLeafTablePage || context.columnCount == 0) return found;
   const std::vector<uint16_t> cells = reader.ReadCellPointers(page, 0);

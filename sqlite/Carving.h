@@ -78,7 +78,8 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
 
 // All four scanners on one leaf table page, in the order above; nothing for
 // other page types or when the expected column count is 0.
-CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context, ByteSpan page);
+CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context,
+                                    ByteSpan page);
 
 // Candidates of every leaf page at or below `page` (page `index`, already
 // read). Stops at the first failed page read and returns it.

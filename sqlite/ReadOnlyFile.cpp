@@ -12,7 +12,9 @@ namespace {
 constexpr std::size_t kMaxReadPiece = 65536;
 }  // namespace
 
-ReadOnlyFile::~ReadOnlyFile() { Close(); }
+ReadOnlyFile::~ReadOnlyFile() {
+  Close();
+}
 
 Status ReadOnlyFile::Open(const std::filesystem::path& path) {
   Close();

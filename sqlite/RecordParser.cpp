@@ -28,15 +28,32 @@ uint64_t BigEndian(const uint8_t* bytes, int size) {
 // type's size) is at bytes.
 inline void DecodeNumber(uint64_t serialType, const uint8_t* bytes, ColumnValue& value) {
   switch (serialType) {
-    case 1: value.integer = static_cast<int8_t>(bytes[0]); break;
-    case 2: value.integer = static_cast<int16_t>(BigEndian(bytes, 2)); break;
-    case 3: value.integer = static_cast<int32_t>(BigEndian(bytes, 3) << 8) >> 8; break;
-    case 4: value.integer = static_cast<int32_t>(BigEndian(bytes, 4)); break;
-    case 5: value.integer = static_cast<int64_t>(BigEndian(bytes, 6) << 16) >> 16; break;
-    case 6: value.integer = static_cast<int64_t>(BigEndian(bytes, 8)); break;
-    case 7: value.real = std::bit_cast<double>(BigEndian(bytes, 8)); break;
-    case 9: value.integer = 1; break;
-    default: break;
+    case 1:
+      value.integer = static_cast<int8_t>(bytes[0]);
+      break;
+    case 2:
+      value.integer = static_cast<int16_t>(BigEndian(bytes, 2));
+      break;
+    case 3:
+      value.integer = static_cast<int32_t>(BigEndian(bytes, 3) << 8) >> 8;
+      break;
+    case 4:
+      value.integer = static_cast<int32_t>(BigEndian(bytes, 4));
+      break;
+    case 5:
+      value.integer = static_cast<int64_t>(BigEndian(bytes, 6) << 16) >> 16;
+      break;
+    case 6:
+      value.integer = static_cast<int64_t>(BigEndian(bytes, 8));
+      break;
+    case 7:
+      value.real = std::bit_cast<double>(BigEndian(bytes, 8));
+      break;
+    case 9:
+      value.integer = 1;
+      break;
+    default:
+      break;
   }
 }
 
@@ -44,8 +61,8 @@ inline void DecodeNumber(uint64_t serialType, const uint8_t* bytes, ColumnValue&
 // typeBytes) from types, numbering them from firstColumn, then lays the
 // bodies out from body[0]. Returns false when a serial type does not end
 // inside `types`. One-byte serial types (nearly all) take a short path.
-bool ReadColumns(ByteSpan types, std::size_t count, std::size_t typeBytes, uint32_t firstColumn, ByteSpan body,
-                 ParsedRecord& out) {
+bool ReadColumns(ByteSpan types, std::size_t count, std::size_t typeBytes, uint32_t firstColumn,
+                 ByteSpan body, ParsedRecord& out) {
   out.columns.clear();
   if (firstColumn) out.columns.emplace_back();
   const uint8_t* typeData = types.data();
@@ -123,7 +140,8 @@ Status ParseCell(const SqliteDbReader& reader, const RecordLocation& record, Par
     cell = out.storage;
   }
   const uint64_t available = cell.size() - prefix;
-  ByteSpan payloadBytes = cell.subspan(prefix, static_cast<std::size_t>(std::min<uint64_t>(available, payload.value)));
+  ByteSpan payloadBytes =
+      cell.subspan(prefix, static_cast<std::size_t>(std::min<uint64_t>(available, payload.value)));
   const Status parsed = ParseRecordPayload(payloadBytes, out);
   out.rowId = rowId;
   out.payloadLength = payload.value;
@@ -148,7 +166,8 @@ Status ParseCarved(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out, uint
     if (count != 0 && typeBytes == 0) return kInvalidData;
   }
   const ByteSpan types = bytes.subspan(0, typeBytes);
-  if (!ReadColumns(types, serialTypeBytes != 0 ? 0 : count, typeBytes, firstColumn, bytes.subspan(typeBytes), out)) {
+  if (!ReadColumns(types, serialTypeBytes != 0 ? 0 : count, typeBytes, firstColumn, bytes.subspan(typeBytes),
+                   out)) {
     return kInvalidData;
   }
   out.firstColumn = firstColumn;

@@ -40,7 +40,9 @@ struct ColumnValue {
   ByteSpan body;        // the body bytes (text, blob, or the number's bytes)
 
   bool IsNull() const { return present && (serialType == 0 || serialType == 10 || serialType == 11); }
-  bool IsInteger() const { return present && ((serialType >= 1 && serialType <= 6) || serialType == 8 || serialType == 9); }
+  bool IsInteger() const {
+    return present && ((serialType >= 1 && serialType <= 6) || serialType == 8 || serialType == 9);
+  }
   bool IsFloat() const { return present && serialType == 7; }
   bool IsText() const { return present && serialType >= 13 && (serialType & 1) == 1; }
   bool IsBlob() const { return present && serialType >= 12 && (serialType & 1) == 0; }
@@ -58,12 +60,12 @@ struct ParsedRecord {
   ParsedRecord(ParsedRecord&&) = default;
   ParsedRecord& operator=(ParsedRecord&&) = default;
 
-  int64_t rowId = 0;             // 0 for carved records
-  uint64_t payloadLength = 0;    // 0 for carved records
-  uint64_t headerLength = 0;     // full cells: the header-length value; carved: serial-type bytes
-  uint32_t firstColumn = 0;      // 1 when the first column of a carved record was lost
-  bool overflowed = false;       // the payload was gathered from overflow pages
-  bool truncated = false;        // some column bodies lie outside the available bytes
+  int64_t rowId = 0;                 // 0 for carved records
+  uint64_t payloadLength = 0;        // 0 for carved records
+  uint64_t headerLength = 0;         // full cells: the header-length value; carved: serial-type bytes
+  uint32_t firstColumn = 0;          // 1 when the first column of a carved record was lost
+  bool overflowed = false;           // the payload was gathered from overflow pages
+  bool truncated = false;            // some column bodies lie outside the available bytes
   std::vector<ColumnValue> columns;  // indexed by column number (from 0)
   std::vector<uint8_t> storage;      // the gathered cell when overflowed; bodies point into it
 
@@ -92,7 +94,8 @@ Status ParseCell(const SqliteDbReader& reader, const RecordLocation& record, Par
 // is not 0 the serial types fill that many bytes (less 1 when the first
 // column is lost) and the body follows them. 87 when columnCount is 0 or the
 // serial types do not end inside bytes.
-Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out, uint32_t serialTypeBytes = 0);
+Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out,
+                         uint32_t serialTypeBytes = 0);
 
 // The same for a carved record location: when record.headerIntact the first
 // byte's value says nothing about a lost column and all columnCount serial

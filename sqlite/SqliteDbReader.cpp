@@ -25,7 +25,9 @@ bool HeaderStringMatches(const uint8_t* bytes) {
   return true;
 }
 
-std::size_t HeaderOffsetOf(PageIndex index) { return index == 0 ? kFileHeaderSize : 0; }
+std::size_t HeaderOffsetOf(PageIndex index) {
+  return index == 0 ? kFileHeaderSize : 0;
+}
 
 }  // namespace
 
@@ -156,7 +158,8 @@ std::vector<uint16_t> SqliteDbReader::ReadCellPointers(ByteSpan page, std::size_
   return cells;
 }
 
-std::map<PageIndex, int64_t> SqliteDbReader::CollectChildPages(ByteSpan page, std::size_t headerOffset) const {
+std::map<PageIndex, int64_t> SqliteDbReader::CollectChildPages(ByteSpan page,
+                                                               std::size_t headerOffset) const {
   std::map<PageIndex, int64_t> children;
   if (headerOffset + 12 > page.size() || page[headerOffset] != kInteriorTablePage) return children;
   // Children past the end of the file are kept: reading them reports the
@@ -187,7 +190,8 @@ Status SqliteDbReader::WalkTree(PageIndex index, const std::vector<uint8_t>& pag
     if (visited[childIndex]) continue;
     visited[childIndex] = true;
     if (const Status status = ReadPage(childIndex, child); status != kOk) return status;
-    if (const Status status = WalkTree(childIndex, child, depth + 1, visited, onLeaf); status != kOk) return status;
+    if (const Status status = WalkTree(childIndex, child, depth + 1, visited, onLeaf); status != kOk)
+      return status;
   }
   return kOk;
 }
@@ -255,7 +259,8 @@ Status SqliteDbReader::GatherOverflowCell(const RecordLocation& record, std::vec
   overflowed = true;
   const std::size_t prefix = payload.length + rowid.length;
   const uint64_t pageCount = PageCount();
-  if (prefix + local + 4 > record.bytes.size() || payload.value > pageCount * usableSize_) return kInvalidData;
+  if (prefix + local + 4 > record.bytes.size() || payload.value > pageCount * usableSize_)
+    return kInvalidData;
   cell.reserve(prefix + payload.value);
   cell.assign(record.bytes.begin(), record.bytes.begin() + static_cast<std::ptrdiff_t>(prefix + local));
   uint32_t next = ReadBigEndian32(&record.bytes[prefix + local]);
@@ -319,14 +324,15 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
     for (const Candidate& candidate : offsets) {
       const uint16_t offset = candidate.offset;
       if (offset >= bytes->size()) continue;
-      const RecordLocation location{ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1,
-                                    candidate.headerIntact};
+      const RecordLocation location{
+          ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
       (void)decoder(*this, location);
     }
   }
 }
 
-Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decoder, std::vector<bool>& tablePages) {
+Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decoder,
+                                     std::vector<bool>& tablePages) {
   if (root >= tablePages.size() || tablePages[root]) return kOk;
   std::vector<uint8_t> page;
   if (const Status status = ReadPage(root, page); status != kOk) return status;
@@ -334,28 +340,31 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decode
   CandidateMap candidates;
   // Live cells are decoded while their page is in hand; the carved records of
   // the tree follow once the walk is done, as the decoders expect.
-  const Status status = ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
-    DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), decoder, 0);
-    if (leaf != 0 && carveDeletedRecords) {
-      CandidateList found = CollectPageCandidates(*this, context, bytes);
-      if (!found.empty()) candidates[leaf] = std::move(found);
-    }
-    return kOk;
-  });
+  const Status status =
+      ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+        DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), decoder, 0);
+        if (leaf != 0 && carveDeletedRecords) {
+          CandidateList found = CollectPageCandidates(*this, context, bytes);
+          if (!found.empty()) candidates[leaf] = std::move(found);
+        }
+        return kOk;
+      });
   DecodeCandidates(candidates, decoder, nullptr, 0);
   return status;
 }
 
-Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decoder, std::vector<bool>& seenPages) {
+Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decoder,
+                                    std::vector<bool>& seenPages) {
   if (index == 0 || index >= seenPages.size() || seenPages[index]) return kOk;
   std::vector<uint8_t> page;
   if (ReadPage(index, page) != kOk) return kOk;  // an unreadable free page is skipped
   if (page[0] != kLeafTablePage && page[0] != kInteriorTablePage) return kOk;
   std::map<PageIndex, std::vector<uint16_t>> leaves;
-  const Status walked = ForEachLeafPage(index, page, seenPages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
-    leaves[leaf] = ReadCellPointers(bytes, 0);
-    return kOk;
-  });
+  const Status walked =
+      ForEachLeafPage(index, page, seenPages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+        leaves[leaf] = ReadCellPointers(bytes, 0);
+        return kOk;
+      });
   if (walked != kOk) return walked;
 
   const uint32_t expected = ExpectedColumnCount(*this, currentTableName_);
@@ -375,7 +384,8 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decode
     std::sort(sorted.begin(), sorted.end());
     const auto next = std::upper_bound(sorted.begin(), sorted.end(), cells.front());
     uint32_t columns = 0;
-    const Status counted = CountRecordColumns(*bytes, cells.front(), next == sorted.end() ? pageSize_ : *next, columns);
+    const Status counted =
+        CountRecordColumns(*bytes, cells.front(), next == sorted.end() ? pageSize_ : *next, columns);
     if (counted != kOk && counted != kInvalidData) return counted;
     matches = counted == kOk && columns == expected;
     break;
@@ -399,7 +409,8 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decode
   return kOk;
 }
 
-Status SqliteDbReader::ScanTable(std::string_view tableName, const RecordDecoder& decoder, bool scanFreePages) {
+Status SqliteDbReader::ScanTable(std::string_view tableName, const RecordDecoder& decoder,
+                                 bool scanFreePages) {
   if (!IsOpen()) return kInvalidData;
   std::map<PageIndex, int64_t> roots;
   if (const Status status = FindTableRoots(tableName, roots); status != kOk) return status;

@@ -103,11 +103,11 @@ enum class RecordMode : int {
 };
 
 struct RecordLocation {
-  ByteSpan bytes;          // from the record's first byte to the end of the page buffer
-  uint32_t cellOffset = 0; // offset of bytes[0] within the page
-  uint32_t cellEnd = 0;    // end offset of the cell within the page; 0 for carved records
+  ByteSpan bytes;           // from the record's first byte to the end of the page buffer
+  uint32_t cellOffset = 0;  // offset of bytes[0] within the page
+  uint32_t cellEnd = 0;     // end offset of the cell within the page; 0 for carved records
   RecordMode mode = RecordMode::kFullCell;
-  int32_t deleted = 0;     // 0 live, 1 from a free page or carved
+  int32_t deleted = 0;  // 0 live, 1 from a free page or carved
   // Carved records only: the record's header length was found intact and
   // matched all expected serial types, so no column was lost and the
   // first-column-lost rule (first byte not 0) does not apply.
@@ -180,7 +180,8 @@ class SqliteDbReader {
                          const LeafVisitor& onLeaf) const;
 
   // Leaf page index -> cell offsets, for the b-tree below `page`.
-  Status CollectLeafCells(ByteSpan page, PageIndex index, std::map<PageIndex, std::vector<uint16_t>>& leaves) const;
+  Status CollectLeafCells(ByteSpan page, PageIndex index,
+                          std::map<PageIndex, std::vector<uint16_t>>& leaves) const;
 
   // Number of columns of the record in the cell [cellOffset, cellEnd) of the
   // page, following overflow pages when the payload does not fit.
@@ -219,7 +220,7 @@ class SqliteDbReader {
   uint32_t lastColumnCount = 0;     // result of the last ExpectedColumnCount
   int32_t callHeaderLength = 0;
   int32_t contactHeaderLength = 0;
-  std::string contactFilter;        // set during the free-page step of a tb_c2cMsg scan
+  std::string contactFilter;  // set during the free-page step of a tb_c2cMsg scan
 
   const std::string& CurrentTableName() const { return currentTableName_; }
   void SetCurrentTableName(std::string_view name) { currentTableName_ = name; }
@@ -229,8 +230,9 @@ class SqliteDbReader {
                   const LeafVisitor& onLeaf) const;
   Status ScanTableTree(PageIndex root, const RecordDecoder& decoder, std::vector<bool>& tablePages);
   Status ScanFreePage(PageIndex index, const RecordDecoder& decoder, std::vector<bool>& seenPages);
-  void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates, const RecordDecoder& decoder,
-                        const std::vector<uint8_t>* pageInHand, PageIndex pageInHandIndex);
+  void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
+                        const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
+                        PageIndex pageInHandIndex);
   void DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index, const std::vector<uint16_t>& cells,
                        const RecordDecoder& decoder, int32_t deleted);
 

@@ -60,12 +60,14 @@ bool BuildDatabase(const std::filesystem::path& path, int rows) {
   std::filesystem::remove(path);
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
-  std::string create = "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, "
-                       "text TEXT, replace INTEGER, service_center TEXT, handle_id INTEGER";
+  std::string create =
+      "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, "
+      "text TEXT, replace INTEGER, service_center TEXT, handle_id INTEGER";
   for (int column = 6; column < 38; ++column) create += ", c" + std::to_string(column) + " INTEGER";
   create += ")";
-  bool ok = Exec(db, "PRAGMA page_size=4096; PRAGMA auto_vacuum=NONE; PRAGMA secure_delete=OFF; "
-                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF") &&
+  bool ok = Exec(db,
+                 "PRAGMA page_size=4096; PRAGMA auto_vacuum=NONE; PRAGMA secure_delete=OFF; "
+                 "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF") &&
             Exec(db, create.c_str()) && Exec(db, "BEGIN");
   sqlite3_stmt* insert = nullptr;
   std::string sql = "INSERT INTO message VALUES (NULL";
@@ -104,7 +106,8 @@ bool BuildDatabase(const std::filesystem::path& path, int rows) {
 bool SqliteSelect(const std::filesystem::path& path, Totals& totals) {
   sqlite3* db = nullptr;
   const std::string uri = "file:" + path.string() + "?mode=ro";
-  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) return false;
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK)
+    return false;
   sqlite3_stmt* select = nullptr;
   const bool ok = sqlite3_prepare_v2(db, "SELECT ROWID, text, handle_id, c15, c21 FROM message", -1, &select,
                                      nullptr) == SQLITE_OK;
@@ -174,9 +177,11 @@ struct Result {
   long peakKb = 0;
 };
 
-bool Measure(const std::string& self, const std::string& phase, const std::filesystem::path& path, Result& result) {
+bool Measure(const std::string& self, const std::string& phase, const std::filesystem::path& path,
+             Result& result) {
   const std::filesystem::path out = path.string() + "." + phase + ".txt";
-  const std::string command = "'" + self + "' --phase " + phase + " '" + path.string() + "' > '" + out.string() + "'";
+  const std::string command =
+      "'" + self + "' --phase " + phase + " '" + path.string() + "' > '" + out.string() + "'";
   if (std::system(command.c_str()) != 0) return false;
   std::ifstream in(out);
   return static_cast<bool>(in >> result.seconds >> result.cpuSeconds >> result.rows >> result.deleted >>
@@ -188,7 +193,8 @@ bool Measure(const std::string& self, const std::string& phase, const std::files
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--phase") return RunPhase(argv[2], argv[3]);
   const std::filesystem::path folder =
-      (argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path()) / "corvyn-sqlite-bench";
+      (argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path()) /
+      "corvyn-sqlite-bench";
   std::filesystem::create_directories(folder);
   const std::filesystem::path large = folder / "message-220k.db";
   const std::filesystem::path small = folder / "message-55k.db";
@@ -215,8 +221,8 @@ int main(int argc, char** argv) {
   line("(a) our live scan", live);
   line("(b) our scan + carving", carve);
   line("(c) carving, 1/4 size", carveSmall);
-  std::printf("ratio live / SQLite      wall %.2f  cpu %.2f   (goal <= 1.00)\n", live.seconds / sqlite.seconds,
-              live.cpuSeconds / sqlite.cpuSeconds);
+  std::printf("ratio live / SQLite      wall %.2f  cpu %.2f   (goal <= 1.00)\n",
+              live.seconds / sqlite.seconds, live.cpuSeconds / sqlite.cpuSeconds);
   std::printf("ratio carving / live     wall %.2f  cpu %.2f   (goal <= 1.50)\n", carve.seconds / live.seconds,
               carve.cpuSeconds / live.cpuSeconds);
   std::printf("peak memory large/small  %.2f   (%ld KB vs %ld KB; goal: about 1)\n",

@@ -18,7 +18,8 @@ namespace {
 std::filesystem::path InputPath() {
   static const std::filesystem::path path = [] {
     std::random_device random;
-    return std::filesystem::temp_directory_path() / ("corvyn-sqlite-fuzz-" + std::to_string(random()) + ".db");
+    return std::filesystem::temp_directory_path() /
+           ("corvyn-sqlite-fuzz-" + std::to_string(random()) + ".db");
   }();
   return path;
 }
@@ -62,8 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (PageIndex index = 1; index < reader.PageCount() && index < 64; ++index) {
     if (reader.ReadPage(index, page) != corvyn::kOk) break;
     for (const Candidate& candidate : CollectPageCandidates(reader, context, page)) {
-      const RecordLocation location{ByteSpan(page).subspan(candidate.offset), candidate.offset, 0,
-                                    RecordMode::kCarved, 1, candidate.headerIntact};
+      const RecordLocation location{ByteSpan(page).subspan(candidate.offset),
+                                    candidate.offset,
+                                    0,
+                                    RecordMode::kCarved,
+                                    1,
+                                    candidate.headerIntact};
       if (ParseCarvedRecord(location, 38, record) == corvyn::kOk) Consume(record);
     }
   }

@@ -22,7 +22,8 @@ using testing::FixtureRow;
 std::pair<std::size_t, std::string> Key(const FixtureRow& row) {
   std::pair<std::size_t, std::string> best{0, ""};
   for (std::size_t i = 0; i < row.values.size(); ++i) {
-    if (const auto* text = std::get_if<std::string>(&row.values[i]); text && text->size() > best.second.size()) {
+    if (const auto* text = std::get_if<std::string>(&row.values[i]);
+        text && text->size() > best.second.size()) {
       best = {i, *text};
     }
   }
@@ -72,24 +73,30 @@ TEST_P(CarvingRecallTest, FindsEveryLiveRowAndRecoversDeletedRows) {
   EXPECT_GE(recall, c.minimumRecall);
 }
 
-std::unique_ptr<FixtureDatabase> Sms(const std::filesystem::path& path) { return testing::BuildSmsDatabase(path, 300); }
+std::unique_ptr<FixtureDatabase> Sms(const std::filesystem::path& path) {
+  return testing::BuildSmsDatabase(path, 300);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, CarvingRecallTest,
     ::testing::Values(
-        RecallCase{"message", Sms, 28, 0.4}, RecallCase{"handle", Sms, 28, 0.4}, RecallCase{"attachment", Sms, 28, 0.2},
+        RecallCase{"message", Sms, 28, 0.4}, RecallCase{"handle", Sms, 28, 0.4},
+        RecallCase{"attachment", Sms, 28, 0.2},
         RecallCase{"ABPersonFullTextSearch_content",
                    [](const auto& p) { return testing::BuildAddressBookDatabase(p, 300); }, 28, 0.4},
-        RecallCase{"ZCALLRECORD", [](const auto& p) { return testing::BuildCallHistoryDatabase(p, true, 300); }, 28,
-                   0.3},
+        RecallCase{"ZCALLRECORD",
+                   [](const auto& p) { return testing::BuildCallHistoryDatabase(p, true, 300); }, 28, 0.3},
         RecallCase{"ZNOTE", [](const auto& p) { return testing::BuildNotesDatabase(p, 300); }, 28, 0.25},
-        RecallCase{"ZWAMESSAGE", [](const auto& p) { return testing::BuildWhatsAppDatabase(p, 27, 300); }, 27, 0.4},
-        RecallCase{"ZWAMESSAGE", [](const auto& p) { return testing::BuildWhatsAppDatabase(p, 29, 300); }, 29, 0.4},
-        RecallCase{"ZWAGROUPMEMBER", [](const auto& p) { return testing::BuildWhatsAppDatabase(p, 28, 300); }, 28,
+        RecallCase{"ZWAMESSAGE", [](const auto& p) { return testing::BuildWhatsAppDatabase(p, 27, 300); }, 27,
                    0.4},
-        RecallCase{"tb_c2cMsg_12345", [](const auto& p) { return testing::BuildQqDatabase(p, {"12345"}, 300); }, 28,
+        RecallCase{"ZWAMESSAGE", [](const auto& p) { return testing::BuildWhatsAppDatabase(p, 29, 300); }, 29,
                    0.4},
-        RecallCase{"Friend", [](const auto& p) { return testing::BuildWeChatDatabase(p, {"0123456789abcdef"}, 300); },
+        RecallCase{"ZWAGROUPMEMBER", [](const auto& p) { return testing::BuildWhatsAppDatabase(p, 28, 300); },
+                   28, 0.4},
+        RecallCase{"tb_c2cMsg_12345",
+                   [](const auto& p) { return testing::BuildQqDatabase(p, {"12345"}, 300); }, 28, 0.4},
+        RecallCase{"Friend",
+                   [](const auto& p) { return testing::BuildWeChatDatabase(p, {"0123456789abcdef"}, 300); },
                    28, 0.4}));
 
 }  // namespace

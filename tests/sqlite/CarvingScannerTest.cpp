@@ -25,8 +25,9 @@ constexpr uint32_t kPageSize = 1024;
 // A row of a 5-column table whose column 0 is the rowid (stored as NULL),
 // like `handle`.
 std::vector<RecordField> HandleRow(int n) {
-  return {RecordField::Null(), RecordField::Text("+49151000000" + std::to_string(10 + n)), RecordField::Text("de"),
-          RecordField::Text(n % 2 ? "SMS" : "iMessage"), RecordField::Text("u" + std::to_string(n))};
+  return {RecordField::Null(), RecordField::Text("+49151000000" + std::to_string(10 + n)),
+          RecordField::Text("de"), RecordField::Text(n % 2 ? "SMS" : "iMessage"),
+          RecordField::Text("u" + std::to_string(n))};
 }
 
 CarvingContext HandleContext() {
@@ -61,7 +62,8 @@ std::vector<uint8_t> PageWithLiveCells() {
 }
 
 // Makes one freeblock at `offset` holding `content` after its 4-byte header.
-void PutFreeblock(std::vector<uint8_t>& page, uint16_t offset, uint16_t size, const std::vector<uint8_t>& content) {
+void PutFreeblock(std::vector<uint8_t>& page, uint16_t offset, uint16_t size,
+                  const std::vector<uint8_t>& content) {
   Put16(page, 1, offset);
   Put16(page, offset, 0);
   Put16(page, offset + 2, size);
@@ -110,8 +112,12 @@ TEST(ScanFreeblocks, FindsRecordsWhateverPartOfTheCellTheHeaderOverwrote) {
 
     // The candidate decodes to the row that was placed.
     ParsedRecord parsed;
-    const RecordLocation location{ByteSpan(page).subspan(found[0].offset), found[0].offset, 0, RecordMode::kCarved,
-                                  1, found[0].headerIntact};
+    const RecordLocation location{ByteSpan(page).subspan(found[0].offset),
+                                  found[0].offset,
+                                  0,
+                                  RecordMode::kCarved,
+                                  1,
+                                  found[0].headerIntact};
     ASSERT_EQ(ParseCarvedRecord(location, 5, parsed), kOk);
     ASSERT_NE(parsed.Column(1), nullptr);
     EXPECT_EQ(parsed.Column(1)->Text(), "+4915100000017");
@@ -130,7 +136,8 @@ TEST(ScanFreeblocks, RefusesNearMisses) {
     const char* name;
     std::vector<uint8_t> content;
   };
-  const Case cases[] = {{"header length does not match", wrongHeader}, {"body larger than the freeblock", tooLong}};
+  const Case cases[] = {{"header length does not match", wrongHeader},
+                        {"body larger than the freeblock", tooLong}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> page = PageWithLiveCells();
@@ -145,7 +152,8 @@ TEST(ScanFreeblocks, MessageBodiesMustBeginWithThirtySixNonZeroBytes) {
   // A 38-column `message` row: NULL rowid, 36-character guid, text, then
   // integers (0 and 1 take no body bytes).
   auto messageRow = [](const std::string& guid) {
-    std::vector<RecordField> row{RecordField::Null(), RecordField::Text(guid), RecordField::Text("hello there")};
+    std::vector<RecordField> row{RecordField::Null(), RecordField::Text(guid),
+                                 RecordField::Text("hello there")};
     for (int i = 3; i < 38; ++i) row.push_back(RecordField::Int(i % 2));
     return EncodeRecord(row);
   };
@@ -273,8 +281,8 @@ TEST(ScanGap, AnIntactRecordKeepsAColumnZeroThatIsNotTheRowid) {
   ScanGap(context, page, ReadCells(page), found);
   ASSERT_EQ(found.size(), 1u);
   ASSERT_TRUE(found[0].headerIntact);
-  const RecordLocation location{ByteSpan(page).subspan(found[0].offset), found[0].offset, 0, RecordMode::kCarved, 1,
-                                true};
+  const RecordLocation location{
+      ByteSpan(page).subspan(found[0].offset), found[0].offset, 0, RecordMode::kCarved, 1, true};
   ParsedRecord parsed;
   ASSERT_EQ(ParseCarvedRecord(location, 2, parsed), kOk);
   ASSERT_NE(parsed.Column(0), nullptr);
@@ -358,7 +366,8 @@ TEST(CollectPageCandidates, APageWithoutFreeSpaceYieldsNothing) {
     if (top - cell.size() < arrayEnd) {
       // Fill what is left between the pointer array and the lowest cell with
       // another live cell's worth of bytes that is not a record.
-      std::memset(&page[8 + 2 * static_cast<std::size_t>(n - 1)], 0xff, top - (8 + 2 * static_cast<std::size_t>(n - 1)));
+      std::memset(&page[8 + 2 * static_cast<std::size_t>(n - 1)], 0xff,
+                  top - (8 + 2 * static_cast<std::size_t>(n - 1)));
       break;
     }
     top -= cell.size();
@@ -375,16 +384,36 @@ TEST(ExpectedColumnCount, LooksTablesUpByName) {
     uint32_t expected;
   };
   const Case cases[] = {
-      {"ZNOTEBODY", 28, 7}, {"znote", 28, 19}, {"message", 28, 38}, {"MESSAGE", 28, 38}, {"handle", 28, 5},
-      {"attachment", 28, 9}, {"message_attachment_join", 28, 2}, {"ABPersonFullTextSearch_content", 28, 24},
-      {"call", 28, 13}, {"Friend", 28, 13}, {"tb_c2cTables", 28, 1}, {"ZWAMESSAGE", 27, 27},
-      {"ZWAMESSAGE", 29, 29}, {"ZWACHATSESSION", 27, 18}, {"ZWACHATSESSION", 28, 20}, {"ZWAGROUPMEMBER", 27, 10},
-      {"ZWAGROUPMEMBER", 28, 11}, {"ZCALLRECORD", 28, 17}, {"ZWACONTACT", 28, 11}, {"ZWAPHONE", 28, 9},
-      {"Chat_0123abcd", 28, 9}, {"chat_0123abcd", 28, 0}, {"tb_c2cMsg_12345", 28, 50}, {"TB_C2CMSG_12345", 28, 0},
-      {"sqlite_sequence", 28, 0}, {"", 28, 0},
+      {"ZNOTEBODY", 28, 7},
+      {"znote", 28, 19},
+      {"message", 28, 38},
+      {"MESSAGE", 28, 38},
+      {"handle", 28, 5},
+      {"attachment", 28, 9},
+      {"message_attachment_join", 28, 2},
+      {"ABPersonFullTextSearch_content", 28, 24},
+      {"call", 28, 13},
+      {"Friend", 28, 13},
+      {"tb_c2cTables", 28, 1},
+      {"ZWAMESSAGE", 27, 27},
+      {"ZWAMESSAGE", 29, 29},
+      {"ZWACHATSESSION", 27, 18},
+      {"ZWACHATSESSION", 28, 20},
+      {"ZWAGROUPMEMBER", 27, 10},
+      {"ZWAGROUPMEMBER", 28, 11},
+      {"ZCALLRECORD", 28, 17},
+      {"ZWACONTACT", 28, 11},
+      {"ZWAPHONE", 28, 9},
+      {"Chat_0123abcd", 28, 9},
+      {"chat_0123abcd", 28, 0},
+      {"tb_c2cMsg_12345", 28, 50},
+      {"TB_C2CMSG_12345", 28, 0},
+      {"sqlite_sequence", 28, 0},
+      {"", 28, 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ExpectedColumnCountFor(c.table, c.messageColumns), c.expected) << c.table << " " << c.messageColumns;
+    EXPECT_EQ(ExpectedColumnCountFor(c.table, c.messageColumns), c.expected)
+        << c.table << " " << c.messageColumns;
   }
   SqliteDbReader reader;
   reader.messageColumnCount = 27;
@@ -393,7 +422,8 @@ TEST(ExpectedColumnCount, LooksTablesUpByName) {
 }
 
 TEST(RecordSpan, AddsSerialTypeBytesAndBodies) {
-  const std::vector<uint8_t> record = EncodeRecord(HandleRow(3));  // 1 + 5 serial types + 14 + 2 + 3 + 2 body bytes
+  const std::vector<uint8_t> record =
+      EncodeRecord(HandleRow(3));  // 1 + 5 serial types + 14 + 2 + 3 + 2 body bytes
   const std::vector<uint8_t> types = Tail(record, 1);
   EXPECT_EQ(RecordSpan(5, types, 0, 1000, true), 5u + 14 + 2 + 3 + 2);
   // First serial type overwritten: four serial types from column 1.

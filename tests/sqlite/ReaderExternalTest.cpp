@@ -35,8 +35,8 @@ std::vector<std::string> RowidTables(const std::filesystem::path& database) {
   const std::string uri = "file:" + database.string() + "?mode=ro&immutable=1";
   if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK) {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table' AND rootpage > 0", -1, &statement,
-                           nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table' AND rootpage > 0", -1,
+                           &statement, nullptr) == SQLITE_OK) {
       while (sqlite3_step(statement) == SQLITE_ROW) {
         tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
       }
@@ -89,7 +89,8 @@ TEST(ReaderExternal, LiveRowsOfRealDatabasesMatchTheSqliteLibrary) {
     SCOPED_TRACE(entry.path().string());
     const std::filesystem::path copy = dir / ("db" + std::to_string(databases++));
     std::filesystem::copy_file(entry.path(), copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(copy,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     SqliteDbReader reader;
     ASSERT_EQ(reader.Open(copy), kOk);
     const bool sound = LibraryFindsFileSound(copy);

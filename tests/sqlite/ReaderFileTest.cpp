@@ -63,9 +63,24 @@ TEST(ReaderOpen, ChecksTheHeaderAndPageSize) {
       {"valid", [](auto&) {}, kOk},
       {"header in other letter case", [](auto& b) { std::memcpy(b.data(), "sqlite FORMAT 3", 15); }, kOk},
       {"other header", [](auto& b) { b[3] = 'X'; }, kInvalidData},
-      {"page size 65536 (stored as 1)", [](auto& b) { b[16] = 0; b[17] = 1; }, kInvalidData},
-      {"page size not a power of two", [](auto& b) { b[16] = 0x0f; b[17] = 0xa0; }, kInvalidData},
-      {"page size 0", [](auto& b) { b[16] = 0; b[17] = 0; }, kInvalidData},
+      {"page size 65536 (stored as 1)",
+       [](auto& b) {
+         b[16] = 0;
+         b[17] = 1;
+       },
+       kInvalidData},
+      {"page size not a power of two",
+       [](auto& b) {
+         b[16] = 0x0f;
+         b[17] = 0xa0;
+       },
+       kInvalidData},
+      {"page size 0",
+       [](auto& b) {
+         b[16] = 0;
+         b[17] = 0;
+       },
+       kInvalidData},
       {"shorter than the header", [](auto& b) { b.resize(60); }, kInvalidData},
       {"empty", [](auto& b) { b.clear(); }, kInvalidData},
   };
@@ -107,7 +122,8 @@ TEST(ReaderScan, LiveRowsMatchTheSqliteLibraryForEveryPageSize) {
     for (const ScannedRow& row : rows) {
       ASSERT_EQ(row.columnCount, 3u);
       EXPECT_EQ(row.integers[2], row.rowId);  // column n repeats the rowid
-      EXPECT_EQ(row.texts[1].substr(0, 5 + std::to_string(row.rowId).size()), "note " + std::to_string(row.rowId));
+      EXPECT_EQ(row.texts[1].substr(0, 5 + std::to_string(row.rowId).size()),
+                "note " + std::to_string(row.rowId));
     }
   }
 }
@@ -146,7 +162,8 @@ TEST(ReaderScan, OverflowingTextsAreGatheredWhole) {
   ASSERT_NE(database, nullptr);
   ASSERT_TRUE(database->Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, body TEXT)"));
   const std::size_t lengths[] = {900, 1000, 5000, 70000};
-  for (const std::size_t length : lengths) ASSERT_GE(database->Insert("t", {nullptr, std::string(length, 'a' + length % 26)}), 0);
+  for (const std::size_t length : lengths)
+    ASSERT_GE(database->Insert("t", {nullptr, std::string(length, 'a' + length % 26)}), 0);
   database->Close();
   SqliteDbReader reader;
   ASSERT_EQ(reader.Open(dir / "long.db"), kOk);
@@ -181,7 +198,8 @@ TEST(ReaderScan, OverflowChainsThatLoopOrBreakEndWithoutReadingPastThem) {
     std::function<void(std::vector<uint8_t>&)> patch;
   };
   const Case cases[] = {
-      {"overflow page links to itself", [&](auto& b) { testing::Put32(b, (firstOverflow - 1) * 1024, firstOverflow); }},
+      {"overflow page links to itself",
+       [&](auto& b) { testing::Put32(b, (firstOverflow - 1) * 1024, firstOverflow); }},
       {"chain ends early", [&](auto& b) { testing::Put32(b, (firstOverflow - 1) * 1024, 0); }},
       {"link past the file", [&](auto& b) { testing::Put32(b, linkAt, 0x7fffffff); }},
   };

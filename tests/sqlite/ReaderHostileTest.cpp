@@ -33,9 +33,11 @@ constexpr uint32_t kPageSize = 1024;
 std::vector<uint8_t> DatabaseWithFreePages(const TempDir& dir, int rows = 300) {
   auto database = FixtureDatabase::Create(dir / "free.db", {kPageSize});
   EXPECT_NE(database, nullptr);
-  EXPECT_TRUE(database->Exec("CREATE TABLE message_attachment_join (message_id INTEGER, attachment_id INTEGER)"));
-  EXPECT_TRUE(database->Exec(
-      "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT, country TEXT, service TEXT, uncanonicalized_id TEXT)"));
+  EXPECT_TRUE(
+      database->Exec("CREATE TABLE message_attachment_join (message_id INTEGER, attachment_id INTEGER)"));
+  EXPECT_TRUE(
+      database->Exec("CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT, country TEXT, service TEXT, "
+                     "uncanonicalized_id TEXT)"));
   EXPECT_TRUE(database->Begin());
   for (int i = 1; i <= rows; ++i) {
     database->Insert("message_attachment_join", {int64_t{i}, int64_t{1000 + i}});
@@ -73,9 +75,14 @@ TEST(ReaderFreeList, CollectsLeavesAndCutsHostileTrunkChains) {
   };
   const Case cases[] = {
       {"trunk links to itself", [&](auto& b) { Put32(b, trunkAt, trunk); }, leafCount},
-      {"leaf count past the trunk page", [&](auto& b) { Put32(b, trunkAt + 4, 0xffffffff); }, kPageSize / 4 - 2},
+      {"leaf count past the trunk page", [&](auto& b) { Put32(b, trunkAt + 4, 0xffffffff); },
+       kPageSize / 4 - 2},
       {"leaf numbers past the file are dropped",
-       [&](auto& b) { Put32(b, trunkAt + 8, 0x00ffffff); Put32(b, trunkAt + 12, 0); }, leafCount - 2},
+       [&](auto& b) {
+         Put32(b, trunkAt + 8, 0x00ffffff);
+         Put32(b, trunkAt + 12, 0);
+       },
+       leafCount - 2},
       {"first trunk past the file", [&](auto& b) { Put32(b, 32, 0x7fffffff); }, 0},
       {"empty trunk first, then the real one",
        [&](auto& b) {

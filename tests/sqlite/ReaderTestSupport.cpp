@@ -6,8 +6,8 @@ namespace corvyn::sqlite::test {
 
 TempDir::TempDir() {
   std::random_device random;
-  path_ = std::filesystem::temp_directory_path() / ("corvyn-sqlite-" + std::to_string(random()) + "-" +
-                                                    std::to_string(random()));
+  path_ = std::filesystem::temp_directory_path() /
+          ("corvyn-sqlite-" + std::to_string(random()) + "-" + std::to_string(random()));
   std::filesystem::create_directories(path_);
 }
 
@@ -34,8 +34,8 @@ std::vector<int64_t> LibraryRowIds(const std::filesystem::path& database, const 
   return ids;
 }
 
-Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<ScannedRow>& rows, bool scanFreePages,
-                int* rejected) {
+Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<ScannedRow>& rows,
+                bool scanFreePages, int* rejected) {
   ParsedRecord record;
   return reader.ScanTable(
       table,

@@ -41,8 +41,18 @@ TEST(ReadVarint, DecodesTheFileFormatsVarints) {
 }
 
 TEST(ReadVarint, RoundTripsEncodedValues) {
-  const uint64_t values[] = {0, 1, 127, 128, 240, 2287, 67823, 1ull << 32, (1ull << 56) - 1, 1ull << 56,
-                             0x8000000000000000ull, UINT64_MAX};
+  const uint64_t values[] = {0,
+                             1,
+                             127,
+                             128,
+                             240,
+                             2287,
+                             67823,
+                             1ull << 32,
+                             (1ull << 56) - 1,
+                             1ull << 56,
+                             0x8000000000000000ull,
+                             UINT64_MAX};
   for (const uint64_t value : values) {
     std::vector<uint8_t> bytes = EncodeVarint(value);
     bytes.push_back(0xff);  // trailing garbage is not read
@@ -62,9 +72,9 @@ TEST(VarintRunLength, SumsLengthsAndFailsWhenARunLeavesTheBuffer) {
 }
 
 TEST(SerialTypeBodySize, FollowsTheSerialTypeTable) {
-  const std::pair<uint64_t, uint64_t> cases[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 6}, {6, 8}, {7, 8},
-                                                 {8, 0}, {9, 0}, {10, 0}, {11, 0}, {12, 0}, {13, 0}, {14, 1}, {15, 1},
-                                                 {10013, 5000}};
+  const std::pair<uint64_t, uint64_t> cases[] = {{0, 0},  {1, 1},  {2, 2},  {3, 3},  {4, 4},       {5, 6},
+                                                 {6, 8},  {7, 8},  {8, 0},  {9, 0},  {10, 0},      {11, 0},
+                                                 {12, 0}, {13, 0}, {14, 1}, {15, 1}, {10013, 5000}};
   for (const auto& [type, size] : cases) EXPECT_EQ(SerialTypeBodySize(type), size) << type;
 }
 

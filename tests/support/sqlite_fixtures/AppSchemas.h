@@ -17,7 +17,8 @@ namespace corvyn::testing {
 
 struct ColumnSchema {
   std::string name;
-  std::string type;  // declared type: "INTEGER PRIMARY KEY", "INTEGER", "TEXT", "REAL", "BLOB", "TIMESTAMP", ...
+  std::string
+      type;  // declared type: "INTEGER PRIMARY KEY", "INTEGER", "TEXT", "REAL", "BLOB", "TIMESTAMP", ...
 };
 
 struct TableSchema {
@@ -66,10 +67,10 @@ std::vector<FixtureValue> MakeRow(const TableSchema& table, int64_t n, int longT
 
 // How a builder deletes rows once the table is filled.
 struct DeletionPlan {
-  bool freeblocks = true;      // a middle row of some leaf pages (cells become freeblocks)
-  bool gapAndStale = true;     // the last cell of some leaf pages (gap, stale pointer)
-  bool wholePages = true;      // every row of some leaf pages (pages go to the free list)
-  bool overflowRow = true;     // one row with a 5,000-character text, deleted
+  bool freeblocks = true;   // a middle row of some leaf pages (cells become freeblocks)
+  bool gapAndStale = true;  // the last cell of some leaf pages (gap, stale pointer)
+  bool wholePages = true;   // every row of some leaf pages (pages go to the free list)
+  bool overflowRow = true;  // one row with a 5,000-character text, deleted
 };
 
 struct TableFill {
@@ -84,8 +85,8 @@ struct TableFill {
 // inserted), deletes rows by the plan, and returns the database (closed, so
 // the file is complete) with its ground truth. nullptr and *error on failure.
 std::unique_ptr<FixtureDatabase> BuildDatabase(
-    const std::filesystem::path& path, const std::vector<TableFill>& tables, const FixtureOptions& options = {},
-    std::string* error = nullptr,
+    const std::filesystem::path& path, const std::vector<TableFill>& tables,
+    const FixtureOptions& options = {}, std::string* error = nullptr,
     const std::function<void(const TableSchema&, int64_t, std::vector<FixtureValue>&)>& customize = nullptr);
 
 // Ready-made application databases (deletion plan as given, default all).
@@ -97,8 +98,9 @@ std::unique_ptr<FixtureDatabase> BuildCallHistoryDatabase(const std::filesystem:
                                                           int rows = 200, const DeletionPlan& plan = {});
 std::unique_ptr<FixtureDatabase> BuildNotesDatabase(const std::filesystem::path& path, int rows = 200,
                                                     const DeletionPlan& plan = {});
-std::unique_ptr<FixtureDatabase> BuildWhatsAppDatabase(const std::filesystem::path& path, int messageColumnCount,
-                                                       int rows = 200, const DeletionPlan& plan = {});
+std::unique_ptr<FixtureDatabase> BuildWhatsAppDatabase(const std::filesystem::path& path,
+                                                       int messageColumnCount, int rows = 200,
+                                                       const DeletionPlan& plan = {});
 // QQ: tb_c2cTables listing tb_c2cMsg_<friendId> for each friend id, and
 // those tables.
 std::unique_ptr<FixtureDatabase> BuildQqDatabase(const std::filesystem::path& path,

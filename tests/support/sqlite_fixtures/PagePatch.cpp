@@ -65,15 +65,33 @@ std::vector<uint8_t> EncodeRecord(const std::vector<RecordField>& fields) {
       case RecordField::Kind::kInteger: {
         const int64_t v = field.integer;
         int size;
-        if (v == 0) { type = 8; size = 0; }
-        else if (v == 1) { type = 9; size = 0; }
-        else if (v >= -128 && v <= 127) { type = 1; size = 1; }
-        else if (v >= -32768 && v <= 32767) { type = 2; size = 2; }
-        else if (v >= -8388608 && v <= 8388607) { type = 3; size = 3; }
-        else if (v >= -2147483648LL && v <= 2147483647LL) { type = 4; size = 4; }
-        else if (v >= -(1LL << 47) && v < (1LL << 47)) { type = 5; size = 6; }
-        else { type = 6; size = 8; }
-        for (int i = size - 1; i >= 0; --i) body.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
+        if (v == 0) {
+          type = 8;
+          size = 0;
+        } else if (v == 1) {
+          type = 9;
+          size = 0;
+        } else if (v >= -128 && v <= 127) {
+          type = 1;
+          size = 1;
+        } else if (v >= -32768 && v <= 32767) {
+          type = 2;
+          size = 2;
+        } else if (v >= -8388608 && v <= 8388607) {
+          type = 3;
+          size = 3;
+        } else if (v >= -2147483648LL && v <= 2147483647LL) {
+          type = 4;
+          size = 4;
+        } else if (v >= -(1LL << 47) && v < (1LL << 47)) {
+          type = 5;
+          size = 6;
+        } else {
+          type = 6;
+          size = 8;
+        }
+        for (int i = size - 1; i >= 0; --i)
+          body.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
         break;
       }
       case RecordField::Kind::kReal: {
@@ -92,7 +110,8 @@ std::vector<uint8_t> EncodeRecord(const std::vector<RecordField>& fields) {
   }
   // The header length counts itself.
   uint64_t headerLength = types.size() + 1;
-  if (EncodeVarint(headerLength).size() > 1) headerLength = types.size() + EncodeVarint(types.size() + 2).size();
+  if (EncodeVarint(headerLength).size() > 1)
+    headerLength = types.size() + EncodeVarint(types.size() + 2).size();
   std::vector<uint8_t> record = EncodeVarint(headerLength);
   record.insert(record.end(), types.begin(), types.end());
   record.insert(record.end(), body.begin(), body.end());

@@ -8,7 +8,9 @@
 namespace corvyn::testing {
 namespace {
 
-uint32_t Be16(const std::vector<uint8_t>& b, std::size_t at) { return static_cast<uint32_t>(b[at]) << 8 | b[at + 1]; }
+uint32_t Be16(const std::vector<uint8_t>& b, std::size_t at) {
+  return static_cast<uint32_t>(b[at]) << 8 | b[at + 1];
+}
 uint32_t Be32(const std::vector<uint8_t>& b, std::size_t at) {
   return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
          static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
@@ -93,7 +95,9 @@ std::unique_ptr<FixtureDatabase> FixtureDatabase::Create(const std::filesystem::
   return database;
 }
 
-FixtureDatabase::~FixtureDatabase() { Close(); }
+FixtureDatabase::~FixtureDatabase() {
+  Close();
+}
 
 void FixtureDatabase::Close() {
   if (db_) sqlite3_close(db_);
@@ -126,7 +130,8 @@ int64_t FixtureDatabase::Insert(const std::string& table, const std::vector<Fixt
     return -1;
   }
   bool ok = true;
-  for (std::size_t i = 0; i < values.size() && ok; ++i) ok = Bind(statement, static_cast<int>(i + 1), values[i]);
+  for (std::size_t i = 0; i < values.size() && ok; ++i)
+    ok = Bind(statement, static_cast<int>(i + 1), values[i]);
   ok = ok && sqlite3_step(statement) == SQLITE_DONE;
   if (!ok) lastError_ = sqlite3_errmsg(db_);
   sqlite3_finalize(statement);

@@ -48,7 +48,8 @@ class FixtureDatabase {
   // Creates the file anew (an existing file is removed) with the page size,
   // auto_vacuum none, a rollback journal and secure_delete as given. nullptr
   // and *error on failure.
-  static std::unique_ptr<FixtureDatabase> Create(const std::filesystem::path& path, const FixtureOptions& options = {},
+  static std::unique_ptr<FixtureDatabase> Create(const std::filesystem::path& path,
+                                                 const FixtureOptions& options = {},
                                                  std::string* error = nullptr);
   ~FixtureDatabase();
   FixtureDatabase(const FixtureDatabase&) = delete;
