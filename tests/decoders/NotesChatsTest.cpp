@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -203,26 +204,43 @@ TEST(DecodeWhatsApp, UnqueryableDatabasesLeaveTheMapAlone) {
   EXPECT_EQ(columnCount, 27);
 }
 
+// A phone's database comes in WAL mode with committed pages still in its
+// -wal file; opening it for writing would fold them into the main file.
 TEST(DecodeWhatsApp, ProbeNeitherWritesNorCreatesFiles) {
   TempFolder folder;
-  const auto path = folder / "odd name #1 %20?.sqlite";
-  BuildWhatsApp(path, kLayouts[0]);
+  const auto built = folder / "built.sqlite";
+  BuildWhatsApp(built, kLayouts[0]);
+  const auto snapshot = folder / "snapshot";
+  std::filesystem::create_directories(snapshot);
+  const auto path = snapshot / "odd name #1 %20?.sqlite";
   {
-    // WAL mode in the header, as on the phone; closing removes -wal and -shm.
     sqlite3* handle = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &handle), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(handle, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(built.c_str(), &handle), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(handle,
+                           "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                           "UPDATE ZWACHATSESSION SET c16 = 'Anna in the WAL' WHERE c0 = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    // Copied while the writer is open: the -wal file holds the update.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::filesystem::copy_file(built.string() + suffix, path.string() + suffix);
+    }
     sqlite3_close(handle);
   }
-  ASSERT_EQ(FileBytes(path).at(18), 2);
-  const std::string before = FileBytes(path);
-  const auto listing = FolderListing(folder.Path());
+  ASSERT_GT(std::filesystem::file_size(path.string() + "-wal"), 0u);
+  std::map<std::string, std::string> before;
+  for (const char* suffix : {"", "-wal", "-shm"}) before[suffix] = FileBytes(path.string() + suffix);
+  const auto listing = FolderListing(snapshot);
+
   WhatsAppChatMap chats;
   int32_t columnCount = 23;
   ASSERT_EQ(DecodeWhatsApp(chats, path, columnCount), kOk);
+  EXPECT_EQ(columnCount, 27);
   EXPECT_EQ(chats[2].size(), 4u);
-  EXPECT_EQ(FileBytes(path), before);
-  EXPECT_EQ(FolderListing(folder.Path()), listing);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    EXPECT_EQ(FileBytes(path.string() + suffix), before[suffix]) << "file" << suffix;
+  }
+  EXPECT_EQ(FolderListing(snapshot), listing);
 }
 
 TEST(DecodeQQ, OneConversationPerIndexRowInDateOrder) {
