@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <cstdio>
+#include <memory>
 
 #include "app/CMainWnd.h"
 #include "app/LanguageStore.h"
@@ -11,6 +13,7 @@
 #include "platform/Desktop.h"
 #include "platform/Process.h"
 #include "platform/SpecialFolders.h"
+#include "platform/TerminationSignals.h"
 #include "ui/CMessageBox.h"
 #include "ui/SkinArchive.h"
 
@@ -79,6 +82,15 @@ int RunCorvyn(int argc, char** argv) {
     std::fprintf(stderr, "corvyn: a second start asked for the window; bringing it forward\n");
     mainWindow.BringToFront();
   });
+  // A request to end from outside (session end, Ctrl+C) takes the normal way out.
+  std::unique_ptr<QSocketNotifier> termination;
+  if (const int descriptor = platform::TerminationSignalDescriptor(); descriptor >= 0) {
+    termination = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+    QObject::connect(termination.get(), &QSocketNotifier::activated, &application, [] {
+      platform::DrainTerminationSignals();
+      QCoreApplication::quit();
+    });
+  }
   mainWindow.show();
   const int result = application.exec();
 

@@ -85,6 +85,11 @@ class IChildProcess {
   // Ends the child's process group at once (SIGKILL). Harmless when it has
   // already ended. Does not reap: call Wait afterwards for the status.
   virtual Status Kill() = 0;
+
+  // Asks the child's process group to end (SIGTERM), letting it clean up.
+  // Harmless when it has already ended. Does not reap. Implementations
+  // without a gentle way fall back to Kill().
+  virtual Status Terminate() { return Kill(); }
 };
 
 // Starts children and keeps track of those it started.

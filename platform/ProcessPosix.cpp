@@ -68,9 +68,13 @@ void TryReapLocked(ChildRecord& record, bool block) {
 }
 
 // Caller holds record.mutex.
-void KillGroupLocked(ChildRecord& record) {
+void SignalGroupLocked(ChildRecord& record, int signalNumber) {
   if (record.reaped) return;
-  if (kill(-record.pid, SIGKILL) != 0) kill(record.pid, SIGKILL);
+  if (kill(-record.pid, signalNumber) != 0) kill(record.pid, signalNumber);
+}
+
+void KillGroupLocked(ChildRecord& record) {
+  SignalGroupLocked(record, SIGKILL);
 }
 
 void CloseFd(int* fd) {
@@ -204,6 +208,13 @@ class PosixChildProcess final : public IChildProcess {
     std::lock_guard lock(record_->mutex);
     TryReapLocked(*record_, false);
     KillGroupLocked(*record_);
+    return kOk;
+  }
+
+  Status Terminate() override {
+    std::lock_guard lock(record_->mutex);
+    TryReapLocked(*record_, false);
+    SignalGroupLocked(*record_, SIGTERM);
     return kOk;
   }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <thread>
 
 #include "UiTestSupport.h"
 #include "app/SingleInstance.h"
@@ -71,6 +73,39 @@ TEST(SingleInstance, ProgramRunsOnce) {
   }
   EXPECT_NE(output.find("bringing it forward"), std::string::npos) << output;
   first->Kill();
+}
+
+// Ended from outside (session end, Ctrl+C), the program still shuts down
+// normally: it deletes its preview scratch files and exits with 0.
+TEST(SingleInstance, ProgramShutsDownNormallyWhenAskedToEnd) {
+  const std::filesystem::path program = std::filesystem::path(CORVYN_BIN_DIR) / "corvyn";
+  testing::ScratchFolder folder;
+  const auto scratch = folder.Path() / "data" / "CorvyniOSRecovery";
+  std::filesystem::create_directories(scratch);
+  for (const char* name : {"tmp.jpg", "tmp.avi", "other.txt"}) std::ofstream(scratch / name) << "x";
+  platform::ProcessSpec spec;
+  spec.executable = program;
+  spec.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                      {"XDG_RUNTIME_DIR", folder.Path().string()},
+                      {"XDG_DATA_HOME", (folder.Path() / "data").string()},
+                      {"XDG_CONFIG_HOME", (folder.Path() / "config").string()}};
+  auto launcher = platform::MakePosixProcessLauncher();
+  std::unique_ptr<platform::IChildProcess> running;
+  ASSERT_EQ(launcher->Start(spec, &running), kOk);
+  const auto socket = folder.Path() / "Corvyn_iOS_Recovery_2014_For_Windows.socket";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(socket) && running->IsRunning() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(std::filesystem::exists(socket));
+  ASSERT_EQ(running->Terminate(), kOk);
+  platform::ExitStatus exit;
+  ASSERT_EQ(running->Wait(std::chrono::seconds(20), &exit), kOk);
+  EXPECT_TRUE(exit.Succeeded()) << "signal " << exit.signal;
+  EXPECT_FALSE(std::filesystem::exists(scratch / "tmp.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(scratch / "tmp.avi"));
+  EXPECT_TRUE(std::filesystem::exists(scratch / "other.txt"));
 }
 
 }  // namespace

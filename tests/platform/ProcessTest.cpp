@@ -92,6 +92,26 @@ TEST(ProcessRunner, SilentRunningChildTimesOutThenKillEndsItsWholeGroup) {
   EXPECT_EQ(child->Kill(), kOk) << "killing an ended child is harmless";
 }
 
+TEST(ProcessRunner, TerminateLetsTheChildCleanUp) {
+  auto launcher = MakePosixProcessLauncher();
+  std::unique_ptr<IChildProcess> child;
+  ASSERT_EQ(launcher->Start(
+                Shell("trap 'echo cleaned; exit 5' TERM; echo ready; while :; do sleep 0.01; done"), &child),
+            kOk);
+  std::string text;
+  bool ended = false;
+  while (text.find("ready") == std::string::npos && !ended) {
+    ASSERT_EQ(child->ReadOutput(&text, 100, 10s, &ended), kOk);
+  }
+  EXPECT_EQ(child->Terminate(), kOk);
+  text += ReadAll(*child, &ended);
+  EXPECT_EQ(text, "ready\ncleaned\n");
+  ExitStatus exit;
+  ASSERT_EQ(child->Wait(10s, &exit), kOk);
+  EXPECT_TRUE(exit.exited);
+  EXPECT_EQ(exit.code, 5);
+}
+
 TEST(ProcessRunner, PeekShowsWaitingBytesWithoutConsumingThem) {
   auto launcher = MakePosixProcessLauncher();
   std::unique_ptr<IChildProcess> child;
