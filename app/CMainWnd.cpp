@@ -24,7 +24,7 @@ QString Text(LanguageStore& languages, const char* section, const char* key, con
 QPixmap SheetIcon(std::string_view name) {
   for (const auto& icon : skin::kSheetIcons) {
     if (icon.name == name) {
-      return ui::LoadSkinImage(ui::SkinImageSpec{
+      return ui::LoadSkinImage(ui::SkinImageDescription{
           QStringLiteral("Controls.png"),
           QRect(QPoint(icon.left, icon.top), QSize(icon.right - icon.left, icon.bottom - icon.top)),
           std::nullopt});

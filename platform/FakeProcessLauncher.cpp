@@ -88,11 +88,11 @@ void FakeProcessLauncher::Script(const std::string& name, FakeChildScript script
   scripts_[name] = std::move(script);
 }
 
-Status FakeProcessLauncher::Start(const ProcessSpec& spec, std::unique_ptr<IChildProcess>* child) {
+Status FakeProcessLauncher::Start(const ProcessSpec& process, std::unique_ptr<IChildProcess>* child) {
   child->reset();
   std::lock_guard lock(mutex_);
-  started_.push_back(spec);
-  const std::string fileName = spec.executable.filename().string();
+  started_.push_back(process);
+  const std::string fileName = process.executable.filename().string();
   for (const auto& [name, script] : scripts_) {
     if (!ExecutableNameMatches(fileName, name)) continue;
     if (script.startStatus != kOk) return script.startStatus;

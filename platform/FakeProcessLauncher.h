@@ -25,10 +25,10 @@ class FakeProcessLauncher final : public IProcessLauncher {
   // (ExecutableNameMatches). An unscripted executable fails with ENOENT.
   void Script(const std::string& name, FakeChildScript script);
 
-  Status Start(const ProcessSpec& spec, std::unique_ptr<IChildProcess>* child) override;
+  Status Start(const ProcessSpec& process, std::unique_ptr<IChildProcess>* child) override;
   int EndProcessesByName(std::string_view name) override;
 
-  // Every spec passed to Start, in order.
+  // Every process description passed to Start, in order.
   std::vector<ProcessSpec> Started() const;
   // Everything written to the stdin of the children, in start order.
   std::vector<std::string> Inputs() const;

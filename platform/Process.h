@@ -97,9 +97,9 @@ class IProcessLauncher {
  public:
   virtual ~IProcessLauncher() = default;
 
-  // Starts `spec`. Returns kOk and sets *child, or the errno of the failure
+  // Starts the described process. Returns kOk and sets *child, or the errno of the failure
   // (ENOENT for a missing executable, EACCES when it is not executable).
-  virtual Status Start(const ProcessSpec& spec, std::unique_ptr<IChildProcess>* child) = 0;
+  virtual Status Start(const ProcessSpec& process, std::unique_ptr<IChildProcess>* child) = 0;
 
   // Ends every still-running process that this launcher started, or that is a
   // direct child of this process, whose executable file name equals `name`

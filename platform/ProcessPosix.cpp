@@ -225,17 +225,17 @@ class PosixChildProcess final : public IChildProcess {
   bool endOnRelease_;
 };
 
-std::vector<std::string> BuildEnvironment(const ProcessSpec& spec) {
+std::vector<std::string> BuildEnvironment(const ProcessSpec& process) {
   std::vector<std::string> result;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     std::string_view text(*entry);
     const auto equals = text.find('=');
     const std::string_view name = text.substr(0, equals);
-    const bool replaced = std::any_of(spec.environment.begin(), spec.environment.end(),
+    const bool replaced = std::any_of(process.environment.begin(), process.environment.end(),
                                       [&](const auto& pair) { return pair.first == name; });
     if (!replaced) result.emplace_back(text);
   }
-  for (const auto& [name, value] : spec.environment) result.push_back(name + "=" + value);
+  for (const auto& [name, value] : process.environment) result.push_back(name + "=" + value);
   return result;
 }
 
@@ -272,9 +272,9 @@ bool ReadProcessInfo(pid_t pid, pid_t* parent, std::string* executableName) {
 
 class PosixProcessLauncher final : public IProcessLauncher {
  public:
-  Status Start(const ProcessSpec& spec, std::unique_ptr<IChildProcess>* child) override {
+  Status Start(const ProcessSpec& process, std::unique_ptr<IChildProcess>* child) override {
     child->reset();
-    if (spec.executable.empty()) return ENOENT;
+    if (process.executable.empty()) return ENOENT;
     int inputPipe[2] = {-1, -1};
     int outputPipe[2] = {-1, -1};
     if (pipe2(inputPipe, O_CLOEXEC) != 0) return errno;
@@ -290,8 +290,8 @@ class PosixProcessLauncher final : public IProcessLauncher {
     posix_spawn_file_actions_adddup2(&actions, inputPipe[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outputPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outputPipe[1], STDERR_FILENO);
-    if (!spec.workingDirectory.empty()) {
-      posix_spawn_file_actions_addchdir_np(&actions, spec.workingDirectory.c_str());
+    if (!process.workingDirectory.empty()) {
+      posix_spawn_file_actions_addchdir_np(&actions, process.workingDirectory.c_str());
     }
 
     posix_spawnattr_t attributes;
@@ -309,18 +309,18 @@ class PosixProcessLauncher final : public IProcessLauncher {
                              POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> argumentTexts;
-    argumentTexts.push_back(spec.executable.string());
-    argumentTexts.insert(argumentTexts.end(), spec.arguments.begin(), spec.arguments.end());
+    argumentTexts.push_back(process.executable.string());
+    argumentTexts.insert(argumentTexts.end(), process.arguments.begin(), process.arguments.end());
     std::vector<char*> argv;
     for (auto& text : argumentTexts) argv.push_back(text.data());
     argv.push_back(nullptr);
-    std::vector<std::string> environmentTexts = BuildEnvironment(spec);
+    std::vector<std::string> environmentTexts = BuildEnvironment(process);
     std::vector<char*> envp;
     for (auto& text : environmentTexts) envp.push_back(text.data());
     envp.push_back(nullptr);
 
     pid_t pid = -1;
-    const std::string path = spec.executable.string();
+    const std::string path = process.executable.string();
     const bool searchPath = path.find('/') == std::string::npos;
     const int spawnError =
         searchPath ? posix_spawnp(&pid, path.c_str(), &actions, &attributes, argv.data(), envp.data())
@@ -337,14 +337,14 @@ class PosixProcessLauncher final : public IProcessLauncher {
 
     auto record = std::make_shared<ChildRecord>();
     record->pid = pid;
-    record->executableName = spec.executable.filename().string();
+    record->executableName = process.executable.filename().string();
     {
       std::lock_guard lock(mutex_);
       PruneLocked();
       children_.push_back(record);
     }
     *child = std::make_unique<PosixChildProcess>(std::move(record), inputPipe[1], outputPipe[0],
-                                                 spec.endOnRelease);
+                                                 process.endOnRelease);
     return kOk;
   }
 

@@ -29,9 +29,9 @@ QHash<QString, QImage>& Cache() {
 
 }  // namespace
 
-std::optional<SkinImageSpec> ParseSkinImageSpec(const QString& text) {
+std::optional<SkinImageDescription> ParseSkinImageDescription(const QString& text) {
   static const QRegularExpression attribute(QStringLiteral(R"((\w+)\s*=\s*'([^']*)')"));
-  SkinImageSpec spec;
+  SkinImageDescription description;
   bool any = false;
   auto matches = attribute.globalMatch(text);
   while (matches.hasNext()) {
@@ -40,38 +40,38 @@ std::optional<SkinImageSpec> ParseSkinImageSpec(const QString& text) {
     const QString name = match.captured(1).toLower();
     const QString value = match.captured(2);
     if (name == QLatin1String("file")) {
-      spec.file = value;
+      description.file = value;
     } else if (name == QLatin1String("source") || name == QLatin1String("dest")) {
       const auto rect = ParseRect(value);
       if (!rect) return std::nullopt;
-      (name == QLatin1String("source") ? spec.source : spec.dest) = rect;
+      (name == QLatin1String("source") ? description.source : description.dest) = rect;
     }
   }
-  if (!any) spec.file = text.trimmed();
-  if (spec.file.isEmpty() || spec.file.contains(QLatin1Char('\''))) return std::nullopt;
-  return spec;
+  if (!any) description.file = text.trimmed();
+  if (description.file.isEmpty() || description.file.contains(QLatin1Char('\''))) return std::nullopt;
+  return description;
 }
 
-QPixmap LoadSkinImage(const SkinImageSpec& spec) {
+QPixmap LoadSkinImage(const SkinImageDescription& description) {
   auto& cache = Cache();
-  const QString key = spec.file.toLower();
+  const QString key = description.file.toLower();
   auto found = cache.find(key);
   if (found == cache.end()) {
-    const auto bytes = SkinArchive::Current().Read(spec.file);
+    const auto bytes = SkinArchive::Current().Read(description.file);
     if (!bytes) return {};
     QImage image;
     if (!image.loadFromData(*bytes)) return {};
     found = cache.insert(key, image);
   }
   const QImage& image = *found;
-  if (!spec.source) return QPixmap::fromImage(image);
-  if (spec.source->isEmpty() || !image.rect().contains(*spec.source)) return {};
-  return QPixmap::fromImage(image.copy(*spec.source));
+  if (!description.source) return QPixmap::fromImage(image);
+  if (description.source->isEmpty() || !image.rect().contains(*description.source)) return {};
+  return QPixmap::fromImage(image.copy(*description.source));
 }
 
 QPixmap LoadSkinImage(const QString& text) {
-  const auto spec = ParseSkinImageSpec(text);
-  return spec ? LoadSkinImage(*spec) : QPixmap();
+  const auto description = ParseSkinImageDescription(text);
+  return description ? LoadSkinImage(*description) : QPixmap();
 }
 
 void ClearSkinImageCache() {

@@ -10,7 +10,7 @@
 
 namespace corvyn::ui {
 
-struct SkinImageSpec {
+struct SkinImageDescription {
   QString file;
   std::optional<QRect> source;  // the part of the file to show; whole file when absent
   std::optional<QRect> dest;    // where to draw it inside the control
@@ -19,12 +19,12 @@ struct SkinImageSpec {
 // Parses an image description. A bare file name ("Controls.png") is accepted
 // as a file without source. nullopt for text that names no file or holds a
 // malformed rectangle (not four integers, or right/bottom before left/top).
-std::optional<SkinImageSpec> ParseSkinImageSpec(const QString& text);
+std::optional<SkinImageDescription> ParseSkinImageDescription(const QString& text);
 
 // The pixels an image description selects, from SkinArchive::Current().
 // Null pixmap when the file is missing, not an image, or the source
 // rectangle lies outside it. Decoded files are cached per archive file.
-QPixmap LoadSkinImage(const SkinImageSpec& spec);
+QPixmap LoadSkinImage(const SkinImageDescription& description);
 QPixmap LoadSkinImage(const QString& text);
 // Forgets cached files (after the archive changed).
 void ClearSkinImageCache();

@@ -15,10 +15,10 @@ TEST(Shutdown, EndsOnlyThePlayersAndDeletesOnlyTheScratchFiles) {
   std::vector<std::unique_ptr<platform::IChildProcess>> children;
   for (const char* path :
        {"/opt/corvyn/Player", "/opt/corvyn/Player1", "/opt/corvyn/Player", "/opt/corvyn/tool"}) {
-    platform::ProcessSpec spec;
-    spec.executable = path;
+    platform::ProcessSpec process;
+    process.executable = path;
     children.emplace_back();
-    ASSERT_EQ(launcher.Start(spec, &children.back()), kOk);
+    ASSERT_EQ(launcher.Start(process, &children.back()), kOk);
   }
 
   testing::ScratchFolder folder;

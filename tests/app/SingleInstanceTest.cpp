@@ -42,15 +42,15 @@ TEST(SingleInstance, ProgramRunsOnce) {
   const std::filesystem::path program = std::filesystem::path(CORVYN_BIN_DIR) / "corvyn";
   ASSERT_TRUE(std::filesystem::exists(program));
   testing::ScratchFolder folder;
-  platform::ProcessSpec spec;
-  spec.executable = program;
-  spec.environment = {{"QT_QPA_PLATFORM", "offscreen"},
-                      {"XDG_RUNTIME_DIR", folder.Path().string()},
-                      {"XDG_DATA_HOME", (folder.Path() / "data").string()},
-                      {"XDG_CONFIG_HOME", (folder.Path() / "config").string()}};
+  platform::ProcessSpec process;
+  process.executable = program;
+  process.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                         {"XDG_RUNTIME_DIR", folder.Path().string()},
+                         {"XDG_DATA_HOME", (folder.Path() / "data").string()},
+                         {"XDG_CONFIG_HOME", (folder.Path() / "config").string()}};
   auto launcher = platform::MakePosixProcessLauncher();
   std::unique_ptr<platform::IChildProcess> first;
-  ASSERT_EQ(launcher->Start(spec, &first), kOk);
+  ASSERT_EQ(launcher->Start(process, &first), kOk);
   const auto socket = folder.Path() / "Corvyn_iOS_Recovery_2014_For_Windows.socket";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!std::filesystem::exists(socket) && first->IsRunning() &&
@@ -60,7 +60,7 @@ TEST(SingleInstance, ProgramRunsOnce) {
   ASSERT_TRUE(std::filesystem::exists(socket)) << "the first start never listened";
 
   std::unique_ptr<platform::IChildProcess> second;
-  ASSERT_EQ(launcher->Start(spec, &second), kOk);
+  ASSERT_EQ(launcher->Start(process, &second), kOk);
   platform::ExitStatus exit;
   ASSERT_EQ(second->Wait(std::chrono::seconds(20), &exit), kOk) << "the second start did not end";
   EXPECT_TRUE(exit.Succeeded());
@@ -83,15 +83,15 @@ TEST(SingleInstance, ProgramShutsDownNormallyWhenAskedToEnd) {
   const auto scratch = folder.Path() / "data" / "CorvyniOSRecovery";
   std::filesystem::create_directories(scratch);
   for (const char* name : {"tmp.jpg", "tmp.avi", "other.txt"}) std::ofstream(scratch / name) << "x";
-  platform::ProcessSpec spec;
-  spec.executable = program;
-  spec.environment = {{"QT_QPA_PLATFORM", "offscreen"},
-                      {"XDG_RUNTIME_DIR", folder.Path().string()},
-                      {"XDG_DATA_HOME", (folder.Path() / "data").string()},
-                      {"XDG_CONFIG_HOME", (folder.Path() / "config").string()}};
+  platform::ProcessSpec process;
+  process.executable = program;
+  process.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                         {"XDG_RUNTIME_DIR", folder.Path().string()},
+                         {"XDG_DATA_HOME", (folder.Path() / "data").string()},
+                         {"XDG_CONFIG_HOME", (folder.Path() / "config").string()}};
   auto launcher = platform::MakePosixProcessLauncher();
   std::unique_ptr<platform::IChildProcess> running;
-  ASSERT_EQ(launcher->Start(spec, &running), kOk);
+  ASSERT_EQ(launcher->Start(process, &running), kOk);
   const auto socket = folder.Path() / "Corvyn_iOS_Recovery_2014_For_Windows.socket";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!std::filesystem::exists(socket) && running->IsRunning() &&

@@ -24,10 +24,10 @@ std::string ReadAll(IChildProcess& child, bool* ended, std::chrono::milliseconds
 }
 
 ProcessSpec Shell(const std::string& script) {
-  ProcessSpec spec;
-  spec.executable = "/bin/sh";
-  spec.arguments = {"-c", script};
-  return spec;
+  ProcessSpec process;
+  process.executable = "/bin/sh";
+  process.arguments = {"-c", script};
+  return process;
 }
 
 struct OutputCase {
@@ -175,11 +175,11 @@ TEST(ProcessRunner, StartFailuresAreReported) {
 
 TEST(ProcessRunner, WorkingDirectoryAndEnvironmentReachTheChild) {
   auto launcher = MakePosixProcessLauncher();
-  ProcessSpec spec = Shell("printf '%s|%s' \"$PWD\" \"$CORVYN_PROBE\"");
-  spec.workingDirectory = "/";
-  spec.environment = {{"CORVYN_PROBE", "a b=c"}};
+  ProcessSpec process = Shell("printf '%s|%s' \"$PWD\" \"$CORVYN_PROBE\"");
+  process.workingDirectory = "/";
+  process.environment = {{"CORVYN_PROBE", "a b=c"}};
   std::unique_ptr<IChildProcess> child;
-  ASSERT_EQ(launcher->Start(spec, &child), kOk);
+  ASSERT_EQ(launcher->Start(process, &child), kOk);
   bool ended = false;
   EXPECT_EQ(ReadAll(*child, &ended), "/|a b=c");
 }
@@ -230,10 +230,10 @@ TEST(FakeProcessLauncher, ScriptedChildrenBehaveLikeRealOnes) {
   launcher.Script("tool", {kOk, "Decrypting 50%\nDone", {true, 0, false, 0}, false});
   launcher.Script("Player", {kOk, "A: 1%", {}, true});
   std::unique_ptr<IChildProcess> tool;
-  ProcessSpec spec;
-  spec.executable = "/opt/corvyn/tool";
-  spec.arguments = {"-p"};
-  ASSERT_EQ(launcher.Start(spec, &tool), kOk);
+  ProcessSpec process;
+  process.executable = "/opt/corvyn/tool";
+  process.arguments = {"-p"};
+  ASSERT_EQ(launcher.Start(process, &tool), kOk);
   EXPECT_EQ(tool->WriteInput("secret"), kOk);
   bool ended = false;
   EXPECT_EQ(ReadAll(*tool, &ended), "Decrypting 50%\nDone");
@@ -243,14 +243,14 @@ TEST(FakeProcessLauncher, ScriptedChildrenBehaveLikeRealOnes) {
   EXPECT_TRUE(exit.Succeeded());
 
   std::unique_ptr<IChildProcess> player;
-  spec.executable = "Player";
-  ASSERT_EQ(launcher.Start(spec, &player), kOk);
+  process.executable = "Player";
+  ASSERT_EQ(launcher.Start(process, &player), kOk);
   EXPECT_EQ(player->Wait(0ms, &exit), ETIMEDOUT);
   EXPECT_EQ(launcher.EndProcessesByName("player.exe"), 1);
   EXPECT_FALSE(player->IsRunning());
 
-  spec.executable = "tool2";
-  EXPECT_EQ(launcher.Start(spec, &player), ENOENT);
+  process.executable = "tool2";
+  EXPECT_EQ(launcher.Start(process, &player), ENOENT);
   ASSERT_EQ(launcher.Started().size(), 3u);
   EXPECT_EQ(launcher.Started()[0].arguments, std::vector<std::string>{"-p"});
   EXPECT_EQ(launcher.Inputs().front(), "secret");

@@ -30,12 +30,12 @@ TEST(SkinImage, ParsesImageDescriptions) {
       {"", false, "", std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
-    const auto spec = ParseSkinImageSpec(c.text);
-    ASSERT_EQ(spec.has_value(), c.valid) << c.text;
-    if (!spec) continue;
-    EXPECT_EQ(spec->file, c.file) << c.text;
-    EXPECT_EQ(spec->source, c.source) << c.text;
-    EXPECT_EQ(spec->dest, c.dest) << c.text;
+    const auto description = ParseSkinImageDescription(c.text);
+    ASSERT_EQ(description.has_value(), c.valid) << c.text;
+    if (!description) continue;
+    EXPECT_EQ(description->file, c.file) << c.text;
+    EXPECT_EQ(description->source, c.source) << c.text;
+    EXPECT_EQ(description->dest, c.dest) << c.text;
   }
 }
 
