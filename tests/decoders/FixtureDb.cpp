@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -22,10 +23,15 @@ void Check(int code, sqlite3* handle, const std::string& what) {
 
 TempFolder::TempFolder() {
   const auto base = std::filesystem::temp_directory_path();
-  const auto stamp = std::to_string(std::rand()) + "-" + std::to_string(folderCounter.fetch_add(1));
-  path_ = base / ("corvyn-decoders-" + stamp);
-  std::filesystem::remove_all(path_);
-  std::filesystem::create_directories(path_);
+  // Every test runs in its own process (in parallel under CTest): the name
+  // must differ between processes, so it is drawn from random_device and the
+  // folder is created fresh, never reused.
+  std::random_device entropy;
+  for (;;) {
+    const auto stamp = std::to_string(entropy()) + "-" + std::to_string(folderCounter.fetch_add(1));
+    path_ = base / ("corvyn-decoders-" + stamp);
+    if (std::filesystem::create_directories(path_)) break;
+  }
 }
 
 TempFolder::~TempFolder() {
