@@ -25,5 +25,10 @@ case "$mode" in
     ;;
 esac
 
+# A compiler cache, when the machine has one, makes rebuilds of other checkouts cheap.
+if command -v ccache >/dev/null 2>&1; then
+  options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"

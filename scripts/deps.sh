@@ -8,7 +8,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git zip
   # GUI toolkit (Widgets, UiTools, PrintSupport, Network, Test) and a font for offscreen runs
-  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6printsupport6 libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6printsupport6 libqt6opengl6-dev libgl-dev fonts-dejavu-core
   # engine libraries
   libplist-dev libzip-dev libimobiledevice-dev libsqlite3-dev sqlite3 libssl-dev openssl
   # tests, benchmarks, fuzzing (clang with the sanitizer runtimes)
