@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStackedWidget>
+#include <cstdio>
 
 #include "app/AppLinks.h"
 #include "app/AppMessages.h"
@@ -113,9 +114,9 @@ QMenu* CMainWnd::BuildAssistMenu() {
     connect(item, &QAction::triggered, this, action);
     return item;
   };
-  addItem(menu, "item_help", "Help", [this] { desktop_.OpenInDefaultProgram(kSupportPageUrl); });
-  addItem(menu, "item_faq", "FAQ", [this] { desktop_.OpenInDefaultProgram(kQuestionsPageUrl); });
-  addItem(menu, "item_support", "Support", [this] { desktop_.OpenInDefaultProgram(kSupportPageUrl); });
+  addItem(menu, "item_help", "Help", [this] { OpenPage(kSupportPageUrl); });
+  addItem(menu, "item_faq", "FAQ", [this] { OpenPage(kQuestionsPageUrl); });
+  addItem(menu, "item_support", "Support", [this] { OpenPage(kSupportPageUrl); });
   QMenu* languageMenu = menu->addMenu(Text(languages_, "MenuWnd", "item_language", "Language"));
   languageMenu->menuAction()->setObjectName(QStringLiteral("item_language"));
   languageMenu->setObjectName(QStringLiteral("item_language_menu"));
@@ -127,15 +128,25 @@ QMenu* CMainWnd::BuildAssistMenu() {
     const std::string language = key;
     connect(item, &QAction::triggered, this, [this, language] { ChooseLanguage(language); });
   }
-  addItem(menu, "item_about", "About", [this] { desktop_.OpenInDefaultProgram(kProductPageUrl); });
+  addItem(menu, "item_about", "About", [this] { OpenPage(kProductPageUrl); });
   menu->addSeparator();
   addItem(menu, "item_exit", "Exit", [this] { close(); });
   assistMenu_ = menu;
   return menu;
 }
 
+void CMainWnd::OpenPage(std::string_view address) {
+  if (const Status opened = desktop_.OpenInDefaultProgram(address); opened != kOk) {
+    std::fprintf(stderr, "corvyn: cannot open %.*s: %s\n", static_cast<int>(address.size()), address.data(),
+                 opened.Message().c_str());
+  }
+}
+
 void CMainWnd::ChooseLanguage(const std::string& language) {
-  languages_.SetLanguage(language);
+  // The language changes for this run even when config.ini cannot keep it.
+  if (const Status saved = languages_.SetLanguage(language); saved != kOk) {
+    std::fprintf(stderr, "corvyn: the language choice cannot be saved: %s\n", saved.Message().c_str());
+  }
   PostPrivateMessage(kMsgLanguageChanged);
 }
 

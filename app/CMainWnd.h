@@ -7,8 +7,8 @@
 
 #include <memory>
 
-#include "core/Status.h"
 #include "platform/Desktop.h"
+#include "platform/Status.h"
 #include "ui/CLayoutWnd.h"
 #include "ui/CWndShadow.h"
 
@@ -49,6 +49,8 @@ class CMainWnd final : public ui::CLayoutWnd {
   void ApplyTexts();
   void SelectSource(int source);
   void ChooseLanguage(const std::string& language);
+  // Opens a web page in the default browser; a failure is written to stderr.
+  void OpenPage(std::string_view address);
 
   LanguageStore& languages_;
   platform::IDesktop& desktop_;

@@ -31,7 +31,7 @@ void LanguageStore::Reload() {
 
 void LanguageStore::LoadConfig() {
   platform::IniFile config;
-  config.Load(configFile_);  // a missing file reads as empty
+  (void)config.Load(configFile_);  // a missing or unreadable file reads as empty
   current_ = config.Value("DefaultLanguage", "Default").value_or(kDefaultLanguage);
   if (current_.empty()) current_ = kDefaultLanguage;
   languages_.clear();
@@ -61,7 +61,7 @@ void LanguageStore::LoadTexts() {
 Status LanguageStore::SetLanguage(const std::string& language) {
   if (!IsPlainFileBaseName(language)) return kInvalidData;
   platform::IniFile config;
-  config.Load(configFile_);
+  (void)config.Load(configFile_);  // a missing file starts empty
   config.SetValue("DefaultLanguage", "Default", language);
   const Status saved = config.Save(configFile_);
   LoadConfig();

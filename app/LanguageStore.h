@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "ui/TextSource.h"
 
 namespace corvyn::app {

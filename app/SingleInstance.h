@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-#include "core/Status.h"
 #include "platform/InstanceLock.h"
+#include "platform/Status.h"
 
 class QLocalServer;
 

@@ -48,7 +48,7 @@ int RunCorvyn(int argc, char** argv) {
   // 1. One instance only.
   SingleInstance instance(platform::RuntimeDir());
   const Status claim = instance.Claim();
-  if (claim == EWOULDBLOCK) {
+  if (claim.systemError() == EWOULDBLOCK) {
     if (!instance.AskRunningInstanceToShow()) {
       if (skinStatus == kOk) {
         ui::CMessageBox::Show(ui::kMessageBoxInformation, nullptr, std::nullopt,
@@ -61,8 +61,8 @@ int RunCorvyn(int argc, char** argv) {
     return 0;
   }
   if (claim != kOk) {
-    std::fprintf(stderr, "corvyn: cannot use the instance lock %s (error %d); running anyway\n",
-                 instance.LockFile().c_str(), claim);
+    std::fprintf(stderr, "corvyn: cannot use the instance lock: %s; running anyway\n",
+                 claim.Message().c_str());
   }
 
   // 2. The skin archive must load.

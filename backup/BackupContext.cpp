@@ -71,10 +71,33 @@ Status BackupContext::DecryptBackup(const std::string& password, const fs::path&
   return RunDecryption(chosenLauncher, job, password, progress);
 }
 
+Status BackupContext::EndStep(Status result, int step) {
+  if (Status answer = progress.Advance(step); answer != kOk) return answer;
+  return result;
+}
+
+Status BackupContext::CheckDatabasePresent(const fs::path& database) const {
+  std::error_code error;
+  if (fs::is_regular_file(database, error)) return kOk;
+  return Status(kInvalidData, "the database file is missing from this backup");
+}
+
+Status CheckManifestPresent(const fs::path& folder) {
+  std::error_code error;
+  if (fs::is_regular_file(folder / kManifestName, error)) return kOk;
+  if (fs::is_regular_file(folder / kNewerManifestName, error)) {
+    return Status(kInvalidData,
+                  "this backup uses the newer layout of iOS 10 and later (Manifest.db), "
+                  "which is not supported yet");
+  }
+  return Status(kInvalidData,
+                "the backup folder holds no list of its files (" + std::string(kManifestName) + ")");
+}
+
 Status BackupContext::OpenSource(const std::string& password) {
   progress.base = 0;
-  progress.step = kOpenStep;
-  if (const int answer = progress.Report(0); answer != 0) return answer;
+  progress.span = kOpenStep;
+  if (Status answer = progress.Report(0); answer != kOk) return answer;
   conversations.clear();
   qqChats.clear();
   weChatChats.clear();
@@ -84,73 +107,63 @@ Status BackupContext::OpenSource(const std::string& password) {
   backupList = {};
   fileMap.clear();
 
-  Status status = kOk;
+  Status status = CheckManifestPresent(backupFolder);
+  if (status != kOk) return status;
   if (descriptor.encrypted) {
-    progress.step = kEncryptedOpenStep;
+    progress.span = kEncryptedOpenStep;
     const fs::path encryptedFolder = backupFolder;
-    ListFolder(encryptedFolder, folderListing);
+    if (status = ListFolder(encryptedFolder, folderListing); status != kOk) return status;
     fs::path copyFolder;
     status = DecryptBackup(password, encryptedFolder, copyFolder);
     if (status != kOk) return status;
-    ListFolder(copyFolder, folderListing);
+    if (status = ListFolder(copyFolder, folderListing); status != kOk) return status;
     // The manifest is never encrypted; its stored names are those of the copy.
-    std::error_code error;
-    if (fs::exists(encryptedFolder / kManifestName, error)) {
-      status = ReadBackupFileMap(encryptedFolder / kManifestName, fileMap);
-    } else {
-      status = kInvalidData;
-    }
+    status = ReadBackupFileMap(encryptedFolder / kManifestName, fileMap);
     backupFolder = copyFolder;
     descriptor.folder = copyFolder;
   } else {
     progress.base = 1;
-    if (const int answer = progress.Report(1); answer != 0) return answer;
-    std::error_code error;
-    if (fs::exists(backupFolder / kManifestName, error)) {
-      status = ReadBackupFileMap(backupFolder / kManifestName, fileMap);
-    } else {
-      status = kInvalidData;
-    }
+    if (Status answer = progress.Report(1); answer != kOk) return answer;
+    status = ReadBackupFileMap(backupFolder / kManifestName, fileMap);
   }
-  progress.base += progress.step;
-  if (const int answer = progress.Report(progress.base); answer != 0) return answer;
-  return status;
+  return EndStep(status, progress.span);
 }
 
 Status BackupContext::CollectMessages(ConversationMap& out) {
-  decoders::DecoderProgress share{progress.callback, progress.userValue, progress.base, progress.step / 2};
   conversations.clear();
-  const Status status = decoders::DecodeMessages(conversations, StoredPath(kMessagesStoredName),
-                                                 StoredPath(kAddressBookStoredName), share, messageRowId);
+  const fs::path database = StoredPath(kMessagesStoredName);
+  Status status = CheckDatabasePresent(database);
+  if (status == kOk) {
+    status = decoders::DecodeMessages(conversations, database, StoredPath(kAddressBookStoredName),
+                                      progress.Part(progress.span / 2), messageRowId);
+  }
   if (status == kStopped) return status;
   out = conversations;
-  progress.base += progress.step / 2;
-  if (const int answer = progress.Report(progress.base); answer != 0) return answer;
-  return status;
+  return EndStep(status, progress.span / 2);
 }
 
 Status BackupContext::CollectContacts(std::vector<ContactRecord>& contacts) {
-  const Status status = decoders::DecodeContacts(contacts, StoredPath(kAddressBookStoredName), contactRowId);
-  progress.base += progress.step / 2;
-  if (const int answer = progress.Report(progress.base); answer != 0) return answer;
-  return status;
+  const fs::path database = StoredPath(kAddressBookStoredName);
+  Status status = CheckDatabasePresent(database);
+  if (status == kOk) status = decoders::DecodeContacts(contacts, database, contactRowId);
+  return EndStep(status, progress.span / 2);
 }
 
 Status BackupContext::CollectCallHistory(std::vector<CallRecord>& calls) {
   std::error_code error;
   fs::path database = StoredPath(kCallHistoryStoredName);
   if (!fs::exists(database, error)) database = StoredPath(kOlderCallHistoryStoredName);
-  const Status status = decoders::DecodeCallHistory(calls, database, StoredPath(kAddressBookStoredName));
-  progress.base += progress.step / 2;
-  if (const int answer = progress.Report(progress.base); answer != 0) return answer;
-  return status;
+  Status status = CheckDatabasePresent(database);
+  if (status == kOk)
+    status = decoders::DecodeCallHistory(calls, database, StoredPath(kAddressBookStoredName));
+  return EndStep(status, progress.span / 2);
 }
 
 Status BackupContext::CollectNotes(std::vector<NoteRecord>& notes) {
-  const Status status = decoders::DecodeNotes(notes, StoredPath(kNotesStoredName));
-  progress.base += progress.step / 2;
-  if (const int answer = progress.Report(progress.base); answer != 0) return answer;
-  return status;
+  const fs::path database = StoredPath(kNotesStoredName);
+  Status status = CheckDatabasePresent(database);
+  if (status == kOk) status = decoders::DecodeNotes(notes, database);
+  return EndStep(status, progress.span / 2);
 }
 
 Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
@@ -162,18 +175,16 @@ Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
     if (chats && contacts) break;
   }
   whatsAppChats.clear();
-  const Status status =
-      chats ? decoders::DecodeWhatsApp(whatsAppChats, StoredPath(chats->storedName)) : Status{kInvalidData};
+  Status status = chats ? CheckDatabasePresent(StoredPath(chats->storedName))
+                        : Status(kInvalidData, "the backup holds no WhatsApp database");
+  if (status == kOk) status = decoders::DecodeWhatsApp(whatsAppChats, StoredPath(chats->storedName));
   out = whatsAppChats;
-  progress.base += progress.step;
-  if (const int answer = progress.Report(progress.base); answer != 0) return answer;
-  return status;
+  return EndStep(status, progress.span);
 }
 
 Status BackupContext::CollectWhatsAppAttachments(std::vector<MediaFileRecord>& attachments) {
   attachments.insert(attachments.end(), whatsAppAttachments.begin(), whatsAppAttachments.end());
-  progress.base += progress.step;
-  return progress.Report(progress.base);
+  return EndStep(kOk, progress.span);
 }
 
 Status BackupContext::CollectQQ(ChatConversationMap& out) {

@@ -22,10 +22,10 @@
 
 #include "backup/BackupDiscovery.h"
 #include "backup/BackupFileMap.h"
-#include "backup/EngineProgress.h"
 #include "core/IPhoneRecoveryParse.h"
+#include "core/Progress.h"
 #include "core/Records.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::platform {
 class IProcessLauncher;
@@ -39,6 +39,8 @@ inline constexpr std::string_view kCallHistoryStoredName = "5a4935c78a5255723f70
 inline constexpr std::string_view kOlderCallHistoryStoredName = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
 inline constexpr std::string_view kNotesStoredName = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
 inline constexpr std::string_view kManifestName = "Manifest.mbdb";
+// The file list of backups made by iOS 10 and later.
+inline constexpr std::string_view kNewerManifestName = "Manifest.db";
 
 // Key texts the engine matches by substring.
 inline constexpr std::string_view kCameraRollDomain = "CameraRollDomain-Media/DCIM/";
@@ -72,7 +74,7 @@ class BackupContext {
   FolderListing backupList;     // listing of the backup root (discovery)
   FolderListing folderListing;  // listing of the folder being decrypted
   BackupFileMap fileMap;
-  EngineProgress progress;
+  ProgressShare progress;
 
   int64_t messageRowId = 0;  // highest message rowid (messages CSV numbering)
   int64_t contactRowId = 0;  // highest contact rowid (contacts CSV numbering)
@@ -116,7 +118,19 @@ class BackupContext {
 
  private:
   std::filesystem::path EnsureWorkingRoot();
+  // The end of a category operation: moves the progress base on by `step`,
+  // reports it, and returns the progress answer when it asks to stop, else
+  // the operation's own result.
+  Status EndStep(Status result, int step);
+  // kOk when the stored database exists, else a status that says, in words,
+  // that the backup does not hold it.
+  Status CheckDatabasePresent(const std::filesystem::path& database) const;
 };
+
+// kOk when the folder holds the file list this engine reads; otherwise a
+// status that says in words what is missing (a backup of the newer layout
+// is named as such).
+Status CheckManifestPresent(const std::filesystem::path& folder);
 
 // A device file name made safe to be one file name on this machine: "/",
 // "\" and control characters become "_", and "", "." and ".." become "_".

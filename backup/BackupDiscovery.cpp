@@ -173,7 +173,7 @@ Status ListFolder(const fs::path& folder, FolderListing& listing) {
   listing = {};
   std::error_code error;
   fs::directory_iterator it(folder, error);
-  if (error) return error.value() != 0 ? error.value() : ENOENT;
+  if (error) return Status::System(error.value() != 0 ? error.value() : ENOENT, "listing " + folder.string());
   std::vector<fs::path> entries;
   for (; it != fs::directory_iterator(); it.increment(error)) {
     if (error) break;
@@ -221,7 +221,7 @@ std::vector<fs::path> BackupRoots(const fs::path& configIni) {
 }
 
 Status ListBackups(const std::vector<fs::path>& roots, std::vector<BackupDescriptor>& descriptors) {
-  if (roots.empty()) return ENOENT;
+  if (roots.empty()) return Status(kInvalidData, "no backup folder can be named (set HOME or XDG_DATA_HOME)");
   for (const auto& root : roots) {
     FolderListing listing;
     if (ListFolder(root, listing) != kOk) continue;

@@ -43,7 +43,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::backup {
 

@@ -69,12 +69,12 @@ Status BackupContext::CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
       record.size = static_cast<uint32_t>(size);
       (inPhotoStream ? photoStream : cameraRoll).push_back(std::move(record));
     }
-    if (const int answer = progress.Report(progress.Share(index + 1, count, 2)); answer != 0) return answer;
+    if (Status answer = progress.Part(2 * progress.span).ReportAt(index + 1, count); answer != kOk)
+      return answer;
   }
   SortByName(cameraRoll);
   SortByName(photoStream);
-  progress.base += 2 * progress.step;
-  return progress.Report(progress.base);
+  return progress.Advance(2 * progress.span);
 }
 
 Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& attachments) {
@@ -95,11 +95,10 @@ Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& a
         attachments.push_back(std::move(record));
       }
     }
-    if (const int answer = progress.Report(progress.Share(index + 1, count)); answer != 0) return answer;
+    if (Status answer = progress.ReportAt(index + 1, count); answer != kOk) return answer;
   }
   SortByName(attachments);
-  progress.base += progress.step;
-  return progress.Report(progress.base);
+  return progress.Advance(progress.span);
 }
 
 Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
@@ -121,11 +120,11 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
         files.push_back({static_cast<uint32_t>(size), AppNameOf(entry.key), name, path.string()});
       }
     }
-    if (const int answer = progress.Report(progress.Share(index + 1, count, 2)); answer != 0) return answer;
+    if (Status answer = progress.Part(2 * progress.span).ReportAt(index + 1, count); answer != kOk)
+      return answer;
   }
   SortByName(whatsAppAttachments);
-  progress.base += progress.step;
-  return progress.Report(progress.base);
+  return progress.Advance(progress.span);
 }
 
 }  // namespace corvyn::backup

@@ -43,7 +43,7 @@ OutputLine JudgeLine(std::string_view line) {
 
 class Watcher {
  public:
-  Watcher(const DecryptionJob& job, EngineProgress& progress) : job_(job), progress_(progress) {}
+  Watcher(const DecryptionJob& job, ProgressShare& progress) : job_(job), progress_(progress) {}
 
   // Judges every complete line in pending_ (all of it when `flush`). Returns a
   // non-zero status when the run must end.
@@ -69,11 +69,11 @@ class Watcher {
       sawCount_ = true;
       if (progress_.base == 0) {
         progress_.base = 1;
-        if (const int answer = progress_.Report(1); answer != 0) return answer;
+        if (Status answer = progress_.Report(1); answer != kOk) return answer;
       }
     }
-    current_ = progress_.Share(static_cast<int64_t>(std::min<uint64_t>(judged.count, job_.expectedFileCount)),
-                               static_cast<int64_t>(job_.expectedFileCount));
+    current_ = progress_.At(static_cast<int64_t>(std::min<uint64_t>(judged.count, job_.expectedFileCount)),
+                            static_cast<int64_t>(job_.expectedFileCount));
     return progress_.Report(current_);
   }
 
@@ -83,7 +83,7 @@ class Watcher {
 
  private:
   const DecryptionJob& job_;
-  EngineProgress& progress_;
+  ProgressShare& progress_;
   std::string pending_;
   bool sawCount_ = false;
   int current_ = 0;
@@ -92,22 +92,27 @@ class Watcher {
 }  // namespace
 
 Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
-                     std::string_view password, EngineProgress& progress) {
+                     std::string_view password, ProgressShare& progress) {
   std::error_code error;
   fs::create_directories(job.copyFolder, error);
-  if (!fs::is_directory(job.copyFolder, error)) return kInvalidData;
+  if (!fs::is_directory(job.copyFolder, error)) {
+    return Status::System(error ? error.value() : ENOTDIR, "creating " + job.copyFolder.string());
+  }
 
   platform::ProcessSpec request;
   request.executable = job.program;
   request.arguments = {"--password-stdin", job.encryptedFolder.string(), job.copyFolder.string()};
   request.endOnRelease = true;
   std::unique_ptr<platform::IChildProcess> child;
-  if (launcher.Start(request, &child) != kOk || !child) return kInvalidData;
+  if (const Status started = launcher.Start(request, &child); started != kOk || !child) {
+    return started != kOk ? started : Status(kInvalidData, "the decryption program did not start");
+  }
 
   // The program may already have failed; its output tells what happened.
   std::string input(password);
   input.push_back('\n');
-  child->WriteInput(input);
+  // A program that has already ended no longer reads: its output says why.
+  (void)child->WriteInput(input);
   child->CloseInput();
 
   Watcher watcher(job, progress);
@@ -121,7 +126,11 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
 
     bool endOfOutput = false;
     const std::size_t before = watcher.Pending().size();
-    child->ReadOutput(&watcher.Pending(), kReadSize, kPassWait, &endOfOutput);
+    if (const Status read = child->ReadOutput(&watcher.Pending(), kReadSize, kPassWait, &endOfOutput);
+        read != kOk) {
+      status = read;
+      break;
+    }
     if (watcher.Pending().size() != before) {
       status = watcher.Consume(false);
       lastReport = std::chrono::steady_clock::now();
@@ -132,14 +141,16 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
     if (status == kOk && endOfOutput) {
       if (!child->IsRunning()) break;
       platform::ExitStatus ended;
-      child->Wait(kPassWait, &ended);  // output closed, program still running: do not spin
+      // Output closed, program still running: wait a while rather than spin
+      // (a timeout is the expected answer here).
+      (void)child->Wait(kPassWait, &ended);
     }
   }
   if (status == kOk) status = watcher.Consume(true);
 
   if (status != kOk) {
     // A stopped scan or a rejected password leaves nothing running behind.
-    child->Kill();
+    (void)child->Kill();
   }
   platform::ExitStatus exit;
   const bool ended = child->Wait(std::chrono::milliseconds(5000), &exit) == kOk;
@@ -148,8 +159,7 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
   // scan: that is not a successful open.
   if (ended && !exit.Succeeded() && !watcher.SawCount()) return kInvalidData;
 
-  progress.base += progress.step;
-  return progress.Report(progress.base);
+  return progress.Advance(progress.span);
 }
 
 fs::path ProgramFolder() {

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <string_view>
 
-#include "backup/EngineProgress.h"
-#include "core/Status.h"
+#include "core/Progress.h"
 #include "platform/Process.h"
+#include "platform/Status.h"
 
 namespace corvyn::backup {
 
@@ -41,7 +41,7 @@ struct DecryptionJob {
 // started, or it failed (non-zero exit, or a signal) before reporting any
 // file. A silent program that exits with 0 counts as a success.
 Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
-                     std::string_view password, EngineProgress& progress);
+                     std::string_view password, ProgressShare& progress);
 
 // The decryption program beside the running program (or beside the given
 // program folder).

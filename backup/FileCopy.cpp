@@ -15,8 +15,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-Status ErrnoOr(Status fallback) {
-  return errno != 0 ? errno : fallback;
+// The current errno (EIO when the call left none) for `what` on `path`.
+Status LastError(std::string_view what, const fs::path& path) {
+  return Status::System(errno != 0 ? errno : EIO, std::string(what) + " " + path.string());
 }
 
 }  // namespace
@@ -24,17 +25,27 @@ Status ErrnoOr(Status fallback) {
 Status CopyFileWithProgress(const fs::path& source, const fs::path& destination, ProgressCallback callback,
                             void* userValue) {
   std::error_code error;
-  if (source.empty() || destination.empty() || !fs::is_regular_file(source, error)) return kInvalidData;
+  if (source.empty() || destination.empty()) return kInvalidData;
+  if (!fs::is_regular_file(source, error)) {
+    return Status::System(error ? error.value() : ENOENT, "copying " + source.string());
+  }
   // Replacing the destination would empty the source when both are one file.
-  if (fs::exists(destination, error) && fs::equivalent(source, destination, error)) return kInvalidData;
-  if (destination.has_parent_path()) fs::create_directories(destination.parent_path(), error);
+  if (fs::exists(destination, error) && fs::equivalent(source, destination, error)) {
+    return Status(kInvalidData, "cannot copy " + source.string() + " onto itself");
+  }
+  if (destination.has_parent_path()) {
+    fs::create_directories(destination.parent_path(), error);
+    if (error) return Status::System(error, "creating " + destination.parent_path().string());
+  }
 
+  errno = 0;
   FileHandle input(std::fopen(source.c_str(), "rb"));
-  if (!input) return kInvalidData;
+  if (!input) return LastError("opening", source);
   const auto size = fs::file_size(source, error);
-  if (error) return kInvalidData;
+  if (error) return Status::System(error, "reading " + source.string());
+  errno = 0;
   FileHandle output(std::fopen(destination.c_str(), "wb"));
-  if (!output) return kInvalidData;
+  if (!output) return LastError("creating", destination);
 
   Status status = kOk;
   std::vector<char> chunk(kCopyChunkSize);
@@ -43,22 +54,22 @@ Status CopyFileWithProgress(const fs::path& source, const fs::path& destination,
     errno = 0;
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), input.get());
     if (got == 0) {
-      if (std::ferror(input.get())) status = ErrnoOr(EIO);
+      if (std::ferror(input.get())) status = LastError("reading", source);
       break;
     }
     errno = 0;
     if (std::fwrite(chunk.data(), 1, got, output.get()) != got) {
-      status = ErrnoOr(EIO);
+      status = LastError("writing", destination);
       break;
     }
     copied += got;
     if (callback) {
       const int percent = size == 0 ? 100 : static_cast<int>(copied >= size ? 100 : copied * 100 / size);
-      status = callback(userValue, percent);
+      status = Status::FromProgressAnswer(callback(userValue, percent));
     }
   }
   errno = 0;
-  if (std::fclose(output.release()) != 0 && status == kOk) status = ErrnoOr(EIO);
+  if (std::fclose(output.release()) != 0 && status == kOk) status = LastError("writing", destination);
   if (status != kOk) fs::remove(destination, error);
   return status;
 }

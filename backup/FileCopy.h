@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "core/IPhoneRecoveryParse.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::backup {
 

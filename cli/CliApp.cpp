@@ -13,6 +13,7 @@
 #include "core/EngineFactory.h"
 #include "core/ScanDriver.h"
 #include "platform/SpecialFolders.h"
+#include "platform/Terminal.h"
 
 #ifndef CORVYN_VERSION
 #define CORVYN_VERSION "0.0.0"
@@ -36,9 +37,12 @@ constexpr const char* kUsage =
     "scan     scans one backup folder and prints the count of each category;\n"
     "         --password-stdin reads the password of an encrypted backup as one\n"
     "         line from standard input; --json prints every record as JSON\n"
+    "         Categories that cannot be read are named on standard error (and\n"
+    "         under \"errors\" with --json); the other categories are still read.\n"
     "\n"
-    "exit status: 0 success, 2 usage, 3 wrong password, 4 the source cannot be\n"
-    "opened, 1 other failures\n";
+    "exit status: 0 the scan completed (also when some categories could not be\n"
+    "read), 2 usage, 3 wrong password, 4 the source cannot be opened, 1 other\n"
+    "failures (the scan was stopped, the engine could not start)\n";
 
 int Usage(const CliStreams& streams, const std::string& problem) {
   std::fprintf(streams.err, "corvyn-cli: %s (see corvyn-cli --help)\n", problem.c_str());
@@ -140,8 +144,13 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
     CScanDriver driver(sink, std::chrono::milliseconds(0));
     Status status = kOk;
     auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
-    if (!engine || driver.Start(std::move(engine), password) != kOk) {
-      std::fprintf(streams.err, "corvyn-cli: the backup engine could not be started (status %d)\n", status);
+    if (!engine) {
+      std::fprintf(streams.err, "corvyn-cli: the backup engine could not be created: %s\n",
+                   status.Message().c_str());
+      return kExitFailed;
+    }
+    if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
+      std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
       return kExitFailed;
     }
     driver.Wait();
@@ -150,9 +159,15 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
       std::fprintf(streams.err, "\n");
     }
     const Status finalStatus = driver.FinalStatus();
+    std::vector<CategoryError> errors;
+    if (!sink.wrongPassword && !sink.openFailed && finalStatus != kStopped) {
+      for (const auto& failure : driver.CategoryFailures()) {
+        errors.push_back({failure.label, failure.status.Message()});
+      }
+    }
     auto access = driver.LockResults();
     if (json) {
-      const std::string text = ScanJson(finalStatus, access.results);
+      const std::string text = ScanJson(finalStatus, errors, access.results);
       std::fwrite(text.data(), 1, text.size(), streams.out);
     } else if (!sink.wrongPassword && !sink.openFailed) {
       for (const RecordCategory category : kAllCategories) {
@@ -164,12 +179,15 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
       std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
       exitCode = kExitWrongPassword;
     } else if (sink.openFailed) {
-      std::fprintf(streams.err, "corvyn-cli: cannot open the backup %s (status %d)\n", folder.c_str(),
-                   finalStatus);
+      std::fprintf(streams.err, "corvyn-cli: cannot open the backup %s: %s\n", folder.c_str(),
+                   finalStatus.Message().c_str());
       exitCode = kExitUnopenable;
     } else if (finalStatus == kStopped) {
       std::fprintf(streams.err, "corvyn-cli: the scan was stopped\n");
       exitCode = kExitFailed;
+    }
+    for (const CategoryError& error : errors) {
+      std::fprintf(streams.err, "corvyn-cli: %s: %s\n", error.label.c_str(), error.message.c_str());
     }
   }
   std::fflush(streams.out);
@@ -179,10 +197,7 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
 }  // namespace
 
 bool StandardErrorIsTerminal() {
-  std::error_code error;
-  const std::string target = fs::read_symlink("/proc/self/fd/2", error).string();
-  if (error) return false;
-  return target.starts_with("/dev/pts/") || target.starts_with("/dev/tty") || target == "/dev/console";
+  return platform::IsTerminal(platform::StandardStream::kError);
 }
 
 int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {

@@ -186,11 +186,18 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
-std::string ScanJson(Status status, const ScanResults& results) {
+std::string ScanJson(const Status& status, const std::vector<CategoryError>& errors,
+                     const ScanResults& results) {
   std::string out;
   {
     ObjectWriter root(out);
-    root.Number("status", status);
+    root.Number("status", static_cast<int>(status.code()));
+    root.Text("message", status.Message());
+    {
+      std::string& errorsValue = root.Key("errors");
+      ObjectWriter byLabel(errorsValue);
+      for (const CategoryError& error : errors) byLabel.Text(error.label, error.message);
+    }
     std::string& categories = root.Key("categories");
     ObjectWriter byLabel(categories);
     for (const RecordCategory category : kAllCategories) {

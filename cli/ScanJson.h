@@ -1,7 +1,12 @@
 // The JSON form of a finished scan that `corvyn-cli scan --json` prints:
 //
-//   {"status": N, "categories": {"Camera Roll": [...], ..., "WhatsApp Attachments": [...]}}
+//   {"status": N, "message": S, "errors": {"Messages": S, ...},
+//    "categories": {"Camera Roll": [...], ..., "WhatsApp Attachments": [...]}}
 //
+// "status" is the scan's product status code (a system error counts as 87,
+// data that could not be read) and "message" its words; "errors" names each
+// category whose reading failed, with the reason in words (empty when none
+// failed).
 // Every category of the tree is present, in code order, each an array in the
 // order the list shows it. Records are objects with the field names of the
 // record types. "Messages" and "WhatsApp" are arrays of
@@ -12,15 +17,23 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ScanResults.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::cli {
 
 // A JSON string literal (quotes included) of the text.
 std::string JsonString(std::string_view text);
 
-std::string ScanJson(Status status, const ScanResults& results);
+// One category that could not be read, and why.
+struct CategoryError {
+  std::string label;
+  std::string message;
+};
+
+std::string ScanJson(const Status& status, const std::vector<CategoryError>& errors,
+                     const ScanResults& results);
 
 }  // namespace corvyn::cli

@@ -295,7 +295,7 @@ Status DetectFileType(const std::filesystem::path& path, std::string& name, uint
   // Source files are only ever read: a backup must stay as it was found.
   errno = 0;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (file == nullptr) return errno != 0 ? errno : kInvalidData;
+  if (file == nullptr) return Status::System(errno, path.string());
   std::array<uint8_t, kSniffLength> head{};
   const std::size_t read = std::fread(head.data(), 1, head.size(), file.get());
   if (read == 0) return kShortRead;  // empty, or the first read failed

@@ -1,6 +1,6 @@
 // The one interface through which a front end drives a source of data (a
 // backup folder or a connected device). Operations are listed in their binding
-// slot order; every one returns a status code (core/Status.h) and never throws.
+// slot order; every one returns a Status (platform/Status.h) and never throws.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/Records.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn {
 
@@ -18,6 +18,9 @@ namespace corvyn {
 // stopped) makes the engine return that value at once. The value 1 means "the
 // source has been accepted".
 using ProgressCallback = int (*)(void* userValue, int percent);
+
+// The progress answer that asks the engine to stop.
+inline constexpr int kStopAnswer = static_cast<int>(StatusCode::kStopped);
 
 class IPhoneRecoveryParse {
  public:

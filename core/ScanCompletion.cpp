@@ -54,6 +54,30 @@ void RegisterFolders(RecordCategory category, const AppFolderMap& folders, CStat
 
 }  // namespace
 
+std::string_view CollectStepLabel(CollectStep step) {
+  switch (step) {
+    case CollectStep::kPhotos:
+      return CategoryLabel(RecordCategory::kCameraRoll);
+    case CollectStep::kMessages:
+      return CategoryLabel(RecordCategory::kMessages);
+    case CollectStep::kMessageAttachments:
+      return CategoryLabel(RecordCategory::kMessageAttachments);
+    case CollectStep::kContacts:
+      return CategoryLabel(RecordCategory::kContacts);
+    case CollectStep::kCallHistory:
+      return CategoryLabel(RecordCategory::kCallHistory);
+    case CollectStep::kNotes:
+      return CategoryLabel(RecordCategory::kNotes);
+    case CollectStep::kAppFiles:
+      return CategoryLabel(RecordCategory::kAppPhotos);
+    case CollectStep::kWhatsApp:
+      return CategoryLabel(RecordCategory::kWhatsApp);
+    case CollectStep::kWhatsAppAttachments:
+      return CategoryLabel(RecordCategory::kWhatsAppAttachments);
+  }
+  return {};
+}
+
 Status RunCollectStep(IPhoneRecoveryParse& engine, CollectStep step, ScanResults& scratch) {
   try {
     switch (step) {
@@ -77,7 +101,7 @@ Status RunCollectStep(IPhoneRecoveryParse& engine, CollectStep step, ScanResults
         return engine.CollectWhatsAppAttachments(scratch.whatsAppAttachments);
     }
   } catch (const std::bad_alloc&) {
-    return ENOMEM;
+    return Status::System(ENOMEM, "collecting " + std::string(CollectStepLabel(step)));
   } catch (...) {
     return kInvalidData;
   }

@@ -33,9 +33,13 @@ inline constexpr std::array<CollectStep, 9> kCollectOrder = {
     CollectStep::kAppFiles, CollectStep::kWhatsApp,    CollectStep::kWhatsAppAttachments,
 };
 
+// The label a step's failure is reported under: the label of its first
+// category ("Camera Roll", "Messages", ... "WhatsApp Attachments").
+std::string_view CollectStepLabel(CollectStep step);
+
 // Calls the step's engine operation on the scratch containers. An exception
-// escaping the engine becomes a status (ENOMEM for bad_alloc, kInvalidData
-// otherwise) so that it cannot end the program from the worker thread.
+// escaping the engine becomes a status (a system error ENOMEM for
+// bad_alloc, kInvalidData otherwise) so that it cannot end the program from the worker thread.
 Status RunCollectStep(IPhoneRecoveryParse& engine, CollectStep step, ScanResults& scratch);
 
 // The completion step: moves what the step's operation put into `scratch`

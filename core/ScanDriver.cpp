@@ -49,16 +49,22 @@ Status CScanDriver::Start(std::unique_ptr<IPhoneRecoveryParse> engine, std::stri
   stopFlag_ = false;
   treeHasSelection_ = false;
   firstCategory_ = 0;
-  finalStatus_ = kOk;
+  SetOutcome(kOk, {});
   finishedFlag_ = false;
   engine_ = std::move(engine);
-  engine_->SetProgressCallback(&CScanDriver::ProgressThunk, this);
+  if (Status status = engine_->SetProgressCallback(&CScanDriver::ProgressThunk, this); status != kOk) {
+    finishedFlag_ = true;
+    SetOutcome(status, {});
+    return status;
+  }
   try {
     worker_ = std::thread(&CScanDriver::Run, this, std::move(sourceText));
   } catch (const std::system_error& error) {
     finishedFlag_ = true;
-    finalStatus_ = error.code().value() != 0 ? error.code().value() : EAGAIN;
-    return finalStatus_;
+    const Status status =
+        Status::System(error.code().value() != 0 ? error.code().value() : EAGAIN, "starting the scan thread");
+    SetOutcome(status, {});
+    return status;
   }
   return kOk;
 }
@@ -114,7 +120,19 @@ int CScanDriver::Progress() const {
 }
 
 Status CScanDriver::FinalStatus() const {
+  std::lock_guard lock(outcomeMutex_);
   return finalStatus_;
+}
+
+std::vector<CScanDriver::CategoryFailure> CScanDriver::CategoryFailures() const {
+  std::lock_guard lock(outcomeMutex_);
+  return failures_;
+}
+
+void CScanDriver::SetOutcome(Status status, std::vector<CategoryFailure> failures) {
+  std::lock_guard lock(outcomeMutex_);
+  finalStatus_ = std::move(status);
+  failures_ = std::move(failures);
 }
 
 void CScanDriver::NoteTreeSelection() {
@@ -141,13 +159,13 @@ int CScanDriver::OnEngineProgress(int percent) {
   {
     std::unique_lock lock(scanMutex_);
     gate_.wait(lock, [this] { return !paused_ || stopFlag_; });
-    if (stopFlag_) return kStopped;
+    if (stopFlag_) return kStopAnswer;
     if (percent > progress_) {
       if (percent == kBegun) {
         sink_.Post(kMsgScanState, kScanStateBegun);
         // Give the window time to switch pages; a Stop cuts the wait short.
         gate_.wait_for(lock, beginDelay_, [this] { return stopFlag_.load(); });
-        if (stopFlag_) return kStopped;
+        if (stopFlag_) return kStopAnswer;
       }
       const int value = std::clamp(percent, kLowest, kHighest);
       if (value != progress_) {
@@ -157,7 +175,7 @@ int CScanDriver::OnEngineProgress(int percent) {
     }
   }
   if (shown >= 0) sink_.OnProgress(shown);
-  return kOk;
+  return 0;
 }
 
 void CScanDriver::Publish(RecordCategory category) {
@@ -166,11 +184,14 @@ void CScanDriver::Publish(RecordCategory category) {
   if (firstCategory_ != 0) sink_.Post(kMsgFirstCategory, 0);
 }
 
-Status CScanDriver::RunCollectors() {
+Status CScanDriver::RunCollectors(std::vector<CategoryFailure>& failures) {
   Status status = kOk;
   for (CollectStep step : kCollectOrder) {
     ScanResults scratch;
     status = RunCollectStep(*engine_, step, scratch);
+    if (status != kOk && status != kStopped) {
+      failures.push_back({step, std::string(CollectStepLabel(step)), status});
+    }
     std::vector<RecordCategory> nonEmpty;
     {
       std::lock_guard lock(resultsMutex_);
@@ -185,22 +206,23 @@ Status CScanDriver::RunCollectors() {
 
 void CScanDriver::Run(std::string sourceText) {
   Status status = kInvalidData;
+  std::vector<CategoryFailure> failures;
   try {
     status = engine_->OpenSource(sourceText);
   } catch (const std::bad_alloc&) {
-    status = ENOMEM;
+    status = Status::System(ENOMEM, "opening the source");
   } catch (...) {
     status = kInvalidData;
   }
   if (status == kOk) {
     sink_.Post(kMsgCategoryDone, 0);
-    status = RunCollectors();
+    status = RunCollectors(failures);
   } else if (status == kWrongPassword) {
     sink_.Post(kMsgScanState, kScanStateWrongPassword);
   } else if (status != kStopped && status != kSourceUnreadable) {
     sink_.Post(kMsgScanState, kScanStateOpenFailed);
   }
-  finalStatus_ = status;
+  SetOutcome(status, std::move(failures));
   finishedFlag_ = true;
   // Every end but a wrong password leaves the scanning state, also when the
   // last category failed: the window must not wait for an end that never comes.

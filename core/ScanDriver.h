@@ -10,7 +10,8 @@
 // CollectCallHistory, CollectNotes, CollectAppFiles, CollectWhatsApp,
 // CollectWhatsAppAttachments, each followed by its completion step (derived
 // rows, sorting, statistics, publication). The sequence ends at the first
-// operation that returns kStopped; other errors do not end it.
+// operation that returns kStopped (the user's Stop); any other failure is
+// remembered for its category (CategoryFailures) and the next one runs.
 //
 // Notifications (IScanEventSink::Post, always from the worker thread):
 //   1032, 0   the source was opened, or a non-empty category was published
@@ -48,11 +49,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/IPhoneRecoveryParse.h"
+#include "core/ScanCompletion.h"
 #include "core/ScanResults.h"
 #include "core/Statistics.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn {
 
@@ -121,6 +124,15 @@ class CScanDriver {
   // status of the last operation called. Valid once finished.
   Status FinalStatus() const;
 
+  // The categories whose operation failed during the last scan, in scan
+  // order, with the status each returned. Valid once finished.
+  struct CategoryFailure {
+    CollectStep step;
+    std::string label;  // CollectStepLabel(step)
+    Status status;
+  };
+  std::vector<CategoryFailure> CategoryFailures() const;
+
   // The engine of the current or last scan (nullptr before the first Start).
   // Use it only while the scan is finished: export and preview read through it.
   IPhoneRecoveryParse* Engine() const { return engine_.get(); }
@@ -155,7 +167,8 @@ class CScanDriver {
   static int ProgressThunk(void* userValue, int percent);
   int OnEngineProgress(int percent);
   void Run(std::string sourceText);
-  Status RunCollectors();
+  Status RunCollectors(std::vector<CategoryFailure>& failures);
+  void SetOutcome(Status status, std::vector<CategoryFailure> failures);
   void StopAndJoin();
   void Publish(RecordCategory category);
 
@@ -171,7 +184,10 @@ class CScanDriver {
   std::atomic<bool> stopFlag_{false};
   std::atomic<bool> finishedFlag_{true};
   std::atomic<bool> treeHasSelection_{false};
-  std::atomic<int> finalStatus_{kOk};
+  // Outcome lock: guards finalStatus_ and failures_.
+  mutable std::mutex outcomeMutex_;
+  Status finalStatus_;
+  std::vector<CategoryFailure> failures_;
   std::atomic<int> firstCategory_{0};
 
   // Results lock: guards results_, statistics_ and published_.

@@ -1,5 +1,6 @@
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
+#include "decoders/FirstFailure.h"
 #include "decoders/SqlProbe.h"
 #include "decoders/TextRules.h"
 #include "sqlite/SqliteDbReader.h"
@@ -9,26 +10,31 @@ namespace corvyn::decoders {
 
 Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::path& callHistoryDb,
                          const std::filesystem::path& addressBookDb) {
+  sqlite::SqliteDbReader reader;
+  if (const Status opened = reader.Open(callHistoryDb); opened != kOk) return opened;
   // The newer schema is recognised by a query of its table that runs; any
   // failure (missing table, not a database, encrypted) means the older one.
   const ProbeResult probe = RunProbeQuery(callHistoryDb, "select * from ZCALLRECORD;");
-  if (probe.openCode != 0) return probe.openCode;
+  if (probe.openCode != 0)
+    return Status(kInvalidData, "the SQLite library cannot open " + callHistoryDb.string());
   const bool newerSchema = !probe.queryFailed;
 
-  sqlite::SqliteDbReader reader;
-  if (const Status opened = reader.Open(callHistoryDb); opened != kOk) return opened;
+  FirstFailure failure;
   reader.callSchemaFlag = newerSchema ? 1 : 0;
-  sqlite::ScanCalls(reader, newerSchema ? "ZCALLRECORD" : "call", calls);
+  const std::string_view table = newerSchema ? "ZCALLRECORD" : "call";
+  failure.Note(sqlite::ScanCalls(reader, table, calls), table);
 
-  // Without an address book the calls stay, unnamed and in scan order.
-  if (const Status opened = reader.Open(addressBookDb); opened != kOk) return opened;
+  // Without an address book the calls stay, unnamed and in scan order; that
+  // is no failure of the call history.
   std::vector<ContactRecord> contacts;
-  sqlite::ScanContacts(reader, contacts);
+  if (reader.Open(addressBookDb) == kOk) {
+    failure.Note(sqlite::ScanContacts(reader, contacts), "the address book");
+  }
 
   NameCalls(calls, contacts);
   if (calls.size() > 1)
     StableSortByText(calls, [](const CallRecord& c) -> const std::string& { return c.date; });
-  return kOk;
+  return failure.status();
 }
 
 }  // namespace corvyn::decoders

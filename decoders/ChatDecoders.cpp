@@ -1,5 +1,6 @@
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
+#include "decoders/FirstFailure.h"
 #include "decoders/TextRules.h"
 #include "sqlite/SqliteDbReader.h"
 #include "sqlite/TableScans.h"
@@ -23,13 +24,14 @@ Status DecodeQQ(ChatConversationMap& chats, const std::filesystem::path& qqDb) {
   std::vector<sqlite::C2cTableRow> tables;
   if (const Status scanned = sqlite::ScanC2cTables(reader, tables); scanned != kOk) return scanned;
 
+  FirstFailure failure;
   std::vector<ChatMessageRecord> working;
   for (const auto& table : tables) {
     // A failed scan of one conversation's table ends only that conversation.
-    sqlite::ScanC2cMessages(reader, table.tableName, table.friendKey, working);
+    failure.Note(sqlite::ScanC2cMessages(reader, table.tableName, table.friendKey, working), table.tableName);
     FileConversation(working, table.friendKey, chats);
   }
-  return kOk;
+  return failure.status();
 }
 
 Status DecodeWeChat(ChatConversationMap& chats, const std::filesystem::path& weChatDb) {
@@ -38,16 +40,18 @@ Status DecodeWeChat(ChatConversationMap& chats, const std::filesystem::path& weC
   std::vector<sqlite::FriendRow> friends;
   if (const Status scanned = sqlite::ScanFriends(reader, friends); scanned != kOk) return scanned;
 
+  FirstFailure failure;
   std::vector<ChatMessageRecord> working;
   for (const auto& friendRow : friends) {
-    sqlite::ScanChatMessages(reader, WeChatTableName(friendRow.userName), false, working);
+    const std::string table = WeChatTableName(friendRow.userName);
+    failure.Note(sqlite::ScanChatMessages(reader, table, false, working), table);
     FileConversation(working, friendRow.userName, chats);
   }
   // No table has this name: the pass reads only the free pages, whose rows can
   // no longer be told apart by conversation.
-  sqlite::ScanChatMessages(reader, "Chat_FreePageNumber", true, working);
+  failure.Note(sqlite::ScanChatMessages(reader, "Chat_FreePageNumber", true, working), "the free pages");
   FileConversation(working, "Unknown", chats);
-  return kOk;
+  return failure.status();
 }
 
 }  // namespace corvyn::decoders

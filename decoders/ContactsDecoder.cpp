@@ -35,8 +35,8 @@ void NameCalls(std::vector<CallRecord>& calls, const std::vector<ContactRecord>&
 Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesystem::path& addressBookDb,
                       int64_t& highestRowId) {
   sqlite::SqliteDbReader reader;
-  const Status result = reader.Open(addressBookDb);
-  if (result == kOk) sqlite::ScanContacts(reader, contacts);
+  Status result = reader.Open(addressBookDb);
+  if (result == kOk) result = sqlite::ScanContacts(reader, contacts).WithContext("reading the address book");
   CleanUpContacts(contacts);
   highestRowId = static_cast<int64_t>(reader.contactRowidCounter);
   return result;

@@ -9,32 +9,26 @@
 #include <vector>
 
 #include "core/IPhoneRecoveryParse.h"
+#include "core/Progress.h"
 #include "core/Records.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::decoders {
 
 // Progress hand-over from an engine to a decoder: the decoder reports
 // base + fraction of span; a non-zero answer stops the decoder, which returns
-// that answer.
-struct DecoderProgress {
-  ProgressCallback callback = nullptr;  // may be absent
-  void* userValue = nullptr;
-  int base = 0;
-  int span = 0;
-
-  // Reports base + span * numerator / denominator; returns the callback's
-  // answer (0 when there is no callback).
-  int Report(int64_t numerator, int64_t denominator) const;
-};
+// it as its status.
+using DecoderProgress = ProgressShare;
 
 // Messages with their handles, contact names and attachment names, grouped by
 // handle id in date order. highestRowId receives the largest message rowid
 // (the starting number for WriteMessagesCsv). When the address book cannot be
-// read the messages are kept without names (and the result is 0). Returns the
+// read the messages are kept without names (and the result is kOk). Returns the
 // message database's open error, or the progress callback's non-zero answer
 // (the map is then unchanged); the closing report's non-zero answer replaces
-// any other result.
+// any other result. A table of the message database that cannot be read
+// loses its own rows; the others are still read and grouped, and the first
+// such failure is returned.
 Status DecodeMessages(ConversationMap& conversations, const std::filesystem::path& messageDb,
                       const std::filesystem::path& addressBookDb, const DecoderProgress& progress,
                       int64_t& highestRowId);

@@ -1,5 +1,6 @@
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
+#include "decoders/FirstFailure.h"
 #include "sqlite/SqliteDbReader.h"
 #include "sqlite/TableScans.h"
 
@@ -7,33 +8,32 @@ namespace corvyn::decoders {
 namespace {
 
 // Reads the four message tables and the address book's contact rows. Returns
-// 0, the message database's open error, or the first non-zero progress
-// answer (the caller then stops). A missing address book leaves the contacts
-// empty: the messages are still worth showing without names.
+// the message database's open error or the first non-zero progress answer
+// (the caller then stops); a table that cannot be read is noted in `failure`
+// and the others are still read. A missing address book leaves the contacts empty: the
+// messages are still worth showing without names.
 Status ReadMessageTables(MessageTables& tables, const std::filesystem::path& messageDb,
                          const std::filesystem::path& addressBookDb, const DecoderProgress& progress,
-                         int64_t& highestRowId) {
+                         int64_t& highestRowId, FirstFailure& failure) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
 
-  auto report = [&progress](int64_t numerator, int64_t denominator) {
-    return progress.Report(numerator, denominator);
-  };
-
-  sqlite::ScanMessages(reader, tables.messages);
-  if (const int answer = report(1, 5)) return answer;
+  failure.Note(sqlite::ScanMessages(reader, tables.messages), "message");
+  if (Status answer = progress.ReportAt(1, 5); answer != kOk) return answer;
   highestRowId = static_cast<int64_t>(reader.messageRowidCounter);
 
-  sqlite::ScanHandles(reader, tables.handles);
-  if (const int answer = report(1, 4)) return answer;
-  sqlite::ScanAttachments(reader, tables.attachments);
-  if (const int answer = report(1, 3)) return answer;
-  sqlite::ScanMessageAttachmentJoins(reader, tables.joins);
-  if (const int answer = report(1, 2)) return answer;
+  failure.Note(sqlite::ScanHandles(reader, tables.handles), "handle");
+  if (Status answer = progress.ReportAt(1, 4); answer != kOk) return answer;
+  failure.Note(sqlite::ScanAttachments(reader, tables.attachments), "attachment");
+  if (Status answer = progress.ReportAt(1, 3); answer != kOk) return answer;
+  failure.Note(sqlite::ScanMessageAttachmentJoins(reader, tables.joins), "message_attachment_join");
+  if (Status answer = progress.ReportAt(1, 2); answer != kOk) return answer;
 
-  if (reader.Open(addressBookDb) == kOk) sqlite::ScanContacts(reader, tables.contacts);
-  if (const int answer = report(1, 1)) return answer;
-  return kOk;
+  if (reader.Open(addressBookDb) == kOk) {
+    // Contacts only lend names: a damaged address book is no failure of the messages.
+    (void)sqlite::ScanContacts(reader, tables.contacts);
+  }
+  return progress.ReportAt(1, 1);
 }
 
 }  // namespace
@@ -44,17 +44,19 @@ Status DecodeMessages(ConversationMap& conversations, const std::filesystem::pat
   Status result = kOk;
   {
     MessageTables tables;
-    result = ReadMessageTables(tables, messageDb, addressBookDb, progress, highestRowId);
+    FirstFailure failure;
+    result = ReadMessageTables(tables, messageDb, addressBookDb, progress, highestRowId, failure);
     if (result == kOk) {
       JoinMessages(tables);
       SortAndGroupMessages(tables.messages, conversations);
+      result = failure.status();
     }
   }
   // The closing report's answer wins when it asks to stop; otherwise the
   // earlier result stands, so a database that could not be read is not
   // reported as decoded.
   if (progress.callback != nullptr) {
-    if (const int answer = progress.Report(1, 1); answer != 0) result = answer;
+    if (Status answer = progress.ReportAt(1, 1); answer != kOk) result = answer;
   }
   return result;
 }

@@ -3,6 +3,7 @@
 
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
+#include "decoders/FirstFailure.h"
 #include "decoders/TextRules.h"
 #include "sqlite/SqliteDbReader.h"
 #include "sqlite/TableScans.h"
@@ -57,11 +58,12 @@ Status DecodeNotes(std::vector<NoteRecord>& notes, const std::filesystem::path& 
   if (const Status opened = reader.Open(notesDb); opened != kOk) return opened;
   std::vector<sqlite::NoteBodyRow> bodies;
   std::vector<sqlite::NoteRow> noteRows;
-  sqlite::ScanNoteBodies(reader, bodies);
-  sqlite::ScanNotes(reader, noteRows);
+  FirstFailure failure;
+  failure.Note(sqlite::ScanNoteBodies(reader, bodies), "ZNOTEBODY");
+  failure.Note(sqlite::ScanNotes(reader, noteRows), "ZNOTE");
   std::vector<NoteRecord> decoded = PairNotes(bodies, noteRows);
   notes.insert(notes.end(), std::make_move_iterator(decoded.begin()), std::make_move_iterator(decoded.end()));
-  return kOk;
+  return failure.status();
 }
 
 }  // namespace corvyn::decoders

@@ -8,12 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "core/Status.h"
-
 namespace corvyn::decoders {
 
 struct ProbeResult {
-  Status openCode = 0;       // the library's code from opening; non-zero: nothing else was done
+  int openCode = 0;          // the SQLite library's result code from opening; non-zero: nothing else was done
   bool queryFailed = false;  // the library reported an error for the query
   int64_t rowCount = 0;
   int32_t lastColumnCount = -1;  // columns of the last row delivered; -1 without rows

@@ -95,13 +95,17 @@ void NameAndGroupWhatsAppMessages(std::vector<WhatsAppRecord>& messages,
 
 Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatDb,
                       int32_t& messageColumnCount) {
+  sqlite::SqliteDbReader reader;
   const ProbeResult probe = RunProbeQuery(chatDb, "select * from ZWAMESSAGE;");
-  if (probe.openCode != 0) return probe.openCode;
+  if (probe.openCode != 0) {
+    // The reader's own open tells why in words (a missing file, a folder...).
+    const Status opened = reader.Open(chatDb);
+    return opened != kOk ? opened : Status(kInvalidData, "the SQLite library cannot open " + chatDb.string());
+  }
   if (probe.queryFailed) return kWhatsAppQueryFailed;
+  if (const Status opened = reader.Open(chatDb); opened != kOk) return opened;
   if (probe.lastColumnCount >= 0) messageColumnCount = probe.lastColumnCount;
 
-  sqlite::SqliteDbReader reader;
-  if (const Status opened = reader.Open(chatDb); opened != kOk) return opened;
   reader.messageColumnCount = messageColumnCount;
 
   std::vector<sqlite::WhatsAppChatRow> chatRows;

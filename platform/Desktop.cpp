@@ -15,8 +15,10 @@ Status XdgDesktop::OpenInDefaultProgram(std::string_view target) {
   std::unique_ptr<IChildProcess> shell;
   if (const Status status = launcher_.Start(process, &shell); status != kOk) return status;
   ExitStatus exit;
-  if (shell->Wait(std::chrono::seconds(10), &exit) != kOk) return ETIMEDOUT;
-  return exit.Succeeded() ? kOk : ECHILD;
+  if (shell->Wait(std::chrono::seconds(10), &exit) != kOk)
+    return Status::System(ETIMEDOUT, "waiting for " + opener_);
+  if (!exit.Succeeded()) return Status::System(ECHILD, opener_ + " failed");
+  return kOk;
 }
 
 IDesktop& DefaultDesktop() {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Status.h"
 #include "platform/Process.h"
+#include "platform/Status.h"
 
 namespace corvyn::platform {
 

@@ -47,7 +47,7 @@ class PosixDiskSpace final : public IDiskSpace {
   Status FreeBytes(const std::filesystem::path& path, std::uint64_t* freeBytes) override {
     *freeBytes = 0;
     struct statvfs info {};
-    if (statvfs(path.c_str(), &info) != 0) return errno;
+    if (statvfs(path.c_str(), &info) != 0) return Status::System(errno, path.string());
     *freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     return kOk;
   }

@@ -48,8 +48,8 @@ class FakeChild final : public IChildProcess {
 
   Status WriteInput(std::string_view data) override {
     std::lock_guard lock(state_->mutex);
-    if (state_->inputClosed) return EBADF;
-    if (state_->killed) return EPIPE;
+    if (state_->inputClosed) return Status::System(EBADF, "writing to " + state_->name);
+    if (state_->killed) return Status::System(EPIPE, "writing to " + state_->name);
     state_->input.append(data);
     return kOk;
   }
@@ -66,7 +66,7 @@ class FakeChild final : public IChildProcess {
 
   Status Wait(std::chrono::milliseconds, ExitStatus* status) override {
     std::lock_guard lock(state_->mutex);
-    if (state_->Running()) return ETIMEDOUT;
+    if (state_->Running()) return Status::System(ETIMEDOUT, "waiting for " + state_->name);
     *status = state_->killed ? ExitStatus{false, 0, true, SIGKILL} : state_->script.exit;
     return kOk;
   }
@@ -104,7 +104,7 @@ Status FakeProcessLauncher::Start(const ProcessSpec& process, std::unique_ptr<IC
     *child = std::make_unique<FakeChild>(std::move(state));
     return kOk;
   }
-  return ENOENT;
+  return Status::System(ENOENT, process.executable.string());
 }
 
 int FakeProcessLauncher::EndProcessesByName(std::string_view name) {

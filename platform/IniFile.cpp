@@ -50,7 +50,7 @@ Status IniFile::Load(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     std::error_code error;
-    return std::filesystem::exists(path, error) ? EACCES : ENOENT;
+    return Status::System(std::filesystem::exists(path, error) ? EACCES : ENOENT, path.string());
   }
   std::ostringstream content;
   content << file.rdbuf();
@@ -165,27 +165,27 @@ Status IniFile::Save(const std::filesystem::path& path) const {
   std::error_code error;
   if (path.has_parent_path()) {
     std::filesystem::create_directories(path.parent_path(), error);
-    if (error) return error.value();
+    if (error) return Status::System(error, path.parent_path().string());
   }
   std::filesystem::path temporary = path;
   temporary += ".tmp";
   {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) return errno != 0 ? errno : EACCES;
+    if (!file) return Status::System(errno != 0 ? errno : EACCES, temporary.string());
     const std::string text = Serialize();
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
     file.flush();
     if (!file) {
       file.close();
       std::filesystem::remove(temporary, error);
-      return EIO;
+      return Status::System(EIO, temporary.string());
     }
   }
   std::filesystem::rename(temporary, path, error);
   if (error) {
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
-    return error.value();
+    return Status::System(error, path.string());
   }
   return kOk;
 }

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::platform {
 

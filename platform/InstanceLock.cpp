@@ -32,7 +32,7 @@ Status InstanceLock::Acquire(const std::filesystem::path& file, std::unique_ptr<
   do {
     descriptor = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) return errno;
+  if (descriptor < 0) return Status::System(errno, file.string());
   int result;
   do {
     result = flock(descriptor, LOCK_EX | LOCK_NB);
@@ -40,7 +40,7 @@ Status InstanceLock::Acquire(const std::filesystem::path& file, std::unique_ptr<
   if (result != 0) {
     const int error = errno;
     close(descriptor);
-    return error;
+    return Status::System(error, file.string());
   }
   lock->reset(new InstanceLock(file, descriptor));
   return kOk;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::platform {
 

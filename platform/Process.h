@@ -10,7 +10,7 @@
 // child that inherited our stdin write end would keep the first child's input
 // open forever).
 //
-// All operations return status codes (core/Status.h); system failures return
+// All operations return a Status (platform/Status.h); system failures return
 // the errno value of the failed call. Nothing throws.
 #pragma once
 
@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::platform {
 

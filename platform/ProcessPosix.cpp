@@ -102,11 +102,18 @@ class PosixChildProcess final : public IChildProcess {
 
   int Pid() const override { return record_->pid; }
 
+  // "<what> <program> (process <pid>)", the context of a failed call.
+  std::string Subject(std::string_view what) const {
+    return std::string(what) + " " + record_->executableName + " (process " + std::to_string(record_->pid) +
+           ")";
+  }
+
   Status PeekOutput(std::size_t* available) override {
     *available = 0;
-    if (outputFd_ < 0) return EBADF;
+    if (outputFd_ < 0) return Status::System(EBADF, Subject("reading the output of"));
     int count = 0;
-    if (ioctl(outputFd_, FIONREAD, &count) != 0) return errno;
+    if (ioctl(outputFd_, FIONREAD, &count) != 0)
+      return Status::System(errno, Subject("reading the output of"));
     *available = count > 0 ? static_cast<std::size_t>(count) : 0;
     return kOk;
   }
@@ -114,7 +121,7 @@ class PosixChildProcess final : public IChildProcess {
   Status ReadOutput(std::string* out, std::size_t maxBytes, std::chrono::milliseconds timeout,
                     bool* endOfOutput) override {
     *endOfOutput = false;
-    if (outputFd_ < 0) return EBADF;
+    if (outputFd_ < 0) return Status::System(EBADF, Subject("reading the output of"));
     if (maxBytes == 0) return kOk;
     const auto deadline = std::chrono::steady_clock::now() + std::min(timeout, kLongestWait);
     for (;;) {
@@ -125,7 +132,7 @@ class PosixChildProcess final : public IChildProcess {
       const int ready = poll(&entry, 1, waitMs);
       if (ready < 0) {
         if (errno == EINTR) continue;
-        return errno;
+        return Status::System(errno, Subject("waiting for the output of"));
       }
       if (ready == 0) return kOk;  // timed out, nothing waiting
       break;
@@ -140,7 +147,7 @@ class PosixChildProcess final : public IChildProcess {
     if (got < 0) {
       const int error = errno;
       out->resize(oldSize);
-      return error;
+      return Status::System(error, Subject("reading the output of"));
     }
     out->resize(oldSize + static_cast<std::size_t>(got));
     if (got == 0) *endOfOutput = true;
@@ -148,7 +155,7 @@ class PosixChildProcess final : public IChildProcess {
   }
 
   Status WriteInput(std::string_view data) override {
-    if (inputFd_ < 0) return EBADF;
+    if (inputFd_ < 0) return Status::System(EBADF, Subject("writing to"));
     // A write to a pipe nobody reads raises SIGPIPE; hold it back for this
     // thread and swallow it, so the caller gets EPIPE instead of dying.
     sigset_t pipeOnly, previous;
@@ -160,12 +167,12 @@ class PosixChildProcess final : public IChildProcess {
       const ssize_t written = write(inputFd_, data.data(), data.size());
       if (written < 0) {
         if (errno == EINTR) continue;
-        result = errno;
+        result = Status::System(errno, Subject("writing to"));
         break;
       }
       data.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (result == EPIPE) {
+    if (result.systemError() == EPIPE) {
       sigset_t pending;
       sigpending(&pending);
       if (sigismember(&pending, SIGPIPE) == 1) {
@@ -198,7 +205,7 @@ class PosixChildProcess final : public IChildProcess {
         }
       }
       const auto now = std::chrono::steady_clock::now();
-      if (now >= deadline) return ETIMEDOUT;
+      if (now >= deadline) return Status::System(ETIMEDOUT, Subject("waiting for"));
       std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
       pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
@@ -274,15 +281,15 @@ class PosixProcessLauncher final : public IProcessLauncher {
  public:
   Status Start(const ProcessSpec& process, std::unique_ptr<IChildProcess>* child) override {
     child->reset();
-    if (process.executable.empty()) return ENOENT;
+    if (process.executable.empty()) return Status::System(ENOENT, "starting a program without a name");
     int inputPipe[2] = {-1, -1};
     int outputPipe[2] = {-1, -1};
-    if (pipe2(inputPipe, O_CLOEXEC) != 0) return errno;
+    if (pipe2(inputPipe, O_CLOEXEC) != 0) return Status::System(errno, "creating a pipe");
     if (pipe2(outputPipe, O_CLOEXEC) != 0) {
       const int error = errno;
       CloseFd(&inputPipe[0]);
       CloseFd(&inputPipe[1]);
-      return error;
+      return Status::System(error, "creating a pipe");
     }
 
     posix_spawn_file_actions_t actions;
@@ -332,7 +339,7 @@ class PosixProcessLauncher final : public IProcessLauncher {
     if (spawnError != 0) {
       CloseFd(&inputPipe[1]);
       CloseFd(&outputPipe[0]);
-      return spawnError;
+      return Status::System(spawnError, "starting " + path);
     }
 
     auto record = std::make_shared<ChildRecord>();

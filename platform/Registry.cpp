@@ -33,7 +33,7 @@ Status FileRegistry::WriteValue(std::string_view keyPath, std::string_view value
   }
   std::lock_guard lock(mutex_);
   IniFile file;
-  file.Load(file_);  // a missing file starts empty
+  (void)file.Load(file_);  // a missing or unreadable file starts empty
   file.SetValue(keyPath, valueName, value);
   return file.Save(file_);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::platform {
 

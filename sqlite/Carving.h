@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
 
 namespace corvyn::sqlite {

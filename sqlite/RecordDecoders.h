@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "core/Records.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
 #include "sqlite/TableScans.h"
 

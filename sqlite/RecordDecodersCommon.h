@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
 

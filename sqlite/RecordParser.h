@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
 
 namespace corvyn::sqlite {

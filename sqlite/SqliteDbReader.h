@@ -53,7 +53,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/ReadOnlyFile.h"
 
 namespace corvyn::sqlite {

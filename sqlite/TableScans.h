@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/Records.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
 
 namespace corvyn::sqlite {
@@ -86,9 +86,9 @@ struct WhatsAppChatRow {
 struct WhatsAppMemberRow {
   int32_t deleted = 0;
   int32_t rowId = 0;
-  int32_t chatId = 0;       // column 5 / 6
-  std::string memberId;     // column 9 / 10, cut before the first '@' when there is one
-  std::string memberName;   // column 7 / 8
+  int32_t chatId = 0;      // column 5 / 6
+  std::string memberId;    // column 9 / 10, cut before the first '@' when there is one
+  std::string memberName;  // column 7 / 8
 };
 
 // `message`: MessageRecord with deleted, sent (column 21 holds 1), messageId

@@ -110,7 +110,11 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
     } else if (type <= 7) {
       entries[index] = ",";
     } else if (type <= 9) {
-      entries[index] = (type == 9 ? "1" : "0") + std::string(last ? "" : ",");
+      // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) on
+      // `const char* + std::string` once inlined.
+      std::string& text = entries[index];
+      text.assign(type == 9 ? "1" : "0");
+      if (!last) text.push_back(',');
     } else if (type == 13) {
       entries[index] = "NULL,";
     } else if (type >= 14) {
@@ -160,14 +164,14 @@ Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& recor
       if (index == 0) {
         entries[0] += ",";
       } else {
-        entries[index] = "NULL" + comma;
+        entries[index].assign("NULL").append(comma);
       }
     } else if (type <= 4) {
       entries[index] = Number(column.integer) + ",";
     } else if (type <= 7) {
       entries[index] = ",";
     } else if (type == 13) {
-      entries[index] = "NULL" + comma;
+      entries[index].assign("NULL").append(comma);
     } else if (column.IsText()) {
       if (!detail::StrictTextValue(&column)) return kInvalidData;
       entries[index] = Quoted(Bytes(column)) + comma;
@@ -184,7 +188,8 @@ ValueListFile::~ValueListFile() {
 Status ValueListFile::Open(const std::filesystem::path& path) {
   errno = 0;
   file_ = std::fopen(path.c_str(), "ab");
-  if (file_ == nullptr) status_ = errno != 0 ? errno : kInvalidData;
+  if (file_ == nullptr) status_ = Status::System(errno, "creating " + path.string());
+  path_ = path.string();
   return status_;
 }
 
@@ -192,7 +197,7 @@ void ValueListFile::Write(const std::string& bytes) {
   if (file_ == nullptr || status_ != kOk || bytes.empty()) return;
   errno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-    status_ = errno != 0 ? errno : kInvalidData;
+    status_ = Status::System(errno, "writing " + path_);
 }
 
 Status ValueListFile::Close() {
@@ -203,7 +208,7 @@ Status ValueListFile::Close() {
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   if (status_ == kOk && (!flushed || !closed))
-    status_ = flushError != 0 ? flushError : (errno != 0 ? errno : kInvalidData);
+    status_ = Status::System(flushError != 0 ? flushError : errno, "writing " + path_);
   return status_;
 }
 

@@ -36,7 +36,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
 
 namespace corvyn::sqlite {
@@ -76,6 +76,7 @@ class ValueListFile {
  private:
   std::FILE* file_ = nullptr;
   Status status_ = kOk;
+  std::string path_;
 };
 
 }  // namespace corvyn::sqlite

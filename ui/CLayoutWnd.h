@@ -26,7 +26,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "ui/TextSource.h"
 
 class QTimer;

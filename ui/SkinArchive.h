@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::ui {
 

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
 
   backup::BackupContext context;
   backup::BackupDescriptor descriptor;
-  backup::ReadBackupFolder(folder / "backup", descriptor);
+  (void)backup::ReadBackupFolder(folder / "backup", descriptor);
   context.Select(descriptor);
   context.workingRoot = folder / "work";
   std::vector<MediaFileRecord> cameraRoll, photoStream, whatsAppAttachments;
@@ -97,19 +97,19 @@ int main(int argc, char** argv) {
   WhatsAppChatMap chats;
   start = Clock::now();
   Status status = context.OpenSource("");
-  context.CollectPhotos(cameraRoll, photoStream);
-  context.CollectMessages(conversations);
-  context.CollectMessageAttachments(attachments);
-  context.CollectContacts(contacts);
-  context.CollectCallHistory(calls);
-  context.CollectNotes(notes);
-  context.CollectAppFiles(appFiles);
-  context.CollectWhatsApp(chats);
-  context.CollectWhatsAppAttachments(whatsAppAttachments);
+  (void)context.CollectPhotos(cameraRoll, photoStream);
+  (void)context.CollectMessages(conversations);
+  (void)context.CollectMessageAttachments(attachments);
+  (void)context.CollectContacts(contacts);
+  (void)context.CollectCallHistory(calls);
+  (void)context.CollectNotes(notes);
+  (void)context.CollectAppFiles(appFiles);
+  (void)context.CollectWhatsApp(chats);
+  (void)context.CollectWhatsAppAttachments(whatsAppAttachments);
   const double scanSeconds = Seconds(start);
 
-  std::printf("backup: %.1f MB, %zu camera-roll files (open status %d)\n", megabytes, cameraRoll.size(),
-              status);
+  std::printf("backup: %.1f MB, %zu camera-roll files (open: %s)\n", megabytes, cameraRoll.size(),
+              status.Message().c_str());
   std::printf("read every byte: %.3f s  %.0f MB/s\n", readSeconds, megabytes / readSeconds);
   std::printf("engine scan:     %.3f s  %.0f MB/s of backup (%.2fx the read)\n", scanSeconds,
               megabytes / scanSeconds, readSeconds / scanSeconds);

@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     const Status status = decoders::DecodeMessages(conversations, messageDb, addressBook, {}, highest);
     bestWhole = std::min(bestWhole, Seconds(Clock::now() - start));
     if (status != kOk) {
-      std::fprintf(stderr, "DecodeMessages failed: %d\n", status);
+      std::fprintf(stderr, "DecodeMessages failed: %s\n", status.Message().c_str());
       return 1;
     }
     delivered = 0;
@@ -185,13 +185,13 @@ int main(int argc, char** argv) {
     // The same joins on the same rows, timed alone.
     decoders::MessageTables tables;
     sqlite::SqliteDbReader reader;
-    reader.Open(messageDb);
-    sqlite::ScanMessages(reader, tables.messages);
-    sqlite::ScanHandles(reader, tables.handles);
-    sqlite::ScanAttachments(reader, tables.attachments);
-    sqlite::ScanMessageAttachmentJoins(reader, tables.joins);
-    reader.Open(addressBook);
-    sqlite::ScanContacts(reader, tables.contacts);
+    (void)reader.Open(messageDb);
+    (void)sqlite::ScanMessages(reader, tables.messages);
+    (void)sqlite::ScanHandles(reader, tables.handles);
+    (void)sqlite::ScanAttachments(reader, tables.attachments);
+    (void)sqlite::ScanMessageAttachmentJoins(reader, tables.joins);
+    (void)reader.Open(addressBook);
+    (void)sqlite::ScanContacts(reader, tables.contacts);
     const auto joinStart = Clock::now();
     decoders::JoinMessages(tables);
     bestJoins = std::min(bestJoins, Seconds(Clock::now() - joinStart));

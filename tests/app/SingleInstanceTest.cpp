@@ -20,7 +20,7 @@ TEST(SingleInstance, SecondStartAsksTheFirstToComeForward) {
   ASSERT_TRUE(first->Listen([&] { ++broughtForward; }));
 
   SingleInstance second(folder.Path());
-  EXPECT_EQ(second.Claim(), EWOULDBLOCK);
+  EXPECT_EQ((second.Claim()).systemError(), EWOULDBLOCK);
   // The second start blocks while the first answers from its event loop.
   auto answer = std::async(std::launch::async, [&] { return second.AskRunningInstanceToShow(5000); });
   ASSERT_TRUE(testing::WaitFor(
@@ -72,7 +72,7 @@ TEST(SingleInstance, ProgramRunsOnce) {
     ASSERT_EQ(first->ReadOutput(&output, 65536, std::chrono::milliseconds(50), &ended), kOk);
   }
   EXPECT_NE(output.find("bringing it forward"), std::string::npos) << output;
-  first->Kill();
+  (void)first->Kill();
 }
 
 // Ended from outside (session end, Ctrl+C), the program still shuts down

@@ -25,7 +25,7 @@ struct ProgressLog {
   static int Record(void* self, int percent) {
     auto* log = static_cast<ProgressLog*>(self);
     log->values.push_back(percent);
-    return log->stopAt >= 0 && static_cast<int>(log->values.size()) > log->stopAt ? kStopped : 0;
+    return log->stopAt >= 0 && static_cast<int>(log->values.size()) > log->stopAt ? kStopAnswer : 0;
   }
 };
 
@@ -59,19 +59,19 @@ class BackupEngineTest : public ::testing::Test {
     context_.Select(descriptor);
     context_.workingRoot = root_ / "work";
     ASSERT_EQ(engine_.Attach(&context_), kOk);
-    engine_.SetProgressCallback(&ProgressLog::Record, &log_);
+    (void)engine_.SetProgressCallback(&ProgressLog::Record, &log_);
   }
 
   Status ScanAll(Collected& out) {
     if (const Status status = engine_.OpenSource(""); status != kOk) return status;
-    engine_.CollectPhotos(out.cameraRoll, out.photoStream);
-    engine_.CollectMessages(out.conversations);
-    engine_.CollectMessageAttachments(out.attachments);
-    engine_.CollectContacts(out.contacts);
-    engine_.CollectCallHistory(out.calls);
-    engine_.CollectNotes(out.notes);
-    engine_.CollectAppFiles(out.appFiles);
-    engine_.CollectWhatsApp(out.whatsApp);
+    (void)engine_.CollectPhotos(out.cameraRoll, out.photoStream);
+    (void)engine_.CollectMessages(out.conversations);
+    (void)engine_.CollectMessageAttachments(out.attachments);
+    (void)engine_.CollectContacts(out.contacts);
+    (void)engine_.CollectCallHistory(out.calls);
+    (void)engine_.CollectNotes(out.notes);
+    (void)engine_.CollectAppFiles(out.appFiles);
+    (void)engine_.CollectWhatsApp(out.whatsApp);
     return engine_.CollectWhatsAppAttachments(out.whatsAppAttachments);
   }
 
@@ -179,15 +179,15 @@ TEST_F(BackupEngineTest, ProgressEndsEachOperationAtItsShare) {
   EXPECT_EQ(log_.values.front(), 0);
   EXPECT_EQ(log_.values.at(1), 1);  // the source was accepted
   ends.push_back(log_.values.back());
-  engine_.CollectPhotos(got.cameraRoll, got.photoStream), ends.push_back(log_.values.back());
-  engine_.CollectMessages(got.conversations), ends.push_back(log_.values.back());
-  engine_.CollectMessageAttachments(got.attachments), ends.push_back(log_.values.back());
-  engine_.CollectContacts(got.contacts), ends.push_back(log_.values.back());
-  engine_.CollectCallHistory(got.calls), ends.push_back(log_.values.back());
-  engine_.CollectNotes(got.notes), ends.push_back(log_.values.back());
-  engine_.CollectAppFiles(got.appFiles), ends.push_back(log_.values.back());
-  engine_.CollectWhatsApp(got.whatsApp), ends.push_back(log_.values.back());
-  engine_.CollectWhatsAppAttachments(got.whatsAppAttachments), ends.push_back(log_.values.back());
+  (void)engine_.CollectPhotos(got.cameraRoll, got.photoStream), ends.push_back(log_.values.back());
+  (void)engine_.CollectMessages(got.conversations), ends.push_back(log_.values.back());
+  (void)engine_.CollectMessageAttachments(got.attachments), ends.push_back(log_.values.back());
+  (void)engine_.CollectContacts(got.contacts), ends.push_back(log_.values.back());
+  (void)engine_.CollectCallHistory(got.calls), ends.push_back(log_.values.back());
+  (void)engine_.CollectNotes(got.notes), ends.push_back(log_.values.back());
+  (void)engine_.CollectAppFiles(got.appFiles), ends.push_back(log_.values.back());
+  (void)engine_.CollectWhatsApp(got.whatsApp), ends.push_back(log_.values.back());
+  (void)engine_.CollectWhatsAppAttachments(got.whatsAppAttachments), ends.push_back(log_.values.back());
   for (std::size_t i = 0; i < ends.size(); ++i) EXPECT_EQ(ends[i], expected[i].end) << expected[i].operation;
 }
 
@@ -219,8 +219,10 @@ TEST_F(BackupEngineTest, NothingInTheBackupFolderChanges) {
 TEST_F(BackupEngineTest, MissingManifestIsInvalidData) {
   fs::remove(folder_ / "Manifest.mbdb");
   Prepare();
-  EXPECT_EQ(engine_.OpenSource(""), kInvalidData);
-  EXPECT_EQ(log_.values.back(), 12);  // the share is added all the same
+  const Status status = engine_.OpenSource("");
+  EXPECT_EQ(status, kInvalidData);
+  EXPECT_NE(status.Message().find("Manifest.mbdb"), std::string::npos) << status;
+  EXPECT_EQ(log_.values.back(), 0);  // refused before any work
 }
 
 TEST_F(BackupEngineTest, AnEarlierScanLeavesNothingBehind) {

@@ -22,7 +22,7 @@ struct Reports {
   static int Record(void* self, int percent) {
     auto* r = static_cast<Reports*>(self);
     r->values.push_back(percent);
-    return r->stopFrom >= 0 && static_cast<int>(r->values.size()) >= r->stopFrom ? kStopped : 0;
+    return r->stopFrom >= 0 && static_cast<int>(r->values.size()) >= r->stopFrom ? kStopAnswer : 0;
   }
 };
 
@@ -38,7 +38,7 @@ class DecryptionRunnerTest : public ::testing::Test {
     job_.expectedFileCount = 100;
     progress_.callback = &Reports::Record;
     progress_.userValue = &reports_;
-    progress_.step = 10;
+    progress_.span = 10;
   }
   void TearDown() override { fs::remove_all(root_); }
 
@@ -49,7 +49,7 @@ class DecryptionRunnerTest : public ::testing::Test {
 
   fs::path root_;
   DecryptionJob job_;
-  EngineProgress progress_;
+  ProgressShare progress_;
   Reports reports_;
   FakeProcessLauncher launcher_;
 };
@@ -98,7 +98,7 @@ TEST_F(DecryptionRunnerTest, OutcomesOfTheProgram) {
       {"silent program", "", false, kOk, kOk},
       {"failed before any file", "The backup cannot be opened.\n", false, kOk, kInvalidData},
       {"failed after some files", "Count: 1\n", false, kOk, kOk},
-      {"cannot be started", "", false, ENOENT, kInvalidData},
+      {"cannot be started", "", false, Status::System(ENOENT, "tool"), Status::System(ENOENT, "tool")},
   };
   for (const auto& c : cases) {
     FakeProcessLauncher launcher;
@@ -108,8 +108,8 @@ TEST_F(DecryptionRunnerTest, OutcomesOfTheProgram) {
     script.startStatus = c.startStatus;
     if (std::string_view(c.label).starts_with("failed")) script.exit = {true, 4, false, 0};
     launcher.Script("tool", script);
-    EngineProgress progress;
-    progress.step = 10;
+    ProgressShare progress;
+    progress.span = 10;
     EXPECT_EQ(RunDecryption(launcher, job_, "pw", progress), c.expected) << c.label;
     EXPECT_EQ(launcher.EndProcessesByName("tool"), 0) << c.label << ": left running";
   }
@@ -124,7 +124,7 @@ TEST_F(DecryptionRunnerTest, AStopEndsTheProgram) {
     launcher.Script("tool", script);
     Reports reports;
     reports.stopFrom = 1;
-    EngineProgress progress{&Reports::Record, &reports, 0, 10};
+    ProgressShare progress{&Reports::Record, &reports, 0, 10};
     EXPECT_EQ(RunDecryption(launcher, job_, "pw", progress), kStopped) << output;
     EXPECT_EQ(launcher.EndProcessesByName("tool"), 0) << "the program was left running";
   }
@@ -135,7 +135,8 @@ TEST_F(DecryptionRunnerTest, AnEmptyListingDoesNotDivideByZero) {
   FakeChildScript script;
   script.output = "Count: 7\n";
   ASSERT_EQ(Run(script), kOk);
-  EXPECT_EQ(reports_.values, (std::vector<int>{1, 1, 11}));
+  // Nothing to wait for: any count completes the step.
+  EXPECT_EQ(reports_.values, (std::vector<int>{1, 11, 11}));
 }
 
 // The real decryption program, when it has been built beside the others.

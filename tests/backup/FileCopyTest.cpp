@@ -20,7 +20,7 @@ struct Reports {
   static int Record(void* self, int percent) {
     auto* r = static_cast<Reports*>(self);
     r->values.push_back(percent);
-    return r->stopAfter >= 0 && static_cast<int>(r->values.size()) >= r->stopAfter ? kStopped : 0;
+    return r->stopAfter >= 0 && static_cast<int>(r->values.size()) >= r->stopAfter ? kStopAnswer : 0;
   }
 };
 
@@ -81,8 +81,8 @@ TEST_F(FileCopyTest, FailuresKeepTheSourceAndLeaveNoHalfCopy) {
   EXPECT_EQ(CopyFileWithProgress(source, root_ / "stopped.bin", &Reports::Record, &stop), kStopped);
   EXPECT_FALSE(fs::exists(root_ / "stopped.bin"));
 
-  EXPECT_EQ(CopyFileWithProgress(root_ / "missing", root_ / "x", nullptr, nullptr), kInvalidData);
-  EXPECT_EQ(CopyFileWithProgress(source, root_, nullptr, nullptr), kInvalidData);  // a folder
+  EXPECT_EQ(CopyFileWithProgress(root_ / "missing", root_ / "x", nullptr, nullptr).systemError(), ENOENT);
+  EXPECT_EQ(CopyFileWithProgress(source, root_, nullptr, nullptr).systemError(), EISDIR);  // a folder
   // Copying a file onto itself would empty it.
   EXPECT_EQ(CopyFileWithProgress(source, root_ / "." / "source.bin", nullptr, nullptr), kInvalidData);
   EXPECT_EQ(fs::file_size(source), kCopyChunkSize * 3);

@@ -81,9 +81,10 @@ CliRun RunProgram(const std::vector<std::string>& args, const std::string& input
   request.environment = {{"XDG_DATA_HOME", (TestRoot() / "program-data").string()}};
   std::unique_ptr<platform::IChildProcess> child;
   if (launcher->Start(request, &child) != kOk) return run;
-  child->WriteInput(input);
+  (void)child->WriteInput(input);
   child->CloseInput();
-  for (bool end = false; !end;) child->ReadOutput(&run.out, 65536, std::chrono::milliseconds(200), &end);
+  for (bool end = false; !end;)
+    (void)child->ReadOutput(&run.out, 65536, std::chrono::milliseconds(200), &end);
   platform::ExitStatus exit;
   if (child->Wait(std::chrono::milliseconds(60000), &exit) == kOk && exit.exited) run.exitCode = exit.code;
   return run;
@@ -289,7 +290,7 @@ TEST(ScanJson, TextIsAlwaysValidJson) {
     EXPECT_TRUE(testjson::Parse(JsonString(c.text))) << c.json;
   }
   ScanResults empty;
-  const auto json = testjson::Parse(ScanJson(87, empty));
+  const auto json = testjson::Parse(ScanJson(kInvalidData, {}, empty));
   ASSERT_TRUE(json);
   EXPECT_EQ((*json)["status"].AsNumber(), 87);
   EXPECT_EQ((*json)["categories"].AsObject().size(), 11u);

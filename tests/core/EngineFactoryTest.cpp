@@ -81,7 +81,7 @@ TEST_F(EngineFactoryTest, CreatesTheRegisteredEngineOfAKindAndAttachesIt) {
     return std::make_unique<ScriptedEngine>(EngineScript{}, journal_);
   }));
   int context = 0;
-  Status status = -99;
+  Status status = kWhatsAppQueryFailed;  // anything but kOk
   auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
   ASSERT_NE(engine, nullptr);
   EXPECT_EQ(status, kOk);

@@ -216,7 +216,7 @@ TEST_F(DetectFileTypeTest, NamesFilesByCounterAndReportsFailures) {
   EXPECT_EQ(name, "");
   EXPECT_EQ(counter, 2u);
   EXPECT_EQ(DetectFileType(Write("empty", {}), name, counter), kShortRead);
-  EXPECT_EQ(DetectFileType(dir_ / "missing", name, counter), ENOENT);
+  EXPECT_EQ((DetectFileType(dir_ / "missing", name, counter)).systemError(), ENOENT);
   EXPECT_EQ(DetectFileType(dir_, name, counter), kShortRead);  // a folder cannot be read
   EXPECT_EQ(name, "");
   EXPECT_EQ(counter, 2u);

@@ -153,7 +153,7 @@ TEST(ScanCompletionTest, AnEngineExceptionBecomesAStatus) {
   ScanResults scratch;
   EXPECT_EQ(RunCollectStep(engine, CollectStep::kNotes, scratch), kInvalidData);
   engine.badAlloc = true;
-  EXPECT_EQ(RunCollectStep(engine, CollectStep::kNotes, scratch), ENOMEM);
+  EXPECT_EQ((RunCollectStep(engine, CollectStep::kNotes, scratch)).systemError(), ENOMEM);
   EXPECT_EQ(RunCollectStep(engine, CollectStep::kContacts, scratch), kOk);
 }
 
@@ -161,7 +161,7 @@ TEST(ScanCompletionTest, StepsCallTheirOperation) {
   const auto journal = std::make_shared<Journal>();
   ScriptedEngine engine(EngineScript{}, journal);
   ScanResults scratch;
-  for (CollectStep step : kCollectOrder) RunCollectStep(engine, step, scratch);
+  for (CollectStep step : kCollectOrder) (void)RunCollectStep(engine, step, scratch);
   EXPECT_THAT(journal->Calls(),
               ElementsAre("CollectPhotos", "CollectMessages", "CollectMessageAttachments", "CollectContacts",
                           "CollectCallHistory", "CollectNotes", "CollectAppFiles", "CollectWhatsApp",

@@ -79,7 +79,7 @@ Status ScriptedEngine::RunStep(const std::string& operation, const std::function
     journal_->Add(operation + " " + std::to_string(percent) + " -> " + std::to_string(answer));
     if (answer != 0) {
       journal_->LeaveOperation();
-      return answer;
+      return Status::FromProgressAnswer(answer);
     }
   }
   fill();

@@ -333,17 +333,17 @@ TEST(DamagedDatabases, DecodersReturnWithoutHarm) {
 
     WhatsAppChatMap chats;
     int32_t columnCount = 28;
-    DecodeWhatsApp(chats, path, columnCount);
+    (void)DecodeWhatsApp(chats, path, columnCount);
     std::vector<NoteRecord> notes;
     EXPECT_EQ(DecodeNotes(notes, path), kOk);
     ConversationMap conversations;
     int64_t highest = 0;
-    DecodeMessages(conversations, path, path, {}, highest);
+    (void)DecodeMessages(conversations, path, path, {}, highest);
     std::vector<CallRecord> calls;
-    DecodeCallHistory(calls, path, path);
+    (void)DecodeCallHistory(calls, path, path);
     ChatConversationMap qq;
-    DecodeQQ(qq, path);
-    DecodeWeChat(qq, path);
+    (void)DecodeQQ(qq, path);
+    (void)DecodeWeChat(qq, path);
   }
 }
 

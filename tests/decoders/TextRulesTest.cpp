@@ -113,16 +113,19 @@ int Record(void* user, int value) {
 TEST(DecoderProgress, ReportsBasePlusShareOfSpan) {
   ReportLog log;
   DecoderProgress progress{Record, &log, 40, 20};
-  EXPECT_EQ(progress.Report(1, 5), 0);
-  progress.Report(1, 4);
-  progress.Report(1, 1);
-  progress.Report(1, 0);
-  EXPECT_EQ(log.values, (std::vector<int>{44, 45, 60, 60}));
-  log.answer = 2;
-  EXPECT_EQ(progress.Report(1, 2), 2);
+  EXPECT_EQ(progress.ReportAt(1, 5), kOk);
+  EXPECT_EQ(progress.ReportAt(1, 4), kOk);
+  EXPECT_EQ(progress.ReportAt(1, 1), kOk);
+  EXPECT_EQ(progress.ReportAt(1, 0), kOk);  // a zero denominator: the stage is complete
+  EXPECT_EQ(progress.ReportAt(-1, 0), kOk);
+  EXPECT_EQ(log.values, (std::vector<int>{44, 45, 60, 60, 60}));
+  log.answer = kStopAnswer;
+  EXPECT_EQ(progress.ReportAt(1, 2), kStopped);
+  EXPECT_EQ(progress.Advance(5), kStopped);
+  EXPECT_EQ(progress.base, 45);
 
   const DecoderProgress absent{nullptr, nullptr, 10, 10};
-  EXPECT_EQ(absent.Report(1, 1), 0);
+  EXPECT_EQ(absent.ReportAt(1, 1), kOk);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST(DiskSpace, RealQueries) {
   std::uint64_t freeBytes = 0;
   EXPECT_EQ(DefaultDiskSpace().FreeBytes(std::filesystem::temp_directory_path(), &freeBytes), kOk);
   EXPECT_GT(freeBytes, 0u);
-  EXPECT_EQ(DefaultDiskSpace().FreeBytes("/nonexistent/corvyn", &freeBytes), ENOENT);
+  EXPECT_EQ((DefaultDiskSpace().FreeBytes("/nonexistent/corvyn", &freeBytes)).systemError(), ENOENT);
   const auto mounted = DefaultDiskSpace().MountedFileSystems();
   ASSERT_FALSE(mounted.empty());
   for (const auto& fileSystem : mounted) EXPECT_GT(fileSystem.totalBytes, 0u) << fileSystem.mountPoint;

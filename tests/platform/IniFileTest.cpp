@@ -84,7 +84,7 @@ TEST(IniFile, SaveAndLoadRoundTripThroughAFile) {
   testing::TempDir folder;
   const auto path = folder.Path() / "sub" / "config.ini";
   IniFile missing;
-  EXPECT_EQ(missing.Load(path), ENOENT);
+  EXPECT_EQ((missing.Load(path)).systemError(), ENOENT);
   EXPECT_TRUE(missing.SectionNames().empty());
 
   IniFile file;

@@ -13,7 +13,7 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   ASSERT_EQ(InstanceLock::Acquire(file, &first), kOk);
   ASSERT_NE(first, nullptr);
   std::unique_ptr<InstanceLock> second;
-  EXPECT_EQ(InstanceLock::Acquire(file, &second), EWOULDBLOCK);
+  EXPECT_EQ((InstanceLock::Acquire(file, &second)).systemError(), EWOULDBLOCK);
   EXPECT_EQ(second, nullptr);
   first.reset();
   // The file stays behind; a stale file does not block the next start.
@@ -22,7 +22,7 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   std::unique_ptr<InstanceLock> other;
   EXPECT_EQ(InstanceLock::Acquire(folder.Path() / "other.lock", &other), kOk)
       << "other names are independent";
-  EXPECT_EQ(InstanceLock::Acquire(folder.Path() / "missing" / "x.lock", &other), ENOENT);
+  EXPECT_EQ((InstanceLock::Acquire(folder.Path() / "missing" / "x.lock", &other)).systemError(), ENOENT);
 }
 
 TEST(InstanceLock, FileNamesFromMutexNames) {

@@ -81,7 +81,7 @@ TEST(ProcessRunner, SilentRunningChildTimesOutThenKillEndsItsWholeGroup) {
   EXPECT_EQ(waiting, 0u);
   EXPECT_TRUE(child->IsRunning());
   ExitStatus exit;
-  EXPECT_EQ(child->Wait(20ms, &exit), ETIMEDOUT);
+  EXPECT_EQ((child->Wait(20ms, &exit)).systemError(), ETIMEDOUT);
 
   EXPECT_EQ(child->Kill(), kOk);
   EXPECT_EQ(ReadAll(*child, &ended), "");
@@ -143,7 +143,7 @@ TEST(ProcessRunner, InputPipeReachesTheChildAndItsEndIsSeen) {
 
   ASSERT_EQ(cat->WriteInput("password\n"), kOk);
   cat->CloseInput();
-  EXPECT_EQ(cat->WriteInput("more"), EBADF);
+  EXPECT_EQ((cat->WriteInput("more")).systemError(), EBADF);
   bool ended = false;
   EXPECT_EQ(ReadAll(*cat, &ended), "password\n");
   EXPECT_TRUE(ended);
@@ -159,7 +159,7 @@ TEST(ProcessRunner, WritingToAChildThatStoppedReadingGivesEpipeInsteadOfDying) {
   ASSERT_EQ(launcher->Start(Shell("exec 0<&-; exit 0"), &child), kOk);
   ExitStatus exit;
   ASSERT_EQ(child->Wait(10s, &exit), kOk);
-  EXPECT_EQ(child->WriteInput(std::string(100000, 'x')), EPIPE);
+  EXPECT_EQ((child->WriteInput(std::string(100000, 'x'))).systemError(), EPIPE);
 }
 
 TEST(ProcessRunner, StartFailuresAreReported) {
@@ -167,11 +167,11 @@ TEST(ProcessRunner, StartFailuresAreReported) {
   std::unique_ptr<IChildProcess> child;
   ProcessSpec missing;
   missing.executable = "/nonexistent/corvyn-tool";
-  EXPECT_EQ(launcher->Start(missing, &child), ENOENT);
+  EXPECT_EQ((launcher->Start(missing, &child)).systemError(), ENOENT);
   EXPECT_EQ(child, nullptr);
   ProcessSpec folder;
   folder.executable = "/tmp";
-  EXPECT_EQ(launcher->Start(folder, &child), EACCES);
+  EXPECT_EQ((launcher->Start(folder, &child)).systemError(), EACCES);
   EXPECT_NE(launcher->Start(ProcessSpec{}, &child), kOk);
 }
 
@@ -247,12 +247,12 @@ TEST(FakeProcessLauncher, ScriptedChildrenBehaveLikeRealOnes) {
   std::unique_ptr<IChildProcess> player;
   process.executable = "Player";
   ASSERT_EQ(launcher.Start(process, &player), kOk);
-  EXPECT_EQ(player->Wait(0ms, &exit), ETIMEDOUT);
+  EXPECT_EQ((player->Wait(0ms, &exit)).systemError(), ETIMEDOUT);
   EXPECT_EQ(launcher.EndProcessesByName("player.exe"), 1);
   EXPECT_FALSE(player->IsRunning());
 
   process.executable = "tool2";
-  EXPECT_EQ(launcher.Start(process, &player), ENOENT);
+  EXPECT_EQ((launcher.Start(process, &player)).systemError(), ENOENT);
   ASSERT_EQ(launcher.Started().size(), 3u);
   EXPECT_EQ(launcher.Started()[0].arguments, std::vector<std::string>{"-p"});
   EXPECT_EQ(launcher.Inputs().front(), "secret");

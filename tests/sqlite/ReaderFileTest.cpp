@@ -94,8 +94,8 @@ TEST(ReaderOpen, ChecksTheHeaderAndPageSize) {
     EXPECT_EQ(reader.IsOpen(), c.expected == kOk);
   }
   SqliteDbReader reader;
-  EXPECT_EQ(reader.Open(dir / "missing.db"), ENOENT);
-  EXPECT_EQ(reader.Open(dir.Path()), EISDIR);
+  EXPECT_EQ((reader.Open(dir / "missing.db")).systemError(), ENOENT);
+  EXPECT_EQ((reader.Open(dir.Path())).systemError(), EISDIR);
   EXPECT_FALSE(reader.IsOpen());
   std::vector<uint8_t> page;
   EXPECT_EQ(reader.ReadPage(0, page), kInvalidData);

@@ -97,7 +97,7 @@ TEST(ReaderFreeList, CollectsLeavesAndCutsHostileTrunkChains) {
     std::vector<uint8_t> bytes = original;
     c.patch(bytes);
     ASSERT_TRUE(WriteFileBytes(dir / "case.db", bytes));
-    Status status = -1;
+    Status status = kInvalidData;
     const std::vector<PageIndex> pages = FreePagesOf(dir / "case.db", &status);
     EXPECT_EQ(status, kOk);
     // Capped counts may list whatever the trunk holds, but never a page outside the file.

@@ -302,16 +302,16 @@ TEST_F(ValueListFileTest, AnOutputThatCannotBeWrittenFailsTheWriter) {
     Status status;
   };
   const Case cases[] = {
-      {"missing folder", dir_ / "missing" / "sms.csv", ENOENT},
-      {"a folder", dir_, EISDIR},
-      {"full device", "/dev/full", ENOSPC},
+      {"missing folder", dir_ / "missing" / "sms.csv", Status::System(ENOENT, "")},
+      {"a folder", dir_, Status::System(EISDIR, "")},
+      {"full device", "/dev/full", Status::System(ENOSPC, "")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.path == "/dev/full" && !std::filesystem::exists(c.path)) continue;
     EXPECT_EQ(WriteMessageValueList(reader_, c.path), c.status);
     // The contact writer fails on opening even when the table has no row.
-    if (c.status != ENOSPC) {
+    if (c.status.systemError() != ENOSPC) {
       EXPECT_EQ(WriteContactValueList(reader_, c.path), c.status);
     }
   }

@@ -223,7 +223,7 @@ TEST(KeybagParse, HostileBytesAreRejectedWithoutReadingPastTheEnd) {
   for (const auto& c : cases) EXPECT_EQ(parse(c.bytes), kInvalidData) << c.name;
 
   // Every prefix must parse or fail cleanly (ASan watches the reads).
-  for (std::size_t length = 0; length <= encoded.size(); ++length) parse(encoded.substr(0, length));
+  for (std::size_t length = 0; length <= encoded.size(); ++length) (void)parse(encoded.substr(0, length));
 }
 
 TEST(KeybagUnlock, KeybagWithoutPasswordWrappedClassKeysIsInvalid) {

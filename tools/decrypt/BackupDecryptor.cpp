@@ -44,14 +44,15 @@ Status WriteNewFile(const fs::path& path, const void* data, std::size_t size) {
   FileHandle file;
   if (Status status = CreateFreshFile(path, file); status != kOk) return status;
   errno = 0;
-  if (size != 0 && std::fwrite(data, 1, size, file.get()) != size) return errno != 0 ? errno : EIO;
-  if (std::fclose(file.release()) != 0) return errno != 0 ? errno : EIO;
+  if (size != 0 && std::fwrite(data, 1, size, file.get()) != size)
+    return Status::System(errno, "writing " + path.string());
+  if (std::fclose(file.release()) != 0) return Status::System(errno, "writing " + path.string());
   return kOk;
 }
 
 Status CopyFile(const fs::path& from, const fs::path& to) {
   FileHandle in(std::fopen(from.c_str(), "rb"));
-  if (!in) return errno != 0 ? errno : EIO;
+  if (!in) return Status::System(errno, "opening " + from.string());
   FileHandle out;
   if (Status status = CreateFreshFile(to, out); status != kOk) return status;
   std::vector<char> buffer(kCipherChunkSize);
@@ -60,12 +61,13 @@ Status CopyFile(const fs::path& from, const fs::path& to) {
     const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
     if (got == 0) break;
     if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
-      status = errno != 0 ? errno : EIO;
+      status = Status::System(errno, "writing " + to.string());
       break;
     }
   }
-  if (status == kOk && std::ferror(in.get())) status = EIO;
-  if (std::fclose(out.release()) != 0 && status == kOk) status = errno != 0 ? errno : EIO;
+  if (status == kOk && std::ferror(in.get())) status = Status::System(EIO, "reading " + from.string());
+  if (std::fclose(out.release()) != 0 && status == kOk)
+    status = Status::System(errno, "writing " + to.string());
   if (status != kOk) {
     std::error_code ignored;
     fs::remove(to, ignored);
@@ -230,8 +232,7 @@ class JobRunner {
       status = CopyFile(from, to);
     }
     if (status != kOk) {
-      warnings.push_back("Failed: " + job.name + ": " +
-                         std::error_code(status, std::generic_category()).message());
+      warnings.push_back("Failed: " + job.name + ": " + status.Message());
       return Outcome::kFailed;
     }
     return Outcome::kWritten;
@@ -295,7 +296,7 @@ Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::st
   }
 
   fs::create_directories(copy, ec);
-  if (ec) return ec.value();
+  if (ec) return Status::System(ec, "creating " + copy.string());
 
   // One job per stored name; a later record of the same name replaces an
   // earlier one, so no two workers ever write the same file.
@@ -331,7 +332,12 @@ Status DecryptBackupFolder(const fs::path& backup, const fs::path& copy, std::st
       if (Status status = CopyFile(backup / name, copy / name); status != kOk) return status;
     }
   }
-  return summary.filesFailed != 0 || summary.manifestDamaged ? EIO : kOk;
+  // Damaged records of the file list fail their files only: the rest is
+  // written, and the run reports that not everything could be.
+  if (summary.filesFailed != 0 || summary.manifestDamaged) {
+    return Status::System(EIO, "decrypting the backup's files");
+  }
+  return kOk;
 }
 
 }  // namespace corvyn::backupcrypto

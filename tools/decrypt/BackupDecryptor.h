@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::backupcrypto {
 

@@ -27,10 +27,6 @@ ChunkBuffers& Buffers() {
   return buffers;
 }
 
-Status ErrnoOr(Status fallback) {
-  return errno != 0 ? errno : fallback;
-}
-
 CipherCtx MakeCipher(bool encrypt, std::span<const std::uint8_t> key) {
   if (key.size() != kFileKeySize) return nullptr;
   CipherCtx ctx(EVP_CIPHER_CTX_new());
@@ -46,10 +42,11 @@ CipherCtx MakeCipher(bool encrypt, std::span<const std::uint8_t> key) {
 Status OpenInput(const std::filesystem::path& path, FileHandle& file, std::uint64_t& size) {
   errno = 0;
   file.reset(std::fopen(path.c_str(), "rb"));
-  if (!file) return ErrnoOr(kInvalidData);
+  if (!file) return Status::System(errno, "opening " + path.string());
   errno = 0;
   const long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
-  if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return ErrnoOr(kInvalidData);  // a folder, a pipe
+  if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
+    return Status::System(errno != 0 ? errno : EISDIR, "reading " + path.string());  // a folder, a pipe
   size = static_cast<std::uint64_t>(end);
   return kOk;
 }
@@ -67,11 +64,13 @@ std::size_t PaddingLength(std::span<const std::uint8_t> lastBlock) {
 Status WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size) {
   if (size == 0) return kOk;
   errno = 0;
-  return std::fwrite(data, 1, size, file) == size ? kOk : ErrnoOr(kInvalidData);
+  if (std::fwrite(data, 1, size, file) != size) return Status::System(errno, "writing the decrypted file");
+  return kOk;
 }
 
 Status Finish(FileHandle& file, const std::filesystem::path& output, Status status) {
-  if (file && std::fclose(file.release()) != 0 && status == kOk) status = ErrnoOr(kInvalidData);
+  if (file && std::fclose(file.release()) != 0 && status == kOk)
+    status = Status::System(errno, "writing " + output.string());
   if (status != kOk) {
     std::error_code ignored;
     std::filesystem::remove(output, ignored);
@@ -87,14 +86,16 @@ Status CreateFreshFile(const std::filesystem::path& path, FileHandle& file) {
   errno = 0;
   file.reset(std::fopen(path.c_str(), "wbx"));
   if (file) return kOk;
-  if (errno != EEXIST) return ErrnoOr(kInvalidData);
+  if (errno != EEXIST) return Status::System(errno, "creating " + path.string());
   std::error_code ec;
-  if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return EISDIR;
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec)))
+    return Status::System(EISDIR, "creating " + path.string());
   std::filesystem::remove(path, ec);
-  if (ec) return ec.value();
+  if (ec) return Status::System(ec, "replacing " + path.string());
   errno = 0;
   file.reset(std::fopen(path.c_str(), "wbx"));
-  return file ? kOk : ErrnoOr(kInvalidData);
+  if (!file) return Status::System(errno, "creating " + path.string());
+  return kOk;
 }
 
 Status DecryptFileCbc(const std::filesystem::path& input, const std::filesystem::path& output,

@@ -16,7 +16,7 @@
 #include <optional>
 #include <span>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::backupcrypto {
 

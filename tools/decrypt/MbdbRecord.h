@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::backupcrypto {
 

@@ -21,7 +21,7 @@ bool HasExecutableSignature(const fs::path& path) {
 Status CopyDecryptionProgram(const fs::path& from, const fs::path& to) {
   if (!HasExecutableSignature(from)) return kInvalidData;
   FileHandle in(std::fopen(from.c_str(), "rb"));
-  if (!in) return errno != 0 ? errno : kInvalidData;
+  if (!in) return Status::System(errno, "opening " + from.string());
   FileHandle out;
   if (Status status = CreateFreshFile(to, out); status != kOk) return status;
   std::vector<char> buffer(1 << 16);
@@ -30,17 +30,18 @@ Status CopyDecryptionProgram(const fs::path& from, const fs::path& to) {
     const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
     if (got == 0) break;
     if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
-      status = errno != 0 ? errno : EIO;
+      status = Status::System(errno, "writing " + to.string());
       break;
     }
   }
-  if (status == kOk && std::ferror(in.get())) status = EIO;
-  if (std::fclose(out.release()) != 0 && status == kOk) status = errno != 0 ? errno : EIO;
+  if (status == kOk && std::ferror(in.get())) status = Status::System(EIO, "reading " + from.string());
+  if (std::fclose(out.release()) != 0 && status == kOk)
+    status = Status::System(errno, "writing " + to.string());
   std::error_code ec;
   if (status == kOk) {
     fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write | fs::perms::owner_exec,
                     fs::perm_options::replace, ec);
-    if (ec) status = ec.value();
+    if (ec) status = Status::System(ec, "making " + to.string() + " executable");
   }
   if (status == kOk && !HasExecutableSignature(to)) status = kInvalidData;
   if (status != kOk) fs::remove(to, ec);

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::backupcrypto {
 

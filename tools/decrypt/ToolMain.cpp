@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (status != corvyn::kOk) {
     std::fprintf(stderr, "%llu files could not be written (%s).\n",
-                 static_cast<unsigned long long>(summary.filesFailed), std::strerror(status));
+                 static_cast<unsigned long long>(summary.filesFailed), status.Message().c_str());
     return kExitFailed;
   }
   return kExitOk;

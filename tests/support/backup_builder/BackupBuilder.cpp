@@ -49,9 +49,10 @@ std::string HexDigest(const EVP_MD* type, std::string_view bytes) {
 
 Status WriteBytes(const fs::path& path, std::string_view bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return errno != 0 ? errno : EIO;
+  if (!file) return Status::System(errno, "creating " + path.string());
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return file ? kOk : EIO;
+  if (!file) return Status::System(EIO, "writing " + path.string());
+  return kOk;
 }
 
 std::string ManifestPlistBytes(const BackupInfo& info) {
@@ -158,7 +159,7 @@ void BackupBuilder::AddMissingFile(std::string domain, std::string path) {
 
 Status BackupBuilder::AddFileFrom(std::string domain, std::string path, const fs::path& source) {
   std::ifstream file(source, std::ios::binary);
-  if (!file) return ENOENT;
+  if (!file) return Status::System(ENOENT, source.string());
   std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   AddFile(std::move(domain), std::move(path), std::move(bytes));
   return kOk;
@@ -190,7 +191,7 @@ void BackupBuilder::AddRecord(ManifestRecordPlan record) {
 Status BackupBuilder::Write(const fs::path& folder) const {
   std::error_code error;
   fs::create_directories(folder, error);
-  if (error) return error.value();
+  if (error) return Status::System(error, "creating " + folder.string());
   if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
     return status;
   if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info)); status != kOk) {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::testsupport {
 

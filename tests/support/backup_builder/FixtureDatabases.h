@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::testsupport {
 

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(scratch, error);
   if (status != kOk) {
-    std::fprintf(stderr, "corvyn-make-demo: writing the demo backups failed (status %d)\n", status);
+    std::fprintf(stderr, "corvyn-make-demo: writing the demo backups failed: %s\n", status.Message().c_str());
     return 1;
   }
   std::printf("%s\n%s (password: corvyn-demo)\n", plain.c_str(), encrypted.c_str());

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/Records.h"
-#include "core/Status.h"
+#include "platform/Status.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
 #include "tests/support/backup_builder/FixtureDatabases.h"
 

@@ -114,7 +114,7 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
   if (!MakeKeybag(options, password, keybag, classKeys)) return kInvalidData;
   std::error_code ec;
   fs::create_directories(out, ec);
-  if (ec) return ec.value();
+  if (ec) return Status::System(ec, "creating " + out.string());
 
   std::map<std::string, std::string> wrappedKeys;  // stored name -> encryption key string
   std::string encryptedMbdb = bc::MbdbHeader();
@@ -157,7 +157,8 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
     if (Status status = ReadWhole(entry.path(), bytes); status != kOk) return status;
     if (Status status = WriteWhole(out / name, bytes.data(), bytes.size()); status != kOk) return status;
   }
-  return ec ? ec.value() : kOk;
+  if (ec) return Status::System(ec, "listing the backup");
+  return kOk;
 }
 
 }  // namespace corvyn::testsupport

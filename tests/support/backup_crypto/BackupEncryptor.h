@@ -21,7 +21,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "core/Status.h"
+#include "platform/Status.h"
 
 namespace corvyn::testsupport {
 

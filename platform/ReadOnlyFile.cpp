@@ -1,4 +1,4 @@
-#include "sqlite/ReadOnlyFile.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <limits>
 
-namespace corvyn::sqlite {
+namespace corvyn::platform {
 namespace {
 constexpr std::size_t kMaxReadPiece = 65536;
 }  // namespace
@@ -22,18 +22,19 @@ Status ReadOnlyFile::Open(const std::filesystem::path& path) {
   do {
     descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) return errno != 0 ? errno : kInvalidData;
+  if (descriptor < 0) return Status::System(errno, "opening " + path.string());
   struct stat info {};
   if (::fstat(descriptor, &info) != 0) {
     const int error = errno;
     ::close(descriptor);
-    return error != 0 ? error : kInvalidData;
+    return Status::System(error, "opening " + path.string());
   }
   if (S_ISDIR(info.st_mode)) {
     ::close(descriptor);
-    return EISDIR;
+    return Status::System(EISDIR, "opening " + path.string());
   }
   descriptor_ = descriptor;
+  path_ = path.string();
   size_ = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
   return kOk;
 }
@@ -41,6 +42,7 @@ Status ReadOnlyFile::Open(const std::filesystem::path& path) {
 void ReadOnlyFile::Close() {
   if (descriptor_ >= 0) ::close(descriptor_);
   descriptor_ = -1;
+  path_.clear();
   size_ = 0;
 }
 
@@ -60,7 +62,7 @@ Status ReadOnlyFile::ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t
       const ssize_t got = ::pread(descriptor_, out.data() + done, piece, static_cast<off_t>(position));
       if (got < 0) {
         if (errno == EINTR) continue;
-        status = errno != 0 ? errno : kShortRead;
+        status = Status::System(errno, "reading " + path_);
         break;
       }
       if (got == 0) {
@@ -74,4 +76,4 @@ Status ReadOnlyFile::ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t
   return status;
 }
 
-}  // namespace corvyn::sqlite
+}  // namespace corvyn::platform
