@@ -250,7 +250,7 @@ TEST(DecodeQQ, OneConversationPerIndexRowInDateOrder) {
   const auto path = folder / "QQ.db";
   {
     AppDatabase db(path);
-    db.Exec("CREATE TABLE tb_c2cTables (name TEXT)");
+    db.Create(testing::QqTableListTable());
     for (const char* table : {"tb_c2cMsg_111", "tb_c2cMsg_222", "tb_c2cMsg_333", "tb_c2cMsg_111"}) {
       db.Exec(std::string("INSERT INTO tb_c2cTables VALUES ('") + table + "')");
     }
@@ -323,7 +323,7 @@ std::size_t RecordCount(const Map& groups) {
   return count;
 }
 
-// One application database and the decoder that reads it; Decode returns the
+// One application database and the decoder that reads it; `decode` returns the
 // number of records it found (whatever its status).
 struct DamageCase {
   const char* name;
