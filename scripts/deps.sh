@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config git zip
+  build-essential cmake ninja-build pkg-config git zip clang-format
   # GUI toolkit (Widgets, UiTools, PrintSupport, Network, Test) and a font for offscreen runs
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6printsupport6 libqt6opengl6-dev libgl-dev fonts-dejavu-core
   # engine libraries

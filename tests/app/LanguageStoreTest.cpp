@@ -18,7 +18,7 @@ class LanguageStoreTest : public ::testing::Test {
  protected:
   std::filesystem::path Config() const { return folder_.Path() / "config.ini"; }
   std::filesystem::path Languages() const { return folder_.Path() / "Languages"; }
-  testing::ScratchFolder folder_;
+  testing::TempFolder folder_;
 };
 
 TEST_F(LanguageStoreTest, MissingFilesGiveEnglishNoLanguagesAndEmptyTexts) {

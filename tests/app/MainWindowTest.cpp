@@ -39,7 +39,7 @@ class MainWindowTest : public ::testing::Test {
 
   QString LabelText(const char* name) const { return window_->FindControl<QLabel>(name)->text(); }
 
-  testing::ScratchFolder folder_;
+  testing::TempFolder folder_;
   std::unique_ptr<LanguageStore> store_;
   platform::RecordingDesktop desktop_;
   std::unique_ptr<CMainWnd> window_;

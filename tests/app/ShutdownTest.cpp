@@ -21,7 +21,7 @@ TEST(Shutdown, EndsOnlyThePlayersAndDeletesOnlyTheScratchFiles) {
     ASSERT_EQ(launcher.Start(process, &children.back()), kOk);
   }
 
-  testing::ScratchFolder folder;
+  testing::TempFolder folder;
   for (const char* name : {"tmp.jpg", "tmp.wav", "tmp.avi", "keep.txt"})
     std::ofstream(folder.Path() / name) << "x";
 

@@ -13,7 +13,7 @@ namespace {
 
 TEST(SingleInstance, SecondStartAsksTheFirstToComeForward) {
   testing::TestApplication();
-  testing::ScratchFolder folder;
+  testing::TempFolder folder;
   auto first = std::make_unique<SingleInstance>(folder.Path());
   ASSERT_EQ(first->Claim(), kOk);
   int broughtForward = 0;
@@ -41,7 +41,7 @@ TEST(SingleInstance, SecondStartAsksTheFirstToComeForward) {
 TEST(SingleInstance, ProgramRunsOnce) {
   const std::filesystem::path program = std::filesystem::path(CORVYN_BIN_DIR) / "corvyn";
   ASSERT_TRUE(std::filesystem::exists(program));
-  testing::ScratchFolder folder;
+  testing::TempFolder folder;
   platform::ProcessSpec process;
   process.executable = program;
   process.environment = {{"QT_QPA_PLATFORM", "offscreen"},
@@ -79,7 +79,7 @@ TEST(SingleInstance, ProgramRunsOnce) {
 // normally: it deletes its preview scratch files and exits with 0.
 TEST(SingleInstance, ProgramShutsDownNormallyWhenAskedToEnd) {
   const std::filesystem::path program = std::filesystem::path(CORVYN_BIN_DIR) / "corvyn";
-  testing::ScratchFolder folder;
+  testing::TempFolder folder;
   const auto scratch = folder.Path() / "data" / "CorvyniOSRecovery";
   std::filesystem::create_directories(scratch);
   for (const char* name : {"tmp.jpg", "tmp.avi", "other.txt"}) std::ofstream(scratch / name) << "x";

@@ -9,6 +9,7 @@
 
 #include "backup/BackupDiscovery.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
 namespace {
@@ -34,19 +35,6 @@ class ZoneGuard {
  private:
   std::string saved_;
   bool hadOld_ = false;
-};
-
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& name) : path_(fs::path(::testing::TempDir()) / name) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
 };
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -86,25 +74,25 @@ TEST(LocalBackupDate, TextThatIsNotAnIsoTimeKeepsItsDigits) {
 
 TEST(ReadBackupFolder, ReadsTheSummaryOfAnXmlInfoPlist) {
   ZoneGuard zone("<+01>-1");
-  TempFolder folder("corvyn-discovery-xml");
+  corvyn::testing::TempFolder folder("discovery-xml");
   testsupport::BackupInfo info;
   info.displayName = "Anna's iPhone \xE2\x98\x85";
   info.serialNumber = "C8QH6T96DPNG";
   info.phoneNumber = "+49 151 0000";
-  WriteFile(folder.path() / "Info.plist", testsupport::InfoPlistText(info));
+  WriteFile(folder.Path() / "Info.plist", testsupport::InfoPlistText(info));
   BackupDescriptor descriptor;
-  ASSERT_EQ(ReadBackupFolder(folder.path() / "", descriptor), kOk);
+  ASSERT_EQ(ReadBackupFolder(folder.Path() / "", descriptor), kOk);
   EXPECT_EQ(descriptor.displayName, info.displayName);
   EXPECT_EQ(descriptor.serialNumber, "C8QH6T96DPNG");
   EXPECT_EQ(descriptor.phoneNumber, "+49 151 0000");
   EXPECT_EQ(descriptor.lastBackupDate, "2014-05-02 00:30:00");
-  EXPECT_EQ(descriptor.folder, folder.path());  // no trailing separator
+  EXPECT_EQ(descriptor.folder, folder.Path());  // no trailing separator
   EXPECT_EQ(descriptor.encrypted, 0);
 }
 
 TEST(ReadBackupFolder, ReadsABinaryInfoPlistAndValuesOnTheKeyLine) {
   ZoneGuard zone("UTC0");
-  TempFolder folder("corvyn-discovery-binary");
+  corvyn::testing::TempFolder folder("discovery-binary");
   plist_t root = plist_new_dict();
   plist_dict_set_item(root, "Display Name", plist_new_string("Binary Phone"));
   plist_dict_set_item(root, "Serial Number", plist_new_string("SN-BIN"));
@@ -113,40 +101,40 @@ TEST(ReadBackupFolder, ReadsABinaryInfoPlistAndValuesOnTheKeyLine) {
   char* bytes = nullptr;
   uint32_t length = 0;
   plist_to_bin(root, &bytes, &length);
-  WriteFile(folder.path() / "Info.plist", std::string(bytes, length));
+  WriteFile(folder.Path() / "Info.plist", std::string(bytes, length));
   free(bytes);
   plist_free(root);
   BackupDescriptor descriptor;
-  ASSERT_EQ(ReadBackupFolder(folder.path(), descriptor), kOk);
+  ASSERT_EQ(ReadBackupFolder(folder.Path(), descriptor), kOk);
   EXPECT_EQ(descriptor.displayName, "Binary Phone");
   EXPECT_EQ(descriptor.serialNumber, "SN-BIN");
   EXPECT_EQ(descriptor.lastBackupDate, "2014-05-01 23:30:00");
 
-  WriteFile(folder.path() / "Info.plist",
+  WriteFile(folder.Path() / "Info.plist",
             "<plist><dict><key>Display Name</key><string>Same Line</string></dict></plist>");
-  ASSERT_EQ(ReadBackupFolder(folder.path(), descriptor), kOk);
+  ASSERT_EQ(ReadBackupFolder(folder.Path(), descriptor), kOk);
   EXPECT_EQ(descriptor.displayName, "Same Line");
 }
 
 TEST(ReadBackupFolder, BrokenXmlFallsBackToTheLineReader) {
-  TempFolder folder("corvyn-discovery-lines");
+  corvyn::testing::TempFolder folder("discovery-lines");
   WriteFile(
-      folder.path() / "Info.plist",
+      folder.Path() / "Info.plist",
       "<dict>\n<key>Display Name</key>\n<string>First</string>\n<key>Serial Number</key>\n"
       "<string>SN1</string>\n<key>Display Name</key>\n<string>Last wins</string>\n<key>Phone Number</key>\n"
       "no tags here\n<unclosed");
   BackupDescriptor descriptor;
-  ASSERT_EQ(ReadBackupFolder(folder.path(), descriptor), kOk);
+  ASSERT_EQ(ReadBackupFolder(folder.Path(), descriptor), kOk);
   EXPECT_EQ(descriptor.displayName, "Last wins");
   EXPECT_EQ(descriptor.serialNumber, "SN1");
   EXPECT_EQ(descriptor.phoneNumber, "");
 }
 
 TEST(ReadBackupFolder, AFolderWithoutInfoPlistFails) {
-  TempFolder folder("corvyn-discovery-empty");
+  corvyn::testing::TempFolder folder("discovery-empty");
   BackupDescriptor descriptor;
-  EXPECT_NE(ReadBackupFolder(folder.path(), descriptor), kOk);
-  EXPECT_NE(ReadBackupFolder(folder.path() / "missing", descriptor), kOk);
+  EXPECT_NE(ReadBackupFolder(folder.Path(), descriptor), kOk);
+  EXPECT_NE(ReadBackupFolder(folder.Path() / "missing", descriptor), kOk);
 }
 
 TEST(IsEncryptedBackup, JudgesTheAddressBookHeader) {
@@ -170,16 +158,16 @@ TEST(IsEncryptedBackup, JudgesTheAddressBookHeader) {
        "<plist><dict><key>IsEncrypted</key><false/></dict></plist>", false},
   };
   for (const auto& c : cases) {
-    TempFolder folder("corvyn-discovery-encrypted");
-    WriteFile(folder.path() / c.file, c.bytes);
-    EXPECT_EQ(IsEncryptedBackup(folder.path()), c.encrypted) << c.label;
+    corvyn::testing::TempFolder folder("discovery-encrypted");
+    WriteFile(folder.Path() / c.file, c.bytes);
+    EXPECT_EQ(IsEncryptedBackup(folder.Path()), c.encrypted) << c.label;
   }
 }
 
 TEST(ListBackups, ListsEveryRootSkippingDotEntriesAndFoldersWithoutSummary) {
-  TempFolder home("corvyn-discovery-roots");
-  const fs::path root = home.path() / "root";
-  const fs::path extra = home.path() / "extra root";
+  corvyn::testing::TempFolder home("discovery-roots");
+  const fs::path root = home.Path() / "root";
+  const fs::path extra = home.Path() / "extra root";
   testsupport::BackupInfo info;
   for (const char* name : {"bbbb", "aaaa", ".hidden"}) {
     info.displayName = name;
@@ -189,11 +177,11 @@ TEST(ListBackups, ListsEveryRootSkippingDotEntriesAndFoldersWithoutSummary) {
   WriteFile(root / "a-file", "not a backup");
   info.displayName = "external";
   WriteFile(extra / "cccc" / "Info.plist", testsupport::InfoPlistText(info));
-  WriteFile(home.path() / "config.ini",
+  WriteFile(home.Path() / "config.ini",
             "\xEF\xBB\xBF[Language]\r\nCurrent=English\r\n[BackupFolders]\r\nFolder1=" + extra.string() +
-                "\r\nFolder2=" + (home.path() / "does-not-exist").string() + "\r\n");
+                "\r\nFolder2=" + (home.Path() / "does-not-exist").string() + "\r\n");
 
-  const auto extras = ExtraBackupRoots(home.path() / "config.ini");
+  const auto extras = ExtraBackupRoots(home.Path() / "config.ini");
   ASSERT_EQ(extras.size(), 2u);
   EXPECT_EQ(extras[0], extra);
 

@@ -12,6 +12,7 @@
 #include "backup/CLocalBuckupRecovery.h"
 #include "core/EngineFactory.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
 namespace {
@@ -44,15 +45,11 @@ struct Collected {
 class BackupEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::path(::testing::TempDir()) /
-            ("corvyn-engine-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
+    root_ = temp_.Path();
     ASSERT_EQ(testsupport::MakeStandardBackup(root_ / "scratch", backup_, options_), kOk);
     folder_ = root_ / "backup";
     ASSERT_EQ(backup_.builder.Write(folder_), kOk);
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   void Prepare() {
     BackupDescriptor descriptor;
     ASSERT_EQ(ReadBackupFolder(folder_, descriptor), kOk);
@@ -78,6 +75,7 @@ class BackupEngineTest : public ::testing::Test {
   std::string Stored(const std::string& name) const { return (folder_ / name).string(); }
 
   testsupport::StandardBackupOptions options_;
+  corvyn::testing::TempFolder temp_{"engine"};
   fs::path root_, folder_;
   StandardBackup backup_;
   BackupContext context_;
@@ -258,8 +256,8 @@ TEST_F(NewerCallHistoryTest, CallHistoryComesFromTheNewerStoreWhenPresent) {
 // folders: stored names are hashes, names and application names are cleaned,
 // and stored files that are links are skipped.
 TEST(BackupEngineHostile, NamesAndPathsStayInTheirFolders) {
-  const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-hostile";
-  fs::remove_all(root);
+  const corvyn::testing::TempFolder temp("engine-hostile");
+  const fs::path& root = temp.Path();
   testsupport::BackupBuilder builder;
   builder.AddFile("AppDomain-com.evil/../../../tmp/x", "Documents/a.png",
                   std::string("\x89PNG\r\n\x1A\n", 8) + "xx");
@@ -290,7 +288,6 @@ TEST(BackupEngineHostile, NamesAndPathsStayInTheirFolders) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].appName.find('/'), std::string::npos);
   EXPECT_EQ(files[0].appName, "evil_.._.._.._tmp_x");
-  fs::remove_all(root);
 }
 
 TEST(BackupEngineNames, ApplicationNamesAndSafeNames) {

@@ -8,6 +8,7 @@
 
 #include "backup/BackupFileMap.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
 namespace {
@@ -135,8 +136,8 @@ TEST(ParseBackupFileMap, HostileLengthsStopTheReadSafely) {
 }
 
 TEST(ReadBackupFileMap, FileErrorsHaveTheirOwnStatusAndEntriesAreAppended) {
-  const auto folder = std::filesystem::path(::testing::TempDir()) / "corvyn-filemap-read";
-  std::filesystem::create_directories(folder);
+  const corvyn::testing::TempFolder temp("filemap-read");
+  const std::filesystem::path& folder = temp.Path();
   BackupFileMap map;
   EXPECT_EQ(ReadBackupFileMap("", map), kInvalidData);
   EXPECT_EQ(ReadBackupFileMap(folder / "missing.mbdb", map), kFileMapUnopenable);
@@ -149,7 +150,6 @@ TEST(ReadBackupFileMap, FileErrorsHaveTheirOwnStatusAndEntriesAreAppended) {
   ASSERT_EQ(ReadBackupFileMap(folder / "Manifest.mbdb", map), kOk);
   ASSERT_EQ(map.size(), 2u);
   EXPECT_EQ(map[1].storedName, "3d0d7e5fb2ce288813306e4d4636395e047a3d28");
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "backup/DecryptionRunner.h"
 #include "platform/FakeProcessLauncher.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
 namespace {
@@ -29,9 +30,7 @@ struct Reports {
 class DecryptionRunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::path(::testing::TempDir()) /
-            ("corvyn-runner-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
+    root_ = folder_.Path();
     job_.program = root_ / "bin" / "tool";
     job_.encryptedFolder = root_ / "encrypted";
     job_.copyFolder = root_ / "work" / "CorvynBackupPath";
@@ -40,13 +39,12 @@ class DecryptionRunnerTest : public ::testing::Test {
     progress_.userValue = &reports_;
     progress_.span = 10;
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   Status Run(FakeChildScript script, std::string_view password = "secret") {
     launcher_.Script("tool", std::move(script));
     return RunDecryption(launcher_, job_, password, progress_);
   }
 
+  corvyn::testing::TempFolder folder_{"runner"};
   fs::path root_;
   DecryptionJob job_;
   ProgressShare progress_;
@@ -145,15 +143,11 @@ class RealDecryptionTest : public ::testing::Test {
   void SetUp() override {
     program_ = fs::path(CORVYN_BIN_DIR) / "tool";
     if (!fs::exists(program_)) GTEST_SKIP() << "decryption program not built at " << program_;
-    root_ = fs::path(::testing::TempDir()) /
-            ("corvyn-real-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
+    root_ = folder_.Path();
     ASSERT_EQ(testsupport::MakeStandardBackup(root_ / "scratch", backup_), kOk);
     encrypted_ = root_ / "encrypted";
     ASSERT_EQ(backup_.builder.WriteEncrypted(root_ / "plain", encrypted_, "right password"), kOk);
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   Status Open(BackupContext& context, const std::string& password) {
     BackupDescriptor descriptor;
     EXPECT_EQ(ReadBackupFolder(encrypted_, descriptor), kOk);
@@ -164,6 +158,7 @@ class RealDecryptionTest : public ::testing::Test {
     return context.OpenSource(password);
   }
 
+  corvyn::testing::TempFolder folder_{"real-decryption"};
   fs::path program_, root_, encrypted_;
   testsupport::StandardBackup backup_;
 };

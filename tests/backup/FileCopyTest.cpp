@@ -9,6 +9,7 @@
 #include "backup/BackupContext.h"
 #include "backup/FileCopy.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
 namespace {
@@ -26,14 +27,7 @@ struct Reports {
 
 class FileCopyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::path(::testing::TempDir()) /
-            ("corvyn-copy-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
+  void SetUp() override { root_ = folder_.Path(); }
   fs::path Make(const std::string& name, const std::string& bytes) {
     const fs::path path = root_ / name;
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -43,6 +37,7 @@ class FileCopyTest : public ::testing::Test {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   }
+  corvyn::testing::TempFolder folder_{"copy"};
   fs::path root_;
 };
 

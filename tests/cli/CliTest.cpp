@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "platform/Process.h"
 #include "tests/cli/MiniJson.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::cli {
 namespace {
@@ -23,20 +23,17 @@ using testjson::Value;
 
 // One folder per test process: CTest runs the cases of this file in parallel.
 fs::path TestRoot() {
-  static const fs::path root =
-      fs::path(::testing::TempDir()) / ("corvyn-cli-tests-" + std::to_string(std::random_device()()));
-  return root;
+  static const corvyn::testing::TempFolder root("cli-tests");
+  return root.Path();
 }
 
 // The working root is chosen once per process: keep it inside the test folder.
 class CliEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    fs::remove_all(TestRoot());
     fs::create_directories(TestRoot() / "data");
     setenv("XDG_DATA_HOME", (TestRoot() / "data").c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(TestRoot()); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CliEnvironment);
 

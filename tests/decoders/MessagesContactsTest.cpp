@@ -9,17 +9,15 @@
 
 #include "core/TextFormat.h"
 #include "decoders/Decoders.h"
-#include "tests/decoders/FixtureDb.h"
+#include "tests/decoders/SampleFiles.h"
+#include "tests/support/sqlite_fixtures/AppDatabase.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::decoders {
 namespace {
 
-using testing::CreateAddressBookTable;
-using testing::CreateCallRecordTable;
-using testing::CreateMessageTables;
-using testing::CreateOldCallTable;
-using testing::FixtureDb;
-using testing::FixtureRow;
+using testing::AppDatabase;
+using testing::ColumnValues;
 using testing::TempFolder;
 
 constexpr int64_t kBaseDate = 450000000;  // Core Data seconds, 2015-04
@@ -30,15 +28,15 @@ std::string Long(const std::string& text) {
   return text + std::string(150, '.');
 }
 
-void AddContact(FixtureDb& db, const std::string& first, const std::string& last, const std::string& phones,
+void AddContact(AppDatabase& db, const std::string& first, const std::string& last, const std::string& phones,
                 int64_t rowid = 0) {
   db.Insert("ABPersonFullTextSearch_content",
-            FixtureRow{{1, first}, {2, last}, {16, phones}, {17, first + "@example.com"}}, rowid);
+            ColumnValues{{1, first}, {2, last}, {16, phones}, {17, first + "@example.com"}}, rowid);
 }
 
 void BuildAddressBook(const std::filesystem::path& path) {
-  FixtureDb db(path);
-  CreateAddressBookTable(db);
+  AppDatabase db(path);
+  db.Create(testing::ContactContentTable());
   AddContact(db, "Anna", "Adler", "+4915112345678 015112345678 15112345678 ", 3);
   AddContact(db, "Bert", "", "5551234 ", 5);
   AddContact(db, "Also", "Bert", "5551234 0015551234 ", 7);
@@ -46,13 +44,21 @@ void BuildAddressBook(const std::filesystem::path& path) {
 
 // Handles 1 and 2; messages 1-5 (4 has an attachment); message 6 deleted.
 void BuildMessages(const std::filesystem::path& path) {
-  FixtureDb db(path);
-  CreateMessageTables(db);
-  db.Insert("handle", FixtureRow{{1, std::string("+4915112345678")}}, 1);
-  db.Insert("handle", FixtureRow{{1, std::string("5551234")}}, 2);
+  AppDatabase db(path);
+  db.Create(testing::SmsTables());
+  // guid and service are NOT NULL on the phone; the decoder reads neither.
+  db.Insert("handle", ColumnValues{{1, std::string("+4915112345678")}, {3, std::string("SMS")}}, 1);
+  db.Insert("handle", ColumnValues{{1, std::string("5551234")}, {3, std::string("SMS")}}, 2);
   auto message = [&db](int64_t rowid, int64_t handle, int64_t date, const std::string& text, int64_t fromMe) {
     const std::string account = "E1B2C3D4-0000-4000-8000-00000000ABCD";  // 36 characters, as on the phone
-    db.Insert("message", FixtureRow{{2, text}, {5, handle}, {13, account}, {15, date}, {21, fromMe}}, rowid);
+    db.Insert("message",
+              ColumnValues{{1, "GUID-" + std::to_string(rowid)},
+                           {2, text},
+                           {5, handle},
+                           {13, account},
+                           {15, date},
+                           {21, fromMe}},
+              rowid);
   };
   // Inserted first, so its cell lies amid the others and becomes a freeblock.
   message(6, 2, kBaseDate + 15, Long("deleted by the owner"), 0);
@@ -61,7 +67,10 @@ void BuildMessages(const std::filesystem::path& path) {
   message(3, 2, kBaseDate + 20, "bert", 0);
   message(4, 1, kBaseDate + 20, "second to anna, picture", 0);
   message(5, 0, kBaseDate + 5, "no handle", 0);
-  db.Insert("attachment", FixtureRow{{4, std::string("~/Library/SMS/Attachments/ab/IMG_0001.JPG")}}, 1);
+  db.Insert("attachment",
+            ColumnValues{{1, std::string("ATTACHMENT-1")},
+                         {4, std::string("~/Library/SMS/Attachments/ab/IMG_0001.JPG")}},
+            1);
   db.Exec("INSERT INTO message_attachment_join VALUES (4, 1)");
   db.Delete("message", 6);
 }
@@ -137,7 +146,7 @@ TEST(DecodeMessages, UnreadableMessageDatabaseIsAnErrorEvenWithProgress) {
   BuildAddressBook(folder / "AddressBook.sqlitedb");
   std::ofstream(folder / "garbage.db") << std::string(4096, 'x');
   {
-    FixtureDb empty(folder / "empty.db");
+    AppDatabase empty(folder / "empty.db");
     empty.Exec("CREATE TABLE unrelated (a)");
   }
   struct Case {
@@ -188,8 +197,8 @@ TEST(DecodeContacts, CleansUpSortsAndKeepsTheLastNumber) {
   TempFolder folder;
   const auto path = folder / "AddressBook.sqlitedb";
   {
-    FixtureDb db(path);
-    CreateAddressBookTable(db);
+    AppDatabase db(path);
+    db.Create(testing::ContactContentTable());
     AddContact(db, "zora", "", "5551234 5559876", 2);  // no trailing space
     AddContact(db, "", "", "+4915112345678 015112345678 ", 4);
     AddContact(db, "Mail", "Only", "", 6);
@@ -212,8 +221,8 @@ TEST(DecodeContacts, DeletedContactIsListedWithItsColumns) {
   TempFolder folder;
   const auto path = folder / "AddressBook.sqlitedb";
   {
-    FixtureDb db(path);
-    CreateAddressBookTable(db);
+    AppDatabase db(path);
+    db.Create(testing::ContactContentTable());
     AddContact(db, "Carved", "Person", "0301234567 ", 11);  // deleted below: its cell becomes a freeblock
     AddContact(db, "Live", "Person", "0307654321 ", 12);
     db.Delete("ABPersonFullTextSearch_content", 11);
@@ -235,29 +244,29 @@ TEST(DecodeCallHistory, BothSchemasNamedAndSorted) {
   TempFolder folder;
   BuildAddressBook(folder / "AddressBook.sqlitedb");
   {
-    FixtureDb old(folder / "call_history.db");
-    CreateOldCallTable(old);
+    AppDatabase old(folder / "call_history.db");
+    old.Create(testing::CallTable());
     old.Insert(
         "call",
-        FixtureRow{
+        ColumnValues{
             {1, std::string("15112345678")}, {2, int64_t{1400000200}}, {3, int64_t{61}}, {4, int64_t{0}}});
     old.Insert(
         "call",
-        FixtureRow{{1, std::string("2222")}, {2, int64_t{1400000100}}, {3, int64_t{5}}, {4, int64_t{1}}});
-    old.Insert("call", FixtureRow{{1, std::string("bad\x01number")}, {2, int64_t{1400000000}}});
+        ColumnValues{{1, std::string("2222")}, {2, int64_t{1400000100}}, {3, int64_t{5}}, {4, int64_t{1}}});
+    old.Insert("call", ColumnValues{{1, std::string("bad\x01number")}, {2, int64_t{1400000000}}});
   }
   {
-    FixtureDb newer(folder / "CallHistory.storedata");
-    CreateCallRecordTable(newer);
+    AppDatabase newer(folder / "CallHistory.storedata");
+    newer.Create(testing::CallRecordTable());
     newer.Insert(
         "ZCALLRECORD",
-        FixtureRow{
+        ColumnValues{
             {8, int64_t{1}}, {10, double{420000100.0}}, {11, int64_t{30}}, {12, std::string("5551234")}});
-    newer.Insert("ZCALLRECORD", FixtureRow{{8, int64_t{0}},
-                                           {10, double{420000050.5}},
-                                           {11, int64_t{0}},
-                                           {12, std::string("+4915112345678")}});
-    CreateOldCallTable(newer);  // both tables: the newer one is read
+    newer.Insert("ZCALLRECORD", ColumnValues{{8, int64_t{0}},
+                                             {10, double{420000050.5}},
+                                             {11, int64_t{0}},
+                                             {12, std::string("+4915112345678")}});
+    newer.Create(testing::CallTable());  // both tables: the newer one is read
   }
   std::vector<CallRecord> calls;
   ASSERT_EQ(DecodeCallHistory(calls, folder / "call_history.db", folder / "AddressBook.sqlitedb"), kOk);
@@ -308,8 +317,8 @@ TEST(ValueListFiles, CarvedRowsNumberedOnFromTheDecodersHighestRowId) {
   TempFolder folder;
   BuildMessages(folder / "sms.db");
   {
-    FixtureDb db(folder / "AddressBook.sqlitedb");
-    CreateAddressBookTable(db);
+    AppDatabase db(folder / "AddressBook.sqlitedb");
+    db.Create(testing::ContactContentTable());
     AddContact(db, "Carved", "Person", "0301234567 ", 11);
     AddContact(db, "Live", "Person", "0307654321 ", 12);
     db.Delete("ABPersonFullTextSearch_content", 11);

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
@@ -13,15 +14,16 @@
 #include "core/TextFormat.h"
 #include "decoders/Decoders.h"
 #include "decoders/TextRules.h"
-#include "tests/decoders/FixtureDb.h"
+#include "tests/decoders/SampleFiles.h"
+#include "tests/support/sqlite_fixtures/AppDatabase.h"
+#include "tests/support/sqlite_fixtures/AppSchemas.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::decoders {
 namespace {
 
-using testing::CreateNoteTables;
-using testing::CreateWhatsAppTables;
-using testing::FixtureDb;
-using testing::FixtureRow;
+using testing::AppDatabase;
+using testing::ColumnValues;
 using testing::TempFolder;
 
 std::string FileBytes(const std::filesystem::path& path) {
@@ -40,15 +42,15 @@ TEST(DecodeNotes, PairsBodiesWithTitlesAndCoreDataDates) {
   const auto path = folder / "notes.sqlite";
   constexpr int64_t kNoteDate = 420000000;  // seconds since 2001: 2014-04
   {
-    FixtureDb db(path);
-    CreateNoteTables(db);
-    db.Insert("ZNOTE", FixtureRow{{11, int64_t{1}}, {13, kNoteDate}, {14, std::string("Shopping &amp; co")}},
-              1);
-    db.Insert("ZNOTE", FixtureRow{{11, int64_t{2}}, {13, kNoteDate + 60}, {14, std::string("Title only")}},
+    AppDatabase db(path);
+    db.Create(testing::NotesTables());
+    db.Insert("ZNOTE",
+              ColumnValues{{11, int64_t{1}}, {13, kNoteDate}, {14, std::string("Shopping &amp; co")}}, 1);
+    db.Insert("ZNOTE", ColumnValues{{11, int64_t{2}}, {13, kNoteDate + 60}, {14, std::string("Title only")}},
               2);
-    db.Insert("ZNOTEBODY", FixtureRow{{3, int64_t{1}}, {4, std::string("<div>milk</div><div>eggs</div>")}},
+    db.Insert("ZNOTEBODY", ColumnValues{{3, int64_t{1}}, {4, std::string("<div>milk</div><div>eggs</div>")}},
               1);
-    db.Insert("ZNOTEBODY", FixtureRow{{3, int64_t{7}}, {4, std::string("orphan&nbsp;body")}}, 3);
+    db.Insert("ZNOTEBODY", ColumnValues{{3, int64_t{7}}, {4, std::string("orphan&nbsp;body")}}, 3);
   }
   std::vector<NoteRecord> notes;
   ASSERT_EQ(DecodeNotes(notes, path), kOk);
@@ -66,9 +68,9 @@ TEST(DecodeNotes, PairsBodiesWithTitlesAndCoreDataDates) {
 TEST(DecodeNotes, MissingTablesAndUnreadableFiles) {
   TempFolder folder;
   {
-    FixtureDb db(folder / "bodies-only.sqlite");
-    db.CreateTable("ZNOTEBODY", 7);
-    db.Insert("ZNOTEBODY", FixtureRow{{3, int64_t{1}}, {4, std::string("a<br>b")}});
+    AppDatabase db(folder / "bodies-only.sqlite");
+    db.Create(testing::NoteBodyTable());
+    db.Insert("ZNOTEBODY", ColumnValues{{3, int64_t{1}}, {4, std::string("a<br>b")}});
   }
   std::vector<NoteRecord> notes;
   ASSERT_EQ(DecodeNotes(notes, folder / "bodies-only.sqlite"), kOk);
@@ -99,29 +101,29 @@ constexpr WhatsAppLayout kLayouts[] = {
 constexpr int64_t kChatDate = 440000000;
 
 void BuildWhatsApp(const std::filesystem::path& path, const WhatsAppLayout& l) {
-  FixtureDb db(path);
-  CreateWhatsAppTables(db, l.messageColumns);
-  db.Insert(
-      "ZWACHATSESSION",
-      FixtureRow{{l.chatJid, std::string("4915112345678@s.whatsapp.net")}, {l.chatName, std::string("Anna")}},
-      1);
+  AppDatabase db(path);
+  db.Create(testing::WhatsAppTables(l.messageColumns));
   db.Insert("ZWACHATSESSION",
-            FixtureRow{{l.chatJid, std::string("4915100000001-1400000000@g.us")},
-                       {l.chatName, std::string("Family")}},
+            ColumnValues{{l.chatJid, std::string("4915112345678@s.whatsapp.net")},
+                         {l.chatName, std::string("Anna")}},
+            1);
+  db.Insert("ZWACHATSESSION",
+            ColumnValues{{l.chatJid, std::string("4915100000001-1400000000@g.us")},
+                         {l.chatName, std::string("Family")}},
             2);
   db.Insert("ZWAGROUPMEMBER",
-            FixtureRow{{l.memberChat, int64_t{2}},
-                       {l.memberName, std::string("Mum")},
-                       {l.memberJid, std::string("4915100000001@s.whatsapp.net")}},
+            ColumnValues{{l.memberChat, int64_t{2}},
+                         {l.memberName, std::string("Mum")},
+                         {l.memberJid, std::string("4915100000001@s.whatsapp.net")}},
             1);
   db.Insert("ZWAGROUPMEMBER",
-            FixtureRow{{l.memberChat, int64_t{2}},
-                       {l.memberName, std::string("Dad")},
-                       {l.memberJid, std::string("4915100000002")}},
+            ColumnValues{{l.memberChat, int64_t{2}},
+                         {l.memberName, std::string("Dad")},
+                         {l.memberJid, std::string("4915100000002")}},
             2);
   auto message = [&](int64_t rowid, int64_t chat, int64_t member, int64_t fromMe, int64_t date,
                      const char* text) {
-    FixtureRow row{{l.session, chat}, {l.fromMe, fromMe}, {l.date, date}};
+    ColumnValues row{{l.session, chat}, {l.fromMe, fromMe}, {l.date, date}};
     if (member != 0) row[l.member] = member;
     if (text != nullptr) row[l.text] = std::string(text);
     db.Insert("ZWAMESSAGE", row, rowid);
@@ -170,8 +172,8 @@ TEST(DecodeWhatsApp, EveryLayoutNamesAndKeepsEveryMessageWithText) {
 TEST(DecodeWhatsApp, ColumnCountKeptWhenTheTableIsEmpty) {
   TempFolder folder;
   {
-    FixtureDb db(folder / "empty.sqlite");
-    CreateWhatsAppTables(db, 27);
+    AppDatabase db(folder / "empty.sqlite");
+    db.Create(testing::WhatsAppTables(27));
   }
   BuildWhatsApp(folder / "full.sqlite", kLayouts[1]);
   int32_t columnCount = 29;
@@ -188,8 +190,8 @@ TEST(DecodeWhatsApp, ColumnCountKeptWhenTheTableIsEmpty) {
 TEST(DecodeWhatsApp, UnqueryableDatabasesLeaveTheMapAlone) {
   TempFolder folder;
   {
-    FixtureDb db(folder / "no-messages.sqlite");
-    db.CreateTable("ZWACHATSESSION", 18);
+    AppDatabase db(folder / "no-messages.sqlite");
+    db.Create(testing::WhatsAppChatTable(27));
   }
   std::ofstream(folder / "garbage.sqlite") << std::string(4096, 'w');
   WhatsAppChatMap chats;
@@ -218,7 +220,7 @@ TEST(DecodeWhatsApp, ProbeNeitherWritesNorCreatesFiles) {
     ASSERT_EQ(sqlite3_open(built.c_str(), &handle), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(handle,
                            "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
-                           "UPDATE ZWACHATSESSION SET c16 = 'Anna in the WAL' WHERE c0 = 1;",
+                           "UPDATE ZWACHATSESSION SET ZPARTNERNAME = 'Anna in the WAL' WHERE Z_PK = 1;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     // Copied while the writer is open: the -wal file holds the update.
@@ -247,15 +249,15 @@ TEST(DecodeQQ, OneConversationPerIndexRowInDateOrder) {
   TempFolder folder;
   const auto path = folder / "QQ.db";
   {
-    FixtureDb db(path);
-    db.Exec("CREATE TABLE tb_c2cTables (name TEXT)");
+    AppDatabase db(path);
+    db.Create(testing::QqTableListTable());
     for (const char* table : {"tb_c2cMsg_111", "tb_c2cMsg_222", "tb_c2cMsg_333", "tb_c2cMsg_111"}) {
       db.Exec(std::string("INSERT INTO tb_c2cTables VALUES ('") + table + "')");
     }
-    for (const char* table : {"tb_c2cMsg_111", "tb_c2cMsg_222"}) db.CreateTable(table, 7);
+    for (const char* table : {"tb_c2cMsg_111", "tb_c2cMsg_222"}) db.Create(testing::NumberedTable(table, 7));
     auto message = [&db](const char* table, const char* contact, int64_t date, int64_t flag,
                          const char* text) {
-      db.Insert(table, FixtureRow{{1, std::string(contact)}, {2, date}, {4, flag}, {6, std::string(text)}});
+      db.Insert(table, ColumnValues{{1, std::string(contact)}, {2, date}, {4, flag}, {6, std::string(text)}});
     };
     message("tb_c2cMsg_111", "111", 1400000300, 1, "c");
     message("tb_c2cMsg_111", "111", 1400000100, 0, "a");
@@ -282,21 +284,21 @@ TEST(DecodeWeChat, TablesByMd5OfUserNameAndFreePagesUnderUnknown) {
   const auto path = folder / "MM.sqlite";
   std::set<std::string> droppedTexts;
   {
-    FixtureDb db(path);
-    db.CreateTable("Friend", 7);
-    db.Insert("Friend", FixtureRow{{1, std::string("wxid_abc123")}, {2, std::string("Abc")}});
-    db.Insert("Friend", FixtureRow{{1, std::string("nobody_here")}});
+    AppDatabase db(path);
+    db.Create(testing::NumberedTable("Friend", 7));
+    db.Insert("Friend", ColumnValues{{1, std::string("wxid_abc123")}, {2, std::string("Abc")}});
+    db.Insert("Friend", ColumnValues{{1, std::string("nobody_here")}});
     const std::string table = WeChatTableName("wxid_abc123");
-    db.CreateTable(table, 9);
-    db.Insert(table, FixtureRow{{3, int64_t{1500000200}}, {4, std::string("second")}, {8, int64_t{1}}});
-    db.Insert(table, FixtureRow{{3, int64_t{1500000100}}, {4, std::string("first")}, {8, int64_t{0}}});
+    db.Create(testing::NumberedTable(table, 9));
+    db.Insert(table, ColumnValues{{3, int64_t{1500000200}}, {4, std::string("second")}, {8, int64_t{1}}});
+    db.Insert(table, ColumnValues{{3, int64_t{1500000100}}, {4, std::string("first")}, {8, int64_t{0}}});
     // A conversation deleted with its table: its pages go to the free list.
     const std::string gone = WeChatTableName("deleted_friend");
-    db.CreateTable(gone, 9);
+    db.Create(testing::NumberedTable(gone, 9));
     for (int i = 0; i < 60; ++i) {
       const std::string text = "gone " + std::to_string(i) + " " + std::string(200, 'g');
       droppedTexts.insert(text);
-      db.Insert(gone, FixtureRow{{3, int64_t{1500001000 + i}}, {4, text}, {8, int64_t{1}}});
+      db.Insert(gone, ColumnValues{{3, int64_t{1500001000 + i}}, {4, text}, {8, int64_t{1}}});
     }
     db.Exec("DROP TABLE " + gone);
   }
@@ -314,36 +316,124 @@ TEST(DecodeWeChat, TablesByMd5OfUserNameAndFreePagesUnderUnknown) {
   }
 }
 
-// Damaged files: every decoder must come back with a status and without
-// reading out of bounds (the sanitizer build checks the latter).
-TEST(DamagedDatabases, DecodersReturnWithoutHarm) {
-  TempFolder folder;
-  const auto chatPath = folder / "ChatStorage.sqlite";
-  BuildWhatsApp(chatPath, kLayouts[1]);
-  const std::string original = FileBytes(chatPath);
-  std::mt19937 random(11);
-  for (int round = 0; round < 40; ++round) {
-    std::string damaged = original;
-    for (int hit = 0; hit < 48; ++hit) {
-      const std::size_t offset = 100 + random() % (damaged.size() - 100);
-      damaged[offset] = static_cast<char>(random());
-    }
-    const auto path = folder / ("damaged-" + std::to_string(round));
-    std::ofstream(path, std::ios::binary) << damaged;
+template <typename Map>
+std::size_t RecordCount(const Map& groups) {
+  std::size_t count = 0;
+  for (const auto& [key, records] : groups) count += records.size();
+  return count;
+}
 
-    WhatsAppChatMap chats;
-    int32_t columnCount = 28;
-    (void)DecodeWhatsApp(chats, path, columnCount);
-    std::vector<NoteRecord> notes;
-    EXPECT_EQ(DecodeNotes(notes, path), kOk);
-    ConversationMap conversations;
-    int64_t highest = 0;
-    (void)DecodeMessages(conversations, path, path, {}, highest);
-    std::vector<CallRecord> calls;
-    (void)DecodeCallHistory(calls, path, path);
-    ChatConversationMap qq;
-    (void)DecodeQQ(qq, path);
-    (void)DecodeWeChat(qq, path);
+// One application database and the decoder that reads it; `decode` returns the
+// number of records it found (whatever its status).
+struct DamageCase {
+  const char* name;
+  std::function<bool(const std::filesystem::path&)> build;
+  std::function<std::size_t(const std::filesystem::path&)> decode;
+};
+
+std::vector<DamageCase> DamageCases() {
+  constexpr int kRows = 120;
+  return {
+      {"sms.db", [](const auto& path) { return testing::BuildSmsDatabase(path, kRows) != nullptr; },
+       [](const auto& path) {
+         ConversationMap conversations;
+         int64_t highest = 0;
+         (void)DecodeMessages(conversations, path, path, {}, highest);
+         return RecordCount(conversations);
+       }},
+      {"AddressBook.sqlitedb",
+       [](const auto& path) { return testing::BuildAddressBookDatabase(path, kRows) != nullptr; },
+       [](const auto& path) {
+         std::vector<ContactRecord> contacts;
+         int64_t highest = 0;
+         (void)DecodeContacts(contacts, path, highest);
+         return contacts.size();
+       }},
+      {"CallHistory.storedata",
+       [](const auto& path) { return testing::BuildCallHistoryDatabase(path, true, kRows) != nullptr; },
+       [](const auto& path) {
+         std::vector<CallRecord> calls;
+         (void)DecodeCallHistory(calls, path, path);
+         return calls.size();
+       }},
+      {"call_history.db",
+       [](const auto& path) { return testing::BuildCallHistoryDatabase(path, false, kRows) != nullptr; },
+       [](const auto& path) {
+         std::vector<CallRecord> calls;
+         (void)DecodeCallHistory(calls, path, path);
+         return calls.size();
+       }},
+      {"notes.sqlite", [](const auto& path) { return testing::BuildNotesDatabase(path, kRows) != nullptr; },
+       [](const auto& path) {
+         std::vector<NoteRecord> notes;
+         (void)DecodeNotes(notes, path);
+         return notes.size();
+       }},
+      {"ChatStorage.sqlite",
+       [](const auto& path) { return testing::BuildWhatsAppDatabase(path, 28, kRows) != nullptr; },
+       [](const auto& path) {
+         WhatsAppChatMap chats;
+         int32_t columnCount = 28;
+         (void)DecodeWhatsApp(chats, path, columnCount);
+         return RecordCount(chats);
+       }},
+      {"QQ.db",
+       [](const auto& path) {
+         return testing::BuildQqDatabase(path, {"111", "222"}, kRows) != nullptr;
+       },
+       [](const auto& path) {
+         ChatConversationMap chats;
+         (void)DecodeQQ(chats, path);
+         return RecordCount(chats);
+       }},
+      {"MM.sqlite",
+       [](const auto& path) {
+         // The builder's first friend is wxid_900001; its conversation table goes with it.
+         const std::string table = WeChatTableName("wxid_900001");
+         return testing::BuildWeChatDatabase(path, {table.substr(table.find('_') + 1)}, kRows) != nullptr;
+       },
+       [](const auto& path) {
+         ChatConversationMap chats;
+         (void)DecodeWeChat(chats, path);
+         return RecordCount(chats);
+       }},
+  };
+}
+
+// Damaged files: every decoder must come back with a status and without
+// reading out of bounds (the sanitizer build checks the latter). The damage
+// goes to the pages after the first (table b-trees, overflow and free-list
+// pages), so page 1's schema still leads each decoder to its tables and the
+// damaged records are really read: in some rounds the decoder still finds
+// records, and in some it finds a different number than in the clean file.
+TEST(DamagedDatabases, DecodersReturnWithoutHarm) {
+  constexpr std::size_t kPageSize = 4096;
+  for (const DamageCase& entry : DamageCases()) {
+    SCOPED_TRACE(entry.name);
+    TempFolder folder;
+    const auto cleanPath = folder / entry.name;
+    ASSERT_TRUE(entry.build(cleanPath));
+    const std::string original = FileBytes(cleanPath);
+    ASSERT_GT(original.size(), 4 * kPageSize);
+    const std::size_t cleanCount = entry.decode(cleanPath);
+    ASSERT_GT(cleanCount, 0u);
+
+    std::mt19937 random(11);
+    int roundsWithRecords = 0, roundsWithChanges = 0;
+    for (int round = 0; round < 40; ++round) {
+      std::string damaged = original;
+      for (int hit = 0; hit < 24; ++hit) {
+        const std::size_t offset = kPageSize + random() % (damaged.size() - kPageSize);
+        damaged[offset] = static_cast<char>(random());
+      }
+      const auto path = folder / ("damaged-" + std::to_string(round) + "-" + entry.name);
+      std::ofstream(path, std::ios::binary) << damaged;
+      const std::size_t count = entry.decode(path);
+      if (count > 0) ++roundsWithRecords;
+      if (count != cleanCount) ++roundsWithChanges;
+    }
+    EXPECT_GT(roundsWithRecords, 0) << "the decoder never got to the damaged pages";
+    EXPECT_GT(roundsWithChanges, 0) << "the damage never changed what the decoder found";
   }
 }
 

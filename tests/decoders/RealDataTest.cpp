@@ -13,7 +13,8 @@
 
 #include "core/TextFormat.h"
 #include "decoders/Decoders.h"
-#include "tests/decoders/FixtureDb.h"
+#include "tests/decoders/SampleFiles.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::decoders {
 namespace {

@@ -4,14 +4,14 @@
 #include <sstream>
 #include <thread>
 
-#include "TempDir.h"
 #include "platform/Desktop.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::platform {
 namespace {
 
 TEST(Desktop, HandsTheTargetToTheOpenerWithoutShellInterpretation) {
-  testing::TempDir folder;
+  testing::TempFolder folder;
   const auto opener = folder.Path() / "opener";
   const auto received = folder.Path() / "received";
   {

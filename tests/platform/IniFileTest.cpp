@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "TempDir.h"
 #include "platform/IniFile.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::platform {
 namespace {
@@ -81,7 +81,7 @@ TEST(IniFile, SetValueReplacesInPlaceAndKeepsEverythingElse) {
 }
 
 TEST(IniFile, SaveAndLoadRoundTripThroughAFile) {
-  testing::TempDir folder;
+  testing::TempFolder folder;
   const auto path = folder.Path() / "sub" / "config.ini";
   IniFile missing;
   EXPECT_EQ((missing.Load(path)).systemError(), ENOENT);

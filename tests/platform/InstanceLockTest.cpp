@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
 #include "platform/InstanceLock.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::platform {
 namespace {
 
 TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
-  testing::TempDir folder;
+  testing::TempFolder folder;
   const auto file = folder.Path() / LockFileNameFor(kInstanceMutexName);
   std::unique_ptr<InstanceLock> first;
   ASSERT_EQ(InstanceLock::Acquire(file, &first), kOk);

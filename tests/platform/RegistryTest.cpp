@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
 #include "platform/Registry.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::platform {
 namespace {
@@ -23,7 +23,7 @@ void ExerciseRegistry(IRegistry& registry) {
 }
 
 TEST(Registry, FileRegistryStoresValuesAcrossInstances) {
-  testing::TempDir folder;
+  testing::TempFolder folder;
   const auto file = folder.Path() / "corvyn" / "registry.ini";
   {
     FileRegistry registry(file);
@@ -34,7 +34,7 @@ TEST(Registry, FileRegistryStoresValuesAcrossInstances) {
 }
 
 TEST(Registry, FileRegistryRefusesValuesThatWouldBreakTheFile) {
-  testing::TempDir folder;
+  testing::TempFolder folder;
   FileRegistry registry(folder.Path() / "registry.ini");
   EXPECT_EQ(registry.WriteValue("Key", "a=b", "v"), kInvalidData);
   EXPECT_EQ(registry.WriteValue("Key", "name", "two\nlines"), kInvalidData);

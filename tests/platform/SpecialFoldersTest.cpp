@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/SpecialFolders.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::platform {
 namespace {
@@ -55,9 +56,8 @@ TEST(SpecialFolders, RuntimeDirFallsBackToAPrivateTemporaryFolder) {
 }
 
 TEST(SpecialFolders, RuntimeFallbackAvoidsAFolderOthersCanEnter) {
-  const std::filesystem::path base = ::testing::TempDir() + "/corvyn-runtime-test";
-  std::filesystem::remove_all(base);
-  std::filesystem::create_directories(base);
+  const testing::TempFolder temp("runtime-test");
+  const std::filesystem::path& base = temp.Path();
   const auto environment = Environment({{"TMPDIR", base.string()}});
   const auto first = RuntimeDir(environment);
   // Someone opened the folder to everybody: it is no longer used.
@@ -68,7 +68,6 @@ TEST(SpecialFolders, RuntimeFallbackAvoidsAFolderOthersCanEnter) {
   EXPECT_EQ(std::filesystem::status(second).permissions() &
                 (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
             std::filesystem::perms::none);
-  std::filesystem::remove_all(base);
 }
 
 TEST(SpecialFolders, HomeWithoutVariableComesFromTheUserDatabase) {

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace corvyn::testing {
@@ -42,22 +41,6 @@ backupcrypto::MbdbRecord MakeRecord(const std::string& domain, const std::string
 }
 
 }  // namespace
-
-TempFolder::TempFolder() {
-  std::random_device device;
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "corvyn";
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  path_ = fs::temp_directory_path() / ("corvyn-tools-" + name + "-" + std::to_string(device()));
-  fs::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -122,16 +105,16 @@ fs::path ToolPath() {
 
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& input) {
   TempFolder io;
-  WriteBytes(io.path() / "stdin", input);
+  WriteBytes(io.Path() / "stdin", input);
   std::string command = ShellQuote(ToolPath().string());
   for (const auto& arg : args) command += " " + ShellQuote(arg);
-  command = "(" + command + " < " + ShellQuote((io.path() / "stdin").string()) + " > " +
-            ShellQuote((io.path() / "out").string()) + " 2>&1; echo $? > " +
-            ShellQuote((io.path() / "rc").string()) + ")";
+  command = "(" + command + " < " + ShellQuote((io.Path() / "stdin").string()) + " > " +
+            ShellQuote((io.Path() / "out").string()) + " 2>&1; echo $? > " +
+            ShellQuote((io.Path() / "rc").string()) + ")";
   ToolRun run;
   if (std::system(command.c_str()) != 0) return run;
-  run.output = ReadBytes(io.path() / "out");
-  run.exitCode = std::atoi(ReadBytes(io.path() / "rc").c_str());
+  run.output = ReadBytes(io.Path() / "out");
+  run.exitCode = std::atoi(ReadBytes(io.Path() / "rc").c_str());
   return run;
 }
 

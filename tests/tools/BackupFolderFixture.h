@@ -1,6 +1,6 @@
-// Small helpers for the decryption tests: a temporary folder, whole-file
-// reads and writes, a plain old-format backup builder and a way to run the
-// "tool" program with a given standard input.
+// Small helpers for the decryption tests: whole-file reads and writes, a
+// plain old-format backup builder and a way to run the "tool" program with a
+// given standard input.
 #pragma once
 
 #include <cstdint>
@@ -8,21 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder/TempFolder.h"
 #include "tools/decrypt/MbdbRecord.h"
 
 namespace corvyn::testing {
-
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadBytes(const std::filesystem::path& path);

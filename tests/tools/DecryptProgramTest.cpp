@@ -68,9 +68,9 @@ class DecryptProgram : public ::testing::Test {
     builder_.Write(plain());
   }
 
-  fs::path plain() const { return root_.path() / "plain"; }
-  fs::path encrypted() const { return root_.path() / "encrypted"; }
-  fs::path copy() const { return root_.path() / "copy"; }
+  fs::path plain() const { return root_.Path() / "plain"; }
+  fs::path encrypted() const { return root_.Path() / "encrypted"; }
+  fs::path copy() const { return root_.Path() / "copy"; }
 
   void Encrypt(const BackupEncryptOptions& options = {.iterations = 50}) {
     ASSERT_EQ(EncryptBackupFolder(plain(), encrypted(), kPassword, options), kOk);
@@ -176,8 +176,8 @@ TEST_F(DecryptProgram, RefusesCopyFoldersInsideTheBackupAndBadCommandLines) {
       {"copy inside through ..", {encrypted().string(), (copy() / ".." / "encrypted" / "x").string()}, 2},
       {"no copy folder", {encrypted().string()}, 2},
       {"flag with a password word", {"--password-stdin", encrypted().string(), copy().string(), "p"}, 2},
-      {"backup folder missing", {(root_.path() / "nope").string(), copy().string()}, 4},
-      {"plain folder lacks a keybag", {(root_.path() / "nope").string(), copy().string()}, 4},
+      {"backup folder missing", {(root_.Path() / "nope").string(), copy().string()}, 4},
+      {"plain folder lacks a keybag", {(root_.Path() / "nope").string(), copy().string()}, 4},
   };
   for (const auto& c : cases) {
     const ToolRun run = RunTool(c.args, std::string(kPassword) + "\n");
@@ -249,7 +249,7 @@ TEST_F(DecryptProgram, DamagedManifestsAndKeysFailOnlyTheirFiles) {
 TEST_F(DecryptProgram, LinksLeftInTheCopyFolderAreReplacedNotFollowed) {
   Encrypt();
   fs::create_directories(copy());
-  const fs::path victim = root_.path() / "victim";
+  const fs::path victim = root_.Path() / "victim";
   WriteBytes(victim, "do not touch");
   for (const auto& name : names_) fs::create_symlink(victim, copy() / name);
   fs::create_symlink(victim, copy() / "Manifest.mbdb");
@@ -297,7 +297,7 @@ TEST(DecryptProgramVectors, PyiosbackupMbdbBackupDecryptsWithItsPassword) {
   const fs::path data = fs::path(env ? env : CORVYN_EXTERNAL_TESTDATA) / "matan1008__pyiosbackup/extracted";
   if (!fs::exists(data)) GTEST_SKIP() << "external test data not found at " << data;
   TempFolder root;
-  const fs::path backup = root.path() / "backup";
+  const fs::path backup = root.Path() / "backup";
   fs::create_directories(backup);
   const std::string keybag = ReadBytes(data / "keybag_pre_10_2.bin");
   plist_t dict = plist_new_dict();
@@ -313,34 +313,34 @@ TEST(DecryptProgramVectors, PyiosbackupMbdbBackupDecryptsWithItsPassword) {
   fs::copy_file(data / "Manifest.mbdb", backup / "Manifest.mbdb");
   fs::copy_file(data / ("file_" + name + ".bin"), backup / name);
 
-  const ToolRun wrong = RunTool({backup.string(), (root.path() / "copy").string()}, "0001\n");
+  const ToolRun wrong = RunTool({backup.string(), (root.Path() / "copy").string()}, "0001\n");
   EXPECT_EQ(wrong.exitCode, 3);
   EXPECT_NE(wrong.output.find("Wrong password"), std::string::npos);
-  const ToolRun run = RunTool({backup.string(), (root.path() / "copy").string()}, "0000\n");
+  const ToolRun run = RunTool({backup.string(), (root.Path() / "copy").string()}, "0000\n");
   EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("Count: 1"), std::string::npos);
-  EXPECT_EQ(ReadBytes(root.path() / "copy" / name), "Test data");
+  EXPECT_EQ(ReadBytes(root.Path() / "copy" / name), "Test data");
 }
 
 TEST(DecryptionProgramCopy, CopyKeepsTheExecutableSignatureAndRuns) {
   TempFolder dir;
   ASSERT_TRUE(bc::HasExecutableSignature(ToolPath()));
-  const fs::path target = dir.path() / "CorvyniOSRecovery" / "tool";
+  const fs::path target = dir.Path() / "CorvyniOSRecovery" / "tool";
   fs::create_directories(target.parent_path());
-  WriteBytes(dir.path() / "old", "stale");
-  fs::create_symlink(dir.path() / "old", target);
+  WriteBytes(dir.Path() / "old", "stale");
+  fs::create_symlink(dir.Path() / "old", target);
   ASSERT_EQ(bc::CopyDecryptionProgram(ToolPath(), target), kOk);
-  EXPECT_EQ(ReadBytes(dir.path() / "old"), "stale");
+  EXPECT_EQ(ReadBytes(dir.Path() / "old"), "stale");
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
   EXPECT_NE(fs::status(target).permissions() & fs::perms::owner_exec, fs::perms::none);
   EXPECT_EQ(fs::status(target).permissions() & (fs::perms::group_all | fs::perms::others_all),
             fs::perms::none);
   EXPECT_EQ(std::system((target.string() + " > /dev/null 2>&1; test $? -eq 2").c_str()), 0);  // usage exit
 
-  WriteBytes(dir.path() / "notelf", "MZ\x90\0 not a program here");
-  EXPECT_EQ(bc::CopyDecryptionProgram(dir.path() / "notelf", dir.path() / "copy"), kInvalidData);
-  EXPECT_EQ(bc::CopyDecryptionProgram(dir.path() / "missing", dir.path() / "copy"), kInvalidData);
-  EXPECT_FALSE(fs::exists(dir.path() / "copy"));
+  WriteBytes(dir.Path() / "notelf", "MZ\x90\0 not a program here");
+  EXPECT_EQ(bc::CopyDecryptionProgram(dir.Path() / "notelf", dir.Path() / "copy"), kInvalidData);
+  EXPECT_EQ(bc::CopyDecryptionProgram(dir.Path() / "missing", dir.Path() / "copy"), kInvalidData);
+  EXPECT_FALSE(fs::exists(dir.Path() / "copy"));
 }
 
 }  // namespace

@@ -26,20 +26,20 @@ TEST(FileCipher, RoundTripsAcrossBlockAndChunkBorders) {
                            chunk - 16, chunk - 1, chunk, chunk + 16, 3 * chunk + 5}) {
     SCOPED_TRACE(size);
     const std::string plain = PatternBytes(size, static_cast<unsigned>(size));
-    WriteBytes(dir.path() / "plain", plain);
-    ASSERT_EQ(bc::EncryptFileCbc(dir.path() / "plain", dir.path() / "cipher", kKey), kOk);
-    const std::string cipher = ReadBytes(dir.path() / "cipher");
+    WriteBytes(dir.Path() / "plain", plain);
+    ASSERT_EQ(bc::EncryptFileCbc(dir.Path() / "plain", dir.Path() / "cipher", kKey), kOk);
+    const std::string cipher = ReadBytes(dir.Path() / "cipher");
     EXPECT_EQ(cipher.size(), (size / 16 + 1) * 16);  // PKCS#7 always adds 1..16 bytes
     if (size >= 16) {
       EXPECT_NE(cipher.substr(0, 16), plain.substr(0, 16));
     }
 
     bc::FileDecryptResult result;
-    ASSERT_EQ(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "out", kKey, size, result), kOk);
+    ASSERT_EQ(bc::DecryptFileCbc(dir.Path() / "cipher", dir.Path() / "out", kKey, size, result), kOk);
     EXPECT_TRUE(result.paddingValid);
     EXPECT_FALSE(result.lengthMismatch);
     EXPECT_EQ(result.bytesWritten, size);
-    EXPECT_TRUE(ReadBytes(dir.path() / "out") == plain);
+    EXPECT_TRUE(ReadBytes(dir.Path() / "out") == plain);
   }
 }
 
@@ -50,8 +50,8 @@ TEST(FileCipher, PyiosbackupFileDecryptsToItsText) {
   if (!fs::exists(file)) GTEST_SKIP() << "external test data not found at " << file;
   TempFolder dir;
   bc::FileDecryptResult result;
-  ASSERT_EQ(bc::DecryptFileCbc(file, dir.path() / "out", Bytes(32, 0), 9, result), kOk);
-  EXPECT_EQ(ReadBytes(dir.path() / "out"), "Test data");
+  ASSERT_EQ(bc::DecryptFileCbc(file, dir.Path() / "out", Bytes(32, 0), 9, result), kOk);
+  EXPECT_EQ(ReadBytes(dir.Path() / "out"), "Test data");
   EXPECT_TRUE(result.paddingValid);
 }
 
@@ -61,11 +61,11 @@ TEST(FileCipher, LengthComesFromPaddingAndRecordedSizeOnlyRescuesBrokenPadding) 
   TempFolder dir;
   std::string plain = PatternBytes(32, 3);
   plain.back() = '\0';  // a last block that is not valid padding once the real padding is cut off
-  WriteBytes(dir.path() / "plain", plain);
-  ASSERT_EQ(bc::EncryptFileCbc(dir.path() / "plain", dir.path() / "padded", kKey), kOk);
-  const std::string padded = ReadBytes(dir.path() / "padded");
-  WriteBytes(dir.path() / "unpadded", padded.substr(0, 32));          // CBC prefix: decrypts to `plain`
-  WriteBytes(dir.path() / "ragged", padded.substr(0, 32) + "12345");  // not a multiple of 16
+  WriteBytes(dir.Path() / "plain", plain);
+  ASSERT_EQ(bc::EncryptFileCbc(dir.Path() / "plain", dir.Path() / "padded", kKey), kOk);
+  const std::string padded = ReadBytes(dir.Path() / "padded");
+  WriteBytes(dir.Path() / "unpadded", padded.substr(0, 32));          // CBC prefix: decrypts to `plain`
+  WriteBytes(dir.Path() / "ragged", padded.substr(0, 32) + "12345");  // not a multiple of 16
 
   const struct {
     const char* name;
@@ -87,8 +87,8 @@ TEST(FileCipher, LengthComesFromPaddingAndRecordedSizeOnlyRescuesBrokenPadding) 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     bc::FileDecryptResult result;
-    ASSERT_EQ(bc::DecryptFileCbc(dir.path() / c.input, dir.path() / "out", kKey, c.recorded, result), kOk);
-    EXPECT_EQ(ReadBytes(dir.path() / "out"), plain.substr(0, c.expectedLength));
+    ASSERT_EQ(bc::DecryptFileCbc(dir.Path() / c.input, dir.Path() / "out", kKey, c.recorded, result), kOk);
+    EXPECT_EQ(ReadBytes(dir.Path() / "out"), plain.substr(0, c.expectedLength));
     EXPECT_EQ(result.bytesWritten, c.expectedLength);
     EXPECT_EQ(result.paddingValid, c.paddingValid);
     EXPECT_EQ(result.lengthMismatch, c.mismatch);
@@ -97,33 +97,33 @@ TEST(FileCipher, LengthComesFromPaddingAndRecordedSizeOnlyRescuesBrokenPadding) 
 
 TEST(FileCipher, BadKeysAndMissingInputsFailWithoutLeavingAnOutput) {
   TempFolder dir;
-  WriteBytes(dir.path() / "cipher", std::string(32, 'c'));
+  WriteBytes(dir.Path() / "cipher", std::string(32, 'c'));
   bc::FileDecryptResult result;
-  EXPECT_EQ(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "out", Bytes(16, 0), 0, result),
+  EXPECT_EQ(bc::DecryptFileCbc(dir.Path() / "cipher", dir.Path() / "out", Bytes(16, 0), 0, result),
             kInvalidData);
-  EXPECT_NE(bc::DecryptFileCbc(dir.path() / "absent", dir.path() / "out", kKey, 0, result), kOk);
-  EXPECT_FALSE(fs::exists(dir.path() / "out"));
-  fs::create_directory(dir.path() / "adir");
-  EXPECT_NE(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "adir", kKey, 0, result), kOk);
-  EXPECT_TRUE(fs::is_directory(dir.path() / "adir"));
+  EXPECT_NE(bc::DecryptFileCbc(dir.Path() / "absent", dir.Path() / "out", kKey, 0, result), kOk);
+  EXPECT_FALSE(fs::exists(dir.Path() / "out"));
+  fs::create_directory(dir.Path() / "adir");
+  EXPECT_NE(bc::DecryptFileCbc(dir.Path() / "cipher", dir.Path() / "adir", kKey, 0, result), kOk);
+  EXPECT_TRUE(fs::is_directory(dir.Path() / "adir"));
 }
 
 TEST(FileCipher, OutputReplacesALinkInsteadOfWritingThroughIt) {
   TempFolder dir;
-  WriteBytes(dir.path() / "plain", "secret contents");
-  ASSERT_EQ(bc::EncryptFileCbc(dir.path() / "plain", dir.path() / "cipher", kKey), kOk);
-  WriteBytes(dir.path() / "victim", "keep me");
-  fs::create_symlink(dir.path() / "victim", dir.path() / "out");
-  fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+  WriteBytes(dir.Path() / "plain", "secret contents");
+  ASSERT_EQ(bc::EncryptFileCbc(dir.Path() / "plain", dir.Path() / "cipher", kKey), kOk);
+  WriteBytes(dir.Path() / "victim", "keep me");
+  fs::create_symlink(dir.Path() / "victim", dir.Path() / "out");
+  fs::create_symlink(dir.Path() / "nowhere", dir.Path() / "dangling");
 
   bc::FileDecryptResult result;
-  ASSERT_EQ(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "out", kKey, 15, result), kOk);
-  ASSERT_EQ(bc::DecryptFileCbc(dir.path() / "cipher", dir.path() / "dangling", kKey, 15, result), kOk);
-  EXPECT_EQ(ReadBytes(dir.path() / "victim"), "keep me");
-  EXPECT_FALSE(fs::exists(dir.path() / "nowhere"));
+  ASSERT_EQ(bc::DecryptFileCbc(dir.Path() / "cipher", dir.Path() / "out", kKey, 15, result), kOk);
+  ASSERT_EQ(bc::DecryptFileCbc(dir.Path() / "cipher", dir.Path() / "dangling", kKey, 15, result), kOk);
+  EXPECT_EQ(ReadBytes(dir.Path() / "victim"), "keep me");
+  EXPECT_FALSE(fs::exists(dir.Path() / "nowhere"));
   for (const char* name : {"out", "dangling"}) {
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path() / name))) << name;
-    EXPECT_EQ(ReadBytes(dir.path() / name), "secret contents") << name;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.Path() / name))) << name;
+    EXPECT_EQ(ReadBytes(dir.Path() / name), "secret contents") << name;
   }
 }
 

@@ -61,7 +61,7 @@ TEST(SkinArchive, BrokenArchivesAreRefusedAndKeepThePreviousContent) {
 
 TEST(SkinArchive, SkinZipBesideTheProgramOverridesTheEmbeddedOne) {
   testing::TestApplication();
-  testing::ScratchFolder folder;
+  testing::TempFolder folder;
   // Without a file beside the program the embedded archive is used.
   ASSERT_EQ(SkinArchive::LoadCurrent(folder.Path()), kOk);
   EXPECT_TRUE(SkinArchive::Current().Contains("Controls.png"));

@@ -1,6 +1,6 @@
 // Shared pieces of the toolkit and application tests: one QApplication for
-// the test process (offscreen), temporary folders, ZIP archives built on the
-// fly, and waiting for the event loop.
+// the test process (offscreen), ZIP archives built on the fly, and waiting
+// for the event loop; temporary folders come from tests/support/temp_folder.
 #pragma once
 
 #include <zip.h>
@@ -10,10 +10,11 @@
 #include <QFile>
 #include <QTest>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/support/temp_folder/TempFolder.h"
 
 // The embedded skin archive lives in a static library; its initialiser must
 // be named outside every namespace.
@@ -36,29 +37,9 @@ inline QApplication& TestApplication() {
   return *application;
 }
 
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("corvyn-ui-test-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // A ZIP holding `files` (name, content, stored uncompressed), as bytes.
 inline QByteArray MakeZip(const std::vector<std::pair<std::string, QByteArray>>& files) {
-  ScratchFolder folder;
+  TempFolder folder;
   const std::string path = (folder.Path() / "archive.zip").string();
   int error = 0;
   zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);

@@ -1,5 +1,6 @@
 // Test support: small application databases in the iOS 6 to 8 layouts the
-// decoders read (made with the SQLite library), with what they hold.
+// decoders read (the tables of tests/support/sqlite_fixtures/AppSchemas, made
+// with the SQLite library), with what they hold.
 #pragma once
 
 #include <cstdint>

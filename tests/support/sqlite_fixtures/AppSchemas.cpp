@@ -356,4 +356,23 @@ TableSchema WeChatChatTable(const std::string& md5Hex) {
                                   {"Des", "INTEGER"}});
 }
 
+std::vector<TableSchema> SmsTables() {
+  return {MessageTable(), HandleTable(), AttachmentTable(), MessageAttachmentJoinTable()};
+}
+
+std::vector<TableSchema> NotesTables() {
+  return {NoteTable(), NoteBodyTable()};
+}
+
+std::vector<TableSchema> WhatsAppTables(int messageColumnCount) {
+  return {WhatsAppChatTable(messageColumnCount), WhatsAppMemberTable(messageColumnCount),
+          WhatsAppMessageTable(messageColumnCount)};
+}
+
+TableSchema NumberedTable(const std::string& name, int columnCount) {
+  std::vector<ColumnSchema> columns{{"c0", "INTEGER PRIMARY KEY"}};
+  for (int column = 1; column < columnCount; ++column) columns.push_back({"c" + std::to_string(column), ""});
+  return Table(name, columns);
+}
+
 }  // namespace corvyn::testing

@@ -56,6 +56,16 @@ TableSchema QqMessageTable(const std::string& friendId);
 TableSchema WeChatFriendTable();
 TableSchema WeChatChatTable(const std::string& md5Hex);
 
+// The tables of one application database, in creation order.
+std::vector<TableSchema> SmsTables();    // message, handle, attachment, message_attachment_join
+std::vector<TableSchema> NotesTables();  // ZNOTE, ZNOTEBODY
+// ZWACHATSESSION, ZWAGROUPMEMBER, ZWAMESSAGE (messageColumnCount 27, 28 or 29).
+std::vector<TableSchema> WhatsAppTables(int messageColumnCount);
+
+// `name` with `columnCount` columns c0 (INTEGER PRIMARY KEY), c1, ... of no
+// declared type: the least a decoder that reads by position can be given.
+TableSchema NumberedTable(const std::string& name, int columnCount);
+
 // A plausible row number n (from 1) of the table: unique texts ("<table>
 // <column> <n> ..."), dates in the era (2001-based seconds around 2014 for
 // Core Data and message tables, 1970-based for `call`, QQ and WeChat),
