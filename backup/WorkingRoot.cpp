@@ -99,7 +99,9 @@ fs::path WorkingRoot() {
 fs::path ChosenWorkingRoot() {
   ChosenRoot& chosen = Chosen();
   std::lock_guard lock(chosen.mutex);
-  return chosen.root;
+  if (!chosen.root.empty()) return chosen.root;
+  const fs::path appData = AppDataFolder();
+  return appData.empty() ? fs::path() : appData / kProgramDataFolder / kTempFolder;
 }
 
 fs::path PreviewFolder(const fs::path& workingRoot) {

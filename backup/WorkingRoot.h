@@ -59,8 +59,9 @@ std::filesystem::path FirstPrivateRoot(const std::vector<std::filesystem::path>&
 // (thread-safe). Empty when no folder could be made or accepted.
 std::filesystem::path WorkingRoot();
 
-// This run's working root when WorkingRoot() has chosen one, else empty.
-// Chooses and creates nothing (for shut-down).
+// The working root to clean at shut-down: this run's when WorkingRoot() has
+// chosen one, else the default one in the app-data folder (an earlier run
+// that ended abruptly may have left files there). Chooses and creates nothing.
 std::filesystem::path ChosenWorkingRoot();
 
 // The folder of the preview copies under a working root: where

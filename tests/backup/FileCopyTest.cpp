@@ -8,6 +8,7 @@
 
 #include "backup/BackupContext.h"
 #include "backup/FileCopy.h"
+#include "backup/WorkingRoot.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
 
 namespace corvyn::backup {
@@ -113,7 +114,7 @@ TEST_F(FileCopyTest, PreviewCopiesAreNamedByDetectedType) {
       continue;
     }
     ASSERT_EQ(status, kOk) << c.label;
-    EXPECT_EQ(preview, context.workingRoot / c.copyName) << c.label;
+    EXPECT_EQ(preview, PreviewFolder(context.workingRoot) / c.copyName) << c.label;
     EXPECT_EQ(Read(preview), c.bytes) << c.label;
   }
 }
