@@ -1,15 +1,15 @@
 #include "app/Shutdown.h"
 
+#include "backup/WorkingRoot.h"
+
 namespace corvyn::app {
 
 int EndPlayersAndDeleteScratchFiles(platform::IProcessLauncher& launcher,
-                                    const std::filesystem::path& scratchDir) {
+                                    const std::filesystem::path& workingRoot) {
+  // The players go first: they may hold the preview copies open.
   const int ended =
       launcher.EndProcessesByName(kVideoPlayerName) + launcher.EndProcessesByName(kAudioPlayerName);
-  for (const auto name : kScratchFileNames) {
-    std::error_code ignored;  // a file that is not there is fine
-    std::filesystem::remove(scratchDir / name, ignored);
-  }
+  backup::RemoveWorkingFiles(workingRoot);
   return ended;
 }
 

@@ -11,13 +11,11 @@ namespace corvyn::app {
 // The external media players that preview starts (video, audio).
 inline constexpr std::string_view kVideoPlayerName = "Player";
 inline constexpr std::string_view kAudioPlayerName = "Player1";
-// The preview scratch files, in the scratch folder.
-inline constexpr std::string_view kScratchFileNames[] = {"tmp.jpg", "tmp.wav", "tmp.avi"};
-
-// Ends the media players still running (only those this program started)
-// and deletes the preview scratch files in `scratchDir`. Returns how many
-// players were ended.
+// Ends the media players still running (only those this program started),
+// then deletes the working files under `workingRoot` (the preview copies and
+// the decrypted copy, backup::RemoveWorkingFiles). Returns how many players
+// were ended.
 int EndPlayersAndDeleteScratchFiles(platform::IProcessLauncher& launcher,
-                                    const std::filesystem::path& scratchDir);
+                                    const std::filesystem::path& workingRoot);
 
 }  // namespace corvyn::app

@@ -10,6 +10,7 @@
 #include "app/LanguageStore.h"
 #include "app/Shutdown.h"
 #include "app/SingleInstance.h"
+#include "backup/WorkingRoot.h"
 #include "platform/Desktop.h"
 #include "platform/Process.h"
 #include "platform/SpecialFolders.h"
@@ -96,7 +97,7 @@ int RunCorvyn(int argc, char** argv) {
 
   // Shut-down.
   ui::SetTextSource(nullptr);
-  EndPlayersAndDeleteScratchFiles(platform::DefaultProcessLauncher(), platform::ScratchDir());
+  EndPlayersAndDeleteScratchFiles(platform::DefaultProcessLauncher(), backup::ChosenWorkingRoot());
   return result;
 }
 

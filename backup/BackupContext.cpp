@@ -9,6 +9,7 @@
 #include "core/DerivedData.h"
 #include "decoders/Decoders.h"
 #include "platform/Process.h"
+#include "platform/SpecialFolders.h"
 
 namespace corvyn::backup {
 namespace fs = std::filesystem;
@@ -38,7 +39,40 @@ std::string AppNameOf(std::string_view key) {
   return SafeFileName(rest);
 }
 
+const BackupFileEntry* FindEntryByKey(const BackupFileMap& map, std::span<const std::string_view> keys) {
+  for (const auto& entry : map) {
+    for (const auto key : keys) {
+      if (entry.key == key) return &entry;
+    }
+  }
+  return nullptr;
+}
+
+const BackupFileEntry* FindEntryByFileName(const BackupFileMap& map, std::string_view fileName) {
+  for (const auto& entry : map) {
+    const std::string_view key = entry.key;
+    if (key.size() > fileName.size() && key.ends_with(fileName) &&
+        key[key.size() - fileName.size() - 1] == '/') {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+BackupContext::~BackupContext() {
+  DiscardWorkingFiles();
+}
+
+void BackupContext::DiscardWorkingFiles() {
+  std::error_code ignored;  // a folder that is already gone is fine
+  if (!decryptedCopy_.empty()) fs::remove_all(decryptedCopy_, ignored);
+  if (!previewFolder_.empty()) fs::remove_all(previewFolder_, ignored);
+  decryptedCopy_.clear();
+  previewFolder_.clear();
+}
+
 void BackupContext::Select(const BackupDescriptor& chosen) {
+  DiscardWorkingFiles();
   descriptor = chosen;
   backupFolder = chosen.folder;
 }
@@ -47,18 +81,20 @@ fs::path BackupContext::StoredPath(std::string_view storedName) const {
   return backupFolder / storedName;
 }
 
-fs::path BackupContext::EnsureWorkingRoot() {
+Status BackupContext::EnsureWorkingRoot(fs::path& root) {
   if (workingRoot.empty()) workingRoot = WorkingRoot();
-  std::error_code error;
-  if (!workingRoot.empty()) fs::create_directories(workingRoot, error);
-  return workingRoot;
+  if (workingRoot.empty()) return kInvalidData;
+  if (const Status status = platform::MakePrivateFolder(workingRoot); status != kOk) return status;
+  root = workingRoot;
+  return kOk;
 }
 
 Status BackupContext::DecryptBackup(const std::string& password, const fs::path& encryptedFolder,
                                     fs::path& copyFolder) {
-  const fs::path root = EnsureWorkingRoot();
-  if (root.empty()) return kInvalidData;
-  copyFolder = root / kDecryptedCopyFolder;
+  fs::path root;
+  if (const Status status = EnsureWorkingRoot(root); status != kOk) return status;
+  copyFolder = DecryptedCopyFolder(root);
+  decryptedCopy_ = copyFolder;
   // Files of an earlier backup must not be read as part of this one.
   std::error_code error;
   fs::remove_all(copyFolder, error);
@@ -167,13 +203,7 @@ Status BackupContext::CollectNotes(std::vector<NoteRecord>& notes) {
 }
 
 Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
-  const BackupFileEntry* chats = nullptr;
-  const BackupFileEntry* contacts = nullptr;
-  for (const auto& entry : fileMap) {
-    if (!chats && entry.key.find(kWhatsAppChatsText) != std::string::npos) chats = &entry;
-    if (!contacts && entry.key.find(kWhatsAppContactsText) != std::string::npos) contacts = &entry;
-    if (chats && contacts) break;
-  }
+  const BackupFileEntry* chats = FindEntryByKey(fileMap, kWhatsAppChatsKeys);
   whatsAppChats.clear();
   Status status = chats ? CheckDatabasePresent(StoredPath(chats->storedName))
                         : Status(kInvalidData, "the backup holds no WhatsApp database");
@@ -188,25 +218,21 @@ Status BackupContext::CollectWhatsAppAttachments(std::vector<MediaFileRecord>& a
 }
 
 Status BackupContext::CollectQQ(ChatConversationMap& out) {
-  for (const auto& entry : fileMap) {
-    if (entry.key.find(kQQText) == std::string::npos) continue;
-    qqChats.clear();
-    const Status status = decoders::DecodeQQ(qqChats, StoredPath(entry.storedName));
-    out = qqChats;
-    return status;
-  }
-  return kInvalidData;
+  const BackupFileEntry* database = FindEntryByFileName(fileMap, kQQFileName);
+  if (!database) return kInvalidData;
+  qqChats.clear();
+  const Status status = decoders::DecodeQQ(qqChats, StoredPath(database->storedName));
+  out = qqChats;
+  return status;
 }
 
 Status BackupContext::CollectWeChat(ChatConversationMap& out) {
-  for (const auto& entry : fileMap) {
-    if (entry.key.find(kWeChatText) == std::string::npos) continue;
-    weChatChats.clear();
-    const Status status = decoders::DecodeWeChat(weChatChats, StoredPath(entry.storedName));
-    out = weChatChats;
-    return status;
-  }
-  return kInvalidData;
+  const BackupFileEntry* database = FindEntryByFileName(fileMap, kWeChatFileName);
+  if (!database) return kInvalidData;
+  weChatChats.clear();
+  const Status status = decoders::DecodeWeChat(weChatChats, StoredPath(database->storedName));
+  out = weChatChats;
+  return status;
 }
 
 Status BackupContext::ExportMessagesCsv(const fs::path& destination) {
@@ -233,9 +259,12 @@ Status BackupContext::ExtractForPreview(const fs::path& source, fs::path& previe
   } else {
     return kInvalidData;
   }
-  const fs::path root = EnsureWorkingRoot();
-  if (root.empty()) return kInvalidData;
-  const fs::path copy = root / copyName;
+  fs::path root;
+  if (const Status status = EnsureWorkingRoot(root); status != kOk) return status;
+  const fs::path folder = PreviewFolder(root);
+  if (const Status status = platform::MakePrivateFolder(folder); status != kOk) return status;
+  previewFolder_ = folder;
+  const fs::path copy = folder / copyName;
   const Status status = CopyFileWithProgress(source, copy, callback, userValue);
   if (status == kOk) previewPath = copy;
   return status;

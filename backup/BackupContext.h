@@ -12,10 +12,16 @@
 // (links, folders) are skipped like missing ones. Names and application names
 // taken from keys are cleaned so that an export never takes them for
 // folders (see SafeFileName).
+//
+// Working files: the decrypted copy of an encrypted backup and the preview
+// copies live in the working root (WorkingRoot.h). The context deletes those
+// it made when a new backup is selected, when DiscardWorkingFiles is called
+// (the engine does so when it is released) and when it is destroyed.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,16 +54,30 @@ inline constexpr std::string_view kPhotoStreamDomain = "MediaDomain-Media/PhotoS
 inline constexpr std::string_view kAttachmentsText = "/Attachments/";
 inline constexpr std::string_view kAppDomain = "AppDomain-";
 inline constexpr std::string_view kWhatsAppDomainText = "net.whatsapp.WhatsApp";
-inline constexpr std::string_view kWhatsAppChatsText = "ChatStorage.sqlite";
-inline constexpr std::string_view kWhatsAppContactsText = "Contacts.sqlite";
-inline constexpr std::string_view kQQText = "/QQ.db";
-inline constexpr std::string_view kWeChatText = "/MM.sqlite";
+
+// Keys of WhatsApp's chat database (domain "-" relative path), matched
+// exactly so that its "-wal", "-shm" and "-journal" companions never stand in
+// for it: the application's own folder, then the shared group folder.
+inline constexpr std::string_view kWhatsAppChatsKeys[] = {
+    "AppDomain-net.whatsapp.WhatsApp-Documents/ChatStorage.sqlite",
+    "AppDomainGroup-group.net.whatsapp.WhatsApp.shared-ChatStorage.sqlite",
+};
+// QQ and WeChat keep one database per account, in a folder named after the
+// account: matched by the key's exact last component.
+inline constexpr std::string_view kQQFileName = "QQ.db";
+inline constexpr std::string_view kWeChatFileName = "MM.sqlite";
 
 inline constexpr int kOpenStep = 11;
 inline constexpr int kEncryptedOpenStep = 10;
 
 class BackupContext {
  public:
+  BackupContext() = default;
+  ~BackupContext();
+  // Owns working files on disk: never copied.
+  BackupContext(const BackupContext&) = delete;
+  BackupContext& operator=(const BackupContext&) = delete;
+
   // The backup to read: the descriptor of the chosen backup (its folder and
   // encrypted flag). After a decryption both folder fields name the copy.
   std::filesystem::path backupFolder;
@@ -84,8 +104,12 @@ class BackupContext {
   WhatsAppChatMap whatsAppChats;
   std::vector<MediaFileRecord> whatsAppAttachments;
 
-  // Sets the backup to read from a descriptor.
+  // Sets the backup to read from a descriptor; the working files of the
+  // backup read before are deleted.
   void Select(const BackupDescriptor& chosen);
+
+  // Deletes the decrypted copy and the preview copies this context made.
+  void DiscardWorkingFiles();
 
   Status OpenSource(const std::string& password);
   Status CollectPhotos(std::vector<MediaFileRecord>& cameraRoll, std::vector<MediaFileRecord>& photoStream);
@@ -103,13 +127,17 @@ class BackupContext {
   Status ExportContactsCsv(const std::filesystem::path& destination);
 
   // Copies an image, audio or video file to "tmp.jpg", "tmp.wav" or
-  // "tmp.avi" in the working root; previewPath receives the copy. Returns
-  // kInvalidData (and makes no copy) for any other type.
+  // "tmp.avi" in the working root's preview folder (PreviewFolder);
+  // previewPath receives the copy. Returns kInvalidData (and makes no copy)
+  // for any other type or without a working root, and the refusal of
+  // MakePrivateFolder when the folder is not ours alone.
   Status ExtractForPreview(const std::filesystem::path& source, std::filesystem::path& previewPath,
                            ProgressCallback callback, void* userValue);
 
   // Runs the decryption program on the encrypted folder into the working
   // root's copy folder; copyFolder receives it. See DecryptionRunner.h.
+  // Returns kInvalidData without a working root, and the refusal of
+  // MakePrivateFolder when the working root is not ours alone.
   Status DecryptBackup(const std::string& password, const std::filesystem::path& encryptedFolder,
                        std::filesystem::path& copyFolder);
 
@@ -117,7 +145,8 @@ class BackupContext {
   std::filesystem::path StoredPath(std::string_view storedName) const;
 
  private:
-  std::filesystem::path EnsureWorkingRoot();
+  // The working root, made private (see WorkingRoot.h); root receives it.
+  Status EnsureWorkingRoot(std::filesystem::path& root);
   // The end of a category operation: moves the progress base on by `step`,
   // reports it, and returns the progress answer when it asks to stop, else
   // the operation's own result.
@@ -125,12 +154,22 @@ class BackupContext {
   // kOk when the stored database exists, else a status that says, in words,
   // that the backup does not hold it.
   Status CheckDatabasePresent(const std::filesystem::path& database) const;
+
+  std::filesystem::path decryptedCopy_;  // made by DecryptBackup; empty when none
+  std::filesystem::path previewFolder_;  // made by ExtractForPreview; empty when none
 };
 
 // kOk when the folder holds the file list this engine reads; otherwise a
 // status that says in words what is missing (a backup of the newer layout
 // is named as such).
 Status CheckManifestPresent(const std::filesystem::path& folder);
+
+// The first entry of the map whose key is one of `keys`; null when none.
+const BackupFileEntry* FindEntryByKey(const BackupFileMap& map, std::span<const std::string_view> keys);
+
+// The first entry whose key ends with "/" and then exactly `fileName`; null
+// when none.
+const BackupFileEntry* FindEntryByFileName(const BackupFileMap& map, std::string_view fileName);
 
 // A device file name made safe to be one file name on this machine: "/",
 // "\" and control characters become "_", and "", "." and ".." become "_".

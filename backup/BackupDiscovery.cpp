@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "core/TextFormat.h"
+#include "platform/Ascii.h"
 #include "platform/IniFile.h"
 #include "platform/SpecialFolders.h"
 
@@ -259,11 +260,7 @@ bool IsEncryptedBackup(const fs::path& folder) {
   if (file) {
     char head[512] = {};
     file.read(head, sizeof head);
-    constexpr std::string_view kSignature = "sqlite";
-    for (std::size_t i = 0; i < kSignature.size(); ++i) {
-      if (std::tolower(static_cast<unsigned char>(head[i])) != kSignature[i]) return true;
-    }
-    return false;
+    return !platform::StartsWithIgnoringCase(std::string_view(head, sizeof head), "sqlite");
   }
   // Without an address book the header test cannot tell; an encrypted backup
   // says so in its Manifest.plist.

@@ -1,27 +1,20 @@
 // The media collections of the backup engine: Camera Roll and Photo Stream,
 // message attachments, application files (WhatsApp attachments set aside).
 #include <algorithm>
-#include <cctype>
 #include <system_error>
 
 #include "backup/BackupContext.h"
 #include "backup/MediaProbe.h"
+#include "platform/Ascii.h"
 
 namespace corvyn::backup {
 namespace fs = std::filesystem;
 namespace {
 
-bool LessIgnoringCase(const std::string& left, const std::string& right) {
-  return std::lexicographical_compare(
-      left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) < std::tolower(static_cast<unsigned char>(b));
-      });
-}
-
 template <class Record>
 void SortByName(std::vector<Record>& records) {
   std::stable_sort(records.begin(), records.end(), [](const Record& left, const Record& right) {
-    return LessIgnoringCase(left.name, right.name);
+    return platform::LessIgnoringCase(left.name, right.name);
   });
 }
 
@@ -43,10 +36,9 @@ bool StoredFileSize(const fs::path& path, uint64_t& size) {
 std::string NameWithDetectedExtension(std::string_view key, std::string_view extension) {
   std::string_view base = LastComponent(key);
   if (const auto dot = base.rfind('.'); dot != std::string_view::npos) base = base.substr(0, dot);
-  std::string name = SafeFileName(base) + ".";
+  const std::string name = SafeFileName(base) + ".";
   if (extension.empty()) extension = "jpg";
-  for (char c : extension) name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  return name;
+  return name + platform::AsciiUpperCopy(extension);
 }
 
 }  // namespace
@@ -66,7 +58,7 @@ Status BackupContext::CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
       MediaFileRecord record;
       record.name = SafeFileName(LastComponent(entry.key));
       record.path = path.string();
-      record.size = static_cast<uint32_t>(size);
+      record.size = size;
       (inPhotoStream ? photoStream : cameraRoll).push_back(std::move(record));
     }
     if (Status answer = progress.Part(2 * progress.span).ReportAt(index + 1, count); answer != kOk)
@@ -91,7 +83,7 @@ Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& a
         AttachmentRecord record;
         record.name = NameWithDetectedExtension(entry.key, extension);
         record.path = path.string();
-        record.size = static_cast<uint32_t>(size);
+        record.size = size;
         attachments.push_back(std::move(record));
       }
     }
@@ -115,9 +107,9 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
     if (!extension.empty()) {
       const std::string name = NameWithDetectedExtension(entry.key, extension);
       if (Contains(entry.key, kWhatsAppDomainText)) {
-        if (size != 0) whatsAppAttachments.push_back({static_cast<uint32_t>(size), name, path.string()});
+        if (size != 0) whatsAppAttachments.push_back({size, name, path.string()});
       } else {
-        files.push_back({static_cast<uint32_t>(size), AppNameOf(entry.key), name, path.string()});
+        files.push_back({size, AppNameOf(entry.key), name, path.string()});
       }
     }
     if (Status answer = progress.Part(2 * progress.span).ReportAt(index + 1, count); answer != kOk)

@@ -7,6 +7,10 @@
 
 namespace corvyn::backup {
 
+CLocalBuckupRecovery::~CLocalBuckupRecovery() {
+  if (context_) context_->DiscardWorkingFiles();
+}
+
 Status CLocalBuckupRecovery::Attach(void* sourceContext) {
   context_ = static_cast<BackupContext*>(sourceContext);
   return context_ ? kOk : kInvalidData;

@@ -1,7 +1,8 @@
 // The recovery engine of a backup folder: holds one reference to a
 // BackupContext (owned by the caller, which must outlive the engine) and
 // forwards every operation to it. Before Attach, or attached to nothing,
-// every operation returns kInvalidData.
+// every operation returns kInvalidData. Released, it deletes the working
+// files (decrypted copy, preview copies) its context made for it.
 #pragma once
 
 #include "backup/BackupContext.h"
@@ -11,6 +12,11 @@ namespace corvyn::backup {
 
 class CLocalBuckupRecovery final : public IPhoneRecoveryParse {
  public:
+  CLocalBuckupRecovery() = default;
+  ~CLocalBuckupRecovery() override;
+  CLocalBuckupRecovery(const CLocalBuckupRecovery&) = delete;
+  CLocalBuckupRecovery& operator=(const CLocalBuckupRecovery&) = delete;
+
   Status Attach(void* sourceContext) override;  // a BackupContext*
   Status SetProgressCallback(ProgressCallback callback, void* userValue) override;
   Status Reserved(void* unused) override;

@@ -78,7 +78,6 @@ class Watcher {
   }
 
   int Current() const { return current_; }
-  bool SawCount() const { return sawCount_; }
   std::string& Pending() { return pending_; }
 
  private:
@@ -91,14 +90,10 @@ class Watcher {
 
 }  // namespace
 
-Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
-                     std::string_view password, ProgressShare& progress) {
-  std::error_code error;
-  fs::create_directories(job.copyFolder, error);
-  if (!fs::is_directory(job.copyFolder, error)) {
-    return Status::System(error ? error.value() : ENOTDIR, "creating " + job.copyFolder.string());
-  }
+namespace {
 
+Status RunProgram(platform::IProcessLauncher& launcher, const DecryptionJob& job, std::string_view password,
+                  ProgressShare& progress) {
   platform::ProcessSpec request;
   request.executable = job.program;
   request.arguments = {"--password-stdin", job.encryptedFolder.string(), job.copyFolder.string()};
@@ -155,11 +150,23 @@ Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& 
   platform::ExitStatus exit;
   const bool ended = child->Wait(std::chrono::milliseconds(5000), &exit) == kOk;
   if (status != kOk) return status;
-  // A program that failed before decrypting a single file left nothing to
-  // scan: that is not a successful open.
-  if (ended && !exit.Succeeded() && !watcher.SawCount()) return kInvalidData;
+  // A program that failed left at most a part of the backup.
+  if (ended && !exit.Succeeded()) return Status(kInvalidData, "the decryption program failed");
 
   return progress.Advance(progress.span);
+}
+
+}  // namespace
+
+Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
+                     std::string_view password, ProgressShare& progress) {
+  if (const Status made = platform::MakePrivateFolder(job.copyFolder); made != kOk) return made;
+  const Status status = RunProgram(launcher, job, password, progress);
+  if (status != kOk) {
+    std::error_code ignored;
+    fs::remove_all(job.copyFolder, ignored);
+  }
+  return status;
 }
 
 fs::path ProgramFolder() {

@@ -26,7 +26,7 @@ inline constexpr int kPassesAfterExit = 100;
 struct DecryptionJob {
   std::filesystem::path program;
   std::filesystem::path encryptedFolder;
-  std::filesystem::path copyFolder;  // created (with parents) before the start
+  std::filesystem::path copyFolder;  // made private (MakePrivateFolder) before the start
   uint64_t expectedFileCount = 0;    // entries of the encrypted folder
 };
 
@@ -36,10 +36,13 @@ struct DecryptionJob {
 // current value) while the program is silent, so a stop is honoured at once.
 // On a stop or a wrong password the program is ended. Finally the step is
 // added to the base and reported.
-// Returns kOk, kWrongPassword, the callback's non-zero answer (kStopped), or
-// kInvalidData when the copy folder cannot be created, the program cannot be
-// started, or it failed (non-zero exit, or a signal) before reporting any
-// file. A silent program that exits with 0 counts as a success.
+// Returns kOk, kWrongPassword, the callback's non-zero answer (kStopped), the
+// error of MakePrivateFolder when the copy folder cannot be made or is not
+// ours alone, or kInvalidData when the program cannot be started or it failed
+// (non-zero exit, or a signal), whatever it reported before. A silent program
+// that exits with 0 counts as a success. On every failure the copy folder is
+// deleted with whatever was decrypted into it: a part of a backup is never
+// scanned as if it were the whole.
 Status RunDecryption(platform::IProcessLauncher& launcher, const DecryptionJob& job,
                      std::string_view password, ProgressShare& progress);
 

@@ -19,6 +19,16 @@ std::optional<uint64_t> RealFreeSpace(const fs::path& path) {
   return free;
 }
 
+struct ChosenRoot {
+  std::mutex mutex;
+  fs::path root;
+};
+
+ChosenRoot& Chosen() {
+  static ChosenRoot chosen;
+  return chosen;
+}
+
 }  // namespace
 
 std::vector<fs::path> RankWorkingRoots(const fs::path& appData,
@@ -61,11 +71,17 @@ std::vector<fs::path> FallbackCandidates() {
   return candidates;
 }
 
+fs::path FirstPrivateRoot(const std::vector<fs::path>& ranked) {
+  for (const auto& root : ranked) {
+    if (platform::MakePrivateFolder(root) == kOk) return root;
+  }
+  return {};
+}
+
 fs::path WorkingRoot() {
-  static std::mutex mutex;
-  static fs::path chosen;
-  std::lock_guard lock(mutex);
-  if (!chosen.empty()) return chosen;
+  ChosenRoot& chosen = Chosen();
+  std::lock_guard lock(chosen.mutex);
+  if (!chosen.root.empty()) return chosen.root;
   // The app-data folder may not exist yet: measure the nearest existing parent.
   const FreeSpaceProbe freeSpace = [](const fs::path& path) -> std::optional<uint64_t> {
     fs::path probe = path;
@@ -76,14 +92,31 @@ fs::path WorkingRoot() {
     }
     return RealFreeSpace(probe);
   };
-  for (const auto& root : RankWorkingRoots(AppDataFolder(), FallbackCandidates(), freeSpace)) {
-    std::error_code error;
-    if (fs::is_directory(root, error) || fs::create_directories(root, error)) {
-      chosen = root;
-      return chosen;
-    }
-  }
-  return {};
+  chosen.root = FirstPrivateRoot(RankWorkingRoots(AppDataFolder(), FallbackCandidates(), freeSpace));
+  return chosen.root;
+}
+
+fs::path ChosenWorkingRoot() {
+  ChosenRoot& chosen = Chosen();
+  std::lock_guard lock(chosen.mutex);
+  if (!chosen.root.empty()) return chosen.root;
+  const fs::path appData = AppDataFolder();
+  return appData.empty() ? fs::path() : appData / kProgramDataFolder / kTempFolder;
+}
+
+fs::path PreviewFolder(const fs::path& workingRoot) {
+  return workingRoot / kPreviewFolder;
+}
+
+fs::path DecryptedCopyFolder(const fs::path& workingRoot) {
+  return workingRoot / kDecryptedCopyFolder;
+}
+
+void RemoveWorkingFiles(const fs::path& workingRoot) {
+  if (workingRoot.empty()) return;
+  std::error_code ignored;  // a folder that is not there is fine
+  fs::remove_all(PreviewFolder(workingRoot), ignored);
+  fs::remove_all(DecryptedCopyFolder(workingRoot), ignored);
 }
 
 }  // namespace corvyn::backup

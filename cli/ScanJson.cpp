@@ -22,7 +22,10 @@ class ObjectWriter {
     return out_;
   }
   void Text(std::string_view key, std::string_view value) { Key(key) += JsonString(value); }
-  void Number(std::string_view key, long long value) { Key(key) += std::to_string(value); }
+  template <class Integer>
+  void Number(std::string_view key, Integer value) {
+    Key(key) += std::to_string(value);
+  }
 
  private:
   std::string& out_;

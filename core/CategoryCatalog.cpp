@@ -57,7 +57,7 @@ const ListColumns kCallHistoryColumns = {{{"User Name", 150},
 const ListColumns kNotesColumns = {{{"Title", 100}, {"Date", 110}, {"Note", 0}}};
 const ListColumns kWhatsAppColumns = {{{"Chats", 150}, {"Name", 150, true}, {"Phone", 0, true}}};
 
-std::string FileSizeText(uint32_t size) {
+std::string FileSizeText(uint64_t size) {
   return SizeText(static_cast<int64_t>(size));
 }
 

@@ -1,36 +1,29 @@
 #include "core/DerivedData.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/Ascii.h"
 
 namespace corvyn {
 
 const std::string_view kImageExtensions =
     "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|*.sr2|*.arw|"
     "*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|*.orf|*.erf|*.indd|*.pef|"
-    "*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga";
+    "*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.jpe|*.heic|*.heif|*.avif";
 const std::string_view kVideoExtensions =
-    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|*.m4b|*.mkv|*."
+    "*.rmvb|*.rm|*.mpeg|*.mpg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|*.m4b|*."
+    "mkv|*."
     "mts|"
     "*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|*.mod|*.m2t|*.lrv";
 const std::string_view kAudioExtensions =
     "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|*.amr|*.at3|*."
     "caf|"
-    "*.dss|*.m4r|*.nra|*.snd";
+    "*.dss|*.m4r|*.nra|*.snd|*.aac";
 
 namespace {
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-bool LessIgnoringCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-  });
-}
+using platform::EqualsIgnoringCase;
+using platform::LessIgnoringCase;
 
 template <class Map>
 auto BuildRows(const Map& map) {

@@ -12,6 +12,7 @@
 namespace corvyn {
 
 // Media classification lists: "*." plus a lower-case extension, "|"-separated.
+// Every extension the file type table (FileType.h) names is in one of them.
 extern const std::string_view kImageExtensions;
 extern const std::string_view kVideoExtensions;  // "rm" is in both video and audio
 extern const std::string_view kAudioExtensions;

@@ -1,5 +1,6 @@
 // Recovered records: the plain values every recovery engine hands to the
-// views, export and print. Text is UTF-8; integers are 32-bit. The deleted
+// views, export and print. Text is UTF-8; integers are 32-bit, file sizes
+// 64-bit. The deleted
 // flag is 1 for a row carved out of free space or found on a free page.
 #pragma once
 
@@ -13,21 +14,21 @@ namespace corvyn {
 
 // Camera Roll, Photo Stream, WhatsApp Attachments.
 struct MediaFileRecord {
-  uint32_t size = 0;  // low 32 bits of the file length
+  uint64_t size = 0;  // file length in bytes
   std::string name;   // name shown to the user
   std::string path;   // path on this machine of the file's bytes
 };
 
 // Message Attachments.
 struct AttachmentRecord {
-  uint32_t size = 0;
+  uint64_t size = 0;
   std::string name;  // device name without extension + detected extension, upper case
   std::string path;
 };
 
 // Files of the device's other applications (App Photos, App Videos).
 struct AppFileRecord {
-  uint32_t size = 0;
+  uint64_t size = 0;
   std::string appName;  // from the backup domain, or "other"
   std::string name;
   std::string path;

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/Ascii.h"
+
 namespace corvyn::platform {
 namespace {
 
@@ -29,15 +31,6 @@ bool LineHasKey(std::string_view line, std::string_view key) {
 }
 
 }  // namespace
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::pair<std::string, std::string> SplitAtFirstEquals(std::string_view line) {
   const auto equals = line.find('=');

@@ -65,7 +65,4 @@ class IniFile {
 // both. A line without '=' is all key with an empty value.
 std::pair<std::string, std::string> SplitAtFirstEquals(std::string_view line);
 
-// ASCII case-insensitive equality.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-
 }  // namespace corvyn::platform

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Ascii.h"
 #include "platform/Process.h"
 
 extern char** environ;
@@ -409,13 +410,7 @@ class PosixProcessLauncher final : public IProcessLauncher {
 
 std::string_view WithoutExeSuffix(std::string_view name) {
   constexpr std::string_view kExe = ".exe";
-  if (name.size() > kExe.size()) {
-    const std::string_view tail = name.substr(name.size() - kExe.size());
-    const bool isExe = std::equal(tail.begin(), tail.end(), kExe.begin(), [](char a, char b) {
-      return std::tolower(static_cast<unsigned char>(a)) == b;
-    });
-    if (isExe) name.remove_suffix(kExe.size());
-  }
+  if (name.size() > kExe.size() && EndsWithIgnoringCase(name, kExe)) name.remove_suffix(kExe.size());
   return name;
 }
 
@@ -424,10 +419,7 @@ std::string_view WithoutExeSuffix(std::string_view name) {
 bool ExecutableNameMatches(std::string_view executableFileName, std::string_view wanted) {
   executableFileName = WithoutExeSuffix(executableFileName);
   wanted = WithoutExeSuffix(wanted);
-  if (wanted.empty() || executableFileName.size() != wanted.size()) return false;
-  return std::equal(executableFileName.begin(), executableFileName.end(), wanted.begin(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  });
+  return !wanted.empty() && EqualsIgnoringCase(executableFileName, wanted);
 }
 
 IProcessLauncher& DefaultProcessLauncher() {

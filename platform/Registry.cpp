@@ -1,7 +1,6 @@
 #include "platform/Registry.h"
 
-#include <algorithm>
-
+#include "platform/Ascii.h"
 #include "platform/IniFile.h"
 #include "platform/SpecialFolders.h"
 
@@ -9,10 +8,7 @@ namespace corvyn::platform {
 namespace {
 
 std::string Lower(std::string_view text) {
-  std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(),
-                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-  return result;
+  return AsciiLowerCopy(text);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <system_error>
 
@@ -56,12 +57,7 @@ std::filesystem::path RuntimeDir(const EnvironmentLookup& environment) {
   std::filesystem::path base = "/tmp";
   if (auto temporary = AbsoluteVariable(environment, "TMPDIR")) base = *temporary;
   std::filesystem::path folder = base / ("corvyn-" + std::to_string(getuid()));
-  mkdir(folder.c_str(), 0700);  // an existing folder is fine, if it is ours alone
-  struct stat info {};
-  if (lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
-      (info.st_mode & 077) == 0) {
-    return folder;
-  }
+  if (MakePrivateFolder(folder) == kOk) return folder;
   // Someone else made (or replaced) the folder: take a fresh private one.
   std::string pattern = folder.string() + "-XXXXXX";
   if (mkdtemp(pattern.data()) != nullptr) return pattern;
@@ -79,6 +75,22 @@ const std::filesystem::path& ProgramDir() {
 
 std::filesystem::path ScratchDir(const EnvironmentLookup& environment) {
   return RoamingAppDataDir(environment) / "CorvyniOSRecovery";
+}
+
+Status MakePrivateFolder(const std::filesystem::path& folder) {
+  if (folder.empty()) return Status::System(ENOENT, "making a private folder without a name");
+  if (folder.has_parent_path()) {
+    std::error_code ignored;  // a parent that cannot be made fails the mkdir below
+    std::filesystem::create_directories(folder.parent_path(), ignored);
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return Status::System(errno, "creating " + folder.string());
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) != 0) return Status::System(errno, folder.string());
+  // Anyone else who could enter the folder could read what we put in it.
+  if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
+    return Status::System(EACCES, folder.string() + " is not a folder of ours that others cannot enter");
+  }
+  return kOk;
 }
 
 }  // namespace corvyn::platform

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Status.h"
+
 namespace corvyn::platform {
 
 using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
@@ -21,9 +23,9 @@ std::filesystem::path RoamingAppDataDir(const EnvironmentLookup& environment = P
 // $XDG_CONFIG_HOME, else $HOME/.config.
 std::filesystem::path ConfigHomeDir(const EnvironmentLookup& environment = ProcessEnvironment());
 // $XDG_RUNTIME_DIR, else a per-user folder under the temporary folder
-// ("/tmp/corvyn-<uid>", created with mode 0700 when missing; when that name
-// is taken by a folder that is not ours alone, a fresh private folder beside
-// it is made instead).
+// ("/tmp/corvyn-<uid>", made by MakePrivateFolder; when that name is taken by
+// a folder that is not ours alone, a fresh private folder beside it is made
+// instead).
 std::filesystem::path RuntimeDir(const EnvironmentLookup& environment = ProcessEnvironment());
 // $HOME, else the password database's home folder, else "/".
 std::filesystem::path HomeDir(const EnvironmentLookup& environment = ProcessEnvironment());
@@ -32,8 +34,16 @@ std::filesystem::path HomeDir(const EnvironmentLookup& environment = ProcessEnvi
 // it cannot be read. Taken once and kept for the rest of the run.
 const std::filesystem::path& ProgramDir();
 
-// The folder under the application-data folder that holds the preview scratch
-// files and the default working root: <RoamingAppDataDir>/CorvyniOSRecovery.
+// The program's folder under the application-data folder, which holds the
+// default working root: <RoamingAppDataDir>/CorvyniOSRecovery.
 std::filesystem::path ScratchDir(const EnvironmentLookup& environment = ProcessEnvironment());
+
+// Makes `folder` a folder for this user alone. A missing folder is created
+// with mode 0700 (missing parents with the usual mode). An existing one is
+// accepted only when it is a folder itself (not a link), owned by this
+// process's user, with no permission bit for group or others; otherwise it
+// is left as it is and refused with EACCES. Returns kOk, EACCES, or the
+// system error of a failed creation or status read.
+Status MakePrivateFolder(const std::filesystem::path& folder);
 
 }  // namespace corvyn::platform

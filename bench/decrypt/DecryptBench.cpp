@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "backup/mbdb/MbdbRecord.h"
 #include "tests/support/backup_crypto/BackupEncryptor.h"
 #include "tools/decrypt/FileCipher.h"
-#include "tools/decrypt/MbdbRecord.h"
 
 namespace fs = std::filesystem;
 namespace bc = corvyn::backupcrypto;
@@ -103,16 +103,16 @@ int main(int argc, char** argv) {
 
   std::printf("building %llu files, %llu MB in %s\n", static_cast<unsigned long long>(files),
               static_cast<unsigned long long>(megabytes), root.c_str());
-  std::string mbdb = bc::MbdbHeader();
+  std::string mbdb = corvyn::backup::MbdbHeader();
   std::uint64_t actualBytes = 0;
   for (std::uint64_t i = 0; i < files; ++i) {
-    bc::MbdbRecord record;
+    corvyn::backup::MbdbRecord record;
     record.domain = "CameraRollDomain";
     record.path = "Media/DCIM/100APPLE/IMG_" + std::to_string(i) + ".MOV";
     record.mode = 0x81A4;
     record.size = sizes[i];
     record.protectionClass = static_cast<std::uint8_t>(1 + i % 4);
-    if (bc::AppendMbdbRecord(record, mbdb) != corvyn::kOk ||
+    if (corvyn::backup::AppendMbdbRecord(record, mbdb) != corvyn::kOk ||
         !WritePattern(plain / record.StoredName(), sizes[i], i)) {
       return 1;
     }

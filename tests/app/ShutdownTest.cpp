@@ -4,6 +4,7 @@
 
 #include "UiTestSupport.h"
 #include "app/Shutdown.h"
+#include "backup/WorkingRoot.h"
 #include "platform/FakeProcessLauncher.h"
 
 namespace corvyn::app {
@@ -22,16 +23,21 @@ TEST(Shutdown, EndsOnlyThePlayersAndDeletesOnlyTheScratchFiles) {
   }
 
   testing::TempFolder folder;
-  for (const char* name : {"tmp.jpg", "tmp.wav", "tmp.avi", "keep.txt"})
-    std::ofstream(folder.Path() / name) << "x";
+  const auto preview = backup::PreviewFolder(folder.Path());
+  const auto copy = backup::DecryptedCopyFolder(folder.Path());
+  std::filesystem::create_directories(preview);
+  std::filesystem::create_directories(copy);
+  for (const char* name : {"tmp.jpg", "tmp.wav", "tmp.avi"}) std::ofstream(preview / name) << "x";
+  std::ofstream(copy / "3d0d7e5fb2ce288813306e4d4636395e047a3d28") << "decrypted";
+  std::ofstream(folder.Path() / "keep.txt") << "x";
 
   EXPECT_EQ(EndPlayersAndDeleteScratchFiles(launcher, folder.Path()), 3);
   EXPECT_FALSE(children[0]->IsRunning());
   EXPECT_FALSE(children[1]->IsRunning());
   EXPECT_FALSE(children[2]->IsRunning());
   EXPECT_TRUE(children[3]->IsRunning()) << "other children of ours are left alone";
-  for (const char* name : {"tmp.jpg", "tmp.wav", "tmp.avi"})
-    EXPECT_FALSE(std::filesystem::exists(folder.Path() / name));
+  EXPECT_FALSE(std::filesystem::exists(preview)) << "preview copies are left behind";
+  EXPECT_FALSE(std::filesystem::exists(copy)) << "the decrypted copy is left behind";
   EXPECT_TRUE(std::filesystem::exists(folder.Path() / "keep.txt"));
 
   // Nothing left to do is fine, also without the folder.

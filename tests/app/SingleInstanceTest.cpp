@@ -6,6 +6,7 @@
 
 #include "UiTestSupport.h"
 #include "app/SingleInstance.h"
+#include "backup/WorkingRoot.h"
 #include "platform/Process.h"
 
 namespace corvyn::app {
@@ -76,13 +77,19 @@ TEST(SingleInstance, ProgramRunsOnce) {
 }
 
 // Ended from outside (session end, Ctrl+C), the program still shuts down
-// normally: it deletes its preview scratch files and exits with 0.
+// normally: it deletes the preview and decrypted copies left in the default
+// working root and exits with 0.
 TEST(SingleInstance, ProgramShutsDownNormallyWhenAskedToEnd) {
   const std::filesystem::path program = std::filesystem::path(CORVYN_BIN_DIR) / "corvyn";
   testing::TempFolder folder;
-  const auto scratch = folder.Path() / "data" / "CorvyniOSRecovery";
-  std::filesystem::create_directories(scratch);
-  for (const char* name : {"tmp.jpg", "tmp.avi", "other.txt"}) std::ofstream(scratch / name) << "x";
+  const auto root = folder.Path() / "data" / backup::kProgramDataFolder / backup::kTempFolder;
+  const auto preview = backup::PreviewFolder(root);
+  const auto copy = backup::DecryptedCopyFolder(root);
+  std::filesystem::create_directories(preview);
+  std::filesystem::create_directories(copy);
+  for (const char* name : {"tmp.jpg", "tmp.avi"}) std::ofstream(preview / name) << "x";
+  std::ofstream(copy / "Manifest.mbdb") << "x";
+  std::ofstream(root / "other.txt") << "x";
   platform::ProcessSpec process;
   process.executable = program;
   process.environment = {{"QT_QPA_PLATFORM", "offscreen"},
@@ -103,9 +110,9 @@ TEST(SingleInstance, ProgramShutsDownNormallyWhenAskedToEnd) {
   platform::ExitStatus exit;
   ASSERT_EQ(running->Wait(std::chrono::seconds(20), &exit), kOk);
   EXPECT_TRUE(exit.Succeeded()) << "signal " << exit.signal;
-  EXPECT_FALSE(std::filesystem::exists(scratch / "tmp.jpg"));
-  EXPECT_FALSE(std::filesystem::exists(scratch / "tmp.avi"));
-  EXPECT_TRUE(std::filesystem::exists(scratch / "other.txt"));
+  EXPECT_FALSE(std::filesystem::exists(preview));
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_TRUE(std::filesystem::exists(root / "other.txt"));
 }
 
 }  // namespace

@@ -235,6 +235,149 @@ TEST_F(BackupEngineTest, AnEarlierScanLeavesNothingBehind) {
   EXPECT_EQ(context_.fileMap.size(), mapSize);  // read afresh, not appended
 }
 
+// A database's "-wal", "-shm" and "-journal" companions come before it in
+// many manifests; the chats must come from the database itself.
+TEST_F(BackupEngineTest, WhatsAppChatsComeFromTheDatabaseNotItsCompanions) {
+  testsupport::BackupBuilder companionsFirst;
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    companionsFirst.AddFile("AppDomain-net.whatsapp.WhatsApp",
+                            std::string("Documents/ChatStorage.sqlite") + suffix, "not a database");
+  }
+  companionsFirst.AddFile("AppDomain-net.whatsapp.WhatsApp", "Library/Backup/ChatStorage.sqlite.old",
+                          "not a database");
+  for (const auto& record : backup_.builder.Records()) companionsFirst.AddRecord(record);
+  folder_ = root_ / "companions-first";
+  ASSERT_EQ(companionsFirst.Write(folder_), kOk);
+  Prepare();
+  ASSERT_EQ(engine_.OpenSource(""), kOk);
+  WhatsAppChatMap chats;
+  ASSERT_EQ(engine_.CollectWhatsApp(chats), kOk);
+  std::size_t messages = 0;
+  for (const auto& [session, list] : chats) messages += list.size();
+  EXPECT_EQ(messages, backup_.databases.whatsApp.size());
+}
+
+TEST(BackupEngineLookup, ChatDatabasesAreFoundByTheirExactNames) {
+  const auto map = [](std::initializer_list<const char*> keys) {
+    BackupFileMap entries;
+    for (const char* key : keys) entries.push_back({key, StoredNameOf(key)});
+    return entries;
+  };
+  const struct {
+    const char* label;
+    BackupFileMap entries;
+    std::string_view fileName;
+    const char* expected;  // key, or null for none
+  } cases[] = {
+      {"companions first",
+       map({"AppDomain-com.tencent.mqq-Documents/123/QQ.db-wal",
+            "AppDomain-com.tencent.mqq-Documents/123/QQ.db-shm",
+            "AppDomain-com.tencent.mqq-Documents/123/QQ.db"}),
+       kQQFileName, "AppDomain-com.tencent.mqq-Documents/123/QQ.db"},
+      {"a longer name ending alike", map({"AppDomain-com.tencent.mqq-Documents/123/OldQQ.db"}), kQQFileName,
+       nullptr},
+      {"companion only", map({"AppDomain-com.tencent.xin-Documents/ab/DB/MM.sqlite-wal"}), kWeChatFileName,
+       nullptr},
+      {"per-account folder", map({"AppDomain-com.tencent.xin-Documents/ab/DB/MM.sqlite"}), kWeChatFileName,
+       "AppDomain-com.tencent.xin-Documents/ab/DB/MM.sqlite"},
+  };
+  for (const auto& c : cases) {
+    const BackupFileEntry* found = FindEntryByFileName(c.entries, c.fileName);
+    if (c.expected) {
+      ASSERT_NE(found, nullptr) << c.label;
+      EXPECT_EQ(found->key, c.expected) << c.label;
+    } else {
+      EXPECT_EQ(found, nullptr) << c.label;
+    }
+  }
+  const BackupFileMap group = map({"AppDomainGroup-group.net.whatsapp.WhatsApp.shared-ChatStorage.sqlite-wal",
+                                   "AppDomainGroup-group.net.whatsapp.WhatsApp.shared-ChatStorage.sqlite"});
+  const BackupFileEntry* chats = FindEntryByKey(group, kWhatsAppChatsKeys);
+  ASSERT_NE(chats, nullptr);
+  EXPECT_EQ(chats, &group[1]);
+}
+
+// Sizes of 4 GiB and more were once cut to their low 32 bits.
+TEST(BackupEngineSizes, FilesOf4GiBAndMoreKeepTheirSize) {
+  constexpr uint64_t kLarge = (5ull << 30) + 3;
+  const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-sizes";
+  fs::remove_all(root);
+  const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "xx";
+  const struct {
+    const char* domain;
+    const char* path;
+  } files[] = {
+      {"CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.PNG"},
+      {"MediaDomain", "Library/SMS/Attachments/ab/01/IMG_0002.PNG"},
+      {"AppDomain-com.example.camera", "Documents/IMG_0003.PNG"},
+  };
+  testsupport::BackupBuilder builder;
+  for (const auto& file : files) builder.AddFile(file.domain, file.path, png);
+  const fs::path folder = root / "backup";
+  ASSERT_EQ(builder.Write(folder), kOk);
+  for (const auto& file : files) {
+    fs::resize_file(folder / testsupport::StoredNameFor(file.domain, file.path), kLarge);  // sparse
+  }
+  BackupContext context;
+  BackupDescriptor descriptor;
+  ASSERT_EQ(ReadBackupFolder(folder, descriptor), kOk);
+  context.Select(descriptor);
+  ASSERT_EQ(context.OpenSource(""), kOk);
+  std::vector<MediaFileRecord> cameraRoll, photoStream;
+  std::vector<AttachmentRecord> attachments;
+  std::vector<AppFileRecord> appFiles;
+  ASSERT_EQ(context.CollectPhotos(cameraRoll, photoStream), kOk);
+  ASSERT_EQ(context.CollectMessageAttachments(attachments), kOk);
+  ASSERT_EQ(context.CollectAppFiles(appFiles), kOk);
+  ASSERT_EQ(cameraRoll.size(), 1u);
+  ASSERT_EQ(attachments.size(), 1u);
+  ASSERT_EQ(appFiles.size(), 1u);
+  EXPECT_EQ(cameraRoll[0].size, kLarge);
+  EXPECT_EQ(attachments[0].size, kLarge);
+  EXPECT_EQ(appFiles[0].size, kLarge);
+  fs::remove_all(root);
+}
+
+// Today's phone media have a category and a preview.
+TEST(BackupEngineTypes, NewerPhoneMediaArePreviewed) {
+  const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-types";
+  fs::remove_all(root);
+  fs::create_directories(root);
+  const struct {
+    const char* label;
+    std::string bytes;
+    const char* copyName;
+  } cases[] = {
+      {"HEIC",
+       std::string("\0\0\0\x18"
+                   "ftypheic\0\0\0\0mif1heic",
+                   24),
+       "tmp.jpg"},
+      {"AVIF",
+       std::string("\0\0\0\x18"
+                   "ftypavif\0\0\0\0mif1avif",
+                   24),
+       "tmp.jpg"},
+      {"M4A",
+       std::string("\0\0\0\x18"
+                   "ftypM4A \0\0\0\0M4A mp42",
+                   24),
+       "tmp.wav"},
+      {"CAF", std::string("caff\0\x01\0\0", 8), "tmp.wav"},
+      {"AAC", std::string("\xFF\xF1\x50\x80\x02\x1F\xFC", 7), "tmp.wav"},
+  };
+  BackupContext context;
+  context.workingRoot = root / "work";
+  for (const auto& c : cases) {
+    const fs::path source = root / c.label;
+    std::ofstream(source, std::ios::binary) << c.bytes << std::string(600, '\0');
+    fs::path preview;
+    EXPECT_EQ(context.ExtractForPreview(source, preview, nullptr, nullptr), kOk) << c.label;
+    EXPECT_EQ(preview.filename(), c.copyName) << c.label;
+  }
+  fs::remove_all(root);
+}
+
 class NewerCallHistoryTest : public BackupEngineTest {
  protected:
   void SetUp() override {

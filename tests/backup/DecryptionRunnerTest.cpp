@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -95,10 +96,14 @@ TEST_F(DecryptionRunnerTest, OutcomesOfTheProgram) {
       {"wrong password while it keeps running", "Wrong password\n", true, kOk, kWrongPassword},
       {"silent program", "", false, kOk, kOk},
       {"failed before any file", "The backup cannot be opened.\n", false, kOk, kInvalidData},
-      {"failed after some files", "Count: 1\n", false, kOk, kOk},
+      {"failed after some files", "Count: 1\nCount: 2\n", false, kOk, kInvalidData},
       {"cannot be started", "", false, Status::System(ENOENT, "tool"), Status::System(ENOENT, "tool")},
   };
   for (const auto& c : cases) {
+    // What the program decrypted before the end, in a copy folder of ours.
+    fs::create_directories(job_.copyFolder);
+    fs::permissions(job_.copyFolder, fs::perms::owner_all);
+    std::ofstream(job_.copyFolder / "3d0d7e5fb2ce288813306e4d4636395e047a3d28") << "decrypted part";
     FakeProcessLauncher launcher;
     FakeChildScript script;
     script.output = c.output;
@@ -110,6 +115,8 @@ TEST_F(DecryptionRunnerTest, OutcomesOfTheProgram) {
     progress.span = 10;
     EXPECT_EQ(RunDecryption(launcher, job_, "pw", progress), c.expected) << c.label;
     EXPECT_EQ(launcher.EndProcessesByName("tool"), 0) << c.label << ": left running";
+    // A failed run leaves no part of the backup to be scanned as the whole.
+    EXPECT_EQ(fs::exists(job_.copyFolder), c.expected == kOk) << c.label;
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "backup/BackupContext.h"
 #include "backup/FileCopy.h"
+#include "backup/WorkingRoot.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
@@ -76,8 +77,8 @@ TEST_F(FileCopyTest, FailuresKeepTheSourceAndLeaveNoHalfCopy) {
   EXPECT_EQ(CopyFileWithProgress(source, root_ / "stopped.bin", &Reports::Record, &stop), kStopped);
   EXPECT_FALSE(fs::exists(root_ / "stopped.bin"));
 
-  EXPECT_EQ(CopyFileWithProgress(root_ / "missing", root_ / "x", nullptr, nullptr).systemError(), ENOENT);
-  EXPECT_EQ(CopyFileWithProgress(source, root_, nullptr, nullptr).systemError(), EISDIR);  // a folder
+  EXPECT_EQ((CopyFileWithProgress(root_ / "missing", root_ / "x", nullptr, nullptr)).systemError(), ENOENT);
+  EXPECT_EQ((CopyFileWithProgress(source, root_, nullptr, nullptr)).systemError(), EISDIR);  // a folder
   // Copying a file onto itself would empty it.
   EXPECT_EQ(CopyFileWithProgress(source, root_ / "." / "source.bin", nullptr, nullptr), kInvalidData);
   EXPECT_EQ(fs::file_size(source), kCopyChunkSize * 3);
@@ -108,7 +109,7 @@ TEST_F(FileCopyTest, PreviewCopiesAreNamedByDetectedType) {
       continue;
     }
     ASSERT_EQ(status, kOk) << c.label;
-    EXPECT_EQ(preview, context.workingRoot / c.copyName) << c.label;
+    EXPECT_EQ(preview, PreviewFolder(context.workingRoot) / c.copyName) << c.label;
     EXPECT_EQ(Read(preview), c.bytes) << c.label;
   }
 }

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
 #include <map>
 
+#include "backup/BackupContext.h"
+#include "backup/CLocalBuckupRecovery.h"
 #include "backup/WorkingRoot.h"
+#include "platform/FakeProcessLauncher.h"
 
 namespace corvyn::backup {
 namespace {
@@ -48,6 +53,111 @@ TEST(WorkingRoot, RankingFallsBackInOrderOfFreeSpace) {
   };
   const auto ranked = RankWorkingRoots("/data", {"/a", "/b", "/c"}, probe);
   EXPECT_EQ(ranked, (std::vector<fs::path>{"/b/CorvynTempFile", "/a/CorvynTempFile", "/c/CorvynTempFile"}));
+}
+
+constexpr fs::perms kOpenToAll = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec;
+
+class WorkingFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ =
+        fs::path(::testing::TempDir()) /
+        ("corvyn-working-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    launcher_.Script("tool", {});
+    picture_ = root_ / "picture";
+    std::ofstream(picture_, std::ios::binary) << std::string("\x89PNG\r\n\x1A\n", 8) << "pixels";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Prepare(BackupContext& context, const fs::path& workingRoot) {
+    context.workingRoot = workingRoot;
+    context.decryptionProgram = root_ / "bin" / "tool";
+    context.launcher = &launcher_;
+  }
+
+  fs::path root_, picture_;
+  platform::FakeProcessLauncher launcher_;
+};
+
+// The fallback to the temporary folder once took any folder of that name.
+TEST_F(WorkingFilesTest, AnOpenFolderIsPassedOverForTheNextRoot) {
+  const fs::path open = root_ / "tmp" / kTempFolder;
+  fs::create_directories(open);
+  fs::permissions(open, kOpenToAll);
+  const fs::path next = root_ / "home" / kTempFolder;
+  EXPECT_EQ(FirstPrivateRoot({open, next}), next);
+  EXPECT_EQ(fs::status(next).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(open).permissions(), kOpenToAll);
+  EXPECT_EQ(FirstPrivateRoot({open}), fs::path());
+}
+
+TEST_F(WorkingFilesTest, AGivenRootOthersMayEnterIsRefused) {
+  const fs::path open = root_ / "open";
+  fs::create_directories(open);
+  fs::permissions(open, kOpenToAll);
+  BackupContext context;
+  Prepare(context, open);
+  fs::path copy, preview;
+  EXPECT_EQ((context.DecryptBackup("pw", root_ / "encrypted", copy)).systemError(), EACCES);
+  EXPECT_TRUE(launcher_.Started().empty()) << "the program was started all the same";
+  EXPECT_EQ((context.ExtractForPreview(picture_, preview, nullptr, nullptr)).systemError(), EACCES);
+  EXPECT_TRUE(preview.empty());
+  EXPECT_TRUE(fs::is_empty(open));
+  EXPECT_EQ(fs::status(open).permissions(), kOpenToAll);
+}
+
+TEST_F(WorkingFilesTest, TheDecryptedCopyIsPrivateAndLeavesWithItsEngine) {
+  const fs::path work = root_ / "work";
+  fs::path copy;
+  {
+    BackupContext context;
+    Prepare(context, work);
+    {
+      CLocalBuckupRecovery engine;
+      ASSERT_EQ(engine.Attach(&context), kOk);
+      ASSERT_EQ(context.DecryptBackup("pw", root_ / "encrypted", copy), kOk);
+      EXPECT_EQ(copy, DecryptedCopyFolder(work));
+      EXPECT_EQ(fs::status(work).permissions(), fs::perms::owner_all);
+      EXPECT_EQ(fs::status(copy).permissions(), fs::perms::owner_all);
+      std::ofstream(copy / kNotesStoredName) << "decrypted";
+    }
+    EXPECT_FALSE(fs::exists(copy)) << "released engine";
+    ASSERT_EQ(context.DecryptBackup("pw", root_ / "encrypted", copy), kOk);
+    std::ofstream(copy / kNotesStoredName) << "decrypted";
+    context.Select({});
+    EXPECT_FALSE(fs::exists(copy)) << "another backup selected";
+    ASSERT_EQ(context.DecryptBackup("pw", root_ / "encrypted", copy), kOk);
+    std::ofstream(copy / kNotesStoredName) << "decrypted";
+  }
+  EXPECT_FALSE(fs::exists(copy)) << "destroyed context";
+  EXPECT_TRUE(fs::is_directory(work)) << "the root itself stays";
+}
+
+// Preview copies are written where shut-down deletes them.
+TEST_F(WorkingFilesTest, PreviewCopiesLiveInThePreviewFolderUntilTheEngineEnds) {
+  const fs::path work = root_ / "work";
+  fs::path preview;
+  {
+    BackupContext context;
+    Prepare(context, work);
+    ASSERT_EQ(context.ExtractForPreview(picture_, preview, nullptr, nullptr), kOk);
+    EXPECT_EQ(preview, PreviewFolder(work) / "tmp.jpg");
+    EXPECT_EQ(fs::status(PreviewFolder(work)).permissions(), fs::perms::owner_all);
+  }
+  EXPECT_FALSE(fs::exists(PreviewFolder(work)));
+
+  // Shut-down deletes the same folders of this run's root, and nothing else.
+  fs::create_directories(PreviewFolder(work));
+  fs::create_directories(DecryptedCopyFolder(work));
+  std::ofstream(PreviewFolder(work) / "tmp.wav") << "x";
+  std::ofstream(work / "other.txt") << "x";
+  RemoveWorkingFiles(work);
+  EXPECT_FALSE(fs::exists(PreviewFolder(work)));
+  EXPECT_FALSE(fs::exists(DecryptedCopyFolder(work)));
+  EXPECT_TRUE(fs::exists(work / "other.txt"));
 }
 
 }  // namespace

@@ -270,6 +270,22 @@ TEST(CliBasics, VersionHelpAndBackupsList) {
   EXPECT_NE(run.out.find("\tno\t" + (root / "0123abcd").string() + "\n"), std::string::npos) << run.out;
 }
 
+// Files of 4 GiB and more keep their whole size in every list.
+TEST(ScanJson, SizesAreNotCutTo32Bits) {
+  constexpr uint64_t kLarge = (5ull << 30) + 3;  // 5 GiB + 3
+  ScanResults results;
+  results.cameraRoll.push_back({kLarge, "clip.mov", "/p/a"});
+  results.messageAttachments.push_back({kLarge, "A.MOV", "/p/b"});
+  results.appVideos["app"].push_back({kLarge, "app", "b.mov", "/p/c"});
+  const std::string text = ScanJson(kOk, {}, results);
+  std::size_t found = 0;
+  for (auto at = text.find("\"size\":5368709123"); at != std::string::npos;
+       at = text.find("\"size\":5368709123", at + 1)) {
+    ++found;
+  }
+  EXPECT_EQ(found, 3u) << text;
+}
+
 TEST(ScanJson, TextIsAlwaysValidJson) {
   const struct {
     std::string text;

@@ -155,6 +155,8 @@ TEST(CatalogTest, FileRowsAndIcons) {
             (ListRowTexts{"a.jpg", "1.50 KB", "", "", "", ""}));
   EXPECT_EQ(RowTexts(AppFileRecord{10, "com.x", "v.mov", "/p"}),
             (ListRowTexts{"v.mov", "com.x", "10 Bytes", "", "", ""}));
+  EXPECT_EQ(RowTexts(AttachmentRecord{5ull << 30, "A.MOV", "/p"}),
+            (ListRowTexts{"A.MOV", "5.00 GB", "", "", "", ""}));
   EXPECT_EQ(RowTexts("com.x", std::vector<AppFileRecord>{}),
             (ListRowTexts{"com.x", "Folder", "", "", "", ""}));
   EXPECT_EQ(FileRowIcon(RecordCategory::kAppVideos, "v.MOV"), kVideoFileIcon);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/DerivedData.h"
+#include "core/FileType.h"
 
 namespace corvyn {
 namespace {
@@ -30,6 +31,13 @@ TEST(DerivedDataTest, ExtensionMembership) {
       {"scan.tga", true, false, false},
       {"clip.lrv", false, true, false},
       {"memo.caf", false, false, true},
+      {"IMG_0001.HEIC", true, false, false},
+      {"still.heif", true, false, false},
+      {"still.avif", true, false, false},
+      {"voice.m4a", false, false, true},
+      {"voice.AAC", false, false, true},
+      {"film.mpg", false, true, false},
+      {"photo.jpe", true, false, false},
       {"archive.tar.gz", false, false, false},
       {"photo.jpg.txt", false, false, false},  // only the last extension counts
       {"README", false, false, false},
@@ -48,6 +56,14 @@ TEST(DerivedDataTest, ExtensionMembership) {
   EXPECT_TRUE(ExtensionInList(".JPEG", kImageExtensions));
   EXPECT_FALSE(ExtensionInList("", kImageExtensions));
   EXPECT_FALSE(ExtensionInList("*", "*.|*.jpg"));
+}
+
+// A detected type outside every list gets no category and no preview.
+TEST(DerivedDataTest, EveryDetectedTypeIsInAMediaList) {
+  for (const FileTypeRow& row : FileTypeTable()) {
+    const std::string name = "x." + std::string(row.extension);
+    EXPECT_TRUE(IsImageName(name) || IsVideoName(name) || IsAudioName(name)) << row.extension;
+  }
 }
 
 TEST(DerivedDataTest, ConversationRowIsTheLatestMessageFlaggedWhenAnyIsDeleted) {
@@ -94,9 +110,10 @@ TEST(DerivedDataTest, ChatRowsFollowTheSameRule) {
 
 TEST(DerivedDataTest, ApplicationFilesGoToPhotosOrVideosByExtension) {
   const std::vector<AppFileRecord> files = {
-      {1, "com.a", "clip.MOV", "p1"}, {2, "com.a", "song.mp3", "p2"},  {3, "com.b", "notes.txt", "p3"},
-      {4, "com.b", "README", "p4"},   {5, "com.a", "scan.tga", "p5"},  {6, "com.c", "trip.lrv", "p6"},
-      {7, "com.a", "pic.png", "p7"},  {8, "com.a", "stream.rm", "p8"},
+      {1, "com.a", "clip.MOV", "p1"},     {2, "com.a", "song.mp3", "p2"},  {3, "com.b", "notes.txt", "p3"},
+      {4, "com.b", "README", "p4"},       {5, "com.a", "scan.tga", "p5"},  {6, "com.c", "trip.lrv", "p6"},
+      {7, "com.a", "pic.png", "p7"},      {8, "com.a", "stream.rm", "p8"}, {9, "com.a", "voice.AAC", "p9"},
+      {10, "com.a", "IMG_1.HEIC", "p10"},
   };
   AppFolderMap photos, videos;
   ClassifyAppFiles(files, photos, videos);
@@ -106,10 +123,10 @@ TEST(DerivedDataTest, ApplicationFilesGoToPhotosOrVideosByExtension) {
     return result;
   };
   ASSERT_EQ(photos.size(), 2u);
-  EXPECT_THAT(paths(photos["com.a"]), ElementsAre("p5", "p7"));
+  EXPECT_THAT(paths(photos["com.a"]), ElementsAre("p5", "p7", "p10"));
   EXPECT_THAT(paths(photos["com.b"]), ElementsAre("p3", "p4"));
   ASSERT_EQ(videos.size(), 2u);
-  EXPECT_THAT(paths(videos["com.a"]), ElementsAre("p1", "p2", "p8"));
+  EXPECT_THAT(paths(videos["com.a"]), ElementsAre("p1", "p2", "p8", "p9"));
   EXPECT_THAT(paths(videos["com.c"]), ElementsAre("p6"));
 }
 

@@ -209,7 +209,7 @@ TEST_F(DetectFileTypeTest, NamesFilesByCounterAndReportsFailures) {
   EXPECT_EQ(name, "");
   EXPECT_EQ(counter, 2u);
   EXPECT_EQ(DetectFileType(Write("empty", {}), name, counter), kShortRead);
-  EXPECT_EQ(DetectFileType(dir_ / "missing", name, counter).systemError(), ENOENT);
+  EXPECT_EQ((DetectFileType(dir_ / "missing", name, counter)).systemError(), ENOENT);
   EXPECT_NE(DetectFileType(dir_ / "c" / "under-a-file", name, counter), kOk);  // its folder is a file
   EXPECT_EQ(DetectFileType(dir_, name, counter), kShortRead);                  // a folder cannot be read
   EXPECT_EQ(name, "");

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <fstream>
+#include <functional>
 #include <map>
 
 #include "platform/SpecialFolders.h"
@@ -68,6 +72,73 @@ TEST(SpecialFolders, RuntimeFallbackAvoidsAFolderOthersCanEnter) {
   EXPECT_EQ(std::filesystem::status(second).permissions() &
                 (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
             std::filesystem::perms::none);
+}
+
+// Permission bits and owners are read from the folder itself, so the
+// verdicts hold when the tests run as root (who may enter anything).
+TEST(SpecialFolders, PrivateFoldersAreOursAlone) {
+  namespace fs = std::filesystem;
+  using fs::perms;
+  const fs::path base = ::testing::TempDir() + "/corvyn-private-test";
+  fs::remove_all(base);
+  fs::create_directories(base);
+  const perms open =
+      perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec;
+  const struct {
+    const char* label;
+    std::function<void(const fs::path&)> prepare;  // null: nothing there
+    bool accepted;
+  } cases[] = {
+      {"missing: made", nullptr, true},
+      {"missing with missing parents: made", nullptr, true},
+      {"ours alone", [](const fs::path& p) { fs::create_directory(p), fs::permissions(p, perms::owner_all); },
+       true},
+      {"others may enter", [&](const fs::path& p) { fs::create_directory(p), fs::permissions(p, open); },
+       false},
+      {"group may read",
+       [](const fs::path& p) {
+         fs::create_directory(p), fs::permissions(p, perms::owner_all | perms::group_read);
+       },
+       false},
+      {"others may only pass through",
+       [](const fs::path& p) {
+         fs::create_directory(p), fs::permissions(p, perms::owner_all | perms::others_exec);
+       },
+       false},
+      {"a link to a private folder",
+       [&](const fs::path& p) {
+         fs::create_directory(base / "target"), fs::permissions(base / "target", perms::owner_all);
+         fs::create_directory_symlink(base / "target", p);
+       },
+       false},
+      {"a file", [](const fs::path& p) { std::ofstream(p) << "x"; }, false},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::path folder = base / ("case" + std::to_string(index++));
+    if (std::string_view(c.label).find("parents") != std::string_view::npos) folder = folder / "a" / "b";
+    if (c.prepare) c.prepare(folder);
+    const auto before = fs::symlink_status(folder).permissions();
+    const Status status = MakePrivateFolder(folder);
+    if (c.accepted) {
+      EXPECT_EQ(status, kOk);
+      EXPECT_EQ(fs::symlink_status(folder).permissions(), perms::owner_all);
+    } else {
+      EXPECT_EQ((status).systemError(), EACCES);
+      EXPECT_EQ(fs::symlink_status(folder).permissions(), before) << "a refused folder is left as it was";
+    }
+  }
+  // A folder of another user, however closed, is not ours (only root can
+  // make one to test with).
+  if (geteuid() == 0) {
+    const fs::path foreign = base / "foreign";
+    fs::create_directory(foreign);
+    fs::permissions(foreign, perms::owner_all);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    EXPECT_EQ((MakePrivateFolder(foreign)).systemError(), EACCES);
+  }
+  fs::remove_all(base);
 }
 
 TEST(SpecialFolders, HomeWithoutVariableComesFromTheUserDatabase) {

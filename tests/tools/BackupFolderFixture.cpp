@@ -22,9 +22,9 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
-backupcrypto::MbdbRecord MakeRecord(const std::string& domain, const std::string& path, std::uint16_t mode,
-                                    std::uint64_t size, std::uint8_t protectionClass) {
-  backupcrypto::MbdbRecord record;
+backup::MbdbRecord MakeRecord(const std::string& domain, const std::string& path, std::uint16_t mode,
+                              std::uint64_t size, std::uint8_t protectionClass) {
+  backup::MbdbRecord record;
   record.domain = domain;
   record.path = path;
   record.dataHash = std::string(20, '\x5a');
@@ -84,8 +84,8 @@ void PlainBackupBuilder::AddMissingFile(const std::string& domain, const std::st
 
 void PlainBackupBuilder::Write(const fs::path& folder) const {
   fs::create_directories(folder);
-  std::string mbdb = backupcrypto::MbdbHeader();
-  for (const auto& record : records_) ASSERT_EQ(backupcrypto::AppendMbdbRecord(record, mbdb), kOk);
+  std::string mbdb = backup::MbdbHeader();
+  for (const auto& record : records_) ASSERT_EQ(backup::AppendMbdbRecord(record, mbdb), kOk);
   WriteBytes(folder / "Manifest.mbdb", mbdb);
   for (const auto& [name, contents] : files_) WriteBytes(folder / name, contents);
   WriteBytes(folder / "Info.plist",

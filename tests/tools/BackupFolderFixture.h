@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "backup/mbdb/MbdbRecord.h"
 #include "tests/support/temp_folder/TempFolder.h"
-#include "tools/decrypt/MbdbRecord.h"
 
 namespace corvyn::testing {
 
@@ -30,10 +30,10 @@ class PlainBackupBuilder {
   void AddMissingFile(const std::string& domain, const std::string& path);
   void Write(const std::filesystem::path& folder) const;
 
-  const std::vector<backupcrypto::MbdbRecord>& records() const { return records_; }
+  const std::vector<backup::MbdbRecord>& records() const { return records_; }
 
  private:
-  std::vector<backupcrypto::MbdbRecord> records_;
+  std::vector<backup::MbdbRecord> records_;
   std::vector<std::pair<std::string, std::string>> files_;  // stored name, contents
 };
 

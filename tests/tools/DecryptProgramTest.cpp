@@ -131,7 +131,8 @@ TEST_F(DecryptProgram, RoundTripsBothKeybagKindsWithThePasswordOnStandardInput) 
     for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i + 1;
     EXPECT_EQ(Counts(run.output), expected) << run.output;
     EXPECT_EQ(run.output.find("Wrong password"), std::string::npos);
-    EXPECT_NE(run.output.find("Missing: " + bc::Sha1Hex("HomeDomain-Library/gone.db")), std::string::npos)
+    EXPECT_NE(run.output.find("Missing: " + backup::StoredNameOf("HomeDomain-Library/gone.db")),
+              std::string::npos)
         << run.output;
     ExpectCopyEqualsPlain();
     EXPECT_TRUE(Snapshot(encrypted()) == before) << "the backup folder was written to";
@@ -198,13 +199,13 @@ TEST_F(DecryptProgram, RefusesCopyFoldersInsideTheBackupAndBadCommandLines) {
 TEST_F(DecryptProgram, DamagedManifestsAndKeysFailOnlyTheirFiles) {
   Encrypt();
   const std::string mbdb = ReadBytes(encrypted() / "Manifest.mbdb");
-  std::vector<bc::MbdbRecord> records;
+  std::vector<backup::MbdbRecord> records;
   ASSERT_EQ(
-      bc::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records),
+      backup::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records),
       kOk);
-  auto encode = [](const std::vector<bc::MbdbRecord>& list) {
-    std::string out = bc::MbdbHeader();
-    for (const auto& record : list) EXPECT_EQ(bc::AppendMbdbRecord(record, out), kOk);
+  auto encode = [](const std::vector<backup::MbdbRecord>& list) {
+    std::string out = backup::MbdbHeader();
+    for (const auto& record : list) EXPECT_EQ(backup::AppendMbdbRecord(record, out), kOk);
     return out;
   };
   auto withKey = [&](std::size_t index, std::string key) {
@@ -213,7 +214,7 @@ TEST_F(DecryptProgram, DamagedManifestsAndKeysFailOnlyTheirFiles) {
     return encode(copy);
   };
   std::string firstRecord;
-  ASSERT_EQ(bc::AppendMbdbRecord(records[0], firstRecord), kOk);
+  ASSERT_EQ(backup::AppendMbdbRecord(records[0], firstRecord), kOk);
   std::string otherClass = *records[1].encryptionKey;
   otherClass[0] = 9;  // a class the keybag wraps with the device key too; no file uses it
   std::string tampered = *records[2].encryptionKey;
@@ -226,8 +227,8 @@ TEST_F(DecryptProgram, DamagedManifestsAndKeysFailOnlyTheirFiles) {
     std::size_t filesWritten;
   } cases[] = {
       {"cut inside the second record", mbdb.substr(0, 6 + firstRecord.size() + 9), 1, 1},
-      {"length field claims 65534 bytes", bc::MbdbHeader() + std::string("\xff\xfe", 2) + "short", 1, 0},
-      {"garbage after the header", bc::MbdbHeader() + PatternBytes(5000, 9), 1, 0},
+      {"length field claims 65534 bytes", backup::MbdbHeader() + std::string("\xff\xfe", 2) + "short", 1, 0},
+      {"garbage after the header", backup::MbdbHeader() + PatternBytes(5000, 9), 1, 0},
       {"not an mbdb file", "mbdx" + mbdb.substr(4), 4, 0},
       {"key of 43 bytes", withKey(0, records[0].encryptionKey->substr(0, 43)), 1, 5},
       {"unknown protection class",
@@ -286,7 +287,8 @@ TEST_F(DecryptProgram, WorkersReportRisingCountsAndRepeatedRecordsWriteOneFile) 
     EXPECT_EQ(counts, expected);
     EXPECT_EQ(ReadBytes(copy() / names_[0]), again);
     // Only the missing file is worth a line; sizes and padding all agree.
-    EXPECT_EQ(warnings, std::vector<std::string>{"Missing: " + bc::Sha1Hex("HomeDomain-Library/gone.db")});
+    EXPECT_EQ(warnings,
+              std::vector<std::string>{"Missing: " + backup::StoredNameOf("HomeDomain-Library/gone.db")});
   }
 }
 

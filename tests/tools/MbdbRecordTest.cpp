@@ -1,15 +1,15 @@
-// The decryption program's own Manifest.mbdb reader and writer.
+// Manifest.mbdb records (backup/mbdb): the reader and writer shared by the
+// engine and the decryption program.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "backup/mbdb/MbdbRecord.h"
 #include "tests/tools/BackupFolderFixture.h"
-#include "tools/decrypt/MbdbRecord.h"
 
 namespace corvyn::testing {
 namespace {
 namespace fs = std::filesystem;
-namespace bc = corvyn::backupcrypto;
 
 std::span<const std::uint8_t> AsBytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -27,7 +27,7 @@ TEST(MbdbRecord, StoredNamesAreTheSha1OfDomainDashPath) {
       {"MyTestDomain", "Media/Test.txt", "5727bd1c5fa1055e15d8b4a75a74793c84b5ffdc"},
   };
   for (const auto& c : cases) {
-    bc::MbdbRecord record;
+    backup::MbdbRecord record;
     record.domain = c.domain;
     record.path = c.path;
     EXPECT_EQ(record.StoredName(), c.storedName) << c.path;
@@ -40,8 +40,8 @@ TEST(MbdbRecord, PyiosbackupManifestReadsItsOneEncryptedRecord) {
       fs::path(env ? env : CORVYN_EXTERNAL_TESTDATA) / "matan1008__pyiosbackup/extracted/Manifest.mbdb";
   if (!fs::exists(file)) GTEST_SKIP() << "external test data not found at " << file;
   const std::string bytes = ReadBytes(file);
-  std::vector<bc::MbdbRecord> records;
-  ASSERT_EQ(bc::ParseMbdb(AsBytes(bytes), records), kOk);
+  std::vector<backup::MbdbRecord> records;
+  ASSERT_EQ(backup::ParseMbdb(AsBytes(bytes), records), kOk);
   ASSERT_EQ(records.size(), 1u);
   const auto& record = records[0];
   EXPECT_EQ(*record.domain, "MyTestDomain");
@@ -49,7 +49,7 @@ TEST(MbdbRecord, PyiosbackupManifestReadsItsOneEncryptedRecord) {
   EXPECT_FALSE(record.linkTarget);
   EXPECT_FALSE(record.dataHash);
   ASSERT_TRUE(record.encryptionKey);
-  EXPECT_EQ(record.encryptionKey->size(), bc::kWrappedFileKeySize);
+  EXPECT_EQ(record.encryptionKey->size(), backup::kWrappedFileKeySize);
   EXPECT_EQ(record.encryptionKey->substr(0, 4), std::string("\x04\0\0\0", 4));
   EXPECT_EQ(record.mode, 0100755);
   EXPECT_EQ(record.inode, 4824u);
@@ -60,29 +60,29 @@ TEST(MbdbRecord, PyiosbackupManifestReadsItsOneEncryptedRecord) {
   EXPECT_EQ(record.protectionClass, 4);
 
   // Written back it is the same bytes.
-  std::string again = bc::MbdbHeader();
-  ASSERT_EQ(bc::AppendMbdbRecord(record, again), kOk);
+  std::string again = backup::MbdbHeader();
+  ASSERT_EQ(backup::AppendMbdbRecord(record, again), kOk);
   EXPECT_EQ(again, bytes);
 }
 
 TEST(MbdbRecord, AbsentEmptyAndPropertyStringsSurviveARoundTrip) {
-  bc::MbdbRecord withProperties;
+  backup::MbdbRecord withProperties;
   withProperties.domain = "AppDomain-com.example";
   withProperties.path = "Documents/a.bin";
   withProperties.linkTarget = "";  // empty, not absent
   withProperties.properties = {{"com.apple.a", std::string("\0\1", 2)}, {"b", std::nullopt}, {"", "c"}};
-  bc::MbdbRecord directory;
+  backup::MbdbRecord directory;
   directory.domain = "HomeDomain";
   directory.path = "Library";
   directory.mode = 0x41ED;
-  bc::MbdbRecord noPath;
+  backup::MbdbRecord noPath;
   noPath.domain = "HomeDomain";
 
-  std::string bytes = bc::MbdbHeader();
+  std::string bytes = backup::MbdbHeader();
   for (const auto* record : {&withProperties, &directory, &noPath})
-    ASSERT_EQ(bc::AppendMbdbRecord(*record, bytes), kOk);
-  std::vector<bc::MbdbRecord> records;
-  ASSERT_EQ(bc::ParseMbdb(AsBytes(bytes), records), kOk);
+    ASSERT_EQ(backup::AppendMbdbRecord(*record, bytes), kOk);
+  std::vector<backup::MbdbRecord> records;
+  ASSERT_EQ(backup::ParseMbdb(AsBytes(bytes), records), kOk);
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0].linkTarget, std::optional<std::string>(""));
   EXPECT_FALSE(records[0].dataHash);
@@ -94,46 +94,48 @@ TEST(MbdbRecord, AbsentEmptyAndPropertyStringsSurviveARoundTrip) {
 }
 
 TEST(MbdbRecord, DamagedManifestsKeepTheRecordsBeforeTheDamage) {
-  bc::MbdbRecord record;
+  backup::MbdbRecord record;
   record.domain = "HomeDomain";
   record.path = "Library/SMS/sms.db";
   record.encryptionKey = std::string(44, 'k');
   record.properties = {{"p", "v"}};
   std::string one;
-  ASSERT_EQ(bc::AppendMbdbRecord(record, one), kOk);
-  const std::string good = bc::MbdbHeader() + one + one;
+  ASSERT_EQ(backup::AppendMbdbRecord(record, one), kOk);
+  const std::string good = backup::MbdbHeader() + one + one;
 
-  std::vector<bc::MbdbRecord> records;
-  EXPECT_EQ(bc::ParseMbdb(AsBytes("mbdx\x05\x00" + one), records), kInvalidData);
+  std::vector<backup::MbdbRecord> records;
+  EXPECT_EQ(backup::ParseMbdb(AsBytes("mbdx\x05\x00" + one), records), kInvalidData);
   EXPECT_TRUE(records.empty());
-  EXPECT_EQ(bc::ParseMbdb(AsBytes(std::string("mbd")), records), kInvalidData);
+  EXPECT_EQ(backup::ParseMbdb(AsBytes(std::string("mbd")), records), kInvalidData);
 
   // A domain length that claims more bytes than remain.
   std::string overlong = good;
   overlong[6 + one.size()] = '\x7f';
   records.clear();
-  EXPECT_EQ(bc::ParseMbdb(AsBytes(overlong), records), kInvalidData);
+  EXPECT_EQ(backup::ParseMbdb(AsBytes(overlong), records), kInvalidData);
   EXPECT_EQ(records.size(), 1u);
 
   // Cut at every length: never a read past the end, and the complete records
   // before the cut are kept.
   for (std::size_t length = 6; length < good.size(); ++length) {
     records.clear();
-    const Status status = bc::ParseMbdb(AsBytes(good.substr(0, length)), records);
+    std::size_t damaged = 1;
+    const Status status = backup::ParseMbdb(AsBytes(good.substr(0, length)), records, &damaged);
     const std::size_t complete = (length - 6) / one.size();
     EXPECT_EQ(records.size(), complete) << length;
+    EXPECT_EQ(damaged, (length - 6) % one.size()) << length;
     EXPECT_EQ(status, (length - 6) % one.size() == 0 ? kOk : kInvalidData) << length;
   }
 }
 
 TEST(MbdbRecord, UnencodableRecordsAreRefused) {
-  bc::MbdbRecord longString;
+  backup::MbdbRecord longString;
   longString.domain = std::string(0xFFFF, 'a');
-  bc::MbdbRecord manyProperties;
+  backup::MbdbRecord manyProperties;
   manyProperties.properties.resize(256);
   std::string out;
-  EXPECT_EQ(bc::AppendMbdbRecord(longString, out), kInvalidData);
-  EXPECT_EQ(bc::AppendMbdbRecord(manyProperties, out), kInvalidData);
+  EXPECT_EQ(backup::AppendMbdbRecord(longString, out), kInvalidData);
+  EXPECT_EQ(backup::AppendMbdbRecord(manyProperties, out), kInvalidData);
   EXPECT_TRUE(out.empty());
 }
 

@@ -13,13 +13,19 @@
 #include <thread>
 #include <vector>
 
+#include "backup/mbdb/MbdbRecord.h"
 #include "tools/decrypt/FileCipher.h"
 #include "tools/decrypt/KeyWrap.h"
 #include "tools/decrypt/Keybag.h"
-#include "tools/decrypt/MbdbRecord.h"
 
 namespace corvyn::backupcrypto {
 namespace fs = std::filesystem;
+using backup::AppendMbdbRecord;
+using backup::kMbdbHeaderSize;
+using backup::kWrappedFileKeySize;
+using backup::MbdbHeader;
+using backup::MbdbRecord;
+using backup::ParseMbdb;
 namespace {
 
 struct PlistFree {

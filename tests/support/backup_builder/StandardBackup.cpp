@@ -1,10 +1,10 @@
 #include "tests/support/backup_builder/StandardBackup.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 #include <system_error>
 
+#include "platform/Ascii.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
 
 namespace corvyn::testsupport {
@@ -15,16 +15,11 @@ constexpr std::string_view kCameraRoll = "CameraRollDomain";
 constexpr std::string_view kMedia = "MediaDomain";
 constexpr std::string_view kHome = "HomeDomain";
 
-bool NameLess(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 template <class Record>
 void SortByName(std::vector<Record>& records) {
-  std::stable_sort(records.begin(), records.end(),
-                   [](const Record& a, const Record& b) { return NameLess(a.name, b.name); });
+  std::stable_sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+    return platform::LessIgnoringCase(a.name, b.name);
+  });
 }
 
 }  // namespace

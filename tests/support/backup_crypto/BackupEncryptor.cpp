@@ -8,10 +8,10 @@
 #include <set>
 #include <vector>
 
+#include "backup/mbdb/MbdbRecord.h"
 #include "tools/decrypt/FileCipher.h"
 #include "tools/decrypt/KeyWrap.h"
 #include "tools/decrypt/Keybag.h"
-#include "tools/decrypt/MbdbRecord.h"
 
 namespace corvyn::testsupport {
 namespace fs = std::filesystem;
@@ -104,9 +104,9 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
                            const BackupEncryptOptions& options) {
   std::string mbdb;
   if (ReadWhole(plain / "Manifest.mbdb", mbdb) != kOk) return kInvalidData;
-  std::vector<bc::MbdbRecord> records;
-  if (bc::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()), records) !=
-      kOk) {
+  std::vector<backup::MbdbRecord> records;
+  if (backup::ParseMbdb(std::span(reinterpret_cast<const std::uint8_t*>(mbdb.data()), mbdb.size()),
+                        records) != kOk) {
     return kInvalidData;
   }
   bc::Keybag keybag;
@@ -117,8 +117,8 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
   if (ec) return Status::System(ec, "creating " + out.string());
 
   std::map<std::string, std::string> wrappedKeys;  // stored name -> encryption key string
-  std::string encryptedMbdb = bc::MbdbHeader();
-  for (bc::MbdbRecord& record : records) {
+  std::string encryptedMbdb = backup::MbdbHeader();
+  for (backup::MbdbRecord& record : records) {
     if (record.HasStoredFile() && fs::is_regular_file(plain / record.StoredName())) {
       const std::string name = record.StoredName();
       auto known = wrappedKeys.find(name);
@@ -141,7 +141,7 @@ Status EncryptBackupFolder(const fs::path& plain, const fs::path& out, std::stri
       }
       record.encryptionKey = known->second;
     }
-    if (Status status = bc::AppendMbdbRecord(record, encryptedMbdb); status != kOk) return status;
+    if (Status status = backup::AppendMbdbRecord(record, encryptedMbdb); status != kOk) return status;
   }
   if (Status status = WriteWhole(out / "Manifest.mbdb", encryptedMbdb.data(), encryptedMbdb.size());
       status != kOk) {

@@ -1,21 +1,21 @@
-#include "tools/decrypt/MbdbRecord.h"
+#include "backup/mbdb/MbdbRecord.h"
 
 #include <openssl/evp.h>
 
 #include <array>
 #include <cstring>
 
-namespace corvyn::backupcrypto {
+namespace corvyn::backup {
 namespace {
 
 // Reads from [position, limit); every read checks the remaining length first.
 class ByteReader {
  public:
-  explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  ByteReader(std::span<const std::uint8_t> bytes, std::size_t position)
+      : bytes_(bytes), position_(position) {}
 
-  bool AtEnd() const { return position_ >= bytes_.size(); }
+  std::size_t Position() const { return position_; }
   std::size_t Remaining() const { return bytes_.size() - position_; }
-  void Skip(std::size_t count) { position_ += count; }
 
   bool ReadUint(std::size_t width, std::uint64_t& value) {
     if (Remaining() < width) return false;
@@ -40,7 +40,7 @@ class ByteReader {
 
  private:
   std::span<const std::uint8_t> bytes_;
-  std::size_t position_ = 0;
+  std::size_t position_;
 };
 
 bool ReadRecord(ByteReader& reader, MbdbRecord& record) {
@@ -94,14 +94,20 @@ bool MbdbRecord::HasStoredFile() const {
   return domain && !domain->empty() && path && !path->empty() && !IsDirectory();
 }
 
-std::string MbdbRecord::StoredName() const {
-  std::string key = domain.value_or("");
-  key += '-';
-  key += path.value_or("");
-  return Sha1Hex(key);
+std::string MbdbRecord::Key() const {
+  std::string key;
+  const std::string_view domainText = domain ? std::string_view(*domain) : std::string_view();
+  const std::string_view pathText = path ? std::string_view(*path) : std::string_view();
+  key.reserve(domainText.size() + 1 + pathText.size());
+  key.append(domainText).append("-").append(pathText);
+  return key;
 }
 
-std::string Sha1Hex(std::string_view key) {
+std::string MbdbRecord::StoredName() const {
+  return StoredNameOf(Key());
+}
+
+std::string StoredNameOf(std::string_view key) {
   std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
   unsigned int digestSize = 0;
   if (EVP_Digest(key.data(), key.size(), digest.data(), &digestSize, EVP_sha1(), nullptr) != 1) return {};
@@ -115,13 +121,32 @@ std::string Sha1Hex(std::string_view key) {
   return text;
 }
 
-Status ParseMbdb(std::span<const std::uint8_t> bytes, std::vector<MbdbRecord>& records) {
-  if (bytes.size() < kMbdbHeaderSize || std::memcmp(bytes.data(), "mbdb", 4) != 0) return kInvalidData;
-  ByteReader reader(bytes);
-  reader.Skip(kMbdbHeaderSize);
-  while (!reader.AtEnd()) {
+bool DecodeMbdbRecord(std::span<const std::uint8_t> bytes, std::size_t& offset, MbdbRecord& record) {
+  if (offset > bytes.size()) return false;
+  ByteReader reader(bytes, offset);
+  if (!ReadRecord(reader, record)) return false;
+  offset = reader.Position();
+  return true;
+}
+
+Status ParseMbdb(std::span<const std::uint8_t> bytes, std::vector<MbdbRecord>& records,
+                 std::size_t* damagedBytes) {
+  if (damagedBytes) *damagedBytes = 0;
+  if (bytes.size() < kMbdbMagic.size() ||
+      std::memcmp(bytes.data(), kMbdbMagic.data(), kMbdbMagic.size()) != 0) {
+    return kInvalidData;
+  }
+  if (bytes.size() < kMbdbHeaderSize) {
+    if (damagedBytes) *damagedBytes = bytes.size();  // the header itself is cut
+    return kInvalidData;
+  }
+  std::size_t offset = kMbdbHeaderSize;
+  while (offset < bytes.size()) {
     MbdbRecord record;
-    if (!ReadRecord(reader, record)) return kInvalidData;
+    if (!DecodeMbdbRecord(bytes, offset, record)) {
+      if (damagedBytes) *damagedBytes = bytes.size() - offset;
+      return kInvalidData;
+    }
     records.push_back(std::move(record));
   }
   return kOk;
@@ -155,4 +180,4 @@ std::string MbdbHeader() {
   return std::string("mbdb\x05\x00", 6);
 }
 
-}  // namespace corvyn::backupcrypto
+}  // namespace corvyn::backup

@@ -1,5 +1,7 @@
-// Manifest.mbdb records: the file list of an old-format backup. This is the
-// decryption program's own small reader (it links no engine library).
+// Manifest.mbdb records: the file list of an old-format backup. The one
+// reader and writer of these records, shared by the backup engine's file map
+// and the decryption program (a small library of its own, so that the
+// program links no engine library).
 //
 // File layout (integers big-endian):
 //   offset 0  size 4   "mbdb"
@@ -30,8 +32,9 @@
 
 #include "platform/Status.h"
 
-namespace corvyn::backupcrypto {
+namespace corvyn::backup {
 
+inline constexpr std::string_view kMbdbMagic = "mbdb";
 inline constexpr std::size_t kMbdbHeaderSize = 6;
 inline constexpr std::size_t kMbdbFixedBlockSize = 40;
 inline constexpr std::uint16_t kMbdbAbsentString = 0xFFFF;
@@ -59,17 +62,30 @@ struct MbdbRecord {
   bool IsDirectory() const { return (mode & kMbdbTypeMask) == kMbdbDirectory; }
   // A record with a stored file: non-empty domain and path, not a directory.
   bool HasStoredFile() const;
-  // Lower-case hex SHA-1 of domain "-" path (the stored file's name).
+  // domain "-" path (an absent string counts as empty).
+  std::string Key() const;
+  // StoredNameOf(Key()): the stored file's name.
   std::string StoredName() const;
 };
 
-// Lower-case hex SHA-1 of `key`.
-std::string Sha1Hex(std::string_view key);
+// Lower-case hex SHA-1 of the key's bytes (40 digits): the name a device file
+// is stored under in the backup folder.
+std::string StoredNameOf(std::string_view key);
 
-// Parses a whole manifest. Returns kInvalidData when the header is not
-// "mbdb" or a record runs past the end of the bytes; the records before the
-// damaged one are kept in `records` either way.
-Status ParseMbdb(std::span<const std::uint8_t> bytes, std::vector<MbdbRecord>& records);
+// Decodes the record that starts at bytes[offset]. On success moves `offset`
+// past it and returns true; returns false when the record runs past the end
+// of the bytes (`offset` unchanged, `record` partly filled). Never reads
+// outside `bytes`.
+bool DecodeMbdbRecord(std::span<const std::uint8_t> bytes, std::size_t& offset, MbdbRecord& record);
+
+// Parses a whole manifest. Returns kInvalidData when the bytes do not begin
+// with "mbdb", the header is cut short, or a record runs past the end of the
+// bytes; the records before the damaged one are kept in `records` either way,
+// and `damagedBytes` (when given) receives the length of the unread tail from
+// the damaged header or record on (0 when nothing was damaged or the magic is
+// wrong).
+Status ParseMbdb(std::span<const std::uint8_t> bytes, std::vector<MbdbRecord>& records,
+                 std::size_t* damagedBytes = nullptr);
 
 // Appends the encoding of `record` (no header) to `out`. Strings longer than
 // 0xFFFE bytes and more than 255 properties cannot be encoded: returns kInvalidData.
@@ -78,4 +94,4 @@ Status AppendMbdbRecord(const MbdbRecord& record, std::string& out);
 // "mbdb" 05 00.
 std::string MbdbHeader();
 
-}  // namespace corvyn::backupcrypto
+}  // namespace corvyn::backup

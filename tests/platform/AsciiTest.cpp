@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/Ascii.h"
+
+namespace corvyn::platform {
+namespace {
+
+TEST(Ascii, OnlyAsciiLettersChangeCase) {
+  const struct {
+    std::string_view a, b;
+    bool equal;
+  } cases[] = {
+      {"Player.EXE", "player.exe", true},
+      {"Z[", "z{", false},  // '[' and '{' are 0x20 apart but are not letters
+      {"@", "`", false},
+      {"caf\xC3\xA9", "CAF\xC3\xA9", true},
+      {"caf\xC3\xA9", "CAF\xC3\x89", false},  // UTF-8 bytes compare as they are
+      {"abc", "abcd", false},
+      {"", "", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EqualsIgnoringCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
+  EXPECT_EQ(AsciiLowerCopy("IMG_0001.JPG \xC3\x89"), "img_0001.jpg \xC3\x89");
+  EXPECT_EQ(AsciiUpperCopy("heic"), "HEIC");
+  EXPECT_TRUE(StartsWithIgnoringCase("SQLite format 3", "sqlite"));
+  EXPECT_FALSE(StartsWithIgnoringCase("SQL", "sqlite"));
+  EXPECT_TRUE(EndsWithIgnoringCase("tool.ExE", ".exe"));
+  EXPECT_FALSE(EndsWithIgnoringCase("exe", ".exe"));
+}
+
+TEST(Ascii, OrderIgnoresCaseAndPutsBytesAboveAsciiLast) {
+  std::vector<std::string> names = {"b.jpg", "A.jpg", "\xC3\xA9.jpg", "a.JPG", "_x", "B.jpg"};
+  std::stable_sort(names.begin(), names.end(),
+                   [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });
+  // '_' (0x5F) sorts before the letters, which compare as lower case (0x61...).
+  EXPECT_EQ(names, (std::vector<std::string>{"_x", "A.jpg", "a.JPG", "b.jpg", "B.jpg", "\xC3\xA9.jpg"}));
+}
+
+}  // namespace
+}  // namespace corvyn::platform
