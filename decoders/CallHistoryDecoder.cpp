@@ -17,13 +17,14 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
 
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(callHistoryDb); opened != kOk) return opened;
-  reader.callSchemaFlag = newerSchema ? 1 : 0;
-  sqlite::ScanCalls(reader, newerSchema ? "ZCALLRECORD" : "call", calls);
+  // Calls read before a failed page read are kept, as are the others' names.
+  (void)sqlite::ScanCalls(reader, newerSchema ? "ZCALLRECORD" : "call", calls);
 
   // Without an address book the calls stay, unnamed and in scan order.
   if (const Status opened = reader.Open(addressBookDb); opened != kOk) return opened;
   std::vector<ContactRecord> contacts;
-  sqlite::ScanContacts(reader, contacts);
+  // Names found before a failed page read still name their calls.
+  (void)sqlite::ScanContacts(reader, contacts);
 
   NameCalls(calls, contacts);
   if (calls.size() > 1)

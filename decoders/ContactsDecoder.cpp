@@ -36,9 +36,12 @@ Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesyste
                       int64_t& highestRowId) {
   sqlite::SqliteDbReader reader;
   const Status result = reader.Open(addressBookDb);
-  if (result == kOk) sqlite::ScanContacts(reader, contacts);
+  uint64_t highestContactRowid = 0;
+  // Rows read before a failed page read are kept: the address book is shown
+  // as far as it could be read.
+  if (result == kOk) (void)sqlite::ScanContacts(reader, contacts, highestContactRowid);
   CleanUpContacts(contacts);
-  highestRowId = static_cast<int64_t>(reader.contactRowidCounter);
+  highestRowId = static_cast<int64_t>(highestContactRowid);
   return result;
 }
 
@@ -46,8 +49,8 @@ Status WriteContactsCsv(const std::filesystem::path& addressBookDb, const std::f
                         int64_t startingRowId) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(addressBookDb); opened != kOk) return opened;
-  reader.contactRowidCounter = static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId);
-  return sqlite::WriteContactValueList(reader, csvPath);
+  return sqlite::WriteContactValueList(reader, csvPath,
+                                       static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId));
 }
 
 }  // namespace corvyn::decoders

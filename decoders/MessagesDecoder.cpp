@@ -20,18 +20,21 @@ Status ReadMessageTables(MessageTables& tables, const std::filesystem::path& mes
     return progress.Report(numerator, denominator);
   };
 
-  sqlite::ScanMessages(reader, tables.messages);
+  // A table that could not be read to its end still gives the rows read
+  // before the failure; the other tables are worth reading all the same.
+  uint64_t highestMessageRowid = 0;
+  (void)sqlite::ScanMessages(reader, tables.messages, highestMessageRowid);
   if (const int answer = report(1, 5)) return answer;
-  highestRowId = static_cast<int64_t>(reader.messageRowidCounter);
+  highestRowId = static_cast<int64_t>(highestMessageRowid);
 
-  sqlite::ScanHandles(reader, tables.handles);
+  (void)sqlite::ScanHandles(reader, tables.handles);
   if (const int answer = report(1, 4)) return answer;
-  sqlite::ScanAttachments(reader, tables.attachments);
+  (void)sqlite::ScanAttachments(reader, tables.attachments);
   if (const int answer = report(1, 3)) return answer;
-  sqlite::ScanMessageAttachmentJoins(reader, tables.joins);
+  (void)sqlite::ScanMessageAttachmentJoins(reader, tables.joins);
   if (const int answer = report(1, 2)) return answer;
 
-  if (reader.Open(addressBookDb) == kOk) sqlite::ScanContacts(reader, tables.contacts);
+  if (reader.Open(addressBookDb) == kOk) (void)sqlite::ScanContacts(reader, tables.contacts);
   if (const int answer = report(1, 1)) return answer;
   return kOk;
 }
@@ -63,8 +66,8 @@ Status WriteMessagesCsv(const std::filesystem::path& messageDb, const std::files
                         int64_t startingRowId) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
-  reader.messageRowidCounter = static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId);
-  return sqlite::WriteMessageValueList(reader, csvPath);
+  return sqlite::WriteMessageValueList(reader, csvPath,
+                                       static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId));
 }
 
 }  // namespace corvyn::decoders

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <string>
 
+#include "sqlite/RecordDecoders.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
 
@@ -129,10 +130,12 @@ bool OurScan(const std::filesystem::path& path, bool carve, Totals& totals) {
   if (reader.Open(path) != corvyn::kOk) return false;
   reader.carveDeletedRecords = carve;
   ParsedRecord record;
+  TableProfile profile = ProfileFor("message");
+  profile.scanFreePages = carve;
   const auto status = reader.ScanTable(
-      "message",
+      profile,
       [&](SqliteDbReader& r, const RecordLocation& location) {
-        if (ParseRecord(r, location, record) != corvyn::kOk) return corvyn::kInvalidData;
+        if (ParseRecord(r, location, profile.columnCount, record) != corvyn::kOk) return corvyn::kInvalidData;
         const ColumnValue* text = record.Column(2);
         if (!text || !text->IsText()) return corvyn::kInvalidData;
         ++totals.rows;
@@ -143,8 +146,7 @@ bool OurScan(const std::filesystem::path& path, bool carve, Totals& totals) {
         }
         totals.checksum += record.rowId;
         return corvyn::kOk;
-      },
-      carve);
+      });
   return status == corvyn::kOk;
 }
 

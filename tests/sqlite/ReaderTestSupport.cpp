@@ -1,5 +1,7 @@
 #include "tests/sqlite/ReaderTestSupport.h"
 
+#include "sqlite/RecordDecoders.h"
+
 #include <random>
 
 namespace corvyn::sqlite::test {
@@ -37,10 +39,12 @@ std::vector<int64_t> LibraryRowIds(const std::filesystem::path& database, const 
 Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<ScannedRow>& rows,
                 bool scanFreePages, int* rejected) {
   ParsedRecord record;
+  TableProfile profile = ProfileFor(table);
+  profile.scanFreePages = scanFreePages;
   return reader.ScanTable(
-      table,
+      profile,
       [&](SqliteDbReader& r, const RecordLocation& location) -> Status {
-        const Status status = ParseRecord(r, location, record);
+        const Status status = ParseRecord(r, location, profile.columnCount, record);
         if (status != kOk) {
           if (rejected) ++*rejected;
           return status;
@@ -57,8 +61,7 @@ Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<Sc
         }
         rows.push_back(std::move(row));
         return kOk;
-      },
-      scanFreePages);
+      });
 }
 
 }  // namespace corvyn::sqlite::test
