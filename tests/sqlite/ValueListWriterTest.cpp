@@ -71,7 +71,6 @@ std::string Join(const std::vector<std::string>& entries, std::size_t from = 0) 
 
 TEST(MessageValueLineTest, LiveRowsKeepTheirRowidAndEveryColumn) {
   SqliteDbReader reader;
-  reader.SetCurrentTableName("message");
   const MessageFixture f = MessageColumns(Value::Int(1));
   const std::vector<uint8_t> cell = EncodeCell(7, f.values);
   std::string line;
@@ -100,7 +99,6 @@ TEST(MessageValueLineTest, DeletedRowsGetTheRecoveryGuidAndTodaysDate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SqliteDbReader reader;
-    reader.SetCurrentTableName("message");
     reader.messageRowidCounter = 41;
     MessageFixture f = MessageColumns(Value::Int(c.sent ? 1 : 0));
     const std::vector<uint8_t> carved = EncodeCarved(f.values, c.firstColumnLost);
@@ -140,7 +138,6 @@ TEST(MessageValueLineTest, RefusedRowsWriteNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SqliteDbReader reader;
-    reader.SetCurrentTableName("message");
     MessageFixture f = MessageColumns(Value::Int(0));
     f.values[c.column] = c.value;
     const std::vector<uint8_t> cell = EncodeCell(5, f.values);
@@ -183,7 +180,6 @@ TEST(ContactValueLineTest, LinesEndAsTheLastColumnSays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SqliteDbReader reader;
-    reader.SetCurrentTableName("ABPersonFullTextSearch_content");
     const std::vector<uint8_t> cell = EncodeCell(5, ContactColumns(c.last));
     std::string line;
     ASSERT_EQ(BuildContactValueLine(reader, FullCellAt(cell), line), kOk);
@@ -193,7 +189,6 @@ TEST(ContactValueLineTest, LinesEndAsTheLastColumnSays) {
 
 TEST(ContactValueLineTest, CarvedRowsAreNumberedAndStrictTextIsEnforced) {
   SqliteDbReader reader;
-  reader.SetCurrentTableName("ABPersonFullTextSearch_content");
   reader.contactRowidCounter = 9;
   std::string line;
   const std::vector<Value> row = ContactColumns(Value::Null());
@@ -265,8 +260,7 @@ class ValueListFileTest : public ::testing::Test {
 
 TEST_F(ValueListFileTest, EveryLiveRowAndTheRecoveredRowsBecomeLines) {
   const std::filesystem::path csv = dir_ / "sms.csv";
-  reader_.messageRowidCounter = 1000;
-  ASSERT_EQ(WriteMessageValueList(reader_, csv), kOk);
+  ASSERT_EQ(WriteMessageValueList(reader_, csv, 1000), kOk);
   const std::vector<std::string> lines = Lines(csv);
   const auto live = database_->Truth().LiveRowIds("message");
   std::size_t liveLines = 0, deletedLines = 0;
@@ -290,8 +284,7 @@ TEST_F(ValueListFileTest, EveryLiveRowAndTheRecoveredRowsBecomeLines) {
   // The file is appended to, never truncated.
   SqliteDbReader again;
   ASSERT_EQ(again.Open(dir_ / "sms.db"), kOk);
-  again.messageRowidCounter = 1000;
-  ASSERT_EQ(WriteMessageValueList(again, csv), kOk);
+  ASSERT_EQ(WriteMessageValueList(again, csv, 1000), kOk);
   EXPECT_EQ(Lines(csv).size(), 2 * lines.size());
 }
 
@@ -309,10 +302,10 @@ TEST_F(ValueListFileTest, AnOutputThatCannotBeWrittenFailsTheWriter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.path == "/dev/full" && !std::filesystem::exists(c.path)) continue;
-    EXPECT_EQ(WriteMessageValueList(reader_, c.path), c.status);
+    EXPECT_EQ(WriteMessageValueList(reader_, c.path, 0), c.status);
     // The contact writer fails on opening even when the table has no row.
     if (c.status != ENOSPC) {
-      EXPECT_EQ(WriteContactValueList(reader_, c.path), c.status);
+      EXPECT_EQ(WriteContactValueList(reader_, c.path, 0), c.status);
     }
   }
 }
