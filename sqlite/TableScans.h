@@ -120,7 +120,8 @@ Status ScanNoteBodies(SqliteDbReader& reader, std::vector<NoteBodyRow>& out);
 Status ScanFriends(SqliteDbReader& reader, std::vector<FriendRow>& out);
 Status ScanC2cTables(SqliteDbReader& reader, std::vector<C2cTableRow>& out);
 // A QQ tb_c2cMsg table; during its free-page step rows whose contact id is
-// not friendKey are refused (a free page may hold any conversation's rows).
+// not friendKey are refused when it is not empty (a free page may hold any
+// conversation's rows).
 Status ScanC2cMessages(SqliteDbReader& reader, std::string_view tableName, std::string_view friendKey,
                        std::vector<ChatMessageRecord>& out);
 // A WeChat "Chat_" table; free pages are scanned only when scanFreePages.
