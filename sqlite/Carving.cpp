@@ -120,8 +120,8 @@ void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList&
       }
     }
     if (plausible && context.nonZeroBodyPrefix != 0) {
-      plausible =
-          BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact, context.nonZeroBodyPrefix);
+      plausible = BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact,
+                                    context.nonZeroBodyPrefix);
     }
     if (plausible) found.push_back(candidate);
     freeblock = next;

@@ -49,7 +49,7 @@ struct CarvingContext {
   uint32_t usableSize = 0;         // for the local size of an overflowing cell
   uint32_t nonZeroBodyPrefix = 0;  // freeblock bodies must begin with this many non-zero bytes
 };
-// The context of one scan's profile, taken at the time of the call (the
+// The context of one scan's profile as it stands now (the
 // profile's memory may change as the scan goes on).
 CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfile& profile);
 

@@ -56,13 +56,17 @@ std::vector<TakenColumn> TakenColumnsFor(std::string_view table, int32_t whatsAp
   if (EqualsIgnoringCase(table, "message_attachment_join"))
     return {{"message_id", 0, kInteger}, {"attachment_id", 1, kInteger}};
   if (EqualsIgnoringCase(table, "message"))
-    return {{"text", 2, kText}, {"handle_id", 5, kInteger}, {"date", 15, kNumber}, {"is_from_me", 21, kInteger}};
+    return {
+        {"text", 2, kText}, {"handle_id", 5, kInteger}, {"date", 15, kNumber}, {"is_from_me", 21, kInteger}};
   if (EqualsIgnoringCase(table, "ABPersonFullTextSearch_content"))
-    return {{"c0First", 1, kText},           {"c1Last", 2, kText},   {"c6Organization", 7, kText},
+    return {{"c0First", 1, kText},           {"c1Last", 2, kText},    {"c6Organization", 7, kText},
             {"c15Phone", 16, kText},         {"c16Email", 17, kText}, {"c17Address", 18, kText},
             {"c18SocialProfile", 19, kText}, {"c19URL", 20, kText}};
   if (EqualsIgnoringCase(table, "ZCALLRECORD"))
-    return {{"ZADDRESS", 12, kText}, {"ZDATE", 10, kNumber}, {"ZDURATION", 11, kNumber}, {"ZORIGINATED", 8, kInteger}};
+    return {{"ZADDRESS", 12, kText},
+            {"ZDATE", 10, kNumber},
+            {"ZDURATION", 11, kNumber},
+            {"ZORIGINATED", 8, kInteger}};
   if (EqualsIgnoringCase(table, "call"))
     return {{"address", 1, kText}, {"date", 2, kInteger}, {"duration", 3, kNumber}, {"flags", 4, kInteger}};
   if (EqualsIgnoringCase(table, "ZNOTE"))
@@ -230,7 +234,8 @@ Status DecodeContactRecord(const SqliteDbReader& reader, TableProfile& profile, 
   ParsedRecord parsed;
   if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  if (record.mode == RecordMode::kFullCell) profile.liveColumnCount = static_cast<uint32_t>(parsed.columns.size());
+  if (record.mode == RecordMode::kFullCell)
+    profile.liveColumnCount = static_cast<uint32_t>(parsed.columns.size());
   ContactRecord contact;
   std::string first, last;
   const auto take = [&](std::size_t slot, std::string& text) {
@@ -254,7 +259,8 @@ Status DecodeCallRecord(const SqliteDbReader& reader, TableProfile& profile, con
   ParsedRecord parsed;
   if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  if (record.mode == RecordMode::kFullCell) profile.liveColumnCount = static_cast<uint32_t>(parsed.columns.size());
+  if (record.mode == RecordMode::kFullCell)
+    profile.liveColumnCount = static_cast<uint32_t>(parsed.columns.size());
   CallRecord call;
   call.deleted = record.deleted;
   call.number = detail::TextValue(Taken(parsed, profile, kCallNumber));
@@ -319,8 +325,8 @@ Status DecodeC2cTableRecord(const SqliteDbReader& reader, TableProfile& profile,
   return kOk;
 }
 
-Status DecodeC2cMessageRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
-                              std::vector<ChatMessageRecord>& out) {
+Status DecodeC2cMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
+                              const RecordLocation& record, std::vector<ChatMessageRecord>& out) {
   ParsedRecord parsed;
   if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
@@ -393,7 +399,8 @@ Status DecodeWhatsAppChatRecord(const SqliteDbReader& reader, TableProfile& prof
   row.deleted = record.deleted;
   row.rowId = static_cast<int32_t>(parsed.rowId);
   const std::string contact = detail::TextValue(Taken(parsed, profile, kWhatsAppChatContact));
-  if (const std::size_t at = contact.find('@'); at != std::string::npos) row.contactId = contact.substr(0, at);
+  if (const std::size_t at = contact.find('@'); at != std::string::npos)
+    row.contactId = contact.substr(0, at);
   row.partnerName = detail::TextValue(Taken(parsed, profile, kWhatsAppChatPartner));
   out.push_back(std::move(row));
   return kOk;

@@ -7,9 +7,9 @@
 // rules), or a read error while gathering overflow pages. A refused record
 // appends nothing.
 //
-// Columns are numbered from 0 in the table's declared order. The columns each decoder takes are the taken columns of its TableProfile
-// (ProfileFor below), read at their fixed positions unless the database's
-// CREATE TABLE text names them elsewhere (ReadTableProfile):
+// Columns are numbered from 0 in the table's declared order. The columns each decoder takes are the taken
+// columns of its TableProfile (ProfileFor below), read at their fixed positions unless the database's CREATE
+// TABLE text names them elsewhere (ReadTableProfile):
 // clang-format off
 //   | decoder           | columns (declared name, fixed position)                  | appended when        |
 //   |-------------------|----------------------------------------------------------|----------------------|
@@ -153,8 +153,8 @@ Status DecodeC2cTableRecord(const SqliteDbReader& reader, TableProfile& profile,
                             std::vector<C2cTableRow>& out);
 // Rows of other conversations are refused through the profile's row filter
 // (ScanC2cMessages sets it for the free-page step).
-Status DecodeC2cMessageRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
-                              std::vector<ChatMessageRecord>& out);
+Status DecodeC2cMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
+                              const RecordLocation& record, std::vector<ChatMessageRecord>& out);
 Status DecodeChatMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
                                const RecordLocation& record, std::vector<ChatMessageRecord>& out);
 

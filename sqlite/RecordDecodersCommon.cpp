@@ -46,8 +46,8 @@ bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>&
 
 }  // namespace
 
-Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& record, const TableProfile& profile,
-                         ParsedRecord& out) {
+Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& record,
+                         const TableProfile& profile, ParsedRecord& out) {
   const std::vector<TakenColumn>& taken = profile.taken;
   uint32_t lastColumn = 0;
   for (const TakenColumn& column : taken) lastColumn = std::max(lastColumn, column.number);
@@ -62,7 +62,8 @@ Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& rec
     if (record.mode == RecordMode::kCarved && !record.headerIntact && out.firstColumn == 1) {
       RecordLocation whole = record;
       whole.headerIntact = true;
-      readWhole = ParseForDecoder(reader, whole, layout, lastColumn, out) == kOk && TakenColumnsFit(out, taken);
+      readWhole =
+          ParseForDecoder(reader, whole, layout, lastColumn, out) == kOk && TakenColumnsFit(out, taken);
     }
     if (!readWhole) return status != kOk ? status : kInvalidData;
     status = kOk;

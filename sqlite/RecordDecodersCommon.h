@@ -36,8 +36,8 @@ Status ParseForDecoder(const SqliteDbReader& reader, const RecordLocation& recor
 // taken column holds another storage class than the table keeps there, so
 // bytes of other tables and stray candidates are not passed off as rows. Any
 // record is refused when the profile's row filter does not match it.
-Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& record, const TableProfile& profile,
-                         ParsedRecord& out);
+Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& record,
+                         const TableProfile& profile, ParsedRecord& out);
 
 // Integer of types 1..6 (sign-extended) and the constants 8 and 9.
 std::optional<int64_t> IntegerValue(const ColumnValue* column);

@@ -249,7 +249,8 @@ Status ForEachSchemaRow(const SqliteDbReader& reader, const std::function<void(c
     const std::vector<uint32_t> ends = CellEnds(cells, reader.PageSize());
     for (std::size_t i = 0; i < cells.size(); ++i) {
       const uint16_t offset = cells[i];
-      const RecordLocation location{ByteSpan(page).subspan(offset), offset, ends[i], RecordMode::kFullCell, 0};
+      const RecordLocation location{ByteSpan(page).subspan(offset), offset, ends[i], RecordMode::kFullCell,
+                                    0};
       if (ParseCell(reader, location, row) == kOk) onRow(row);
     }
     return kOk;
@@ -372,8 +373,8 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
   }
 }
 
-Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile, const RecordDecoder& decoder,
-                                     std::vector<bool>& tablePages) {
+Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile,
+                                     const RecordDecoder& decoder, std::vector<bool>& tablePages) {
   if (root >= tablePages.size() || tablePages[root]) return kOk;
   std::vector<uint8_t> page;
   if (const Status status = ReadPage(root, page); status != kOk) return status;
@@ -394,8 +395,8 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile
   return status;
 }
 
-Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile, const RecordDecoder& decoder,
-                                    std::vector<bool>& seenPages) {
+Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile,
+                                    const RecordDecoder& decoder, std::vector<bool>& seenPages) {
   if (index == 0 || index >= seenPages.size() || seenPages[index]) return kOk;
   std::vector<uint8_t> page;
   if (ReadPage(index, page) != kOk) return kOk;  // an unreadable free page is skipped
@@ -422,7 +423,8 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile
       bytes = &leafPage;
     }
     uint32_t columns = 0;
-    const Status counted = CountRecordColumns(*bytes, cells.front(), CellEnds(cells, pageSize_).front(), columns);
+    const Status counted =
+        CountRecordColumns(*bytes, cells.front(), CellEnds(cells, pageSize_).front(), columns);
     if (counted != kOk && counted != kInvalidData) return counted;
     matches = counted == kOk && columns == expected;
     break;

@@ -129,7 +129,8 @@ Status ScanC2cMessages(SqliteDbReader& reader, std::string_view tableName, std::
   // A free page may hold rows of any conversation: only this friend's are kept.
   profile.scanTableTrees = false;
   profile.scanFreePages = true;
-  if (!friendKey.empty()) profile.rowFilter = TextMatch{profile.Column(kC2cContactId), std::string(friendKey)};
+  if (!friendKey.empty())
+    profile.rowFilter = TextMatch{profile.Column(kC2cContactId), std::string(friendKey)};
   const Status freeStatus = Scan(reader, profile, &DecodeC2cMessageRecord, out);
   return tableStatus != kOk ? tableStatus : freeStatus;
 }

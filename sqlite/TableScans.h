@@ -89,9 +89,9 @@ struct WhatsAppChatRow {
 struct WhatsAppMemberRow {
   int32_t deleted = 0;
   int32_t rowId = 0;
-  int32_t chatId = 0;       // column 5 / 6
-  std::string memberId;     // column 9 / 10, cut before the first '@' when there is one
-  std::string memberName;   // column 7 / 8
+  int32_t chatId = 0;      // column 5 / 6
+  std::string memberId;    // column 9 / 10, cut before the first '@' when there is one
+  std::string memberName;  // column 7 / 8
 };
 
 // `message`: MessageRecord with deleted, sent (column 21 holds 1), messageId
@@ -132,8 +132,10 @@ Status ScanChatMessages(SqliteDbReader& reader, std::string_view tableName, bool
 // the database's ZWAMESSAGE column count (messageColumnCount).
 // ZWAMESSAGE gives WhatsAppRecord with deleted, sent, messageKey (rowid),
 // sessionId, memberKey, date and text.
-Status ScanWhatsAppMessages(SqliteDbReader& reader, int32_t messageColumnCount, std::vector<WhatsAppRecord>& out);
-Status ScanWhatsAppChats(SqliteDbReader& reader, int32_t messageColumnCount, std::vector<WhatsAppChatRow>& out);
+Status ScanWhatsAppMessages(SqliteDbReader& reader, int32_t messageColumnCount,
+                            std::vector<WhatsAppRecord>& out);
+Status ScanWhatsAppChats(SqliteDbReader& reader, int32_t messageColumnCount,
+                         std::vector<WhatsAppChatRow>& out);
 Status ScanWhatsAppMembers(SqliteDbReader& reader, int32_t messageColumnCount,
                            std::vector<WhatsAppMemberRow>& out);
 

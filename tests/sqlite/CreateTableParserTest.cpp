@@ -17,7 +17,8 @@ TEST(ParseCreateTableColumns, ReadsTheDeclaredNamesInOrder) {
     std::vector<std::string> columns;
   };
   const Case cases[] = {
-      {"bare names and types", "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL)",
+      {"bare names and types",
+       "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL)",
        {"ROWID", "id"}},
       {"no types", "CREATE TABLE t(a, b,c)", {"a", "b", "c"}},
       {"double-quoted table and column names, a doubled quote inside",
@@ -34,13 +35,17 @@ TEST(ParseCreateTableColumns, ReadsTheDeclaredNamesInOrder) {
        "flag INTEGER CHECK (flag IN (0, 1)))",
        {"price", "note", "flag"}},
       {"WITHOUT ROWID and STRICT after the list",
-       "CREATE TABLE kv (k TEXT PRIMARY KEY, v BLOB) WITHOUT ROWID, STRICT", {"k", "v"}},
+       "CREATE TABLE kv (k TEXT PRIMARY KEY, v BLOB) WITHOUT ROWID, STRICT",
+       {"k", "v"}},
       {"comments anywhere",
-       "CREATE TABLE t ( -- the key\n  a INTEGER, /* b was, once, c */ b TEXT -- last\n)", {"a", "b"}},
+       "CREATE TABLE t ( -- the key\n  a INTEGER, /* b was, once, c */ b TEXT -- last\n)",
+       {"a", "b"}},
       {"lower case keywords, IF NOT EXISTS, schema name",
-       "create temp table if not exists main.t (x)", {"x"}},
+       "create temp table if not exists main.t (x)",
+       {"x"}},
       {"a column named like a keyword that is no table constraint",
-       "CREATE TABLE t (key TEXT, primary_key INTEGER, \"CHECK\" TEXT)", {"key", "primary_key", "CHECK"}},
+       "CREATE TABLE t (key TEXT, primary_key INTEGER, \"CHECK\" TEXT)",
+       {"key", "primary_key", "CHECK"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -56,12 +61,12 @@ TEST(ParseCreateTableColumns, RefusesTextsWithoutAColumnList) {
       "CREATE INDEX i ON t(a)",
       "CREATE VIRTUAL TABLE f USING fts4(content)",
       "CREATE TABLE t AS SELECT a, b FROM u",
-      "CREATE TABLE t (a INTEGER, b TEXT",            // cut off
-      "CREATE TABLE t (a TEXT DEFAULT 'open)",        // unclosed string
-      "CREATE TABLE t (a INTEGER /* unclosed",        // unclosed comment
-      "CREATE TABLE t ()",                            // no column
-      "CREATE TABLE t (a INTEGER, , b)",              // empty item
-      "CREATE TABLE t (PRIMARY KEY (a))",             // constraints only
+      "CREATE TABLE t (a INTEGER, b TEXT",      // cut off
+      "CREATE TABLE t (a TEXT DEFAULT 'open)",  // unclosed string
+      "CREATE TABLE t (a INTEGER /* unclosed",  // unclosed comment
+      "CREATE TABLE t ()",                      // no column
+      "CREATE TABLE t (a INTEGER, , b)",        // empty item
+      "CREATE TABLE t (PRIMARY KEY (a))",       // constraints only
   };
   for (const char* text : texts) {
     SCOPED_TRACE(text);

@@ -1,8 +1,8 @@
 #include "tests/sqlite/ReaderTestSupport.h"
 
-#include "sqlite/RecordDecoders.h"
-
 #include <random>
+
+#include "sqlite/RecordDecoders.h"
 
 namespace corvyn::sqlite::test {
 
@@ -41,27 +41,25 @@ Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<Sc
   ParsedRecord record;
   TableProfile profile = ProfileFor(table);
   profile.scanFreePages = scanFreePages;
-  return reader.ScanTable(
-      profile,
-      [&](SqliteDbReader& r, const RecordLocation& location) -> Status {
-        const Status status = ParseRecord(r, location, profile.columnCount, record);
-        if (status != kOk) {
-          if (rejected) ++*rejected;
-          return status;
-        }
-        ScannedRow row;
-        row.rowId = record.rowId;
-        row.deleted = location.deleted;
-        row.mode = location.mode;
-        row.columnCount = record.columns.size();
-        for (std::size_t i = 0; i < record.columns.size(); ++i) {
-          const ColumnValue* value = record.Column(i);
-          row.texts.emplace_back(value ? std::string(value->Text()) : std::string());
-          row.integers.push_back(value && value->IsInteger() ? value->integer : 0);
-        }
-        rows.push_back(std::move(row));
-        return kOk;
-      });
+  return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& location) -> Status {
+    const Status status = ParseRecord(r, location, profile.columnCount, record);
+    if (status != kOk) {
+      if (rejected) ++*rejected;
+      return status;
+    }
+    ScannedRow row;
+    row.rowId = record.rowId;
+    row.deleted = location.deleted;
+    row.mode = location.mode;
+    row.columnCount = record.columns.size();
+    for (std::size_t i = 0; i < record.columns.size(); ++i) {
+      const ColumnValue* value = record.Column(i);
+      row.texts.emplace_back(value ? std::string(value->Text()) : std::string());
+      row.integers.push_back(value && value->IsInteger() ? value->integer : 0);
+    }
+    rows.push_back(std::move(row));
+    return kOk;
+  });
 }
 
 }  // namespace corvyn::sqlite::test

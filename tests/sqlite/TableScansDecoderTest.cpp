@@ -349,7 +349,8 @@ TEST_F(DecoderTest, DeletedRecordsMustHoldTheTableStorageClassesInTheColumnsTake
     row[5] = c.handleId;
     const std::vector<uint8_t> bytes = EncodeCell(4, row);
     std::vector<MessageRecord> out;
-    EXPECT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes, c.deleted), out, highestRowid_), c.status);
+    EXPECT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes, c.deleted), out, highestRowid_),
+              c.status);
     EXPECT_EQ(out.size(), c.status == kOk ? 1u : 0u);
   }
 }
@@ -435,7 +436,8 @@ TEST_F(DecoderTest, QqRowsOfOtherContactsAreRefusedWhileTheContactFilterIsSet) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     profile_.rowFilter.reset();
-    if (!std::string(c.filter).empty()) profile_.rowFilter = TextMatch{profile_.Column(kC2cContactId), c.filter};
+    if (!std::string(c.filter).empty())
+      profile_.rowFilter = TextMatch{profile_.Column(kC2cContactId), c.filter};
     const std::vector<uint8_t> bytes = EncodeCell(8, Columns(50, {{1, Value::Text(c.contact)},
                                                                   {2, Value::Int(1400000000)},
                                                                   {4, Value::Int(0)},
@@ -646,10 +648,12 @@ TEST(ExpectedColumnCountFor, NamesFollowTheirCaseRulesAndWhatsAppCountsSwitchAt2
     uint32_t expected;
   };
   const Case cases[] = {
-      {"znote", 28, 19},           {"MESSAGE", 28, 38},          {"Chat_0123abcd", 28, 9},
-      {"chat_0123abcd", 28, 0},    {"tb_c2cMsg_12345", 28, 50},  {"TB_C2CMSG_12345", 28, 0},
-      {"ZWAMESSAGE", 29, 29},      {"ZWAMESSAGE", -1, 0},        {"ZWACHATSESSION", 27, 18},
-      {"ZWACHATSESSION", 28, 20},  {"ZWAGROUPMEMBER", 27, 10},   {"ZWAGROUPMEMBER", 28, 11},
+      {"znote", 28, 19},           {"MESSAGE", 28, 38},
+      {"Chat_0123abcd", 28, 9},    {"chat_0123abcd", 28, 0},
+      {"tb_c2cMsg_12345", 28, 50}, {"TB_C2CMSG_12345", 28, 0},
+      {"ZWAMESSAGE", 29, 29},      {"ZWAMESSAGE", -1, 0},
+      {"ZWACHATSESSION", 27, 18},  {"ZWACHATSESSION", 28, 20},
+      {"ZWAGROUPMEMBER", 27, 10},  {"ZWAGROUPMEMBER", 28, 11},
       {"sqlite_sequence", 28, 0},  {"", 28, 0},
   };
   for (const Case& c : cases) {
@@ -679,11 +683,10 @@ TEST_F(DecoderTest, TakenColumnsMoveToWhereTheSchemaDeclaresThem) {
     profile_.ResolveTakenColumns();
     EXPECT_EQ(profile_.Column(kMessageText), c.textColumn);
     const uint32_t shift = c.textColumn - 2;
-    const std::vector<uint8_t> bytes =
-        EncodeCell(9, Columns(39, {{2 + shift, Value::Text("moved")},
-                                   {5 + shift, Value::Int(4)},
-                                   {15 + shift, Value::Int(kLeapDay2001)},
-                                   {21 + shift, Value::Int(1)}}));
+    const std::vector<uint8_t> bytes = EncodeCell(9, Columns(39, {{2 + shift, Value::Text("moved")},
+                                                                  {5 + shift, Value::Int(4)},
+                                                                  {15 + shift, Value::Int(kLeapDay2001)},
+                                                                  {21 + shift, Value::Int(1)}}));
     std::vector<MessageRecord> out;
     ASSERT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes), out, highestRowid_), kOk);
     ASSERT_EQ(out.size(), 1u);
