@@ -20,15 +20,16 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
   const bool newerSchema = !probe.queryFailed;
 
   FirstFailure failure;
-  reader.callSchemaFlag = newerSchema ? 1 : 0;
   const std::string_view table = newerSchema ? "ZCALLRECORD" : "call";
   failure.Note(sqlite::ScanCalls(reader, table, calls), table);
 
-  // Without an address book the calls stay, unnamed and in scan order; that
-  // is no failure of the call history.
+  // Without an address book the calls stay, unnamed; that is no failure of
+  // the call history.
   std::vector<ContactRecord> contacts;
   if (reader.Open(addressBookDb) == kOk) {
-    failure.Note(sqlite::ScanContacts(reader, contacts), "the address book");
+    // Names found before a failed page read still name their calls; the
+    // address book only lends names, so its failure is not the calls'.
+    (void)sqlite::ScanContacts(reader, contacts);
   }
 
   NameCalls(calls, contacts);

@@ -36,9 +36,13 @@ Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesyste
                       int64_t& highestRowId) {
   sqlite::SqliteDbReader reader;
   Status result = reader.Open(addressBookDb);
-  if (result == kOk) result = sqlite::ScanContacts(reader, contacts).WithContext("reading the address book");
+  uint64_t highestContactRowid = 0;
+  // Rows read before a failed page read are kept and the failure is reported.
+  if (result == kOk) {
+    result = sqlite::ScanContacts(reader, contacts, highestContactRowid).WithContext("reading the address book");
+  }
   CleanUpContacts(contacts);
-  highestRowId = static_cast<int64_t>(reader.contactRowidCounter);
+  highestRowId = static_cast<int64_t>(highestContactRowid);
   return result;
 }
 
@@ -46,8 +50,8 @@ Status WriteContactsCsv(const std::filesystem::path& addressBookDb, const std::f
                         int64_t startingRowId) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(addressBookDb); opened != kOk) return opened;
-  reader.contactRowidCounter = static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId);
-  return sqlite::WriteContactValueList(reader, csvPath);
+  return sqlite::WriteContactValueList(reader, csvPath,
+                                       static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId));
 }
 
 }  // namespace corvyn::decoders

@@ -18,9 +18,12 @@ Status ReadMessageTables(MessageTables& tables, const std::filesystem::path& mes
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
 
-  failure.Note(sqlite::ScanMessages(reader, tables.messages), "message");
+  // A table that could not be read to its end still gives the rows read
+  // before the failure; the other tables are read all the same.
+  uint64_t highestMessageRowid = 0;
+  failure.Note(sqlite::ScanMessages(reader, tables.messages, highestMessageRowid), "message");
   if (Status answer = progress.ReportAt(1, 5); answer != kOk) return answer;
-  highestRowId = static_cast<int64_t>(reader.messageRowidCounter);
+  highestRowId = static_cast<int64_t>(highestMessageRowid);
 
   failure.Note(sqlite::ScanHandles(reader, tables.handles), "handle");
   if (Status answer = progress.ReportAt(1, 4); answer != kOk) return answer;
@@ -65,8 +68,8 @@ Status WriteMessagesCsv(const std::filesystem::path& messageDb, const std::files
                         int64_t startingRowId) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
-  reader.messageRowidCounter = static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId);
-  return sqlite::WriteMessageValueList(reader, csvPath);
+  return sqlite::WriteMessageValueList(reader, csvPath,
+                                       static_cast<uint64_t>(startingRowId < 0 ? 0 : startingRowId));
 }
 
 }  // namespace corvyn::decoders

@@ -106,16 +106,19 @@ Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatD
   if (const Status opened = reader.Open(chatDb); opened != kOk) return opened;
   if (probe.lastColumnCount >= 0) messageColumnCount = probe.lastColumnCount;
 
-  reader.messageColumnCount = messageColumnCount;
 
   std::vector<sqlite::WhatsAppChatRow> chatRows;
-  if (const Status scanned = sqlite::ScanWhatsAppChats(reader, chatRows); scanned != kOk) return scanned;
+  if (const Status scanned = sqlite::ScanWhatsAppChats(reader, messageColumnCount, chatRows); scanned != kOk)
+    return scanned;
   std::vector<sqlite::WhatsAppMemberRow> members;
-  if (const Status scanned = sqlite::ScanWhatsAppMembers(reader, members); scanned != kOk) return scanned;
+  if (const Status scanned = sqlite::ScanWhatsAppMembers(reader, messageColumnCount, members); scanned != kOk)
+    return scanned;
   BuildMemberLists(chatRows, members);
 
   std::vector<WhatsAppRecord> messages;
-  if (const Status scanned = sqlite::ScanWhatsAppMessages(reader, messages); scanned != kOk) return scanned;
+  if (const Status scanned = sqlite::ScanWhatsAppMessages(reader, messageColumnCount, messages);
+      scanned != kOk)
+    return scanned;
   NameAndGroupWhatsAppMessages(messages, chatRows, members, chats);
   return kOk;
 }

@@ -8,38 +8,6 @@
 namespace corvyn::sqlite {
 namespace {
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-struct NamedCount {
-  std::string_view name;
-  uint32_t columns;
-};
-
-// Rows before ZWAMESSAGE; the first match wins.
-constexpr NamedCount kFixedCounts[] = {
-    {"ZNOTEBODY", 7},
-    {"ZNOTE", 19},
-    {"message", 38},
-    {"handle", 5},
-    {"attachment", 9},
-    {"message_attachment_join", 2},
-    {"ABPersonFullTextSearch_content", 24},
-    {"call", 13},
-    {"Friend", 13},
-    {"tb_c2cTables", 1},
-};
-
-// Bytes of the record body that must be non-zero for a `message` candidate in
-// a freeblock (its leading integer and text columns are never all zero).
-constexpr std::size_t kMessageBodyCheckBytes = 36;
-
 std::size_t Remaining(ByteSpan page, std::size_t position) {
   return position < page.size() ? page.size() - position : 0;
 }
@@ -50,35 +18,12 @@ ByteSpan From(ByteSpan page, std::size_t position) {
 
 }  // namespace
 
-uint32_t ExpectedColumnCountFor(std::string_view tableName, int32_t messageColumnCount) {
-  for (const NamedCount& row : kFixedCounts) {
-    if (EqualsIgnoringCase(tableName, row.name)) return row.columns;
-  }
-  const uint32_t messageColumns = messageColumnCount > 0 ? static_cast<uint32_t>(messageColumnCount) : 0;
-  if (EqualsIgnoringCase(tableName, "ZWAMESSAGE")) return messageColumns;
-  if (EqualsIgnoringCase(tableName, "ZWACHATSESSION")) return messageColumnCount < 28 ? 18 : 20;
-  if (EqualsIgnoringCase(tableName, "ZWAGROUPMEMBER")) return messageColumnCount < 28 ? 10 : 11;
-  if (EqualsIgnoringCase(tableName, "ZCALLRECORD")) return 17;
-  if (EqualsIgnoringCase(tableName, "ZWACONTACT")) return 11;
-  if (EqualsIgnoringCase(tableName, "ZWAPHONE")) return 9;
-  if (tableName.starts_with("Chat_")) return 9;
-  if (tableName.starts_with("tb_c2cMsg")) return 50;
-  return 0;
-}
-
-uint32_t ExpectedColumnCount(SqliteDbReader& reader, std::string_view tableName) {
-  reader.lastColumnCount = ExpectedColumnCountFor(tableName, reader.messageColumnCount);
-  return reader.lastColumnCount;
-}
-
-CarvingContext MakeCarvingContext(SqliteDbReader& reader) {
+CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfile& profile) {
   CarvingContext context;
-  const std::string name = reader.CurrentTableName();
-  context.columnCount = ExpectedColumnCount(reader, name);
-  context.callHeaderLength = reader.callHeaderLength > 0 ? static_cast<uint32_t>(reader.callHeaderLength) : 0;
+  context.columnCount = profile.columnCount;
+  if (profile.tailAndGapUseLiveColumnCount) context.headerTestColumns = profile.liveColumnCount;
   context.usableSize = reader.UsableSize();
-  context.isMessageTable = name == "message";
-  context.isCallTable = name == "call";
+  context.nonZeroBodyPrefix = profile.nonZeroBodyPrefix;
   return context;
 }
 
@@ -103,14 +48,16 @@ uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeade
 
 namespace {
 
-// The body of a `message` record must begin with 36 non-zero bytes (its guid).
-bool MessageBodyLooksLive(ByteSpan page, std::size_t start, uint32_t columns, bool headerIntact) {
+// The record body after the serial types at `start` begins with
+// `prefixBytes` non-zero bytes.
+bool BodyBeginsNonZero(ByteSpan page, std::size_t start, uint32_t columns, bool headerIntact,
+                       std::size_t prefixBytes) {
   const std::size_t typeBytes =
       VarintRunLength(page.subspan(start), !headerIntact && page[start] != 0 ? columns - 1 : columns);
   const std::size_t bodyStart = start + typeBytes;
-  return typeBytes != 0 && Remaining(page, bodyStart) >= kMessageBodyCheckBytes &&
+  return typeBytes != 0 && Remaining(page, bodyStart) >= prefixBytes &&
          std::none_of(page.begin() + static_cast<std::ptrdiff_t>(bodyStart),
-                      page.begin() + static_cast<std::ptrdiff_t>(bodyStart + kMessageBodyCheckBytes),
+                      page.begin() + static_cast<std::ptrdiff_t>(bodyStart + prefixBytes),
                       [](uint8_t byte) { return byte == 0; });
 }
 
@@ -172,8 +119,9 @@ void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList&
         candidate = Candidate{static_cast<uint16_t>(first), false};
       }
     }
-    if (plausible && context.isMessageTable) {
-      plausible = MessageBodyLooksLive(page, candidate.offset, columns, candidate.headerIntact);
+    if (plausible && context.nonZeroBodyPrefix != 0) {
+      plausible = BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact,
+                                    context.nonZeroBodyPrefix);
     }
     if (plausible) found.push_back(candidate);
     freeblock = next;
@@ -187,16 +135,8 @@ namespace {
 std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t offset) {
   const Varint payload = ReadVarint(From(page, offset));
   const Varint rowid = ReadVarint(From(page, offset + payload.length));
-  uint64_t local = payload.value;
-  if (context.usableSize >= 480) {
-    const uint64_t usable = context.usableSize;
-    const uint64_t maxLocal = usable - 35;
-    if (payload.value > maxLocal) {
-      const uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
-      const uint64_t surplus = minLocal + (payload.value - minLocal) % (usable - 4);
-      local = (surplus <= maxLocal ? surplus : minLocal) + 4;
-    }
-  }
+  uint64_t local = LocalPayloadSize(payload.value, context.usableSize);
+  if (local < payload.value) local += 4;  // the first overflow page number
   const uint64_t end = offset + payload.length + rowid.length + local;
   return end < page.size() ? static_cast<std::size_t>(end) : page.size();
 }
@@ -218,7 +158,7 @@ bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t floor, std
 }
 
 uint32_t HeaderTestColumns(const CarvingContext& context) {
-  return context.isCallTable ? context.callHeaderLength : context.columnCount;
+  return context.headerTestColumns.value_or(context.columnCount);
 }
 
 }  // namespace
@@ -241,10 +181,13 @@ void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<ui
     }
     const std::size_t run = VarintRunLength(page.subspan(start), testColumns);
     if (run == 0 || run + 1 != header.value) continue;
-    const uint16_t span = static_cast<uint16_t>(
-        RecordSpan(context.columnCount, page.subspan(start), header.value - 1, pageSize - start, true));
-    if (span < pageSize - start) found.push_back(Candidate{static_cast<uint16_t>(start), true});
-    position = start + span;
+    // The span is checked whole against the page: a serial type read from
+    // the file may claim a body of any size.
+    const uint64_t span =
+        RecordSpan(context.columnCount, page.subspan(start), header.value - 1, pageSize - start, true);
+    if (span >= pageSize - start) break;  // the record runs past the page: nothing after it is a record
+    found.push_back(Candidate{static_cast<uint16_t>(start), true});
+    position = start + static_cast<std::size_t>(span);
   }
 }
 
@@ -287,8 +230,8 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
     }
     const std::size_t run = VarintRunLength(page.subspan(start, upper - start), testColumns);
     if (run == 0 || run + 1 != header.value) continue;
-    const uint16_t span = static_cast<uint16_t>(RecordSpan(
-        context.columnCount, page.subspan(start, upper - start), header.value, upper - start, true));
+    const uint64_t span = RecordSpan(context.columnCount, page.subspan(start, upper - start), header.value,
+                                     upper - start, true);
     if (span > upper - start) continue;
     found.push_back(Candidate{static_cast<uint16_t>(start), true});
     upper = position;
@@ -369,9 +312,8 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
   return found;
 }
 
-Status CollectDeletedCandidates(SqliteDbReader& reader, const std::vector<uint8_t>& page, PageIndex index,
-                                CandidateMap& candidates) {
-  const CarvingContext context = MakeCarvingContext(reader);
+Status CollectDeletedCandidates(const SqliteDbReader& reader, const CarvingContext& context,
+                                const std::vector<uint8_t>& page, PageIndex index, CandidateMap& candidates) {
   std::vector<bool> visited;
   return reader.ForEachLeafPage(index, page, visited, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
     if (leaf == 0) return kOk;

@@ -20,44 +20,38 @@
 //
 // A candidate is recognised by the table's expected column count and by the
 // consistency of its record header with the bytes around it; every read stays
-// inside the page buffer and every chain is cut when it loops.
+// inside the page buffer and every chain is cut when it loops. What the
+// scanners expect of the table comes from the scan's TableProfile
+// (sqlite/TableProfile.h) through a CarvingContext.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
+#include "sqlite/TableProfile.h"
 
 namespace corvyn::sqlite {
 
 using CandidateList = std::vector<Candidate>;
 using CandidateMap = std::map<PageIndex, CandidateList>;
 
-// Expected columns of a table by name (0 for tables the engine does not know):
-// ZNOTEBODY 7, ZNOTE 19, message 38, handle 5, attachment 9,
-// message_attachment_join 2, ABPersonFullTextSearch_content 24, call 13,
-// Friend 13, tb_c2cTables 1, ZWAMESSAGE messageColumnCount, ZWACHATSESSION 18
-// or 20 and ZWAGROUPMEMBER 10 or 11 (below 28 or not), ZCALLRECORD 17,
-// ZWACONTACT 11, ZWAPHONE 9 (all ignoring case), then names beginning with
-// "Chat_" 9 and with "tb_c2cMsg" 50 (case-sensitive).
-uint32_t ExpectedColumnCountFor(std::string_view tableName, int32_t messageColumnCount);
-
-// The same for the reader's current settings; stores the result in
-// reader.lastColumnCount.
-uint32_t ExpectedColumnCount(SqliteDbReader& reader, std::string_view tableName);
-
 // What the scanners need to know about the table being carved.
 struct CarvingContext {
-  uint32_t columnCount = 0;       // expected columns C
-  uint32_t callHeaderLength = 0;  // replaces C in the tail and gap tests for table `call`
-  uint32_t usableSize = 0;        // for the local size of an overflowing cell
-  bool isMessageTable = false;    // `message`: freeblock bodies must start with 36 non-zero bytes
-  bool isCallTable = false;
+  uint32_t columnCount = 0;  // expected columns C
+  // Serial types the tail and gap scanners test instead of C; 0 makes them
+  // find nothing. Unset: C.
+  std::optional<uint32_t> headerTestColumns;
+  uint32_t usableSize = 0;         // for the local size of an overflowing cell
+  uint32_t nonZeroBodyPrefix = 0;  // freeblock bodies must begin with this many non-zero bytes
 };
-CarvingContext MakeCarvingContext(SqliteDbReader& reader);
+// The context of one scan's profile as it stands now (the
+// profile's memory may change as the scan goes on).
+CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfile& profile);
 
 // Length from the first serial type at bytes[0] to the end of the record's
 // body. With C columns the serial types are the run of C varints (C - 1 when
@@ -83,7 +77,7 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
 
 // Candidates of every leaf page at or below `page` (page `index`, already
 // read). Stops at the first failed page read and returns it.
-Status CollectDeletedCandidates(SqliteDbReader& reader, const std::vector<uint8_t>& page, PageIndex index,
-                                CandidateMap& candidates);
+Status CollectDeletedCandidates(const SqliteDbReader& reader, const CarvingContext& context,
+                                const std::vector<uint8_t>& page, PageIndex index, CandidateMap& candidates);
 
 }  // namespace corvyn::sqlite

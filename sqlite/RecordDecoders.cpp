@@ -1,9 +1,11 @@
 #include "sqlite/RecordDecoders.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 
+#include "sqlite/CreateTableParser.h"
 #include "sqlite/RecordDecodersCommon.h"
 
 namespace corvyn::sqlite {
@@ -11,15 +13,95 @@ namespace {
 
 using detail::CocoaDateText;
 
-using detail::Storage;
 constexpr Storage kText = Storage::kText;
 constexpr Storage kInteger = Storage::kInteger;
 constexpr Storage kNumber = Storage::kNumber;
 
-// Parses with the table's expected column count for carved records.
-Status Parse(SqliteDbReader& reader, const RecordLocation& record,
-             std::initializer_list<detail::TakenColumn> taken, ParsedRecord& parsed) {
-  return detail::ParseTakenColumns(reader, record, detail::TableLayout(reader), taken, parsed);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+struct NamedCount {
+  std::string_view name;
+  uint32_t columns;
+};
+
+// Rows before ZWAMESSAGE; the first match wins.
+constexpr NamedCount kFixedCounts[] = {
+    {"ZNOTEBODY", 7},
+    {"ZNOTE", 19},
+    {"message", 38},
+    {"handle", 5},
+    {"attachment", 9},
+    {"message_attachment_join", 2},
+    {"ABPersonFullTextSearch_content", 24},
+    {"call", 13},
+    {"Friend", 13},
+    {"tb_c2cTables", 1},
+};
+
+// Bytes of the record body that must be non-zero for a `message` candidate in
+// a freeblock (its leading integer and text columns are never all zero).
+constexpr uint32_t kMessageBodyCheckBytes = 36;
+
+// The columns each table's decoder takes, in the order of its slots.
+std::vector<TakenColumn> TakenColumnsFor(std::string_view table, int32_t whatsAppMessageColumns) {
+  if (EqualsIgnoringCase(table, "handle")) return {{"id", 1, kText}};
+  if (EqualsIgnoringCase(table, "attachment")) return {{"filename", 4, kText}};
+  if (EqualsIgnoringCase(table, "message_attachment_join"))
+    return {{"message_id", 0, kInteger}, {"attachment_id", 1, kInteger}};
+  if (EqualsIgnoringCase(table, "message"))
+    return {
+        {"text", 2, kText}, {"handle_id", 5, kInteger}, {"date", 15, kNumber}, {"is_from_me", 21, kInteger}};
+  if (EqualsIgnoringCase(table, "ABPersonFullTextSearch_content"))
+    return {{"c0First", 1, kText},           {"c1Last", 2, kText},    {"c6Organization", 7, kText},
+            {"c15Phone", 16, kText},         {"c16Email", 17, kText}, {"c17Address", 18, kText},
+            {"c18SocialProfile", 19, kText}, {"c19URL", 20, kText}};
+  if (EqualsIgnoringCase(table, "ZCALLRECORD"))
+    return {{"ZADDRESS", 12, kText},
+            {"ZDATE", 10, kNumber},
+            {"ZDURATION", 11, kNumber},
+            {"ZORIGINATED", 8, kInteger}};
+  if (EqualsIgnoringCase(table, "call"))
+    return {{"address", 1, kText}, {"date", 2, kInteger}, {"duration", 3, kNumber}, {"flags", 4, kInteger}};
+  if (EqualsIgnoringCase(table, "ZNOTE"))
+    return {{"ZBODY", 11, kInteger}, {"ZMODIFICATIONDATE", 13, kNumber}, {"ZTITLE", 14, kText}};
+  if (EqualsIgnoringCase(table, "ZNOTEBODY")) return {{"ZOWNER", 3, kInteger}, {"ZCONTENT", 4, kText}};
+  if (EqualsIgnoringCase(table, "Friend"))
+    return {{"UsrName", 1, kText}, {"NickName", 2, kText}, {"Type", 6, kInteger}};
+  if (EqualsIgnoringCase(table, "tb_c2cTables")) return {{"name", 0, kText}};
+  if (EqualsIgnoringCase(table, "ZWAMESSAGE")) {
+    const WhatsAppMessageColumns columns = WhatsAppMessageLayout(whatsAppMessageColumns);
+    return {{"ZCHATSESSION", columns.sessionId, kInteger},
+            {"ZGROUPMEMBER", columns.memberId, kInteger},
+            {"ZMESSAGEDATE", columns.date, kNumber},
+            {"ZISFROMME", columns.fromMe, kInteger},
+            {"ZTEXT", columns.text, kText}};
+  }
+  if (EqualsIgnoringCase(table, "ZWACHATSESSION")) {
+    const WhatsAppChatColumns columns = WhatsAppChatLayout(whatsAppMessageColumns);
+    return {{"ZCONTACTJID", columns.contactId, kText}, {"ZPARTNERNAME", columns.partnerName, kText}};
+  }
+  if (EqualsIgnoringCase(table, "ZWAGROUPMEMBER")) {
+    const WhatsAppMemberColumns columns = WhatsAppMemberLayout(whatsAppMessageColumns);
+    return {{"ZCHATSESSION", columns.chatId, kInteger},
+            {"ZCONTACTNAME", columns.memberName, kText},
+            {"ZMEMBERJID", columns.memberId, kText}};
+  }
+  if (table.starts_with("Chat_"))
+    return {{"CreateTime", 3, kInteger}, {"Message", 4, kText}, {"Des", 8, kInteger}};
+  if (table.starts_with("tb_c2cMsg"))
+    return {{"uin", 1, kText}, {"time", 2, kInteger}, {"flag", 4, kInteger}, {"content", 6, kText}};
+  return {};
+}
+
+bool IsCallRecordTable(const TableProfile& profile) {
+  return EqualsIgnoringCase(profile.tableName, "ZCALLRECORD");
 }
 
 bool HasControlCharacter(const std::string& text) {
@@ -39,209 +121,237 @@ std::string CutBeforeAt(const std::string& text) {
   return at == std::string::npos ? text : text.substr(0, at);
 }
 
+// The column of a decoder's slot in the parsed record.
+const ColumnValue* Taken(const ParsedRecord& parsed, const TableProfile& profile, std::size_t slot) {
+  return parsed.Column(profile.Column(slot));
+}
+
+void RaiseTo(uint64_t& highest, int64_t rowId) {
+  if (rowId > 0) highest = std::max(highest, static_cast<uint64_t>(rowId));
+}
+
 }  // namespace
 
-Status DecodeHandleRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<HandleRow>& out) {
+uint32_t ExpectedColumnCountFor(std::string_view tableName, int32_t whatsAppMessageColumns) {
+  for (const NamedCount& row : kFixedCounts) {
+    if (EqualsIgnoringCase(tableName, row.name)) return row.columns;
+  }
+  const uint32_t messageColumns =
+      whatsAppMessageColumns > 0 ? static_cast<uint32_t>(whatsAppMessageColumns) : 0;
+  if (EqualsIgnoringCase(tableName, "ZWAMESSAGE")) return messageColumns;
+  if (EqualsIgnoringCase(tableName, "ZWACHATSESSION")) return whatsAppMessageColumns < 28 ? 18 : 20;
+  if (EqualsIgnoringCase(tableName, "ZWAGROUPMEMBER")) return whatsAppMessageColumns < 28 ? 10 : 11;
+  if (EqualsIgnoringCase(tableName, "ZCALLRECORD")) return 17;
+  if (EqualsIgnoringCase(tableName, "ZWACONTACT")) return 11;
+  if (EqualsIgnoringCase(tableName, "ZWAPHONE")) return 9;
+  if (tableName.starts_with("Chat_")) return 9;
+  if (tableName.starts_with("tb_c2cMsg")) return 50;
+  return 0;
+}
+
+TableProfile ProfileFor(std::string_view tableName, int32_t whatsAppMessageColumns) {
+  TableProfile profile;
+  profile.tableName = std::string(tableName);
+  profile.columnCount = ExpectedColumnCountFor(tableName, whatsAppMessageColumns);
+  profile.taken = TakenColumnsFor(tableName, whatsAppMessageColumns);
+  if (tableName == "message") profile.nonZeroBodyPrefix = kMessageBodyCheckBytes;
+  if (tableName == "call") profile.tailAndGapUseLiveColumnCount = true;
+  if (EqualsIgnoringCase(tableName, "call") || EqualsIgnoringCase(tableName, "ZCALLRECORD"))
+    profile.carvedColumns = CarvedColumns::kLiveOnly;
+  if (EqualsIgnoringCase(tableName, "ABPersonFullTextSearch_content"))
+    profile.carvedColumns = CarvedColumns::kLiveOrExpected;
+  return profile;
+}
+
+TableProfile ReadTableProfile(const SqliteDbReader& reader, std::string_view tableName,
+                              int32_t whatsAppMessageColumns) {
+  TableProfile profile = ProfileFor(tableName, whatsAppMessageColumns);
+  std::string sql;
+  // A schema that cannot be read or parsed leaves the fixed positions.
+  if (reader.FindTableSql(tableName, sql) == kOk && ParseCreateTableColumns(sql, profile.declaredColumns))
+    profile.ResolveTakenColumns();
+  else
+    profile.declaredColumns.clear();
+  return profile;
+}
+
+Status DecodeHandleRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
+                          std::vector<HandleRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{1, kText}}, parsed); status != kOk) return status;
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
+    return status;
   HandleRow row;
   row.deleted = record.deleted;
   row.rowId = parsed.rowId;
-  row.address = detail::TextValue(parsed.Column(1));
+  row.address = detail::TextValue(Taken(parsed, profile, kHandleAddress));
   if (!row.address.empty()) out.push_back(std::move(row));
   return kOk;
 }
 
-Status DecodeAttachmentRecord(SqliteDbReader& reader, const RecordLocation& record,
-                              std::vector<AttachmentRow>& out) {
+Status DecodeAttachmentRecord(const SqliteDbReader& reader, TableProfile& profile,
+                              const RecordLocation& record, std::vector<AttachmentRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{4, kText}}, parsed); status != kOk) return status;
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
+    return status;
   AttachmentRow row;
   row.deleted = record.deleted;
   row.rowId = parsed.rowId;
-  row.fileName = detail::TextValue(parsed.Column(4));
+  row.fileName = detail::TextValue(Taken(parsed, profile, kAttachmentFileName));
   if (!row.fileName.empty()) out.push_back(std::move(row));
   return kOk;
 }
 
-Status DecodeJoinRecord(SqliteDbReader& reader, const RecordLocation& record,
+Status DecodeJoinRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
                         std::vector<MessageAttachmentJoinRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{0, kInteger}, {1, kInteger}}, parsed); status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  out.push_back(MessageAttachmentJoinRow{record.deleted, detail::Int32Value(parsed.Column(0)),
-                                         detail::Int32Value(parsed.Column(1))});
+  out.push_back(MessageAttachmentJoinRow{record.deleted,
+                                         detail::Int32Value(Taken(parsed, profile, kJoinMessageId)),
+                                         detail::Int32Value(Taken(parsed, profile, kJoinAttachmentId))});
   return kOk;
 }
 
-Status DecodeMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
-                           std::vector<MessageRecord>& out) {
+Status DecodeMessageRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
+                           std::vector<MessageRecord>& out, uint64_t& highestRowid) {
   ParsedRecord parsed;
-  if (const Status status =
-          Parse(reader, record, {{2, kText}, {5, kInteger}, {15, kNumber}, {21, kInteger}}, parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
   MessageRecord message;
-  if (!TakeStrict(parsed.Column(2), message.text)) return kInvalidData;
+  if (!TakeStrict(Taken(parsed, profile, kMessageText), message.text)) return kInvalidData;
   message.deleted = record.deleted;
   message.messageId = static_cast<int32_t>(parsed.rowId);
-  message.handleId = detail::Int32Value(parsed.Column(5));
-  message.date = CocoaDateText(parsed.Column(15), /*nanosecondsAllowed=*/true);
-  message.sent = detail::HoldsInteger(parsed.Column(21), 1) ? 1 : 0;
-  if (parsed.rowId > 0) {
-    reader.messageRowidCounter = std::max(reader.messageRowidCounter, static_cast<uint64_t>(parsed.rowId));
-  }
+  message.handleId = detail::Int32Value(Taken(parsed, profile, kMessageHandleId));
+  message.date = CocoaDateText(Taken(parsed, profile, kMessageDate), /*nanosecondsAllowed=*/true);
+  message.sent = detail::HoldsInteger(Taken(parsed, profile, kMessageFromMe), 1) ? 1 : 0;
+  RaiseTo(highestRowid, parsed.rowId);
   out.push_back(std::move(message));
   return kOk;
 }
 
-Status DecodeContactRecord(SqliteDbReader& reader, const RecordLocation& record,
-                           std::vector<ContactRecord>& out) {
+Status DecodeContactRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
+                           std::vector<ContactRecord>& out, uint64_t& highestRowid) {
   ParsedRecord parsed;
-  detail::CarvedLayout layout = detail::TableLayout(reader);
-  if (reader.contactHeaderLength > 0) layout.columnCount = static_cast<uint32_t>(reader.contactHeaderLength);
-  if (const Status status = detail::ParseTakenColumns(reader, record, layout,
-                                                      {{1, kText},
-                                                       {2, kText},
-                                                       {7, kText},
-                                                       {16, kText},
-                                                       {17, kText},
-                                                       {18, kText},
-                                                       {19, kText},
-                                                       {20, kText}},
-                                                      parsed);
-      status != kOk) {
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  }
   if (record.mode == RecordMode::kFullCell)
-    reader.contactHeaderLength = static_cast<int32_t>(parsed.columns.size());
+    profile.liveColumnCount = static_cast<uint32_t>(parsed.columns.size());
   ContactRecord contact;
   std::string first, last;
-  if (!TakeStrict(parsed.Column(1), first) || !TakeStrict(parsed.Column(2), last) ||
-      !TakeStrict(parsed.Column(7), contact.company) || !TakeStrict(parsed.Column(16), contact.phones) ||
-      !TakeStrict(parsed.Column(17), contact.email) || !TakeStrict(parsed.Column(18), contact.address) ||
-      !TakeStrict(parsed.Column(19), contact.social) || !TakeStrict(parsed.Column(20), contact.url) ||
-      HasControlCharacter(contact.phones)) {
+  const auto take = [&](std::size_t slot, std::string& text) {
+    return TakeStrict(Taken(parsed, profile, slot), text);
+  };
+  if (!take(kContactFirst, first) || !take(kContactLast, last) || !take(kContactCompany, contact.company) ||
+      !take(kContactPhones, contact.phones) || !take(kContactEmail, contact.email) ||
+      !take(kContactAddress, contact.address) || !take(kContactSocial, contact.social) ||
+      !take(kContactUrl, contact.url) || HasControlCharacter(contact.phones)) {
     return kInvalidData;
   }
   contact.deleted = record.deleted;
   contact.name = first + last;
-  if (parsed.rowId > 0) {
-    reader.contactRowidCounter = std::max(reader.contactRowidCounter, static_cast<uint64_t>(parsed.rowId));
-  }
+  RaiseTo(highestRowid, parsed.rowId);
   out.push_back(std::move(contact));
   return kOk;
 }
 
-Status DecodeCallRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<CallRecord>& out) {
-  const bool callRecordTable = reader.callSchemaFlag == 1;
+Status DecodeCallRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
+                        std::vector<CallRecord>& out) {
   ParsedRecord parsed;
-  const detail::CarvedLayout layout{static_cast<uint32_t>(std::max(reader.callHeaderLength, 0))};
-  const Status status =
-      callRecordTable
-          ? detail::ParseTakenColumns(reader, record, layout,
-                                      {{8, kInteger}, {10, kNumber}, {11, kNumber}, {12, kText}}, parsed)
-          : detail::ParseTakenColumns(reader, record, layout,
-                                      {{1, kText}, {2, kInteger}, {3, kNumber}, {4, kInteger}}, parsed);
-  if (status != kOk) return status;
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
+    return status;
   if (record.mode == RecordMode::kFullCell)
-    reader.callHeaderLength = static_cast<int32_t>(parsed.columns.size());
+    profile.liveColumnCount = static_cast<uint32_t>(parsed.columns.size());
   CallRecord call;
   call.deleted = record.deleted;
-  if (callRecordTable) {
-    call.incoming = detail::HoldsInteger(parsed.Column(8), 0) ? 1 : 0;
-    call.date = CocoaDateText(parsed.Column(10));
-    call.duration = detail::WholeNumber32(parsed.Column(11));
-    call.number = detail::TextValue(parsed.Column(12));
+  call.number = detail::TextValue(Taken(parsed, profile, kCallNumber));
+  call.duration = detail::WholeNumber32(Taken(parsed, profile, kCallDuration));
+  call.incoming = detail::HoldsInteger(Taken(parsed, profile, kCallDirection), 0) ? 1 : 0;
+  if (IsCallRecordTable(profile)) {
+    call.date = CocoaDateText(Taken(parsed, profile, kCallDate));
   } else {
-    call.number = detail::TextValue(parsed.Column(1));
     if (HasControlCharacter(call.number)) return kInvalidData;
-    call.date = detail::UnixDateText(parsed.Column(2));
-    call.duration = detail::WholeNumber32(parsed.Column(3));
-    call.incoming = detail::HoldsInteger(parsed.Column(4), 0) ? 1 : 0;
+    call.date = detail::UnixDateText(Taken(parsed, profile, kCallDate));
   }
   if (!call.number.empty() && !call.date.empty()) out.push_back(std::move(call));
   return kOk;
 }
 
-Status DecodeNoteRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<NoteRow>& out) {
+Status DecodeNoteRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
+                        std::vector<NoteRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{11, kInteger}, {13, kNumber}, {14, kText}}, parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
   NoteRow row;
   row.deleted = record.deleted;
-  row.noteId = detail::Int32Value(parsed.Column(11));
-  row.date = CocoaDateText(parsed.Column(13));
-  row.title = detail::TextValue(parsed.Column(14));
+  row.noteId = detail::Int32Value(Taken(parsed, profile, kNoteBody));
+  row.date = CocoaDateText(Taken(parsed, profile, kNoteDate));
+  row.title = detail::TextValue(Taken(parsed, profile, kNoteTitle));
   out.push_back(std::move(row));
   return kOk;
 }
 
-Status DecodeNoteBodyRecord(SqliteDbReader& reader, const RecordLocation& record,
+Status DecodeNoteBodyRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
                             std::vector<NoteBodyRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{3, kInteger}, {4, kText}}, parsed); status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  out.push_back(
-      NoteBodyRow{record.deleted, detail::Int32Value(parsed.Column(3)), detail::TextValue(parsed.Column(4))});
+  out.push_back(NoteBodyRow{record.deleted, detail::Int32Value(Taken(parsed, profile, kNoteBodyOwner)),
+                            detail::TextValue(Taken(parsed, profile, kNoteBodyHtml))});
   return kOk;
 }
 
-Status DecodeFriendRecord(SqliteDbReader& reader, const RecordLocation& record, std::vector<FriendRow>& out) {
+Status DecodeFriendRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
+                          std::vector<FriendRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{1, kText}, {2, kText}, {6, kInteger}}, parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  out.push_back(FriendRow{record.deleted, detail::TextValue(parsed.Column(1)),
-                          detail::TextValue(parsed.Column(2)), detail::Int32Value(parsed.Column(6))});
+  out.push_back(FriendRow{record.deleted, detail::TextValue(Taken(parsed, profile, kFriendUserName)),
+                          detail::TextValue(Taken(parsed, profile, kFriendNickName)),
+                          detail::Int32Value(Taken(parsed, profile, kFriendType))});
   return kOk;
 }
 
-Status DecodeC2cTableRecord(SqliteDbReader& reader, const RecordLocation& record,
+Status DecodeC2cTableRecord(const SqliteDbReader& reader, TableProfile& profile, const RecordLocation& record,
                             std::vector<C2cTableRow>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{0, kText}}, parsed); status != kOk) return status;
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
+    return status;
   C2cTableRow row;
   row.deleted = record.deleted;
-  row.tableName = detail::TextValue(parsed.Column(0));
+  row.tableName = detail::TextValue(Taken(parsed, profile, kC2cTableName));
   const std::size_t underscore = row.tableName.rfind('_');
   if (underscore != std::string::npos) row.friendKey = row.tableName.substr(underscore + 1);
   out.push_back(std::move(row));
   return kOk;
 }
 
-Status DecodeC2cMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
-                              std::vector<ChatMessageRecord>& out) {
+Status DecodeC2cMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
+                              const RecordLocation& record, std::vector<ChatMessageRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status =
-          Parse(reader, record, {{1, kText}, {2, kInteger}, {4, kInteger}, {6, kText}}, parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
   ChatMessageRecord message;
-  message.contactId = detail::TextValue(parsed.Column(1));
-  if (!reader.contactFilter.empty() && message.contactId != reader.contactFilter) return kInvalidData;
+  message.contactId = detail::TextValue(Taken(parsed, profile, kC2cContactId));
   message.deleted = record.deleted;
   message.rowId = parsed.rowId;
-  message.date = detail::UnixDateText(parsed.Column(2));
-  message.sent = detail::HoldsInteger(parsed.Column(4), 0) ? 1 : 0;
-  message.text = detail::TextValue(parsed.Column(6));
+  message.date = detail::UnixDateText(Taken(parsed, profile, kC2cDate));
+  message.sent = detail::HoldsInteger(Taken(parsed, profile, kC2cFlag), 0) ? 1 : 0;
+  message.text = detail::TextValue(Taken(parsed, profile, kC2cText));
   if (!message.text.empty()) out.push_back(std::move(message));
   return kOk;
 }
 
-Status DecodeChatMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
-                               std::vector<ChatMessageRecord>& out) {
+Status DecodeChatMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
+                               const RecordLocation& record, std::vector<ChatMessageRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record, {{3, kInteger}, {4, kText}, {8, kInteger}}, parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
   ChatMessageRecord message;
   message.deleted = record.deleted;
   message.rowId = parsed.rowId;
-  message.date = detail::UnixDateText(parsed.Column(3));
-  message.text = detail::TextValue(parsed.Column(4));
-  message.sent = detail::HoldsInteger(parsed.Column(8), 0) ? 1 : 0;
+  message.date = detail::UnixDateText(Taken(parsed, profile, kChatDate));
+  message.text = detail::TextValue(Taken(parsed, profile, kChatText));
+  message.sent = detail::HoldsInteger(Taken(parsed, profile, kChatSent), 0) ? 1 : 0;
   if (!message.text.empty()) out.push_back(std::move(message));
   return kOk;
 }
@@ -263,66 +373,50 @@ WhatsAppMemberColumns WhatsAppMemberLayout(int32_t messageColumnCount) {
   return messageColumnCount > 27 ? WhatsAppMemberColumns{6, 8, 10} : WhatsAppMemberColumns{5, 7, 9};
 }
 
-Status DecodeWhatsAppMessageRecord(SqliteDbReader& reader, const RecordLocation& record,
-                                   std::vector<WhatsAppRecord>& out) {
-  const WhatsAppMessageColumns columns = WhatsAppMessageLayout(reader.messageColumnCount);
+Status DecodeWhatsAppMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
+                                   const RecordLocation& record, std::vector<WhatsAppRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status = Parse(reader, record,
-                                  {{columns.sessionId, kInteger},
-                                   {columns.memberId, kInteger},
-                                   {columns.date, kNumber},
-                                   {columns.fromMe, kInteger},
-                                   {columns.text, kText}},
-                                  parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
   WhatsAppRecord message;
-  if (!TakeStrict(parsed.Column(columns.text), message.text)) return kInvalidData;
+  if (!TakeStrict(Taken(parsed, profile, kWhatsAppText), message.text)) return kInvalidData;
   message.deleted = record.deleted;
-  message.sent = detail::HoldsInteger(parsed.Column(columns.fromMe), 1) ? 1 : 0;
+  message.sent = detail::HoldsInteger(Taken(parsed, profile, kWhatsAppFromMe), 1) ? 1 : 0;
   message.messageKey = static_cast<int32_t>(parsed.rowId);
-  message.sessionId = detail::Int32Value(parsed.Column(columns.sessionId));
-  message.memberKey = detail::Int32Value(parsed.Column(columns.memberId));
-  message.date = CocoaDateText(parsed.Column(columns.date));
+  message.sessionId = detail::Int32Value(Taken(parsed, profile, kWhatsAppSession));
+  message.memberKey = detail::Int32Value(Taken(parsed, profile, kWhatsAppMember));
+  message.date = CocoaDateText(Taken(parsed, profile, kWhatsAppDate));
   out.push_back(std::move(message));
   return kOk;
 }
 
-Status DecodeWhatsAppChatRecord(SqliteDbReader& reader, const RecordLocation& record,
-                                std::vector<WhatsAppChatRow>& out) {
-  const WhatsAppChatColumns columns = WhatsAppChatLayout(reader.messageColumnCount);
+Status DecodeWhatsAppChatRecord(const SqliteDbReader& reader, TableProfile& profile,
+                                const RecordLocation& record, std::vector<WhatsAppChatRow>& out) {
   ParsedRecord parsed;
-  if (const Status status =
-          Parse(reader, record, {{columns.contactId, kText}, {columns.partnerName, kText}}, parsed);
-      status != kOk) {
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
-  }
   WhatsAppChatRow row;
   row.deleted = record.deleted;
   row.rowId = static_cast<int32_t>(parsed.rowId);
-  const std::string contact = detail::TextValue(parsed.Column(columns.contactId));
+  const std::string contact = detail::TextValue(Taken(parsed, profile, kWhatsAppChatContact));
   if (const std::size_t at = contact.find('@'); at != std::string::npos)
     row.contactId = contact.substr(0, at);
-  row.partnerName = detail::TextValue(parsed.Column(columns.partnerName));
+  row.partnerName = detail::TextValue(Taken(parsed, profile, kWhatsAppChatPartner));
   out.push_back(std::move(row));
   return kOk;
 }
 
-Status DecodeWhatsAppMemberRecord(SqliteDbReader& reader, const RecordLocation& record,
-                                  std::vector<WhatsAppMemberRow>& out) {
-  const WhatsAppMemberColumns columns = WhatsAppMemberLayout(reader.messageColumnCount);
+Status DecodeWhatsAppMemberRecord(const SqliteDbReader& reader, TableProfile& profile,
+                                  const RecordLocation& record, std::vector<WhatsAppMemberRow>& out) {
   ParsedRecord parsed;
-  if (const Status status =
-          Parse(reader, record,
-                {{columns.chatId, kInteger}, {columns.memberName, kText}, {columns.memberId, kText}}, parsed);
-      status != kOk)
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
   WhatsAppMemberRow row;
   row.deleted = record.deleted;
   row.rowId = static_cast<int32_t>(parsed.rowId);
-  row.chatId = detail::Int32Value(parsed.Column(columns.chatId));
-  row.memberName = detail::TextValue(parsed.Column(columns.memberName));
-  row.memberId = CutBeforeAt(detail::TextValue(parsed.Column(columns.memberId)));
+  row.chatId = detail::Int32Value(Taken(parsed, profile, kWhatsAppMemberChat));
+  row.memberName = detail::TextValue(Taken(parsed, profile, kWhatsAppMemberName));
+  row.memberId = CutBeforeAt(detail::TextValue(Taken(parsed, profile, kWhatsAppMemberId)));
   out.push_back(std::move(row));
   return kOk;
 }

@@ -7,7 +7,6 @@
 
 #include "core/TextFormat.h"
 #include "core/Utf8.h"
-#include "sqlite/Carving.h"
 
 namespace corvyn::sqlite::detail {
 namespace {
@@ -18,7 +17,7 @@ std::string_view TextBytes(const ColumnValue* column) {
 
 }  // namespace
 
-Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
+Status ParseForDecoder(const SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
                        uint32_t lastColumn, ParsedRecord& out) {
   const Status parsed = record.mode == RecordMode::kCarved
                             ? ParseCarvedRecord(record, layout.columnCount, out)
@@ -33,7 +32,7 @@ Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, con
 
 namespace {
 
-bool TakenColumnsFit(const ParsedRecord& record, std::initializer_list<TakenColumn> taken) {
+bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>& taken) {
   for (const TakenColumn& column : taken) {
     const ColumnValue* value = record.Column(column.number);
     if (value == nullptr || value->IsNull()) continue;
@@ -47,27 +46,32 @@ bool TakenColumnsFit(const ParsedRecord& record, std::initializer_list<TakenColu
 
 }  // namespace
 
-Status ParseTakenColumns(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
-                         std::initializer_list<TakenColumn> taken, ParsedRecord& out) {
+Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& record,
+                         const TableProfile& profile, ParsedRecord& out) {
+  const std::vector<TakenColumn>& taken = profile.taken;
   uint32_t lastColumn = 0;
   for (const TakenColumn& column : taken) lastColumn = std::max(lastColumn, column.number);
-  const Status status = ParseForDecoder(reader, record, layout, lastColumn, out);
-  if (record.deleted == 0 || (status == kOk && TakenColumnsFit(out, taken))) return status;
-  // A carved record whose first byte is not 0 was read as having lost its
-  // first column. In a table whose column 0 is not the rowid (a constant or a
-  // number stored in the record) that byte may be column 0's own serial type:
-  // read the record whole before refusing it.
-  if (record.mode == RecordMode::kCarved && !record.headerIntact && out.firstColumn == 1) {
-    RecordLocation whole = record;
-    whole.headerIntact = true;
-    if (ParseForDecoder(reader, whole, layout, lastColumn, out) == kOk && TakenColumnsFit(out, taken))
-      return kOk;
+  const CarvedLayout layout{profile.CarvedColumnCount()};
+  Status status = ParseForDecoder(reader, record, layout, lastColumn, out);
+  if (record.deleted != 0 && !(status == kOk && TakenColumnsFit(out, taken))) {
+    // A carved record whose first byte is not 0 was read as having lost its
+    // first column. In a table whose column 0 is not the rowid (a constant or
+    // a number stored in the record) that byte may be column 0's own serial
+    // type: read the record whole before refusing it.
+    bool readWhole = false;
+    if (record.mode == RecordMode::kCarved && !record.headerIntact && out.firstColumn == 1) {
+      RecordLocation whole = record;
+      whole.headerIntact = true;
+      readWhole =
+          ParseForDecoder(reader, whole, layout, lastColumn, out) == kOk && TakenColumnsFit(out, taken);
+    }
+    if (!readWhole) return status != kOk ? status : kInvalidData;
+    status = kOk;
   }
-  return status != kOk ? status : kInvalidData;
-}
-
-CarvedLayout TableLayout(SqliteDbReader& reader) {
-  return CarvedLayout{ExpectedColumnCount(reader, reader.CurrentTableName())};
+  if (status != kOk) return status;
+  if (profile.rowFilter && TextValue(out.Column(profile.rowFilter->number)) != profile.rowFilter->text)
+    return kInvalidData;
+  return kOk;
 }
 
 std::optional<int64_t> IntegerValue(const ColumnValue* column) {

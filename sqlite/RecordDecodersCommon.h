@@ -6,13 +6,13 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <string>
 
 #include "platform/Status.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
+#include "sqlite/TableProfile.h"
 
 namespace corvyn::sqlite::detail {
 
@@ -27,25 +27,17 @@ struct CarvedLayout {
 // record cannot be parsed or a column up to lastColumn that the record holds
 // lies (even partly) outside the available bytes; columns past lastColumn may
 // be cut off.
-Status ParseForDecoder(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
+Status ParseForDecoder(const SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
                        uint32_t lastColumn, ParsedRecord& out);
 
-// What a table stores in a column a decoder takes. NULL fits every class.
-enum class Storage { kText, kInteger, kNumber /* integer or double */ };
-struct TakenColumn {
-  uint32_t number;
-  Storage storage;
-};
-
-// ParseForDecoder up to the last taken column; a deleted record (carved, or a
-// cell of a free page) is also refused with 87 when a taken column holds
-// another storage class than the table keeps there, so bytes of other tables
-// and stray candidates are not passed off as rows.
-Status ParseTakenColumns(SqliteDbReader& reader, const RecordLocation& record, const CarvedLayout& layout,
-                         std::initializer_list<TakenColumn> taken, ParsedRecord& out);
-
-// The carved layout of the reader's current table (its expected columns).
-CarvedLayout TableLayout(SqliteDbReader& reader);
+// ParseForDecoder up to the last of the profile's taken columns, carved
+// records with profile.CarvedColumnCount() serial types. A deleted record
+// (carved, or a cell of a free page) is also refused with kInvalidData when a
+// taken column holds another storage class than the table keeps there, so
+// bytes of other tables and stray candidates are not passed off as rows. Any
+// record is refused when the profile's row filter does not match it.
+Status ParseTakenColumns(const SqliteDbReader& reader, const RecordLocation& record,
+                         const TableProfile& profile, ParsedRecord& out);
 
 // Integer of types 1..6 (sign-extended) and the constants 8 and 9.
 std::optional<int64_t> IntegerValue(const ColumnValue* column);

@@ -185,9 +185,10 @@ Status ParseCarvedRecord(const RecordLocation& record, uint32_t columnCount, Par
   return ParseCarved(record.bytes, columnCount, out, serialTypeBytes, record.headerIntact);
 }
 
-Status ParseRecord(SqliteDbReader& reader, const RecordLocation& record, ParsedRecord& out) {
+Status ParseRecord(const SqliteDbReader& reader, const RecordLocation& record, uint32_t carvedColumnCount,
+                   ParsedRecord& out) {
   if (record.mode == RecordMode::kFullCell) return ParseCell(reader, record, out);
-  return ParseCarvedRecord(record, ExpectedColumnCount(reader, reader.CurrentTableName()), out);
+  return ParseCarvedRecord(record, carvedColumnCount, out);
 }
 
 }  // namespace corvyn::sqlite

@@ -104,8 +104,9 @@ Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out
 Status ParseCarvedRecord(const RecordLocation& record, uint32_t columnCount, ParsedRecord& out,
                          uint32_t serialTypeBytes = 0);
 
-// Either of the above by record.mode; carved records take the expected column
-// count of the reader's current table (ExpectedColumnCount).
-Status ParseRecord(SqliteDbReader& reader, const RecordLocation& record, ParsedRecord& out);
+// Either of the above by record.mode; carved records are read with
+// carvedColumnCount serial types.
+Status ParseRecord(const SqliteDbReader& reader, const RecordLocation& record, uint32_t carvedColumnCount,
+                   ParsedRecord& out);
 
 }  // namespace corvyn::sqlite

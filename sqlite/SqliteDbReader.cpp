@@ -29,6 +29,21 @@ std::size_t HeaderOffsetOf(PageIndex index) {
   return index == 0 ? kFileHeaderSize : 0;
 }
 
+// End offset of each cell (in the order given): the next higher cell
+// offset, or pageEnd for the highest cell. Cells lie back to back in the
+// content area, so that is where a cell ends at the latest.
+std::vector<uint32_t> CellEnds(const std::vector<uint16_t>& cells, uint32_t pageEnd) {
+  std::vector<uint16_t> sorted = cells;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<uint32_t> ends;
+  ends.reserve(cells.size());
+  for (const uint16_t offset : cells) {
+    const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
+    ends.push_back(next == sorted.end() ? pageEnd : *next);
+  }
+  return ends;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -129,14 +144,18 @@ Status SqliteDbReader::ReadPage(PageIndex index, std::vector<uint8_t>& page) con
   return file_.ReadAt(static_cast<uint64_t>(index) * pageSize_, page);
 }
 
-uint64_t SqliteDbReader::LocalPayloadSize(uint64_t payloadLength) const {
-  const uint64_t usable = usableSize_ != 0 ? usableSize_ : pageSize_;
+uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
+  const uint64_t usable = usableSize;
   if (usable < kMinimumUsableSize) return payloadLength;
   const uint64_t maxLocal = usable - 35;
   if (payloadLength <= maxLocal) return payloadLength;
   const uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
   const uint64_t local = minLocal + (payloadLength - minLocal) % (usable - 4);
   return local <= maxLocal ? local : minLocal;
+}
+
+uint64_t SqliteDbReader::LocalPayloadSize(uint64_t payloadLength) const {
+  return sqlite::LocalPayloadSize(payloadLength, usableSize_ != 0 ? usableSize_ : pageSize_);
 }
 
 // ---------------------------------------------------------------------------
@@ -216,33 +235,57 @@ Status SqliteDbReader::CollectLeafCells(ByteSpan page, PageIndex index,
 // ---------------------------------------------------------------------------
 // Schema and records.
 
-Status SqliteDbReader::FindTableRoots(std::string_view tableName, std::map<PageIndex, int64_t>& roots) const {
+namespace {
+
+// Calls onRow for every row of sqlite_master (the b-tree rooted at page 1)
+// that parses; rows that do not are skipped.
+Status ForEachSchemaRow(const SqliteDbReader& reader, const std::function<void(const ParsedRecord&)>& onRow) {
   std::vector<uint8_t> first;
-  if (const Status status = ReadPage(0, first); status != kOk) return status;
-  const uint64_t pageCount = PageCount();
+  if (const Status status = reader.ReadPage(0, first); status != kOk) return status;
   std::vector<bool> visited;
   ParsedRecord row;
-  return ForEachLeafPage(0, first, visited, [&](PageIndex leaf, const std::vector<uint8_t>& page) {
-    std::vector<uint16_t> cells = ReadCellPointers(page, HeaderOffsetOf(leaf));
-    std::vector<uint16_t> sorted = cells;
-    std::sort(sorted.begin(), sorted.end());
-    for (const uint16_t offset : cells) {
-      const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
-      const RecordLocation location{ByteSpan(page).subspan(offset), offset,
-                                    next == sorted.end() ? pageSize_ : *next, RecordMode::kFullCell, 0};
-      if (ParseCell(*this, location, row) != kOk) continue;
-      bool named = false;
-      for (std::size_t column = 0; column < 3 && !named; ++column) {
-        const ColumnValue* value = row.Column(column);
-        named = value && value->IsText() && value->Text() == tableName;
-      }
-      const ColumnValue* root = row.Column(3);
-      if (!named || !root || !root->IsInteger()) continue;
-      if (root->integer > 0 && static_cast<uint64_t>(root->integer) <= pageCount) {
-        roots[static_cast<PageIndex>(root->integer - 1)] = -1;
-      }
+  return reader.ForEachLeafPage(0, first, visited, [&](PageIndex leaf, const std::vector<uint8_t>& page) {
+    const std::vector<uint16_t> cells = reader.ReadCellPointers(page, HeaderOffsetOf(leaf));
+    const std::vector<uint32_t> ends = CellEnds(cells, reader.PageSize());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      const uint16_t offset = cells[i];
+      const RecordLocation location{ByteSpan(page).subspan(offset), offset, ends[i], RecordMode::kFullCell,
+                                    0};
+      if (ParseCell(reader, location, row) == kOk) onRow(row);
     }
     return kOk;
+  });
+}
+
+bool TextColumnIs(const ParsedRecord& row, std::size_t column, std::string_view text) {
+  const ColumnValue* value = row.Column(column);
+  return value && value->IsText() && value->Text() == text;
+}
+
+}  // namespace
+
+Status SqliteDbReader::FindTableRoots(std::string_view tableName, std::map<PageIndex, int64_t>& roots) const {
+  const uint64_t pageCount = PageCount();
+  return ForEachSchemaRow(*this, [&](const ParsedRecord& row) {
+    bool named = false;
+    for (std::size_t column = 0; column < 3 && !named; ++column) named = TextColumnIs(row, column, tableName);
+    const ColumnValue* root = row.Column(3);
+    if (!named || !root || !root->IsInteger()) return;
+    if (root->integer > 0 && static_cast<uint64_t>(root->integer) <= pageCount) {
+      roots[static_cast<PageIndex>(root->integer - 1)] = -1;
+    }
+  });
+}
+
+Status SqliteDbReader::FindTableSql(std::string_view tableName, std::string& sql) const {
+  sql.clear();
+  bool found = false;
+  return ForEachSchemaRow(*this, [&](const ParsedRecord& row) {
+    if (found || !TextColumnIs(row, 0, "table") || !TextColumnIs(row, 1, tableName)) return;
+    const ColumnValue* text = row.Column(4);
+    if (text == nullptr || !text->IsText()) return;
+    sql = std::string(text->Text());
+    found = true;
   });
 }
 
@@ -298,13 +341,11 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
                                      const std::vector<uint16_t>& cells, const RecordDecoder& decoder,
                                      int32_t deleted) {
   (void)index;
-  std::vector<uint16_t> sorted = cells;
-  std::sort(sorted.begin(), sorted.end());
+  const std::vector<uint32_t> ends = CellEnds(cells, pageSize_);
   const ByteSpan bytes(page);
-  for (const uint16_t offset : cells) {
-    const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
-    const RecordLocation location{bytes.subspan(offset), offset, next == sorted.end() ? pageSize_ : *next,
-                                  RecordMode::kFullCell, deleted};
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const RecordLocation location{bytes.subspan(cells[i]), cells[i], ends[i], RecordMode::kFullCell, deleted};
+    // A record the decoder refuses is dropped alone; the scan goes on.
     (void)decoder(*this, location);
   }
 }
@@ -326,17 +367,18 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       if (offset >= bytes->size()) continue;
       const RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
+      // A refused candidate is dropped alone.
       (void)decoder(*this, location);
     }
   }
 }
 
-Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decoder,
-                                     std::vector<bool>& tablePages) {
+Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile,
+                                     const RecordDecoder& decoder, std::vector<bool>& tablePages) {
   if (root >= tablePages.size() || tablePages[root]) return kOk;
   std::vector<uint8_t> page;
   if (const Status status = ReadPage(root, page); status != kOk) return status;
-  const CarvingContext context = MakeCarvingContext(*this);
+  const CarvingContext context = MakeCarvingContext(*this, profile);
   CandidateMap candidates;
   // Live cells are decoded while their page is in hand; the carved records of
   // the tree follow once the walk is done, as the decoders expect.
@@ -353,8 +395,8 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const RecordDecoder& decode
   return status;
 }
 
-Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decoder,
-                                    std::vector<bool>& seenPages) {
+Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile,
+                                    const RecordDecoder& decoder, std::vector<bool>& seenPages) {
   if (index == 0 || index >= seenPages.size() || seenPages[index]) return kOk;
   std::vector<uint8_t> page;
   if (ReadPage(index, page) != kOk) return kOk;  // an unreadable free page is skipped
@@ -367,7 +409,7 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decode
       });
   if (walked != kOk) return walked;
 
-  const uint32_t expected = ExpectedColumnCount(*this, currentTableName_);
+  const uint32_t expected = profile.columnCount;
   if (expected == 0) return kOk;
   // The page belonged to this table when the first record of its first leaf
   // has the table's column count.
@@ -380,19 +422,16 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decode
       if (const Status status = ReadPage(leaf, leafPage); status != kOk) return status;
       bytes = &leafPage;
     }
-    std::vector<uint16_t> sorted = cells;
-    std::sort(sorted.begin(), sorted.end());
-    const auto next = std::upper_bound(sorted.begin(), sorted.end(), cells.front());
     uint32_t columns = 0;
     const Status counted =
-        CountRecordColumns(*bytes, cells.front(), next == sorted.end() ? pageSize_ : *next, columns);
+        CountRecordColumns(*bytes, cells.front(), CellEnds(cells, pageSize_).front(), columns);
     if (counted != kOk && counted != kInvalidData) return counted;
     matches = counted == kOk && columns == expected;
     break;
   }
   if (!matches) return kOk;
 
-  const CarvingContext context = MakeCarvingContext(*this);
+  const CarvingContext context = MakeCarvingContext(*this, profile);
   CandidateMap candidates;
   for (const auto& [leaf, cells] : leaves) {
     const std::vector<uint8_t>* bytes = &page;
@@ -409,25 +448,25 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const RecordDecoder& decode
   return kOk;
 }
 
-Status SqliteDbReader::ScanTable(std::string_view tableName, const RecordDecoder& decoder,
-                                 bool scanFreePages) {
+Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& decoder) {
   if (!IsOpen()) return kInvalidData;
   std::map<PageIndex, int64_t> roots;
-  if (const Status status = FindTableRoots(tableName, roots); status != kOk) return status;
-  SetCurrentTableName(tableName);
+  if (profile.scanTableTrees) {
+    if (const Status status = FindTableRoots(profile.tableName, roots); status != kOk) return status;
+  }
 
   std::vector<bool> tablePages(PageCount(), false);
   Status result = kOk;
   for (const auto& [root, key] : roots) {
     (void)key;
-    result = ScanTableTree(root, decoder, tablePages);
+    result = ScanTableTree(root, profile, decoder, tablePages);
     if (result != kOk) break;
   }
-  if (scanFreePages) {
+  if (profile.scanFreePages) {
     // Pages of the table's own trees are never taken again from the free list.
     std::vector<bool>& seenPages = tablePages;
     for (const PageIndex index : freePages_) {
-      const Status status = ScanFreePage(index, decoder, seenPages);
+      const Status status = ScanFreePage(index, profile, decoder, seenPages);
       if (status != kOk) {
         if (result == kOk) result = status;
         break;

@@ -55,6 +55,7 @@
 
 #include "platform/Status.h"
 #include "sqlite/ReadOnlyFile.h"
+#include "sqlite/TableProfile.h"
 
 namespace corvyn::sqlite {
 
@@ -123,8 +124,13 @@ struct Candidate {
 
 class SqliteDbReader;
 
-// Returns 0 or 87 (or a read error while gathering overflow pages). An error
-// drops that record only.
+// Bytes of a payload of the given length kept on a leaf table page of the
+// given usable size (the rest lies on overflow pages); the whole payload
+// below the smallest usable size the reader accepts.
+uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize);
+
+// Returns kOk or kInvalidData (or a read error while gathering overflow
+// pages). An error drops that record only.
 using RecordDecoder = std::function<Status(SqliteDbReader& reader, const RecordLocation& record)>;
 
 // ---------------------------------------------------------------------------
@@ -170,6 +176,11 @@ class SqliteDbReader {
   // exactly tableName (so indexes of the table are included).
   Status FindTableRoots(std::string_view tableName, std::map<PageIndex, int64_t>& roots) const;
 
+  // The `sql` text of the schema row of type "table" named exactly
+  // tableName. kOk with an empty text when no such row (or no text) was
+  // found; a failed read of the schema pages gives its error.
+  Status FindTableSql(std::string_view tableName, std::string& sql) const;
+
   using LeafVisitor = std::function<Status(PageIndex, const std::vector<uint8_t>&)>;
   // Calls onLeaf for every leaf table page at or below `page` (page `index`,
   // already read), children in ascending page-index order, each page once
@@ -187,8 +198,7 @@ class SqliteDbReader {
   // page, following overflow pages when the payload does not fit.
   Status CountRecordColumns(ByteSpan page, uint32_t cellOffset, uint32_t cellEnd, uint32_t& columns) const;
 
-  // Bytes of a payload of the given length kept on a leaf table page (the
-  // rest lies on overflow pages).
+  // LocalPayloadSize for this file's usable size.
   uint64_t LocalPayloadSize(uint64_t payloadLength) const;
 
   // When the full cell's payload does not fit on its page (LocalPayloadSize),
@@ -198,38 +208,29 @@ class SqliteDbReader {
   // the file gives 87; a failed page read gives its error.
   Status GatherOverflowCell(const RecordLocation& record, std::vector<uint8_t>& cell, bool& overflowed) const;
 
-  // Walks every root of the table (live cells with deleted 0, carved records
-  // with deleted 1), then, when scanFreePages, every free page whose first
-  // record has the table's expected column count (its cells with deleted 1,
-  // then its carved records). Leaf pages that are live pages of the table are
-  // never taken again from the free list. Returns 0 or the first page-read
-  // error of the table's own pages (the remaining roots are skipped, the free
-  // pages still scanned); a free page that cannot be read is skipped; decoder
-  // errors drop their record only.
-  Status ScanTable(std::string_view tableName, const RecordDecoder& decoder, bool scanFreePages = true);
+  // Walks every root of profile.tableName (live cells with deleted 0, carved
+  // records with deleted 1) unless !profile.scanTableTrees, then, when
+  // profile.scanFreePages, every free page whose first record has
+  // profile.columnCount columns (its cells with deleted 1, then its carved
+  // records). Leaf pages that are live pages of the table are never taken
+  // again from the free list. Carving follows the profile's rules (see
+  // sqlite/Carving.h); the decoder may update profile.liveColumnCount.
+  // Returns kOk or the first page-read error of the table's own pages (the
+  // remaining roots are skipped, the free pages still scanned); a free page
+  // that cannot be read is skipped; decoder errors drop their record only.
+  Status ScanTable(TableProfile& profile, const RecordDecoder& decoder);
 
   // When false, ScanTable hands over live cells and free-page cells only and
   // runs no carving (true at construction).
   bool carveDeletedRecords = true;
 
-  // --- State shared with the table decoders and value-list writers. ---
-  uint64_t messageRowidCounter = 0;
-  uint64_t contactRowidCounter = 0;
-  int32_t messageColumnCount = 28;  // expected columns of ZWAMESSAGE
-  int32_t callSchemaFlag = 0;       // 1 for ZCALLRECORD, 0 for the older `call` table
-  uint32_t lastColumnCount = 0;     // result of the last ExpectedColumnCount
-  int32_t callHeaderLength = 0;
-  int32_t contactHeaderLength = 0;
-  std::string contactFilter;  // set during the free-page step of a tb_c2cMsg scan
-
-  const std::string& CurrentTableName() const { return currentTableName_; }
-  void SetCurrentTableName(std::string_view name) { currentTableName_ = name; }
-
  private:
   Status WalkTree(PageIndex index, const std::vector<uint8_t>& page, int depth, std::vector<bool>& visited,
                   const LeafVisitor& onLeaf) const;
-  Status ScanTableTree(PageIndex root, const RecordDecoder& decoder, std::vector<bool>& tablePages);
-  Status ScanFreePage(PageIndex index, const RecordDecoder& decoder, std::vector<bool>& seenPages);
+  Status ScanTableTree(PageIndex root, const TableProfile& profile, const RecordDecoder& decoder,
+                       std::vector<bool>& tablePages);
+  Status ScanFreePage(PageIndex index, const TableProfile& profile, const RecordDecoder& decoder,
+                      std::vector<bool>& seenPages);
   void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                         const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
                         PageIndex pageInHandIndex);
@@ -241,7 +242,6 @@ class SqliteDbReader {
   uint32_t usableSize_ = 0;
   uint64_t fileSize_ = 0;
   std::vector<PageIndex> freePages_;
-  std::string currentTableName_;
 };
 
 }  // namespace corvyn::sqlite

@@ -11,24 +11,20 @@ namespace corvyn::sqlite {
 namespace {
 
 template <typename Row>
-using RowDecoder = Status (*)(SqliteDbReader&, const RecordLocation&, std::vector<Row>&);
+using RowDecoder = Status (*)(const SqliteDbReader&, TableProfile&, const RecordLocation&, std::vector<Row>&);
+
+template <typename Row>
+Status Scan(SqliteDbReader& reader, TableProfile& profile, RowDecoder<Row> decode, std::vector<Row>& out) {
+  return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) {
+    return decode(r, profile, record, out);
+  });
+}
 
 template <typename Row>
 Status Scan(SqliteDbReader& reader, std::string_view tableName, RowDecoder<Row> decode, std::vector<Row>& out,
-            bool scanFreePages = true) {
-  return reader.ScanTable(
-      tableName, [&](SqliteDbReader& r, const RecordLocation& record) { return decode(r, record, out); },
-      scanFreePages);
-}
-
-// A name no schema row can carry (it holds a zero character) that keeps the
-// table name's prefix, so it looks up the same expected column count: scanning
-// it visits the database's free pages only.
-std::string FreePagesOnlyName(std::string_view tableName) {
-  std::string name(tableName);
-  name.push_back('\0');
-  name += "free pages";
-  return name;
+            int32_t whatsAppMessageColumns = kDefaultWhatsAppMessageColumns) {
+  TableProfile profile = ReadTableProfile(reader, tableName, whatsAppMessageColumns);
+  return Scan(reader, profile, decode, out);
 }
 
 template <typename LineBuilder>
@@ -36,8 +32,9 @@ Status WriteValueList(SqliteDbReader& reader, std::string_view tableName, const 
                       const LineBuilder& buildLine) {
   ValueListFile file;
   if (const Status opened = file.Open(output); opened != kOk) return opened;
+  TableProfile profile = ProfileFor(tableName);
   std::string line;
-  const Status scanned = reader.ScanTable(tableName, [&](SqliteDbReader& r, const RecordLocation& record) {
+  const Status scanned = reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) {
     const Status built = buildLine(r, record, line);
     if (built == kOk) file.Write(line);
     return built;
@@ -48,21 +45,36 @@ Status WriteValueList(SqliteDbReader& reader, std::string_view tableName, const 
 
 }  // namespace
 
-Status WriteMessageValueList(SqliteDbReader& reader, const std::filesystem::path& output) {
+Status WriteMessageValueList(SqliteDbReader& reader, const std::filesystem::path& output,
+                             uint64_t startingRowid) {
   const int64_t nowCocoaSeconds = static_cast<int64_t>(std::time(nullptr)) - kCocoaEpochOffset;
-  return WriteValueList(
-      reader, "message", output,
-      [nowCocoaSeconds](SqliteDbReader& r, const RecordLocation& record, std::string& line) {
-        return BuildMessageValueLine(r, record, nowCocoaSeconds, line);
-      });
+  ValueListNumbering numbering{startingRowid, 0};
+  return WriteValueList(reader, "message", output,
+                        [&](SqliteDbReader& r, const RecordLocation& record, std::string& line) {
+                          return BuildMessageValueLine(r, record, nowCocoaSeconds, numbering, line);
+                        });
 }
 
-Status WriteContactValueList(SqliteDbReader& reader, const std::filesystem::path& output) {
-  return WriteValueList(reader, "ABPersonFullTextSearch_content", output, &BuildContactValueLine);
+Status WriteContactValueList(SqliteDbReader& reader, const std::filesystem::path& output,
+                             uint64_t startingRowid) {
+  ValueListNumbering numbering{startingRowid, 0};
+  return WriteValueList(reader, "ABPersonFullTextSearch_content", output,
+                        [&](SqliteDbReader& r, const RecordLocation& record, std::string& line) {
+                          return BuildContactValueLine(r, record, numbering, line);
+                        });
+}
+
+Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out, uint64_t& highestRowid) {
+  highestRowid = 0;
+  TableProfile profile = ReadTableProfile(reader, "message");
+  return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) {
+    return DecodeMessageRecord(r, profile, record, out, highestRowid);
+  });
 }
 
 Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out) {
-  return Scan(reader, "message", &DecodeMessageRecord, out);
+  uint64_t highestRowid = 0;
+  return ScanMessages(reader, out, highestRowid);
 }
 
 Status ScanHandles(SqliteDbReader& reader, std::vector<HandleRow>& out) {
@@ -77,8 +89,17 @@ Status ScanMessageAttachmentJoins(SqliteDbReader& reader, std::vector<MessageAtt
   return Scan(reader, "message_attachment_join", &DecodeJoinRecord, out);
 }
 
+Status ScanContacts(SqliteDbReader& reader, std::vector<ContactRecord>& out, uint64_t& highestRowid) {
+  highestRowid = 0;
+  TableProfile profile = ReadTableProfile(reader, "ABPersonFullTextSearch_content");
+  return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) {
+    return DecodeContactRecord(r, profile, record, out, highestRowid);
+  });
+}
+
 Status ScanContacts(SqliteDbReader& reader, std::vector<ContactRecord>& out) {
-  return Scan(reader, "ABPersonFullTextSearch_content", &DecodeContactRecord, out);
+  uint64_t highestRowid = 0;
+  return ScanContacts(reader, out, highestRowid);
 }
 
 Status ScanCalls(SqliteDbReader& reader, std::string_view tableName, std::vector<CallRecord>& out) {
@@ -103,31 +124,38 @@ Status ScanC2cTables(SqliteDbReader& reader, std::vector<C2cTableRow>& out) {
 
 Status ScanC2cMessages(SqliteDbReader& reader, std::string_view tableName, std::string_view friendKey,
                        std::vector<ChatMessageRecord>& out) {
-  reader.contactFilter.clear();
-  const Status tableStatus = Scan(reader, tableName, &DecodeC2cMessageRecord, out, /*scanFreePages=*/false);
+  TableProfile profile = ReadTableProfile(reader, tableName);
+  profile.scanFreePages = false;
+  const Status tableStatus = Scan(reader, profile, &DecodeC2cMessageRecord, out);
   // A free page may hold rows of any conversation: only this friend's are kept.
-  reader.contactFilter = std::string(friendKey);
-  const Status freeStatus = Scan(reader, FreePagesOnlyName(tableName), &DecodeC2cMessageRecord, out);
-  reader.contactFilter.clear();
-  reader.SetCurrentTableName(tableName);
+  profile.scanTableTrees = false;
+  profile.scanFreePages = true;
+  if (!friendKey.empty())
+    profile.rowFilter = TextMatch{profile.Column(kC2cContactId), std::string(friendKey)};
+  const Status freeStatus = Scan(reader, profile, &DecodeC2cMessageRecord, out);
   return tableStatus != kOk ? tableStatus : freeStatus;
 }
 
 Status ScanChatMessages(SqliteDbReader& reader, std::string_view tableName, bool scanFreePages,
                         std::vector<ChatMessageRecord>& out) {
-  return Scan(reader, tableName, &DecodeChatMessageRecord, out, scanFreePages);
+  TableProfile profile = ReadTableProfile(reader, tableName);
+  profile.scanFreePages = scanFreePages;
+  return Scan(reader, profile, &DecodeChatMessageRecord, out);
 }
 
-Status ScanWhatsAppMessages(SqliteDbReader& reader, std::vector<WhatsAppRecord>& out) {
-  return Scan(reader, "ZWAMESSAGE", &DecodeWhatsAppMessageRecord, out);
+Status ScanWhatsAppMessages(SqliteDbReader& reader, int32_t messageColumnCount,
+                            std::vector<WhatsAppRecord>& out) {
+  return Scan(reader, "ZWAMESSAGE", &DecodeWhatsAppMessageRecord, out, messageColumnCount);
 }
 
-Status ScanWhatsAppChats(SqliteDbReader& reader, std::vector<WhatsAppChatRow>& out) {
-  return Scan(reader, "ZWACHATSESSION", &DecodeWhatsAppChatRecord, out);
+Status ScanWhatsAppChats(SqliteDbReader& reader, int32_t messageColumnCount,
+                         std::vector<WhatsAppChatRow>& out) {
+  return Scan(reader, "ZWACHATSESSION", &DecodeWhatsAppChatRecord, out, messageColumnCount);
 }
 
-Status ScanWhatsAppMembers(SqliteDbReader& reader, std::vector<WhatsAppMemberRow>& out) {
-  return Scan(reader, "ZWAGROUPMEMBER", &DecodeWhatsAppMemberRecord, out);
+Status ScanWhatsAppMembers(SqliteDbReader& reader, int32_t messageColumnCount,
+                           std::vector<WhatsAppMemberRow>& out) {
+  return Scan(reader, "ZWAGROUPMEMBER", &DecodeWhatsAppMemberRecord, out, messageColumnCount);
 }
 
 }  // namespace corvyn::sqlite

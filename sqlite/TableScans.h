@@ -1,8 +1,11 @@
-// One scan operation per application table the decoders read. Each runs
-// SqliteDbReader::ScanTable with the table's record decoder on an opened
-// reader and appends the items (live rows with deleted 0, rows from free pages
-// and carved rows with deleted 1) to the output. Each returns 0 or the first
-// page-read error; a record its decoder rejects is skipped.
+// One scan operation per application table the decoders read. Each builds
+// the table's profile (ReadTableProfile in sqlite/RecordDecoders.h: expected
+// columns, carving rules, the decoder's columns checked against the
+// database's CREATE TABLE text), runs SqliteDbReader::ScanTable with it and
+// the table's record decoder on an opened reader, and appends the items
+// (live rows with deleted 0, rows from free pages and carved rows with
+// deleted 1) to the output. Each returns kOk or the first page-read error; a
+// record its decoder rejects is skipped.
 //
 // Column numbers count from 0 in the table's declared order.
 #pragma once
@@ -93,19 +96,21 @@ struct WhatsAppMemberRow {
 
 // `message`: MessageRecord with deleted, sent (column 21 holds 1), messageId
 // (rowid), handleId (column 5), date (column 15, Core Data seconds or
-// nanoseconds as stored), text (column 2, strict UTF-8). Raises the reader's
-// message rowid counter to the largest rowid decoded.
+// nanoseconds as stored), text (column 2, strict UTF-8). highestRowid gets
+// the largest rowid decoded (0 when none).
+Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out, uint64_t& highestRowid);
 Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out);
 Status ScanHandles(SqliteDbReader& reader, std::vector<HandleRow>& out);
 Status ScanAttachments(SqliteDbReader& reader, std::vector<AttachmentRow>& out);
 Status ScanMessageAttachmentJoins(SqliteDbReader& reader, std::vector<MessageAttachmentJoinRow>& out);
 
 // `ABPersonFullTextSearch_content`: ContactRecord (name from columns 1 and 2,
-// the other fields as the contacts decoder documents). Raises the reader's
-// contact rowid counter.
+// the other fields as the contacts decoder documents). highestRowid gets the
+// largest rowid decoded (0 when none).
+Status ScanContacts(SqliteDbReader& reader, std::vector<ContactRecord>& out, uint64_t& highestRowid);
 Status ScanContacts(SqliteDbReader& reader, std::vector<ContactRecord>& out);
 
-// `call` (reader.callSchemaFlag 0) or `ZCALLRECORD` (flag 1), by tableName.
+// `call` or `ZCALLRECORD`, by tableName (the columns follow the name).
 // Kept when both the number and the date text are not empty.
 Status ScanCalls(SqliteDbReader& reader, std::string_view tableName, std::vector<CallRecord>& out);
 
@@ -114,26 +119,34 @@ Status ScanNoteBodies(SqliteDbReader& reader, std::vector<NoteBodyRow>& out);
 
 Status ScanFriends(SqliteDbReader& reader, std::vector<FriendRow>& out);
 Status ScanC2cTables(SqliteDbReader& reader, std::vector<C2cTableRow>& out);
-// A QQ tb_c2cMsg table; during its free-page step the reader's contact filter
-// holds friendKey, so rows of other conversations are refused there.
+// A QQ tb_c2cMsg table; during its free-page step rows whose contact id is
+// not friendKey are refused when it is not empty (a free page may hold any
+// conversation's rows).
 Status ScanC2cMessages(SqliteDbReader& reader, std::string_view tableName, std::string_view friendKey,
                        std::vector<ChatMessageRecord>& out);
 // A WeChat "Chat_" table; free pages are scanned only when scanFreePages.
 Status ScanChatMessages(SqliteDbReader& reader, std::string_view tableName, bool scanFreePages,
                         std::vector<ChatMessageRecord>& out);
 
-// WhatsApp tables; column positions follow reader.messageColumnCount.
+// WhatsApp tables; expected column counts and fixed column positions follow
+// the database's ZWAMESSAGE column count (messageColumnCount).
 // ZWAMESSAGE gives WhatsAppRecord with deleted, sent, messageKey (rowid),
 // sessionId, memberKey, date and text.
-Status ScanWhatsAppMessages(SqliteDbReader& reader, std::vector<WhatsAppRecord>& out);
-Status ScanWhatsAppChats(SqliteDbReader& reader, std::vector<WhatsAppChatRow>& out);
-Status ScanWhatsAppMembers(SqliteDbReader& reader, std::vector<WhatsAppMemberRow>& out);
+Status ScanWhatsAppMessages(SqliteDbReader& reader, int32_t messageColumnCount,
+                            std::vector<WhatsAppRecord>& out);
+Status ScanWhatsAppChats(SqliteDbReader& reader, int32_t messageColumnCount,
+                         std::vector<WhatsAppChatRow>& out);
+Status ScanWhatsAppMembers(SqliteDbReader& reader, int32_t messageColumnCount,
+                           std::vector<WhatsAppMemberRow>& out);
 
 // Value-list (CSV) files: every live, free-page and carved row of `message` or
 // `ABPersonFullTextSearch_content` becomes one line of the file, which is
-// opened once for the whole scan. 87 (or errno) when it cannot be opened or
+// opened once for the whole scan. Rows without their own rowid are numbered
+// on from startingRowid. An error status when the file cannot be opened or
 // written; a row that fails to decode writes nothing.
-Status WriteMessageValueList(SqliteDbReader& reader, const std::filesystem::path& output);
-Status WriteContactValueList(SqliteDbReader& reader, const std::filesystem::path& output);
+Status WriteMessageValueList(SqliteDbReader& reader, const std::filesystem::path& output,
+                             uint64_t startingRowid);
+Status WriteContactValueList(SqliteDbReader& reader, const std::filesystem::path& output,
+                             uint64_t startingRowid);
 
 }  // namespace corvyn::sqlite

@@ -77,7 +77,7 @@ bool IsWritableMessageText(std::string_view bytes) {
 }  // namespace
 
 Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& record, int64_t nowCocoaSeconds,
-                             std::string& line) {
+                             ValueListNumbering& numbering, std::string& line) {
   line.clear();
   ParsedRecord parsed;
   const detail::CarvedLayout layout{kMessageValueColumns};
@@ -91,7 +91,7 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
     return kInvalidData;
   }
 
-  const uint64_t rowId = RowNumber(parsed, record, reader.messageRowidCounter);
+  const uint64_t rowId = RowNumber(parsed, record, numbering.lastRowid);
   std::map<uint32_t, std::string> entries;
   entries[parsed.firstColumn] = Number(static_cast<int64_t>(rowId));
   const std::size_t end = std::min<std::size_t>(parsed.columns.size(), kMessageValueColumns);
@@ -140,19 +140,20 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
   return kOk;
 }
 
-Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, std::string& line) {
+Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, ValueListNumbering& numbering,
+                             std::string& line) {
   line.clear();
   ParsedRecord parsed;
   detail::CarvedLayout layout{kContactValueColumns};
-  if (reader.contactHeaderLength > 0) layout.columnCount = static_cast<uint32_t>(reader.contactHeaderLength);
+  if (numbering.liveColumnCount > 0) layout.columnCount = static_cast<uint32_t>(numbering.liveColumnCount);
   if (const Status status = detail::ParseForDecoder(reader, record, layout, detail::kAllColumns, parsed);
       status != kOk) {
     return status;
   }
   if (record.mode == RecordMode::kFullCell)
-    reader.contactHeaderLength = static_cast<int32_t>(parsed.columns.size());
+    numbering.liveColumnCount = static_cast<int32_t>(parsed.columns.size());
 
-  const uint64_t rowId = RowNumber(parsed, record, reader.contactRowidCounter);
+  const uint64_t rowId = RowNumber(parsed, record, numbering.lastRowid);
   std::map<uint32_t, std::string> entries;
   entries[parsed.firstColumn] = Number(static_cast<int64_t>(rowId));
   const std::size_t end = std::min<std::size_t>(parsed.columns.size(), kContactValueColumns);

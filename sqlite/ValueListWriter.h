@@ -44,17 +44,27 @@ namespace corvyn::sqlite {
 inline constexpr uint32_t kMessageValueColumns = 38;
 inline constexpr uint32_t kContactValueColumns = 24;
 
-// The line of one message record into `line` (cleared first). Returns 0, 87
-// for a refused row, or a read error while gathering overflow pages; `line`
-// is empty unless 0 is returned. nowCocoaSeconds is the current time in
-// seconds since 2001-01-01.
+// The numbering state of one value-list file: rows without a rowid of
+// their own (carved ones) take the next number after `lastRowid`.
+struct ValueListNumbering {
+  uint64_t lastRowid = 0;
+  // Column count of the last full cell written (0 before the first); carved
+  // contact records read that many serial types when it is set.
+  int32_t liveColumnCount = 0;
+};
+
+// The line of one message record into `line` (cleared first). Returns kOk,
+// kInvalidData for a refused row, or a read error while gathering overflow
+// pages; `line` is empty unless kOk is returned. nowCocoaSeconds is the
+// current time in seconds since 2001-01-01.
 Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& record, int64_t nowCocoaSeconds,
-                             std::string& line);
+                             ValueListNumbering& numbering, std::string& line);
 
 // The line of one contact record. Records the column count of full cells in
-// reader.contactHeaderLength; carved records read that many serial types when
-// it is set (as the contact decoder does).
-Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, std::string& line);
+// numbering.liveColumnCount, which carved records then follow (as the
+// contact decoder does).
+Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, ValueListNumbering& numbering,
+                             std::string& line);
 
 // An output file opened once in append mode for a whole scan.
 class ValueListFile {

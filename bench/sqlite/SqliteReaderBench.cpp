@@ -23,6 +23,7 @@
 #include <fstream>
 #include <string>
 
+#include "sqlite/RecordDecoders.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
 
@@ -129,22 +130,21 @@ bool OurScan(const std::filesystem::path& path, bool carve, Totals& totals) {
   if (reader.Open(path) != corvyn::kOk) return false;
   reader.carveDeletedRecords = carve;
   ParsedRecord record;
-  const auto status = reader.ScanTable(
-      "message",
-      [&](SqliteDbReader& r, const RecordLocation& location) {
-        if (ParseRecord(r, location, record) != corvyn::kOk) return corvyn::kInvalidData;
-        const ColumnValue* text = record.Column(2);
-        if (!text || !text->IsText()) return corvyn::kInvalidData;
-        ++totals.rows;
-        totals.deleted += static_cast<uint64_t>(location.deleted);
-        totals.textBytes += text->body.size();
-        for (const std::size_t column : {5u, 15u, 21u}) {
-          if (const ColumnValue* value = record.Column(column)) totals.checksum += value->integer;
-        }
-        totals.checksum += record.rowId;
-        return corvyn::kOk;
-      },
-      carve);
+  TableProfile profile = ProfileFor("message");
+  profile.scanFreePages = carve;
+  const auto status = reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& location) {
+    if (ParseRecord(r, location, profile.columnCount, record) != corvyn::kOk) return corvyn::kInvalidData;
+    const ColumnValue* text = record.Column(2);
+    if (!text || !text->IsText()) return corvyn::kInvalidData;
+    ++totals.rows;
+    totals.deleted += static_cast<uint64_t>(location.deleted);
+    totals.textBytes += text->body.size();
+    for (const std::size_t column : {5u, 15u, 21u}) {
+      if (const ColumnValue* value = record.Column(column)) totals.checksum += value->integer;
+    }
+    totals.checksum += record.rowId;
+    return corvyn::kOk;
+  });
   return status == corvyn::kOk;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "sqlite/Carving.h"
+#include "sqlite/RecordDecoders.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
 
@@ -47,19 +48,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   SqliteDbReader reader;
   if (reader.Open(InputPath()) != corvyn::kOk) return 0;
   ParsedRecord record;
-  const RecordDecoder decoder = [&](SqliteDbReader& r, const RecordLocation& location) {
-    const corvyn::Status status = ParseRecord(r, location, record);
-    if (status == corvyn::kOk) Consume(record);
-    return status;
-  };
   for (const char* table : {"message", "handle", "message_attachment_join", "call"}) {
-    reader.callHeaderLength = 14;
-    (void)reader.ScanTable(table, decoder, true);
+    TableProfile profile = ProfileFor(table);
+    profile.liveColumnCount = 14;
+    const RecordDecoder decoder = [&](SqliteDbReader& r, const RecordLocation& location) {
+      const corvyn::Status status = ParseRecord(r, location, profile.columnCount, record);
+      if (status == corvyn::kOk) Consume(record);
+      return status;
+    };
+    // Findings are crashes and hangs; what the scan returns does not matter.
+    (void)reader.ScanTable(profile, decoder);
   }
   // The scanners on every page as a leaf of a 38-column table.
   std::vector<uint8_t> page;
-  reader.SetCurrentTableName("message");
-  const CarvingContext context = MakeCarvingContext(reader);
+  const CarvingContext context = MakeCarvingContext(reader, ProfileFor("message"));
   for (PageIndex index = 1; index < reader.PageCount() && index < 64; ++index) {
     if (reader.ReadPage(index, page) != corvyn::kOk) break;
     for (const Candidate& candidate : CollectPageCandidates(reader, context, page)) {

@@ -160,7 +160,7 @@ TEST(ScanFreeblocks, MessageBodiesMustBeginWithThirtySixNonZeroBytes) {
   CarvingContext context;
   context.columnCount = 38;
   context.usableSize = kPageSize;
-  context.isMessageTable = true;
+  context.nonZeroBodyPrefix = 36;
   const std::string guid = "F1E2D3C4-B5A6-4978-8899-AABBCCDDEEFF";
   std::string guidWithZero = guid;
   guidWithZero[20] = '\0';
@@ -291,16 +291,15 @@ TEST(ScanGap, AnIntactRecordKeepsAColumnZeroThatIsNotTheRowid) {
   EXPECT_EQ(parsed.Column(1)->integer, 9);
 }
 
-TEST(ScanTail, TableCallWaitsForTheRememberedHeaderLength) {
+TEST(ScanTail, ARememberedHeaderColumnCountReplacesTheExpectedOne) {
   std::vector<uint8_t> page = EmptyLeafPage(kPageSize);
   const auto live = EncodeCell(1, EncodeRecord(HandleRow(1)));
   const uint16_t liveAt = 600;
   AddCell(page, liveAt, live);
   Place(page, liveAt + live.size(), Bytes({{0, 0, 0, 0}, EncodeRecord(HandleRow(9))}));
   CarvingContext context = HandleContext();
-  context.isCallTable = true;
   for (const auto& [remembered, expected] : {std::pair{0u, 0u}, std::pair{5u, 1u}}) {
-    context.callHeaderLength = remembered;
+    context.headerTestColumns = remembered;
     CandidateList found;
     ScanTail(context, page, {liveAt}, found);
     EXPECT_EQ(found.size(), expected) << "remembered header length " << remembered;
@@ -377,48 +376,19 @@ TEST(CollectPageCandidates, APageWithoutFreeSpaceYieldsNothing) {
   EXPECT_TRUE(CollectPageCandidates(reader, HandleContext(), page).empty());
 }
 
-TEST(ExpectedColumnCount, LooksTablesUpByName) {
-  struct Case {
-    const char* table;
-    int32_t messageColumns;
-    uint32_t expected;
-  };
-  const Case cases[] = {
-      {"ZNOTEBODY", 28, 7},
-      {"znote", 28, 19},
-      {"message", 28, 38},
-      {"MESSAGE", 28, 38},
-      {"handle", 28, 5},
-      {"attachment", 28, 9},
-      {"message_attachment_join", 28, 2},
-      {"ABPersonFullTextSearch_content", 28, 24},
-      {"call", 28, 13},
-      {"Friend", 28, 13},
-      {"tb_c2cTables", 28, 1},
-      {"ZWAMESSAGE", 27, 27},
-      {"ZWAMESSAGE", 29, 29},
-      {"ZWACHATSESSION", 27, 18},
-      {"ZWACHATSESSION", 28, 20},
-      {"ZWAGROUPMEMBER", 27, 10},
-      {"ZWAGROUPMEMBER", 28, 11},
-      {"ZCALLRECORD", 28, 17},
-      {"ZWACONTACT", 28, 11},
-      {"ZWAPHONE", 28, 9},
-      {"Chat_0123abcd", 28, 9},
-      {"chat_0123abcd", 28, 0},
-      {"tb_c2cMsg_12345", 28, 50},
-      {"TB_C2CMSG_12345", 28, 0},
-      {"sqlite_sequence", 28, 0},
-      {"", 28, 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ExpectedColumnCountFor(c.table, c.messageColumns), c.expected)
-        << c.table << " " << c.messageColumns;
-  }
+TEST(MakeCarvingContext, TakesTheProfilesRulesAndItsMemoryAtTheTimeOfTheCall) {
   SqliteDbReader reader;
-  reader.messageColumnCount = 27;
-  EXPECT_EQ(ExpectedColumnCount(reader, "ZWAGROUPMEMBER"), 10u);
-  EXPECT_EQ(reader.lastColumnCount, 10u);
+  TableProfile profile;
+  profile.columnCount = 13;
+  profile.nonZeroBodyPrefix = 36;
+  EXPECT_EQ(MakeCarvingContext(reader, profile).headerTestColumns, std::nullopt);
+  profile.tailAndGapUseLiveColumnCount = true;
+  EXPECT_EQ(MakeCarvingContext(reader, profile).headerTestColumns, 0u);
+  profile.liveColumnCount = 14;
+  const CarvingContext context = MakeCarvingContext(reader, profile);
+  EXPECT_EQ(context.columnCount, 13u);
+  EXPECT_EQ(context.headerTestColumns, 14u);
+  EXPECT_EQ(context.nonZeroBodyPrefix, 36u);
 }
 
 TEST(RecordSpan, AddsSerialTypeBytesAndBodies) {

@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include "sqlite/RecordDecoders.h"
+
 namespace corvyn::sqlite::test {
 
 TempDir::TempDir() {
@@ -37,28 +39,27 @@ std::vector<int64_t> LibraryRowIds(const std::filesystem::path& database, const 
 Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<ScannedRow>& rows,
                 bool scanFreePages, int* rejected) {
   ParsedRecord record;
-  return reader.ScanTable(
-      table,
-      [&](SqliteDbReader& r, const RecordLocation& location) -> Status {
-        const Status status = ParseRecord(r, location, record);
-        if (status != kOk) {
-          if (rejected) ++*rejected;
-          return status;
-        }
-        ScannedRow row;
-        row.rowId = record.rowId;
-        row.deleted = location.deleted;
-        row.mode = location.mode;
-        row.columnCount = record.columns.size();
-        for (std::size_t i = 0; i < record.columns.size(); ++i) {
-          const ColumnValue* value = record.Column(i);
-          row.texts.emplace_back(value ? std::string(value->Text()) : std::string());
-          row.integers.push_back(value && value->IsInteger() ? value->integer : 0);
-        }
-        rows.push_back(std::move(row));
-        return kOk;
-      },
-      scanFreePages);
+  TableProfile profile = ProfileFor(table);
+  profile.scanFreePages = scanFreePages;
+  return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& location) -> Status {
+    const Status status = ParseRecord(r, location, profile.columnCount, record);
+    if (status != kOk) {
+      if (rejected) ++*rejected;
+      return status;
+    }
+    ScannedRow row;
+    row.rowId = record.rowId;
+    row.deleted = location.deleted;
+    row.mode = location.mode;
+    row.columnCount = record.columns.size();
+    for (std::size_t i = 0; i < record.columns.size(); ++i) {
+      const ColumnValue* value = record.Column(i);
+      row.texts.emplace_back(value ? std::string(value->Text()) : std::string());
+      row.integers.push_back(value && value->IsInteger() ? value->integer : 0);
+    }
+    rows.push_back(std::move(row));
+    return kOk;
+  });
 }
 
 }  // namespace corvyn::sqlite::test

@@ -40,8 +40,9 @@ struct ScannedRow {
   std::size_t columnCount = 0;
 };
 
-// Scans the table with a decoder that parses every record with the generic
-// parser (records it rejects are counted in *rejected).
+// Scans the table (with its profile from ProfileFor) with a decoder that
+// parses every record with the generic parser (records it rejects are
+// counted in *rejected).
 Status ScanRows(SqliteDbReader& reader, const std::string& table, std::vector<ScannedRow>& rows,
                 bool scanFreePages = true, int* rejected = nullptr);
 

@@ -41,6 +41,8 @@ class DecoderTest : public ::testing::Test {
   }
 
   SqliteDbReader reader_;
+  TableProfile profile_;
+  uint64_t highestRowid_ = 0;
 
  private:
   std::string savedTz_;
@@ -53,14 +55,14 @@ class DecoderTest : public ::testing::Test {
 constexpr int64_t kLeapDay2001 = 478396800;
 
 TEST_F(DecoderTest, CarvedRecordsReadTheirColumnsWhetherOrNotTheFirstColumnWasLost) {
-  reader_.SetCurrentTableName("handle");
+  profile_ = ProfileFor("handle");
   const std::vector<Value> handle =
       Columns(5, {{1, Value::Text("+4915112345678")}, {2, Value::Text("de")}, {3, Value::Text("SMS")}});
   for (const bool lost : {false, true}) {
     SCOPED_TRACE(lost ? "first column lost" : "first column kept");
     const std::vector<uint8_t> bytes = EncodeCarved(handle, lost);
     std::vector<HandleRow> out;
-    ASSERT_EQ(DecodeHandleRecord(reader_, CarvedAt(bytes), out), kOk);
+    ASSERT_EQ(DecodeHandleRecord(reader_, profile_, CarvedAt(bytes), out), kOk);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].address, "+4915112345678");
     EXPECT_EQ(out[0].deleted, 1);
@@ -69,23 +71,23 @@ TEST_F(DecoderTest, CarvedRecordsReadTheirColumnsWhetherOrNotTheFirstColumnWasLo
 }
 
 TEST_F(DecoderTest, HandleAndAttachmentRowsWithoutTextAreLeftOut) {
-  reader_.SetCurrentTableName("handle");
+  profile_ = ProfileFor("handle");
   std::vector<HandleRow> handles;
   const std::vector<uint8_t> empty = EncodeCell(4, Columns(5, {{1, Value::Text("")}}));
   const std::vector<uint8_t> number = EncodeCell(5, Columns(5, {{1, Value::Text("12345")}}));
-  EXPECT_EQ(DecodeHandleRecord(reader_, FullCellAt(empty), handles), kOk);
-  EXPECT_EQ(DecodeHandleRecord(reader_, FullCellAt(number), handles), kOk);
+  EXPECT_EQ(DecodeHandleRecord(reader_, profile_, FullCellAt(empty), handles), kOk);
+  EXPECT_EQ(DecodeHandleRecord(reader_, profile_, FullCellAt(number), handles), kOk);
   ASSERT_EQ(handles.size(), 1u);
   EXPECT_EQ(handles[0].rowId, 5);
   EXPECT_EQ(handles[0].deleted, 0);
 
-  reader_.SetCurrentTableName("attachment");
+  profile_ = ProfileFor("attachment");
   std::vector<AttachmentRow> attachments;
   const std::vector<uint8_t> file =
       EncodeCell(9, Columns(9, {{4, Value::Text("~/Library/SMS/Attachments/a.jpg")}}));
   const std::vector<uint8_t> noFile = EncodeCell(10, Columns(9, {{3, Value::Int(5)}}));
-  EXPECT_EQ(DecodeAttachmentRecord(reader_, FullCellAt(file), attachments), kOk);
-  EXPECT_EQ(DecodeAttachmentRecord(reader_, FullCellAt(noFile), attachments), kOk);
+  EXPECT_EQ(DecodeAttachmentRecord(reader_, profile_, FullCellAt(file), attachments), kOk);
+  EXPECT_EQ(DecodeAttachmentRecord(reader_, profile_, FullCellAt(noFile), attachments), kOk);
   ASSERT_EQ(attachments.size(), 1u);
   EXPECT_EQ(attachments[0].fileName, "~/Library/SMS/Attachments/a.jpg");
   EXPECT_EQ(attachments[0].rowId, 9);
@@ -107,12 +109,12 @@ TEST_F(DecoderTest, IntegersAreSignedAtEveryWidth) {
       {Value::IntAs(-2, 5), -2},
       {Value::Int(int64_t{1} << 40), 0},  // too wide
   };
-  reader_.SetCurrentTableName("message_attachment_join");
+  profile_ = ProfileFor("message_attachment_join");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     const std::vector<uint8_t> bytes = EncodeCell(1, {c.stored, c.stored});
     std::vector<MessageAttachmentJoinRow> out;
-    ASSERT_EQ(DecodeJoinRecord(reader_, FullCellAt(bytes), out), kOk);
+    ASSERT_EQ(DecodeJoinRecord(reader_, profile_, FullCellAt(bytes), out), kOk);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].messageId, c.expected);
     EXPECT_EQ(out[0].attachmentId, c.expected);
@@ -145,12 +147,12 @@ TEST_F(DecoderTest, MessageTextMustBeCleanUtf8) {
       {"replacement character", Value::Text("odd \xEF\xBF\xBD"), kInvalidData},
       {"zero character", Value::Text(std::string("before\0after", 12)), kInvalidData},
   };
-  reader_.SetCurrentTableName("message");
+  profile_ = ProfileFor("message");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> bytes = EncodeCell(12, MessageRow(c.text, Value::Int(kLeapDay2001)));
     std::vector<MessageRecord> out;
-    EXPECT_EQ(DecodeMessageRecord(reader_, FullCellAt(bytes), out), c.status);
+    EXPECT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes), out, highestRowid_), c.status);
     EXPECT_EQ(out.size(), c.status == kOk ? 1u : 0u);
     if (!out.empty()) {
       EXPECT_EQ(out[0].text, c.text.bytes);
@@ -159,16 +161,16 @@ TEST_F(DecoderTest, MessageTextMustBeCleanUtf8) {
 }
 
 TEST_F(DecoderTest, MessageFieldsAndRowidCounter) {
-  reader_.SetCurrentTableName("message");
-  reader_.messageRowidCounter = 40;
+  profile_ = ProfileFor("message");
+  highestRowid_ = 40;
   std::vector<MessageRecord> out;
   const std::vector<uint8_t> sent =
       EncodeCell(77, MessageRow(Value::Text("hi"), Value::Int(kLeapDay2001), Value::Int(1)));
   const std::vector<uint8_t> older = EncodeCell(12, MessageRow(Value::Text("yo"), Value::Int(kLeapDay2001)));
   const std::vector<uint8_t> carved = EncodeCarved(MessageRow(Value::Text("gone"), Value::Int(kLeapDay2001)));
-  ASSERT_EQ(DecodeMessageRecord(reader_, FullCellAt(sent), out), kOk);
-  ASSERT_EQ(DecodeMessageRecord(reader_, FullCellAt(older), out), kOk);
-  ASSERT_EQ(DecodeMessageRecord(reader_, CarvedAt(carved), out), kOk);
+  ASSERT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(sent), out, highestRowid_), kOk);
+  ASSERT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(older), out, highestRowid_), kOk);
+  ASSERT_EQ(DecodeMessageRecord(reader_, profile_, CarvedAt(carved), out, highestRowid_), kOk);
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[0].messageId, 77);
   EXPECT_EQ(out[0].handleId, 3);
@@ -177,7 +179,7 @@ TEST_F(DecoderTest, MessageFieldsAndRowidCounter) {
   EXPECT_EQ(out[2].messageId, 0);
   EXPECT_EQ(out[2].deleted, 1);
   EXPECT_EQ(out[2].text, "gone");
-  EXPECT_EQ(reader_.messageRowidCounter, 77u);
+  EXPECT_EQ(highestRowid_, 77u);
 }
 
 TEST_F(DecoderTest, DatesAreCountedFrom2001OrFrom1970AsTheTableStoresThem) {
@@ -195,13 +197,13 @@ TEST_F(DecoderTest, DatesAreCountedFrom2001OrFrom1970AsTheTableStoresThem) {
       {"before 2001", Value::IntAs(-86400, 3), "2000-12-31 00:00:00"},
       {"no date", Value::Null(), ""},
   };
-  reader_.SetCurrentTableName("ZNOTE");
+  profile_ = ProfileFor("ZNOTE");
   for (const Case& c : cocoaCases) {
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> bytes =
         EncodeCell(2, Columns(19, {{11, Value::Int(4)}, {13, c.date}, {14, Value::Text("Shopping")}}));
     std::vector<NoteRow> out;
-    ASSERT_EQ(DecodeNoteRecord(reader_, FullCellAt(bytes), out), kOk);
+    ASSERT_EQ(DecodeNoteRecord(reader_, profile_, FullCellAt(bytes), out), kOk);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].date, c.expected);
     EXPECT_EQ(out[0].noteId, 4);
@@ -213,23 +215,22 @@ TEST_F(DecoderTest, DatesAreCountedFrom2001OrFrom1970AsTheTableStoresThem) {
       {"seconds", Value::Int(kLeapDay2001), "2016-02-29 00:00:00"},
       {"nanoseconds", Value::Int(kLeapDay2001 * 1'000'000'000 + 999'999'999), "2016-02-29 00:00:00"},
   };
-  reader_.SetCurrentTableName("message");
+  profile_ = ProfileFor("message");
   for (const Case& c : messageCases) {
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> bytes = EncodeCell(3, MessageRow(Value::Text("x"), c.date));
     std::vector<MessageRecord> out;
-    ASSERT_EQ(DecodeMessageRecord(reader_, FullCellAt(bytes), out), kOk);
+    ASSERT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes), out, highestRowid_), kOk);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].date, c.expected);
   }
 
   // The older call table counts from 1970.
-  reader_.SetCurrentTableName("call");
-  reader_.callSchemaFlag = 0;
+  profile_ = ProfileFor("call");
   const std::vector<uint8_t> call = EncodeCell(
       1, Columns(13, {{1, Value::Text("6508870260")}, {2, Value::Int(1339531490)}, {3, Value::Int(20)}}));
   std::vector<CallRecord> calls;
-  ASSERT_EQ(DecodeCallRecord(reader_, FullCellAt(call), calls), kOk);
+  ASSERT_EQ(DecodeCallRecord(reader_, profile_, FullCellAt(call), calls), kOk);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].date, "2012-06-12 20:04:50");
 }
@@ -254,20 +255,18 @@ TEST_F(DecoderTest, OldCallTableRefusesNumbersWithControlCharacters) {
       {"tab at the end", "7038296191\t", kInvalidData},
       {"escape", "\x1B[2J", kInvalidData},
   };
-  reader_.SetCurrentTableName("call");
-  reader_.callSchemaFlag = 0;
+  profile_ = ProfileFor("call");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> bytes = EncodeCell(1, OldCallRow(c.number, 4));
     std::vector<CallRecord> out;
-    EXPECT_EQ(DecodeCallRecord(reader_, FullCellAt(bytes), out), c.status);
+    EXPECT_EQ(DecodeCallRecord(reader_, profile_, FullCellAt(bytes), out), c.status);
     EXPECT_EQ(out.size(), c.status == kOk ? 1u : 0u);
   }
 }
 
 TEST_F(DecoderTest, CallRecordsNeedANumberAndADate) {
-  reader_.SetCurrentTableName("ZCALLRECORD");
-  reader_.callSchemaFlag = 1;
+  profile_ = ProfileFor("ZCALLRECORD");
   const auto row = [](Value date, Value originated, Value duration, Value address) {
     return Columns(17, {{8, std::move(originated)},
                         {10, std::move(date)},
@@ -284,7 +283,7 @@ TEST_F(DecoderTest, CallRecordsNeedANumberAndADate) {
   const std::vector<uint8_t> noDate =
       EncodeCell(4, row(Value::Null(), Value::Int(0), Value::Int(1), Value::Text("+1555")));
   for (const auto* cell : {&incoming, &outgoing, &noNumber, &noDate}) {
-    ASSERT_EQ(DecodeCallRecord(reader_, FullCellAt(*cell), out), kOk);
+    ASSERT_EQ(DecodeCallRecord(reader_, profile_, FullCellAt(*cell), out), kOk);
   }
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[0].incoming, 1);
@@ -299,8 +298,7 @@ TEST_F(DecoderTest, CarvedCallsReadTheColumnCountOfTheLastFullCell) {
   // The iOS 4 call table has 8 columns, not 13: the full cells tell. A long
   // name takes a two-byte serial type, so the header is longer than the
   // column count.
-  reader_.SetCurrentTableName("call");
-  reader_.callSchemaFlag = 0;
+  profile_ = ProfileFor("call");
   const std::vector<Value> live = Columns(8, {{1, Value::Text("6508870260")},
                                               {2, Value::Int(1339531490)},
                                               {6, Value::Text(std::string(70, 'N'))},
@@ -310,16 +308,16 @@ TEST_F(DecoderTest, CarvedCallsReadTheColumnCountOfTheLastFullCell) {
       {{1, Value::Text("7038296191")}, {2, Value::Int(1339534334)}, {3, Value::Int(56)}, {4, Value::Int(4)}});
   const std::vector<uint8_t> carved = EncodeCarved(deleted);
   std::vector<CallRecord> out;
-  EXPECT_NE(DecodeCallRecord(reader_, CarvedAt(carved), out), kOk);  // no full cell seen yet
+  EXPECT_NE(DecodeCallRecord(reader_, profile_, CarvedAt(carved), out), kOk);  // no full cell seen yet
   EXPECT_TRUE(out.empty());
 
   const std::vector<uint8_t> liveCell = EncodeCell(1, live);
-  ASSERT_EQ(DecodeCallRecord(reader_, FullCellAt(liveCell), out), kOk);
-  EXPECT_EQ(reader_.callHeaderLength, 8);
+  ASSERT_EQ(DecodeCallRecord(reader_, profile_, FullCellAt(liveCell), out), kOk);
+  EXPECT_EQ(profile_.liveColumnCount, 8u);
   for (const bool lost : {false, true}) {
     SCOPED_TRACE(lost ? "first column lost" : "first column kept");
     const std::vector<uint8_t> bytes = EncodeCarved(deleted, lost);
-    ASSERT_EQ(DecodeCallRecord(reader_, CarvedAt(bytes), out), kOk);
+    ASSERT_EQ(DecodeCallRecord(reader_, profile_, CarvedAt(bytes), out), kOk);
     EXPECT_EQ(out.back().deleted, 1);
     EXPECT_EQ(out.back().number, "7038296191");
     EXPECT_EQ(out.back().duration, 56);
@@ -344,14 +342,15 @@ TEST_F(DecoderTest, DeletedRecordsMustHoldTheTableStorageClassesInTheColumnsTake
       {"blob where the text belongs", Value::Int(7), Value::Blob("ok"), 1, kInvalidData},
       {"live rows are taken as they are", Value::Text("7"), Value::Int(12), 0, kOk},
   };
-  reader_.SetCurrentTableName("message");
+  profile_ = ProfileFor("message");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<Value> row = MessageRow(c.text, Value::Int(kLeapDay2001));
     row[5] = c.handleId;
     const std::vector<uint8_t> bytes = EncodeCell(4, row);
     std::vector<MessageRecord> out;
-    EXPECT_EQ(DecodeMessageRecord(reader_, FullCellAt(bytes, c.deleted), out), c.status);
+    EXPECT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes, c.deleted), out, highestRowid_),
+              c.status);
     EXPECT_EQ(out.size(), c.status == kOk ? 1u : 0u);
   }
 }
@@ -378,12 +377,12 @@ TEST_F(DecoderTest, ContactsTakeStrictTextsAndRefuseControlCharactersInPhones) {
       {"line feed in phones", ContactRow("+49151\n12345678 "), kInvalidData},
       {"invalid e-mail bytes", ContactRow("+4915112345678 ", "anna\xFF@example.com"), kInvalidData},
   };
-  reader_.SetCurrentTableName("ABPersonFullTextSearch_content");
+  profile_ = ProfileFor("ABPersonFullTextSearch_content");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> bytes = EncodeCell(31, c.row);
     std::vector<ContactRecord> out;
-    EXPECT_EQ(DecodeContactRecord(reader_, FullCellAt(bytes), out), c.status);
+    EXPECT_EQ(DecodeContactRecord(reader_, profile_, FullCellAt(bytes), out, highestRowid_), c.status);
     ASSERT_EQ(out.size(), c.status == kOk ? 1u : 0u);
     if (out.empty()) continue;
     EXPECT_EQ(out[0].name, "AnnaBerg");
@@ -394,26 +393,26 @@ TEST_F(DecoderTest, ContactsTakeStrictTextsAndRefuseControlCharactersInPhones) {
     EXPECT_EQ(out[0].social, "@anna");
     EXPECT_EQ(out[0].url, "https://example.com");
   }
-  EXPECT_EQ(reader_.contactRowidCounter, 31u);
+  EXPECT_EQ(highestRowid_, 31u);
 }
 
 TEST_F(DecoderTest, CarvedContactsReadTheColumnCountOfTheLastFullCell) {
-  reader_.SetCurrentTableName("ABPersonFullTextSearch_content");
+  profile_ = ProfileFor("ABPersonFullTextSearch_content");
   // The live row's long note takes a two-byte serial type; the deleted row's
   // long phone text does, at another column.
   std::vector<Value> liveRow = ContactRow("+4915112345678 ");
   liveRow[9] = Value::Text(std::string(80, 'n'));
   const std::vector<uint8_t> live = EncodeCell(3, liveRow);
   std::vector<ContactRecord> out;
-  ASSERT_EQ(DecodeContactRecord(reader_, FullCellAt(live), out), kOk);
-  EXPECT_EQ(reader_.contactHeaderLength, 24);
+  ASSERT_EQ(DecodeContactRecord(reader_, profile_, FullCellAt(live), out, highestRowid_), kOk);
+  EXPECT_EQ(profile_.liveColumnCount, 24u);
   const std::vector<Value> row =
       ContactRow("+4915112345678 015112345678 15112345678 +4917612345678 017612345678 ");
 
   for (const bool lost : {false, true}) {
     SCOPED_TRACE(lost ? "first column lost" : "first column kept");
     const std::vector<uint8_t> carved = EncodeCarved(row, lost);
-    ASSERT_EQ(DecodeContactRecord(reader_, CarvedAt(carved), out), kOk);
+    ASSERT_EQ(DecodeContactRecord(reader_, profile_, CarvedAt(carved), out, highestRowid_), kOk);
     EXPECT_EQ(out.back().deleted, 1);
     EXPECT_EQ(out.back().phones, "+4915112345678 015112345678 15112345678 +4917612345678 017612345678 ");
     EXPECT_EQ(out.back().url, "https://example.com");
@@ -433,16 +432,18 @@ TEST_F(DecoderTest, QqRowsOfOtherContactsAreRefusedWhileTheContactFilterIsSet) {
       {"other contact", "10001", "20002", kInvalidData},
       {"prefix only", "10001", "100011", kInvalidData},
   };
-  reader_.SetCurrentTableName("tb_c2cMsg_10001");
+  profile_ = ProfileFor("tb_c2cMsg_10001");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    reader_.contactFilter = c.filter;
+    profile_.rowFilter.reset();
+    if (!std::string(c.filter).empty())
+      profile_.rowFilter = TextMatch{profile_.Column(kC2cContactId), c.filter};
     const std::vector<uint8_t> bytes = EncodeCell(8, Columns(50, {{1, Value::Text(c.contact)},
                                                                   {2, Value::Int(1400000000)},
                                                                   {4, Value::Int(0)},
                                                                   {6, Value::Text("ni hao")}}));
     std::vector<ChatMessageRecord> out;
-    EXPECT_EQ(DecodeC2cMessageRecord(reader_, FullCellAt(bytes, 1), out), c.status);
+    EXPECT_EQ(DecodeC2cMessageRecord(reader_, profile_, FullCellAt(bytes, 1), out), c.status);
     ASSERT_EQ(out.size(), c.status == kOk ? 1u : 0u);
     if (out.empty()) continue;
     EXPECT_EQ(out[0].contactId, c.contact);
@@ -453,24 +454,24 @@ TEST_F(DecoderTest, QqRowsOfOtherContactsAreRefusedWhileTheContactFilterIsSet) {
 }
 
 TEST_F(DecoderTest, ChatRowsWithoutTextAreLeftOut) {
-  reader_.SetCurrentTableName("Chat_0123456789abcdef0123456789abcdef");
+  profile_ = ProfileFor("Chat_0123456789abcdef0123456789abcdef");
   std::vector<ChatMessageRecord> out;
   const std::vector<uint8_t> received =
       EncodeCell(5, Columns(9, {{3, Value::Int(1400000000)}, {4, Value::Text("hello")}, {8, Value::Int(1)}}));
   const std::vector<uint8_t> image =
       EncodeCell(6, Columns(9, {{3, Value::Int(1400000001)}, {8, Value::Int(0)}}));
-  ASSERT_EQ(DecodeChatMessageRecord(reader_, FullCellAt(received), out), kOk);
-  ASSERT_EQ(DecodeChatMessageRecord(reader_, FullCellAt(image), out), kOk);
+  ASSERT_EQ(DecodeChatMessageRecord(reader_, profile_, FullCellAt(received), out), kOk);
+  ASSERT_EQ(DecodeChatMessageRecord(reader_, profile_, FullCellAt(image), out), kOk);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].text, "hello");
   EXPECT_EQ(out[0].sent, 0);
   EXPECT_EQ(out[0].rowId, 5);
 
-  reader_.SetCurrentTableName("tb_c2cTables");
+  profile_ = ProfileFor("tb_c2cTables");
   std::vector<C2cTableRow> tables;
   for (const char* name : {"tb_c2cMsg_10001", "tb_c2cMsg_group_2002", "plain"}) {
     const std::vector<uint8_t> bytes = EncodeCell(1, {Value::Text(name)});
-    ASSERT_EQ(DecodeC2cTableRecord(reader_, FullCellAt(bytes), tables), kOk);
+    ASSERT_EQ(DecodeC2cTableRecord(reader_, profile_, FullCellAt(bytes), tables), kOk);
   }
   ASSERT_EQ(tables.size(), 3u);
   EXPECT_EQ(tables[0].friendKey, "10001");
@@ -500,14 +501,13 @@ TEST_F(DecoderTest, WhatsAppMessageColumnsFollowTheColumnCount) {
       {29, 15, 16, 10, 27, "2001-01-01 00:17:01"},
       {31, 12, 13, 7, 21, "2001-01-01 00:16:57"},
   };
-  reader_.SetCurrentTableName("ZWAMESSAGE");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.count);
-    reader_.messageColumnCount = c.count;
+    profile_ = ProfileFor("ZWAMESSAGE", c.count);
     const std::vector<uint8_t> bytes =
         EncodeCell(60, NumberedRow(static_cast<std::size_t>(c.count), c.text, c.fromMe));
     std::vector<WhatsAppRecord> out;
-    ASSERT_EQ(DecodeWhatsAppMessageRecord(reader_, FullCellAt(bytes), out), kOk);
+    ASSERT_EQ(DecodeWhatsAppMessageRecord(reader_, profile_, FullCellAt(bytes), out), kOk);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].text, "column text");
     EXPECT_EQ(out[0].sessionId, static_cast<int32_t>(1000 + c.session));
@@ -527,26 +527,25 @@ TEST_F(DecoderTest, WhatsAppChatAndMemberColumnsFollowTheColumnCount) {
   const Case cases[] = {{27, 18, 14, 16, 10, 5, 7, 9}, {28, 20, 16, 18, 11, 6, 8, 10}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.count);
-    reader_.messageColumnCount = c.count;
-    reader_.SetCurrentTableName("ZWACHATSESSION");
+    profile_ = ProfileFor("ZWACHATSESSION", c.count);
     std::vector<Value> chat = NumberedRow(c.chatColumns, static_cast<uint32_t>(c.contact), std::nullopt);
     chat[c.contact] = Value::Text("4915112345678@s.whatsapp.net");
     chat[c.partner] = Value::Text("Anna");
     const std::vector<uint8_t> chatBytes = EncodeCell(3, chat);
     std::vector<WhatsAppChatRow> chats;
-    ASSERT_EQ(DecodeWhatsAppChatRecord(reader_, FullCellAt(chatBytes), chats), kOk);
+    ASSERT_EQ(DecodeWhatsAppChatRecord(reader_, profile_, FullCellAt(chatBytes), chats), kOk);
     ASSERT_EQ(chats.size(), 1u);
     EXPECT_EQ(chats[0].contactId, "4915112345678");
     EXPECT_EQ(chats[0].partnerName, "Anna");
     EXPECT_EQ(chats[0].rowId, 3);
 
-    reader_.SetCurrentTableName("ZWAGROUPMEMBER");
+    profile_ = ProfileFor("ZWAGROUPMEMBER", c.count);
     std::vector<Value> member = NumberedRow(c.memberColumns, static_cast<uint32_t>(c.name), std::nullopt);
     member[c.name] = Value::Text("Ben");
     member[c.memberId] = Value::Text("4917612345678@s.whatsapp.net");
     const std::vector<uint8_t> memberBytes = EncodeCell(4, member);
     std::vector<WhatsAppMemberRow> members;
-    ASSERT_EQ(DecodeWhatsAppMemberRecord(reader_, FullCellAt(memberBytes), members), kOk);
+    ASSERT_EQ(DecodeWhatsAppMemberRecord(reader_, profile_, FullCellAt(memberBytes), members), kOk);
     ASSERT_EQ(members.size(), 1u);
     EXPECT_EQ(members[0].chatId, static_cast<int32_t>(1000 + c.chatId));
     EXPECT_EQ(members[0].memberName, "Ben");
@@ -555,22 +554,21 @@ TEST_F(DecoderTest, WhatsAppChatAndMemberColumnsFollowTheColumnCount) {
 }
 
 TEST_F(DecoderTest, IdentifiersAreCutAtTheAtSign) {
-  reader_.messageColumnCount = 28;
-  reader_.SetCurrentTableName("ZWACHATSESSION");
+  profile_ = ProfileFor("ZWACHATSESSION", 28);
   std::vector<WhatsAppChatRow> chats;
   const std::vector<uint8_t> group =
       EncodeCell(1, Columns(20, {{16, Value::Text("4915112345678-1400000000@g.us")}}));
   const std::vector<uint8_t> bare = EncodeCell(2, Columns(20, {{16, Value::Text("status")}}));
-  ASSERT_EQ(DecodeWhatsAppChatRecord(reader_, FullCellAt(group), chats), kOk);
-  ASSERT_EQ(DecodeWhatsAppChatRecord(reader_, FullCellAt(bare), chats), kOk);
+  ASSERT_EQ(DecodeWhatsAppChatRecord(reader_, profile_, FullCellAt(group), chats), kOk);
+  ASSERT_EQ(DecodeWhatsAppChatRecord(reader_, profile_, FullCellAt(bare), chats), kOk);
   ASSERT_EQ(chats.size(), 2u);
   EXPECT_EQ(chats[0].contactId, "4915112345678-1400000000");
   EXPECT_EQ(chats[1].contactId, "");  // a chat id without '@' gives none
 
-  reader_.SetCurrentTableName("ZWAGROUPMEMBER");
+  profile_ = ProfileFor("ZWAGROUPMEMBER");
   std::vector<WhatsAppMemberRow> members;
   const std::vector<uint8_t> bareMember = EncodeCell(1, Columns(11, {{10, Value::Text("4917612345678")}}));
-  ASSERT_EQ(DecodeWhatsAppMemberRecord(reader_, FullCellAt(bareMember), members), kOk);
+  ASSERT_EQ(DecodeWhatsAppMemberRecord(reader_, profile_, FullCellAt(bareMember), members), kOk);
   ASSERT_EQ(members.size(), 1u);
   EXPECT_EQ(members[0].memberId, "4917612345678");  // a member id without '@' is kept whole
 }
@@ -579,7 +577,7 @@ TEST_F(DecoderTest, CarvedRecordsWhoseColumnZeroIsStoredAreReadWhole) {
   // Column 0 of a WeChat chat table is a version number, stored as the
   // constant 1: a carved record starts with serial type 9, which alone looks
   // like a lost first column.
-  reader_.SetCurrentTableName("Chat_0123456789abcdef0123456789abcdef");
+  profile_ = ProfileFor("Chat_0123456789abcdef0123456789abcdef");
   const std::vector<Value> row = Columns(9, {{0, Value::Int(1)},
                                              {2, Value::Int(7)},
                                              {3, Value::Int(1400000000)},
@@ -588,7 +586,7 @@ TEST_F(DecoderTest, CarvedRecordsWhoseColumnZeroIsStoredAreReadWhole) {
   const std::vector<uint8_t> bytes = EncodeCarved(row);
   ASSERT_EQ(bytes[0], 9);
   std::vector<ChatMessageRecord> out;
-  ASSERT_EQ(DecodeChatMessageRecord(reader_, CarvedAt(bytes), out), kOk);
+  ASSERT_EQ(DecodeChatMessageRecord(reader_, profile_, CarvedAt(bytes), out), kOk);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].text, "see you");
   EXPECT_EQ(out[0].date, "2014-05-13 16:53:20");
@@ -596,7 +594,7 @@ TEST_F(DecoderTest, CarvedRecordsWhoseColumnZeroIsStoredAreReadWhole) {
 }
 
 TEST_F(DecoderTest, ColumnsThatRunPastThePageRefuseTheRecordOnlyWhenTheyAreNeeded) {
-  reader_.SetCurrentTableName("handle");
+  profile_ = ProfileFor("handle");
   const std::vector<uint8_t> whole =
       EncodeCarved(Columns(5, {{1, Value::Text("12345")}, {4, Value::Text("uncanonicalized +1 234")}}));
   struct Case {
@@ -614,7 +612,7 @@ TEST_F(DecoderTest, ColumnsThatRunPastThePageRefuseTheRecordOnlyWhenTheyAreNeede
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(c.cut));
     std::vector<HandleRow> out;
-    EXPECT_EQ(DecodeHandleRecord(reader_, CarvedAt(bytes), out), c.status);
+    EXPECT_EQ(DecodeHandleRecord(reader_, profile_, CarvedAt(bytes), out), c.status);
     ASSERT_EQ(out.size(), c.status == kOk ? 1u : 0u);
     if (!out.empty()) {
       EXPECT_EQ(out[0].address, "12345");
@@ -623,24 +621,80 @@ TEST_F(DecoderTest, ColumnsThatRunPastThePageRefuseTheRecordOnlyWhenTheyAreNeede
 }
 
 TEST_F(DecoderTest, NoteBodiesAndFriends) {
-  reader_.SetCurrentTableName("ZNOTEBODY");
+  profile_ = ProfileFor("ZNOTEBODY");
   std::vector<NoteBodyRow> bodies;
   const std::vector<uint8_t> body =
       EncodeCell(1, Columns(7, {{3, Value::Int(12)}, {4, Value::Text("<div>Milk</div>")}}));
-  ASSERT_EQ(DecodeNoteBodyRecord(reader_, FullCellAt(body), bodies), kOk);
+  ASSERT_EQ(DecodeNoteBodyRecord(reader_, profile_, FullCellAt(body), bodies), kOk);
   ASSERT_EQ(bodies.size(), 1u);
   EXPECT_EQ(bodies[0].noteId, 12);
   EXPECT_EQ(bodies[0].html, "<div>Milk</div>");
 
-  reader_.SetCurrentTableName("Friend");
+  profile_ = ProfileFor("Friend");
   std::vector<FriendRow> friends;
   const std::vector<uint8_t> wechatFriend =
       EncodeCell(1, Columns(13, {{1, Value::Text("wxid_abc")}, {2, Value::Text("Li")}, {6, Value::Int(3)}}));
-  ASSERT_EQ(DecodeFriendRecord(reader_, FullCellAt(wechatFriend), friends), kOk);
+  ASSERT_EQ(DecodeFriendRecord(reader_, profile_, FullCellAt(wechatFriend), friends), kOk);
   ASSERT_EQ(friends.size(), 1u);
   EXPECT_EQ(friends[0].userName, "wxid_abc");
   EXPECT_EQ(friends[0].nickName, "Li");
   EXPECT_EQ(friends[0].type, 3);
+}
+
+TEST(ExpectedColumnCountFor, NamesFollowTheirCaseRulesAndWhatsAppCountsSwitchAt28) {
+  struct Case {
+    const char* table;
+    int32_t whatsAppColumns;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"znote", 28, 19},           {"MESSAGE", 28, 38},
+      {"Chat_0123abcd", 28, 9},    {"chat_0123abcd", 28, 0},
+      {"tb_c2cMsg_12345", 28, 50}, {"TB_C2CMSG_12345", 28, 0},
+      {"ZWAMESSAGE", 29, 29},      {"ZWAMESSAGE", -1, 0},
+      {"ZWACHATSESSION", 27, 18},  {"ZWACHATSESSION", 28, 20},
+      {"ZWAGROUPMEMBER", 27, 10},  {"ZWAGROUPMEMBER", 28, 11},
+      {"sqlite_sequence", 28, 0},  {"", 28, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExpectedColumnCountFor(c.table, c.whatsAppColumns), c.expected)
+        << c.table << " " << c.whatsAppColumns;
+  }
+}
+
+TEST_F(DecoderTest, TakenColumnsMoveToWhereTheSchemaDeclaresThem) {
+  // A message table with one more column before `text`: the declared names
+  // move text, handle_id, date and is_from_me one place on.
+  std::vector<std::string> declared(39, "unused");
+  declared[3] = "text";
+  declared[6] = "handle_id";
+  declared[16] = "date";
+  declared[22] = "IS_FROM_ME";  // names compare ignoring case
+  struct Case {
+    const char* name;
+    std::vector<std::string> declared;
+    uint32_t textColumn;
+  };
+  const Case cases[] = {{"schema read", declared, 3}, {"no schema", {}, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    profile_ = ProfileFor("message");
+    profile_.declaredColumns = c.declared;
+    profile_.ResolveTakenColumns();
+    EXPECT_EQ(profile_.Column(kMessageText), c.textColumn);
+    const uint32_t shift = c.textColumn - 2;
+    const std::vector<uint8_t> bytes = EncodeCell(9, Columns(39, {{2 + shift, Value::Text("moved")},
+                                                                  {5 + shift, Value::Int(4)},
+                                                                  {15 + shift, Value::Int(kLeapDay2001)},
+                                                                  {21 + shift, Value::Int(1)}}));
+    std::vector<MessageRecord> out;
+    ASSERT_EQ(DecodeMessageRecord(reader_, profile_, FullCellAt(bytes), out, highestRowid_), kOk);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].text, "moved");
+    EXPECT_EQ(out[0].handleId, 4);
+    EXPECT_EQ(out[0].date, "2016-02-29 00:00:00");
+    EXPECT_EQ(out[0].sent, 1);
+  }
 }
 
 }  // namespace

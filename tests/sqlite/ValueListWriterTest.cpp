@@ -71,19 +71,19 @@ std::string Join(const std::vector<std::string>& entries, std::size_t from = 0) 
 
 TEST(MessageValueLineTest, LiveRowsKeepTheirRowidAndEveryColumn) {
   SqliteDbReader reader;
-  reader.SetCurrentTableName("message");
+  ValueListNumbering numbering;
   const MessageFixture f = MessageColumns(Value::Int(1));
   const std::vector<uint8_t> cell = EncodeCell(7, f.values);
   std::string line;
-  ASSERT_EQ(BuildMessageValueLine(reader, FullCellAt(cell), kNow, line), kOk);
+  ASSERT_EQ(BuildMessageValueLine(reader, FullCellAt(cell), kNow, numbering, line), kOk);
   EXPECT_EQ(line, "7" + Join(f.entries));
 
   // A live row without a rowid is numbered on from the counter.
-  reader.messageRowidCounter = 90;
+  numbering.lastRowid = 90;
   const std::vector<uint8_t> noRowId = EncodeCell(0, f.values);
-  ASSERT_EQ(BuildMessageValueLine(reader, FullCellAt(noRowId), kNow, line), kOk);
+  ASSERT_EQ(BuildMessageValueLine(reader, FullCellAt(noRowId), kNow, numbering, line), kOk);
   EXPECT_EQ(line, "91" + Join(f.entries));
-  EXPECT_EQ(reader.messageRowidCounter, 91u);
+  EXPECT_EQ(numbering.lastRowid, 91u);
 }
 
 TEST(MessageValueLineTest, DeletedRowsGetTheRecoveryGuidAndTodaysDate) {
@@ -100,13 +100,13 @@ TEST(MessageValueLineTest, DeletedRowsGetTheRecoveryGuidAndTodaysDate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SqliteDbReader reader;
-    reader.SetCurrentTableName("message");
-    reader.messageRowidCounter = 41;
+    ValueListNumbering numbering;
+    numbering.lastRowid = 41;
     MessageFixture f = MessageColumns(Value::Int(c.sent ? 1 : 0));
     const std::vector<uint8_t> carved = EncodeCarved(f.values, c.firstColumnLost);
     std::string line;
-    ASSERT_EQ(BuildMessageValueLine(reader, CarvedAt(carved), kNow, line), kOk);
-    EXPECT_EQ(reader.messageRowidCounter, 42u);
+    ASSERT_EQ(BuildMessageValueLine(reader, CarvedAt(carved), kNow, numbering, line), kOk);
+    EXPECT_EQ(numbering.lastRowid, 42u);
 
     f.entries[1] = "\"27B99F78-F6F0-475F-8BA1-00000000002A\",";
     f.entries[15] = "789012345,";
@@ -140,12 +140,12 @@ TEST(MessageValueLineTest, RefusedRowsWriteNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SqliteDbReader reader;
-    reader.SetCurrentTableName("message");
+    ValueListNumbering numbering;
     MessageFixture f = MessageColumns(Value::Int(0));
     f.values[c.column] = c.value;
     const std::vector<uint8_t> cell = EncodeCell(5, f.values);
     std::string line = "stale";
-    EXPECT_EQ(BuildMessageValueLine(reader, FullCellAt(cell, c.deleted), kNow, line), c.status);
+    EXPECT_EQ(BuildMessageValueLine(reader, FullCellAt(cell, c.deleted), kNow, numbering, line), c.status);
     EXPECT_EQ(line.empty(), c.status != kOk);
   }
 }
@@ -183,33 +183,33 @@ TEST(ContactValueLineTest, LinesEndAsTheLastColumnSays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SqliteDbReader reader;
-    reader.SetCurrentTableName("ABPersonFullTextSearch_content");
+    ValueListNumbering numbering;
     const std::vector<uint8_t> cell = EncodeCell(5, ContactColumns(c.last));
     std::string line;
-    ASSERT_EQ(BuildContactValueLine(reader, FullCellAt(cell), line), kOk);
+    ASSERT_EQ(BuildContactValueLine(reader, FullCellAt(cell), numbering, line), kOk);
     EXPECT_EQ(line, start + middle + c.ending);
   }
 }
 
 TEST(ContactValueLineTest, CarvedRowsAreNumberedAndStrictTextIsEnforced) {
   SqliteDbReader reader;
-  reader.SetCurrentTableName("ABPersonFullTextSearch_content");
-  reader.contactRowidCounter = 9;
+  ValueListNumbering numbering;
+  numbering.lastRowid = 9;
   std::string line;
   const std::vector<Value> row = ContactColumns(Value::Null());
   const std::vector<uint8_t> live = EncodeCell(5, row);
-  ASSERT_EQ(BuildContactValueLine(reader, FullCellAt(live), line), kOk);
-  EXPECT_EQ(reader.contactHeaderLength, 24);
+  ASSERT_EQ(BuildContactValueLine(reader, FullCellAt(live), numbering, line), kOk);
+  EXPECT_EQ(numbering.liveColumnCount, 24);
 
   const std::vector<uint8_t> carved = EncodeCarved(row);
-  ASSERT_EQ(BuildContactValueLine(reader, CarvedAt(carved), line), kOk);
+  ASSERT_EQ(BuildContactValueLine(reader, CarvedAt(carved), numbering, line), kOk);
   EXPECT_TRUE(line.starts_with("10,\"Anna\",")) << line;
-  EXPECT_EQ(reader.contactRowidCounter, 10u);
+  EXPECT_EQ(numbering.lastRowid, 10u);
 
   std::vector<Value> bad = row;
   bad[17] = Value::Text("anna\xC0@example.com");
   const std::vector<uint8_t> badCell = EncodeCell(6, bad);
-  EXPECT_EQ(BuildContactValueLine(reader, FullCellAt(badCell), line), kInvalidData);
+  EXPECT_EQ(BuildContactValueLine(reader, FullCellAt(badCell), numbering, line), kInvalidData);
   EXPECT_TRUE(line.empty());
 }
 
@@ -265,8 +265,7 @@ class ValueListFileTest : public ::testing::Test {
 
 TEST_F(ValueListFileTest, EveryLiveRowAndTheRecoveredRowsBecomeLines) {
   const std::filesystem::path csv = dir_ / "sms.csv";
-  reader_.messageRowidCounter = 1000;
-  ASSERT_EQ(WriteMessageValueList(reader_, csv), kOk);
+  ASSERT_EQ(WriteMessageValueList(reader_, csv, 1000), kOk);
   const std::vector<std::string> lines = Lines(csv);
   const auto live = database_->Truth().LiveRowIds("message");
   std::size_t liveLines = 0, deletedLines = 0;
@@ -290,8 +289,7 @@ TEST_F(ValueListFileTest, EveryLiveRowAndTheRecoveredRowsBecomeLines) {
   // The file is appended to, never truncated.
   SqliteDbReader again;
   ASSERT_EQ(again.Open(dir_ / "sms.db"), kOk);
-  again.messageRowidCounter = 1000;
-  ASSERT_EQ(WriteMessageValueList(again, csv), kOk);
+  ASSERT_EQ(WriteMessageValueList(again, csv, 1000), kOk);
   EXPECT_EQ(Lines(csv).size(), 2 * lines.size());
 }
 
@@ -309,10 +307,10 @@ TEST_F(ValueListFileTest, AnOutputThatCannotBeWrittenFailsTheWriter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.path == "/dev/full" && !std::filesystem::exists(c.path)) continue;
-    EXPECT_EQ(WriteMessageValueList(reader_, c.path), c.status);
+    EXPECT_EQ(WriteMessageValueList(reader_, c.path, 0), c.status);
     // The contact writer fails on opening even when the table has no row.
     if (c.status.systemError() != ENOSPC) {
-      EXPECT_EQ(WriteContactValueList(reader_, c.path), c.status);
+      EXPECT_EQ(WriteContactValueList(reader_, c.path, 0), c.status);
     }
   }
 }
