@@ -39,7 +39,8 @@ Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesyste
   uint64_t highestContactRowid = 0;
   // Rows read before a failed page read are kept and the failure is reported.
   if (result == kOk) {
-    result = sqlite::ScanContacts(reader, contacts, highestContactRowid).WithContext("reading the address book");
+    result =
+        sqlite::ScanContacts(reader, contacts, highestContactRowid).WithContext("reading the address book");
   }
   CleanUpContacts(contacts);
   highestRowId = static_cast<int64_t>(highestContactRowid);

@@ -106,7 +106,6 @@ Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatD
   if (const Status opened = reader.Open(chatDb); opened != kOk) return opened;
   if (probe.lastColumnCount >= 0) messageColumnCount = probe.lastColumnCount;
 
-
   std::vector<sqlite::WhatsAppChatRow> chatRows;
   if (const Status scanned = sqlite::ScanWhatsAppChats(reader, messageColumnCount, chatRows); scanned != kOk)
     return scanned;

@@ -83,7 +83,8 @@ Status MakePrivateFolder(const std::filesystem::path& folder) {
     std::error_code ignored;  // a parent that cannot be made fails the mkdir below
     std::filesystem::create_directories(folder.parent_path(), ignored);
   }
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return Status::System(errno, "creating " + folder.string());
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    return Status::System(errno, "creating " + folder.string());
   struct stat info {};
   if (lstat(folder.c_str(), &info) != 0) return Status::System(errno, folder.string());
   // Anyone else who could enter the folder could read what we put in it.

@@ -140,8 +140,8 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
   return kOk;
 }
 
-Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, ValueListNumbering& numbering,
-                             std::string& line) {
+Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record,
+                             ValueListNumbering& numbering, std::string& line) {
   line.clear();
   ParsedRecord parsed;
   detail::CarvedLayout layout{kContactValueColumns};

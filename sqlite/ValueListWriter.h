@@ -63,8 +63,8 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
 // The line of one contact record. Records the column count of full cells in
 // numbering.liveColumnCount, which carved records then follow (as the
 // contact decoder does).
-Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record, ValueListNumbering& numbering,
-                             std::string& line);
+Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& record,
+                             ValueListNumbering& numbering, std::string& line);
 
 // An output file opened once in append mode for a whole scan.
 class ValueListFile {
