@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Ascii.h"
 #include "sqlite/CreateTableParser.h"
 #include "sqlite/RecordDecodersCommon.h"
 
@@ -17,14 +18,7 @@ constexpr Storage kText = Storage::kText;
 constexpr Storage kInteger = Storage::kInteger;
 constexpr Storage kNumber = Storage::kNumber;
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
+using platform::EqualsIgnoringCase;
 
 struct NamedCount {
   std::string_view name;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -248,6 +250,70 @@ TEST_F(CliScanTest, FailuresGiveTheirExitStatusAndOneLine) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << joined << ": " << run.err;
     EXPECT_EQ(run.err.rfind("corvyn-cli: ", 0), 0u) << run.err;
   }
+}
+
+// A copy of the plain backup without the stored files `drop` selects.
+fs::path CopyWithout(const fs::path& from, const std::string& name,
+                     const std::function<bool(const fs::path&)>& drop) {
+  const fs::path copy = TestRoot() / name;
+  fs::remove_all(copy);
+  fs::copy(from, copy, fs::copy_options::recursive);
+  for (const auto& entry : fs::directory_iterator(copy)) {
+    if (entry.is_regular_file() && drop(entry.path())) fs::remove(entry.path());
+  }
+  return copy;
+}
+
+bool IsSqliteDatabase(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::string head(16, '\0');
+  file.read(head.data(), static_cast<std::streamsize>(head.size()));
+  return file && head == std::string("SQLite format 3\0", 16);
+}
+
+// A phone that never used Messages (or whose backup lost a database) still
+// has its other categories read; the missing ones are named, in words, and
+// the scan counts as completed.
+TEST_F(CliScanTest, MissingDatabasesFailOnlyTheirCategories) {
+  const fs::path noMessages = CopyWithout(Plain(), "no sms.db", [](const fs::path& p) {
+    return p.filename() == "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+  });
+  CliRun run = RunInProcess({"scan", noMessages.string(), "--json"});
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_EQ(run.err, "corvyn-cli: Messages: the database file is missing from this backup\n");
+  auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << run.out.substr(0, 200);
+  EXPECT_EQ((*json)["errors"].AsObject().size(), 1u);
+  EXPECT_EQ((*json)["errors"]["Messages"].AsString(), "the database file is missing from this backup");
+  const Value& categories = (*json)["categories"];
+  EXPECT_TRUE(categories["Messages"].AsArray().empty());
+  for (const char* label : {"Camera Roll", "Messages Attachments", "Contacts", "Call History", "Notes",
+                            "WhatsApp", "WhatsApp Attachments"}) {
+    EXPECT_FALSE(categories[label].AsArray().empty()) << label << " was lost with the messages";
+  }
+
+  const fs::path noDatabases = CopyWithout(Plain(), "no databases", IsSqliteDatabase);
+  run = RunInProcess({"scan", noDatabases.string()});
+  EXPECT_EQ(run.exitCode, kExitOk) << run.err;
+  for (const char* label : {"Messages", "Contacts", "Call History", "Notes", "WhatsApp"}) {
+    EXPECT_NE(run.err.find(std::string("corvyn-cli: ") + label + ": "), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(run.err.find("stopped"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("Camera Roll: 5\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("WhatsApp Attachments: 2\n"), std::string::npos) << run.out;
+}
+
+// Backups of iOS 10 and later keep their file list in Manifest.db: the user
+// is told so, not given a number.
+TEST_F(CliScanTest, ABackupOfTheNewerLayoutIsNamedAsSuch) {
+  const fs::path newer = TestRoot() / "newer layout";
+  fs::create_directories(newer);
+  fs::copy_file(Plain() / "Info.plist", newer / "Info.plist", fs::copy_options::overwrite_existing);
+  std::ofstream(newer / "Manifest.db") << "SQLite format 3";
+  const CliRun run = RunInProcess({"scan", newer.string()});
+  EXPECT_EQ(run.exitCode, kExitUnopenable);
+  EXPECT_NE(run.err.find("newer layout of iOS 10 and later"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("status 87"), std::string::npos) << run.err;
 }
 
 TEST(CliBasics, VersionHelpAndBackupsList) {

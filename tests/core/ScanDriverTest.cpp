@@ -161,25 +161,34 @@ TEST(ScanDriverTest, OpenSourceResultDecidesHowTheScanEnds) {
 TEST(ScanDriverTest, CategoryErrorsDoNotEndTheSequenceAndTheScanAlwaysEnds) {
   struct Case {
     std::string failing;
+    Status failure;
+    std::string label;
     Status finalStatus;
   };
   const Case cases[] = {
-      {"CollectContacts", kOk},
-      {"CollectPhotos", kOk},
+      {"CollectContacts", kInvalidData, "Contacts", kOk},
+      {"CollectPhotos", kInvalidData, "Camera Roll", kOk},
+      // A missing file is a system error whose number (ENOENT) is the number
+      // of kStopped: it must not be taken for the user's Stop.
+      {"CollectMessages", Status::System(ENOENT, "sms.db"), "Messages", kOk},
       // The last operation's status is the scan's status; the window must
       // still leave the scanning state.
-      {"CollectWhatsAppAttachments", kInvalidData},
+      {"CollectWhatsAppAttachments", kInvalidData, "WhatsApp Attachments", kInvalidData},
   };
   for (const Case& c : cases) {
     Scan scan;
     EngineScript script;
     script.data = SampleData();
-    script.steps[c.failing] = {{}, kInvalidData};
+    script.steps[c.failing] = {{}, c.failure};
     scan.Start(script);
     scan.driver.Wait();
     SCOPED_TRACE(c.failing);
     EXPECT_EQ(scan.journal->Calls(), kAllOperations);
     EXPECT_EQ(scan.driver.FinalStatus(), c.finalStatus);
+    const auto failures = scan.driver.CategoryFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].label, c.label);
+    EXPECT_EQ(failures[0].status, c.failure);
     EXPECT_EQ(scan.sink.Posts().back(), std::make_pair(kMsgScanEnded, 0));
     // What a failing operation still handed back is kept.
     auto access = scan.driver.LockResults();

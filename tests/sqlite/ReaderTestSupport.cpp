@@ -6,18 +6,6 @@
 
 namespace corvyn::sqlite::test {
 
-TempDir::TempDir() {
-  std::random_device random;
-  path_ = std::filesystem::temp_directory_path() /
-          ("corvyn-sqlite-" + std::to_string(random()) + "-" + std::to_string(random()));
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 std::vector<int64_t> LibraryRowIds(const std::filesystem::path& database, const std::string& table) {
   std::vector<int64_t> ids;
   sqlite3* db = nullptr;

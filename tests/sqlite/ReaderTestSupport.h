@@ -12,20 +12,12 @@
 
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::sqlite::test {
 
 // A fresh folder under the system temp folder, removed at destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& Path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = corvyn::testing::TempFolder;
 
 // Rowids of a table through the SQLite library (opened read-only, immutable).
 std::vector<int64_t> LibraryRowIds(const std::filesystem::path& database, const std::string& table);
