@@ -49,6 +49,14 @@ std::string Hex(std::string_view bytes) {
 }
 
 // The row's rowid: the cell's, or the next number of the counter.
+// Sets an entry to `text` followed by `tail`. Cleared and appended rather than
+// assigned: GCC 12 at -O3 warns falsely (-Wrestrict) on assigning a literal
+// to a string element of a map.
+void Put(std::string& entry, std::string_view text, std::string_view tail = {}) {
+  entry.clear();
+  entry.append(text).append(tail);
+}
+
 uint64_t RowNumber(const ParsedRecord& parsed, const RecordLocation& record, uint64_t& counter) {
   if (record.mode == RecordMode::kFullCell && parsed.rowId != 0) return static_cast<uint64_t>(parsed.rowId);
   return ++counter;
@@ -103,20 +111,16 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
       if (index == 0) {
         entries[0] += ",";
       } else {
-        entries[index] = "NULL,";
+        Put(entries[index], "NULL,");
       }
     } else if (type <= 4) {
       entries[index] = Number(column.integer) + ",";
     } else if (type <= 7) {
-      entries[index] = ",";
+      Put(entries[index], ",");
     } else if (type <= 9) {
-      // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) on
-      // `const char* + std::string` once inlined.
-      std::string& text = entries[index];
-      text.assign(type == 9 ? "1" : "0");
-      if (!last) text.push_back(',');
+      Put(entries[index], type == 9 ? "1" : "0", last ? "" : ",");
     } else if (type == 13) {
-      entries[index] = "NULL,";
+      Put(entries[index], "NULL,");
     } else if (type >= 14) {
       entries[index] = index == 8 ? Hex(Bytes(column)) + "," : Quoted(Bytes(column)) + ",";
     }
@@ -125,15 +129,15 @@ Status BuildMessageValueLine(SqliteDbReader& reader, const RecordLocation& recor
     char guid[64];
     std::snprintf(guid, sizeof guid, "\"%s%012llX\",", kDeletedGuidPrefix.data(),
                   static_cast<unsigned long long>(rowId));
-    entries[1] = guid;
-    entries[19] = "1,";
+    Put(entries[1], guid);
+    Put(entries[19], "1,");
     entries[15] = Number(nowCocoaSeconds) + ",";
     if (detail::HoldsInteger(parsed.Column(21), 1)) {
-      entries[16] = "0,";
-      entries[26] = "0,";
+      Put(entries[16], "0,");
+      Put(entries[26], "0,");
     } else {
       entries[16] = entries[15];
-      entries[26] = "1,";
+      Put(entries[26], "1,");
     }
   }
   line = JoinLine(entries);
@@ -165,14 +169,14 @@ Status BuildContactValueLine(SqliteDbReader& reader, const RecordLocation& recor
       if (index == 0) {
         entries[0] += ",";
       } else {
-        entries[index].assign("NULL").append(comma);
+        Put(entries[index], "NULL", comma);
       }
     } else if (type <= 4) {
       entries[index] = Number(column.integer) + ",";
     } else if (type <= 7) {
-      entries[index] = ",";
+      Put(entries[index], ",");
     } else if (type == 13) {
-      entries[index].assign("NULL").append(comma);
+      Put(entries[index], "NULL", comma);
     } else if (column.IsText()) {
       if (!detail::StrictTextValue(&column)) return kInvalidData;
       entries[index] = Quoted(Bytes(column)) + comma;
