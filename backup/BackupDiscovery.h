@@ -44,8 +44,8 @@ struct FolderListing {
   uint64_t totalBytes = 0;
 };
 
-// Lists one folder as described above. Returns kOk, or the errno value when
-// the folder cannot be read (listing left empty).
+// Lists one folder as described above. Returns kOk, or a system error naming
+// the folder when it cannot be read (listing left empty).
 Status ListFolder(const std::filesystem::path& folder, FolderListing& listing);
 
 // The default root, from XDG_DATA_HOME or HOME. Empty when neither is set.

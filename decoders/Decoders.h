@@ -35,8 +35,9 @@ Status DecodeMessages(ConversationMap& conversations, const std::filesystem::pat
 Status WriteMessagesCsv(const std::filesystem::path& messageDb, const std::filesystem::path& csvPath,
                         int64_t startingRowId);
 
-// Contacts with phone numbers, one number per line, sorted by name. Returns 0
-// or the open error (the caller's vector is still cleaned up).
+// Contacts with phone numbers, one number per line, sorted by name. Returns kOk,
+// the open error, or a failed read of the table (what was read before is kept;
+// the caller's vector is still cleaned up).
 Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesystem::path& addressBookDb,
                       int64_t& highestRowId);
 Status WriteContactsCsv(const std::filesystem::path& addressBookDb, const std::filesystem::path& csvPath,
@@ -50,7 +51,8 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
                          const std::filesystem::path& addressBookDb);
 
 // Note bodies paired with their titles and dates (Core Data time), HTML turned
-// into text; appended to the caller's vector. Returns 0 or the open error.
+// into text; appended to the caller's vector. Returns kOk, the open error, or
+// the first table that could not be read to its end (what was read is kept).
 Status DecodeNotes(std::vector<NoteRecord>& notes, const std::filesystem::path& notesDb);
 
 // WhatsApp messages with text, named from their chat and group member, in

@@ -16,7 +16,7 @@ class IDesktop {
  public:
   virtual ~IDesktop() = default;
   // Hands `target` (a path or a URL) to the default program and returns
-  // without waiting for it. kOk when the opener was started, else its errno
+  // without waiting for it. kOk when the opener was started, else a system error
   // (kInvalidData for an empty target).
   virtual Status OpenInDefaultProgram(std::string_view target) = 0;
 };

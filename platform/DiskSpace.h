@@ -23,7 +23,7 @@ class IDiskSpace {
  public:
   virtual ~IDiskSpace() = default;
   // Bytes available to this user on the file system holding `path` (which
-  // must exist). kOk or the errno of the failed query.
+  // must exist). kOk or the system error of the failed query.
   virtual Status FreeBytes(const std::filesystem::path& path, std::uint64_t* freeBytes) = 0;
   // The mounted file systems that can hold user files, in mount-table order,
   // each with its free and total bytes; pseudo file systems (proc, sysfs,

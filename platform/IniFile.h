@@ -23,7 +23,7 @@ namespace corvyn::platform {
 class IniFile {
  public:
   // Reads `path`. A missing or unreadable file gives an empty document and
-  // returns its errno (ENOENT for a missing one); the document stays usable.
+  // returns the system error (ENOENT for a missing one); the document stays usable.
   Status Load(const std::filesystem::path& path);
   void Parse(std::string_view text);
 

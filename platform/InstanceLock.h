@@ -28,8 +28,8 @@ class InstanceLock {
 
   // Tries to take the lock on `file` (created when missing).
   //   kOk: taken; *lock holds it until destroyed.
-  //   EWOULDBLOCK: another holder has it (another instance runs); *lock empty.
-  //   other errno: the file could not be opened or locked.
+  //   system error EWOULDBLOCK: another holder has it (another instance runs); *lock empty.
+  //   another system error: the file could not be opened or locked.
   static Status Acquire(const std::filesystem::path& file, std::unique_ptr<InstanceLock>* lock);
 
   const std::filesystem::path& File() const { return file_; }

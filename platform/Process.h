@@ -10,8 +10,8 @@
 // child that inherited our stdin write end would keep the first child's input
 // open forever).
 //
-// All operations return a Status (platform/Status.h); system failures return
-// the errno value of the failed call. Nothing throws.
+// All operations return a Status (platform/Status.h); a failed system call is
+// a system error with its errno. Nothing throws.
 #pragma once
 
 #include <chrono>
@@ -97,7 +97,7 @@ class IProcessLauncher {
  public:
   virtual ~IProcessLauncher() = default;
 
-  // Starts the described process. Returns kOk and sets *child, or the errno of the failure
+  // Starts the described process. Returns kOk and sets *child, or the system error of the failure
   // (ENOENT for a missing executable, EACCES when it is not executable).
   virtual Status Start(const ProcessSpec& process, std::unique_ptr<IChildProcess>* child) = 0;
 

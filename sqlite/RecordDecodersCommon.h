@@ -23,7 +23,7 @@ struct CarvedLayout {
   uint32_t columnCount = 0;  // serial types of a complete record
 };
 
-// Parses a full cell (overflow gathered) or a carved record. 87 when the
+// Parses a full cell (overflow gathered) or a carved record. kInvalidData when the
 // record cannot be parsed or a column up to lastColumn that the record holds
 // lies (even partly) outside the available bytes; columns past lastColumn may
 // be cut off.

@@ -79,7 +79,7 @@ struct ParsedRecord {
 // at least the type's body size; shorter bodies leave the value 0).
 void DecodeColumnValue(uint64_t serialType, ByteSpan body, ColumnValue& value);
 
-// A record whose header-length varint is at payload[0]. 87 when the header
+// A record whose header-length varint is at payload[0]. kInvalidData when the header
 // does not fit or its serial types do not end inside it.
 Status ParseRecordPayload(ByteSpan payload, ParsedRecord& out);
 
@@ -92,7 +92,7 @@ Status ParseCell(const SqliteDbReader& reader, const RecordLocation& record, Par
 // A carved record at bytes[0] (its first serial type) with columnCount
 // expected columns, applying the first-column-lost rule. When serialTypeBytes
 // is not 0 the serial types fill that many bytes (less 1 when the first
-// column is lost) and the body follows them. 87 when columnCount is 0 or the
+// column is lost) and the body follows them. kInvalidData when columnCount is 0 or the
 // serial types do not end inside bytes.
 Status ParseCarvedRecord(ByteSpan bytes, uint32_t columnCount, ParsedRecord& out,
                          uint32_t serialTypeBytes = 0);

@@ -144,14 +144,16 @@ class SqliteDbReader {
 
   // Opens the file read-only (closing any file open before), checks the
   // header, takes the page size and collects the free-list leaf pages.
-  // Returns 0, errno when the file cannot be opened, 87 when it is not an
-  // SQLite 3 database (or its page size is unusable).
+  // Returns kOk, a system error (with the path) when the file cannot be
+  // opened, kInvalidData when it is not an SQLite 3 database (or its page
+  // size is unusable).
   Status Open(const std::filesystem::path& path);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
 
-  // Positional read of out.size() bytes. 87 when no file is open, 30 when the
-  // file ends before all bytes arrived, errno on a failed read.
+  // Positional read of out.size() bytes. kInvalidData when no file is open,
+  // kShortRead when the file ends before all bytes arrived, a system error
+  // on a failed read.
   Status ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t* bytesRead = nullptr) const;
 
   // Reads one whole page into `page` (resized to the page size).

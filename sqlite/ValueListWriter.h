@@ -74,7 +74,7 @@ class ValueListFile {
   ValueListFile(const ValueListFile&) = delete;
   ValueListFile& operator=(const ValueListFile&) = delete;
 
-  // errno (87 when the system gives none) when the file cannot be opened.
+  // A system error naming the path when the file cannot be opened.
   Status Open(const std::filesystem::path& path);
   // Appends the bytes; after the first failure nothing more is written and
   // Result() keeps that failure.

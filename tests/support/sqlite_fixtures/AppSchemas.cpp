@@ -371,7 +371,11 @@ std::vector<TableSchema> WhatsAppTables(int messageColumnCount) {
 
 TableSchema NumberedTable(const std::string& name, int columnCount) {
   std::vector<ColumnSchema> columns{{"c0", "INTEGER PRIMARY KEY"}};
-  for (int column = 1; column < columnCount; ++column) columns.push_back({"c" + std::to_string(column), ""});
+  for (int column = 1; column < columnCount; ++column) {
+    std::string columnName = "c";
+    columnName += std::to_string(column);
+    columns.push_back({columnName, ""});
+  }
   return Table(name, columns);
 }
 
