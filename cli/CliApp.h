@@ -5,8 +5,10 @@
 //   corvyn-cli backups                     list the backups with their summary
 //   corvyn-cli scan FOLDER [--password-stdin] [--json]
 //
-// Exit status: 0 success, 2 usage, 3 wrong password, 4 the source cannot be
-// opened, 1 anything else; every failure prints one line on standard error.
+// Exit status: 0 success (a scan that completed with some categories
+// unreadable included; each is named on standard error), 2 usage, 3 wrong
+// password, 4 the source cannot be opened, 1 anything else; every failure
+// prints one line on standard error.
 #pragma once
 
 #include <cstdio>
