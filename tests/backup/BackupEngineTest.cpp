@@ -300,8 +300,8 @@ TEST(BackupEngineLookup, ChatDatabasesAreFoundByTheirExactNames) {
 // Sizes of 4 GiB and more were once cut to their low 32 bits.
 TEST(BackupEngineSizes, FilesOf4GiBAndMoreKeepTheirSize) {
   constexpr uint64_t kLarge = (5ull << 30) + 3;
-  const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-sizes";
-  fs::remove_all(root);
+  const corvyn::testing::TempFolder temp("engine-sizes");
+  const fs::path& root = temp.Path();
   const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "xx";
   const struct {
     const char* domain;
@@ -335,14 +335,12 @@ TEST(BackupEngineSizes, FilesOf4GiBAndMoreKeepTheirSize) {
   EXPECT_EQ(cameraRoll[0].size, kLarge);
   EXPECT_EQ(attachments[0].size, kLarge);
   EXPECT_EQ(appFiles[0].size, kLarge);
-  fs::remove_all(root);
 }
 
 // Today's phone media have a category and a preview.
 TEST(BackupEngineTypes, NewerPhoneMediaArePreviewed) {
-  const fs::path root = fs::path(::testing::TempDir()) / "corvyn-engine-types";
-  fs::remove_all(root);
-  fs::create_directories(root);
+  const corvyn::testing::TempFolder temp("engine-types");
+  const fs::path& root = temp.Path();
   const struct {
     const char* label;
     std::string bytes;
@@ -375,7 +373,6 @@ TEST(BackupEngineTypes, NewerPhoneMediaArePreviewed) {
     EXPECT_EQ(context.ExtractForPreview(source, preview, nullptr, nullptr), kOk) << c.label;
     EXPECT_EQ(preview.filename(), c.copyName) << c.label;
   }
-  fs::remove_all(root);
 }
 
 class NewerCallHistoryTest : public BackupEngineTest {

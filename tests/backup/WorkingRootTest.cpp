@@ -8,6 +8,7 @@
 #include "backup/CLocalBuckupRecovery.h"
 #include "backup/WorkingRoot.h"
 #include "platform/FakeProcessLauncher.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
 namespace {
@@ -61,16 +62,11 @@ constexpr fs::perms kOpenToAll = fs::perms::owner_all | fs::perms::group_read | 
 class WorkingFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ =
-        fs::path(::testing::TempDir()) /
-        ("corvyn-working-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = temp_.Path();
     launcher_.Script("tool", {});
     picture_ = root_ / "picture";
     std::ofstream(picture_, std::ios::binary) << std::string("\x89PNG\r\n\x1A\n", 8) << "pixels";
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void Prepare(BackupContext& context, const fs::path& workingRoot) {
     context.workingRoot = workingRoot;
@@ -78,6 +74,7 @@ class WorkingFilesTest : public ::testing::Test {
     context.launcher = &launcher_;
   }
 
+  corvyn::testing::TempFolder temp_{"working"};
   fs::path root_, picture_;
   platform::FakeProcessLauncher launcher_;
 };

@@ -79,9 +79,8 @@ TEST(SpecialFolders, RuntimeFallbackAvoidsAFolderOthersCanEnter) {
 TEST(SpecialFolders, PrivateFoldersAreOursAlone) {
   namespace fs = std::filesystem;
   using fs::perms;
-  const fs::path base = ::testing::TempDir() + "/corvyn-private-test";
-  fs::remove_all(base);
-  fs::create_directories(base);
+  const corvyn::testing::TempFolder temp("private-test");
+  const fs::path& base = temp.Path();
   const perms open =
       perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec;
   const struct {
@@ -138,7 +137,6 @@ TEST(SpecialFolders, PrivateFoldersAreOursAlone) {
     ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
     EXPECT_EQ((MakePrivateFolder(foreign)).systemError(), EACCES);
   }
-  fs::remove_all(base);
 }
 
 TEST(SpecialFolders, HomeWithoutVariableComesFromTheUserDatabase) {
