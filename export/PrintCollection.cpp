@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/TextFormat.h"
-#include "export/HtmlText.h"
+#include "core/Utf8.h"
 #include "platform/SpecialFolders.h"
 
 namespace corvyn::exporting {
@@ -22,6 +22,41 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // The current errno (EIO when the call left none) for `what` on `path`.
 Status LastError(std::string_view what, const fs::path& path) {
   return Status::System(errno != 0 ? errno : EIO, std::string(what) + " " + path.string());
+}
+
+// The value as page text: invalid UTF-8 replaced, & < > " ' as character
+// references, each line break (CR LF, LF or CR) as "<br />".
+void AppendHtmlText(std::string_view value, std::string& out) {
+  const std::string valid = ToValidUtf8(value);
+  for (std::size_t i = 0; i < valid.size(); ++i) {
+    const char c = valid[i];
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '\r':
+        if (i + 1 < valid.size() && valid[i + 1] == '\n') ++i;
+        out += "<br />";
+        break;
+      case '\n':
+        out += "<br />";
+        break;
+      default:
+        out += c;
+    }
+  }
 }
 
 // Builds the blocks of one page body.
