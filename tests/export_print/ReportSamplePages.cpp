@@ -198,7 +198,7 @@ Content DemoContent() {
        "Can you bring the printed contract? Page 4 needs a signature."},
       {true, true, "2024-03-18 09:02:50", "", "Sure, I'll print it now."},
       {false, false, "2024-03-18 12:41:07", "Oliver Bennett", "Running 10 minutes late, sorry!"},
-      {true, false, "2024-03-18 12:41:55", "", "No problem \xF0\x9F\x91\x8D"},
+      {true, false, "2024-03-18 12:41:55", "", "No problem, see you there."},
   };
   content.whatsAppPerson = "Name: Camille Laurent, Phone: +33 1 70 36 39 50";
   content.whatsApp = {
