@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   # running the program: virtual display, default-program opener
   xvfb xauth xdg-utils
+  # rendering the report pages in a real browser (scripts/render-reports and its test; large)
+  chromium
 )
 
 missing=()
