@@ -30,6 +30,11 @@ bool ExportControl::IsCancelled() const {
   return cancelled_;
 }
 
+bool ExportControl::IsHeld() const {
+  std::lock_guard lock(mutex_);
+  return held_;
+}
+
 bool ExportControl::WaitParked() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return parked_ || ended_; });

@@ -22,6 +22,8 @@ class ExportControl {
   void Resume();
   void Cancel();
   bool IsCancelled() const;
+  // True from Hold() until Resume() or Cancel().
+  bool IsHeld() const;
   // Waits until the job waits at the closed gate (true) or has ended (false).
   bool WaitParked();
 

@@ -6,6 +6,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/TextFormat.h"
@@ -138,12 +139,11 @@ TEST_F(ExportJobTest, EveryCategoryGoesToItsFolder) {
   EXPECT_NE(allTranscripts.find("      Data: "), std::string::npos);
 
   // WhatsApp: label + stamp, .txt/.csv/.html.
-  const std::string chat = "WhatsApp Message/Anna Berger(4915112345678@s.whatsapp.net)-" + stamp + "/";
-  EXPECT_TRUE(has(chat + "Anna Berger(4915112345678@s.whatsapp.net).txt"));
-  EXPECT_TRUE(has(chat + "Anna Berger(4915112345678@s.whatsapp.net).html"));
+  const std::string chat = "WhatsApp Message/Anna Berger(4915112345678)-" + stamp + "/";
+  EXPECT_TRUE(has(chat + "Anna Berger(4915112345678).txt"));
+  EXPECT_TRUE(has(chat + "Anna Berger(4915112345678).html"));
   bool ok = false;
-  const auto rows =
-      ParseCsv(ReadFile(out_ / (chat + "Anna Berger(4915112345678@s.whatsapp.net).csv")).substr(3), &ok);
+  const auto rows = ParseCsv(ReadFile(out_ / (chat + "Anna Berger(4915112345678).csv")).substr(3), &ok);
   ASSERT_TRUE(ok);
   ASSERT_EQ(rows.size(), truth.databases.whatsApp.size() + 1);
   for (std::size_t i = 0; i < truth.databases.whatsApp.size(); ++i) {
@@ -165,7 +165,7 @@ TEST_F(ExportJobTest, ASecondExportNumbersTakenNames) {
   EXPECT_TRUE(has("Camera Roll/IMG_0001.JPG"));
   EXPECT_TRUE(has("Camera Roll/IMG_0001(1).JPG"));
   EXPECT_TRUE(has("Camera Roll/IMG_0004(1).MOV"));
-  const std::string label = "Anna Berger(4915112345678@s.whatsapp.net)";
+  const std::string label = "Anna Berger(4915112345678)";
   EXPECT_TRUE(has("WhatsApp Message/" + label + "-" + Stamp() + "/" + label + "(1).csv"));
   // Nothing but media and a chat: no message or contact CSV.
   EXPECT_FALSE(has("Message/sms.csv"));
@@ -183,8 +183,11 @@ TEST_F(ExportJobTest, HostileTextsStayInsideTheRootAndOutOfTheMarkup) {
   // Nothing beside the root in its parent but what the test made.
   std::vector<std::string> siblings;
   for (const auto& entry : fs::directory_iterator(temp_.Path())) siblings.push_back(entry.path().filename());
-  std::sort(siblings.begin(), siblings.end());
-  EXPECT_EQ(siblings, (std::vector<std::string>{"backup", "out", "scratch", "template", "work"}));
+  for (const std::string& name : siblings) {
+    EXPECT_TRUE(name == "backup" || name == "out" || name == "scratch" || name == "template" ||
+                name == "work")
+        << name;
+  }
   const fs::path root = fs::canonical(out_);
   int htmlFiles = 0;
   for (const auto& file : FilesUnder(out_)) {
@@ -258,6 +261,7 @@ TEST_F(ExportJobTest, HoldThenResumeOrCancel) {
     job.Start();
     sink.WaitReached();
     auto held = std::async(std::launch::async, [&] { job.Control().Hold(); });
+    while (!job.Control().IsHeld()) std::this_thread::yield();
     // Hold returns once the job has left the report it is in.
     sink.Release();
     held.get();
