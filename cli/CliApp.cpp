@@ -1,6 +1,8 @@
 #include "cli/CliApp.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cinttypes>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -12,6 +14,8 @@
 #include "core/CategoryCatalog.h"
 #include "core/EngineFactory.h"
 #include "core/ScanDriver.h"
+#include "core/TextFormat.h"
+#include "export/ExportJob.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Terminal.h"
 
@@ -31,6 +35,8 @@ constexpr const char* kUsage =
     "       corvyn-cli --help\n"
     "       corvyn-cli backups\n"
     "       corvyn-cli scan FOLDER [--password-stdin] [--json]\n"
+    "       corvyn-cli export FOLDER --out DIR [--password-stdin] [--only-deleted]\n"
+    "                  [--category LABEL]... [--json]\n"
     "\n"
     "backups  lists the backups of the backup root and of the [BackupFolders]\n"
     "         section of config.ini beside the program\n"
@@ -39,10 +45,16 @@ constexpr const char* kUsage =
     "         line from standard input; --json prints every record as JSON\n"
     "         Categories that cannot be read are named on standard error (and\n"
     "         under \"errors\" with --json); the other categories are still read.\n"
+    "export   scans one backup folder and writes its records into DIR (copies,\n"
+    "         reports, transcripts and CSV files); --category LABEL (as scan\n"
+    "         prints them, e.g. \"Camera Roll\", \"Messages\") limits it to those\n"
+    "         categories, --only-deleted to deleted records; prints what was\n"
+    "         recovered and every file that failed, with --json as JSON\n"
     "\n"
     "exit status: 0 the scan completed (also when some categories could not be\n"
     "read), 2 usage, 3 wrong password, 4 the source cannot be opened, 1 other\n"
-    "failures (the scan was stopped, the engine could not start)\n";
+    "failures (the scan was stopped, the engine could not start; for export: a\n"
+    "file that could not be written, or the export could not start)\n";
 
 int Usage(const CliStreams& streams, const std::string& problem) {
   std::fprintf(streams.err, "corvyn-cli: %s (see corvyn-cli --help)\n", problem.c_str());
@@ -194,6 +206,164 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
   return exitCode;
 }
 
+// Draws the export's progress on a terminal and keeps nothing else.
+class ExportBar final : public exporting::IExportSink {
+ public:
+  explicit ExportBar(const CliStreams& streams) : streams_(streams) {}
+  void OnProgress(const std::string&, int percent, const exporting::ExportCounts& counts) override {
+    if (!streams_.errIsTerminal) return;
+    const int overall = counts.total == 0 ? 100 : static_cast<int>(counts.done * 100 / counts.total);
+    if (overall == shown_) return;
+    shown_ = overall;
+    (void)percent;  // the bar shows the whole export, not the current file
+    const int filled = overall * kBarWidth / 100;
+    std::fprintf(streams_.err, "\r[%.*s%*s] %3d%%", filled, "##############################",
+                 kBarWidth - filled, "", overall);
+    std::fflush(streams_.err);
+  }
+  void OnDetail(const exporting::ExportDetail&, const exporting::ExportCounts&) override {}
+  bool Shown() const { return shown_ >= 0; }
+
+ private:
+  const CliStreams& streams_;
+  int shown_ = -1;
+};
+
+std::string ExportSummaryJson(const exporting::ExportSummary& summary, const fs::path& root) {
+  std::string json = "{\"root\": " + JsonString(root.string());
+  json += ", \"status\": " + std::to_string(summary.status.IsSystemError() ? static_cast<int>(kInvalidData)
+                                                                           : summary.status.value());
+  json += ", \"message\": " + JsonString(summary.status.ok() ? "" : summary.status.Message());
+  const auto number = [](uint64_t value) { return std::to_string(value); };
+  json += ", \"done\": " + number(summary.counts.done) + ", \"total\": " + number(summary.counts.total) +
+          ", \"succeeded\": " + number(summary.counts.Succeeded()) +
+          ", \"failed\": " + number(summary.counts.failed);
+  json += ", \"failures\": [";
+  for (std::size_t i = 0; i < summary.failures.size(); ++i) {
+    json += i ? ", " : "";
+    json += "{\"path\": " + JsonString(summary.failures[i].path) +
+            ", \"reason\": " + JsonString(summary.failures[i].StatusText()) + "}";
+  }
+  json += "]}\n";
+  return json;
+}
+
+int ExportCommand(const std::vector<std::string>& args, const CliStreams& streams) {
+  std::string folder, out;
+  bool passwordFromStdin = false, json = false, onlyDeleted = false;
+  std::vector<RecordCategory> categories;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--password-stdin") {
+      passwordFromStdin = true;
+    } else if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "--only-deleted") {
+      onlyDeleted = true;
+    } else if (args[i] == "--out" || args[i] == "--category") {
+      if (i + 1 >= args.size()) return Usage(streams, args[i] + " needs a value");
+      const std::string& value = args[++i];
+      if (args[i - 1] == "--out") {
+        out = value;
+      } else if (const RecordCategory category = CategoryFromLabel(value);
+                 category != RecordCategory::kNone) {
+        categories.push_back(category);
+      } else {
+        return Usage(streams, "unknown category " + value);
+      }
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      return Usage(streams, "unknown option " + args[i]);
+    } else if (folder.empty()) {
+      folder = args[i];
+    } else {
+      return Usage(streams, "export takes one folder");
+    }
+  }
+  if (folder.empty()) return Usage(streams, "export needs a backup folder");
+  if (out.empty()) return Usage(streams, "export needs --out DIR");
+
+  backup::BackupDescriptor descriptor;
+  if (backup::ReadBackupFolder(folder, descriptor) != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: cannot open %s: no readable Info.plist, not a backup folder\n",
+                 folder.c_str());
+    return kExitUnopenable;
+  }
+  std::string password;
+  if (descriptor.encrypted && !passwordFromStdin) {
+    return Usage(streams,
+                 "the backup is encrypted; give its password on standard input with --password-stdin");
+  }
+  if (passwordFromStdin && !ReadPasswordLine(streams.in, password)) {
+    return Usage(streams, "the password line is too long");
+  }
+
+  backup::RegisterBackupEngine();
+  backup::BackupContext context;
+  context.Select(descriptor);
+  ScanSink sink(streams);
+  CScanDriver driver(sink, std::chrono::milliseconds(0));
+  Status status = kOk;
+  auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
+  if (!engine) {
+    std::fprintf(streams.err, "corvyn-cli: the backup engine could not be created: %s\n",
+                 status.Message().c_str());
+    return kExitFailed;
+  }
+  if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
+    return kExitFailed;
+  }
+  driver.Wait();
+  if (sink.barShown) std::fprintf(streams.err, "\n");
+  if (sink.wrongPassword) {
+    std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
+    return kExitWrongPassword;
+  }
+  if (sink.openFailed) {
+    std::fprintf(streams.err, "corvyn-cli: cannot open the backup %s: %s\n", folder.c_str(),
+                 driver.FinalStatus().Message().c_str());
+    return kExitUnopenable;
+  }
+  for (const auto& failure : driver.CategoryFailures()) {
+    std::fprintf(streams.err, "corvyn-cli: %s: %s\n", failure.label.c_str(),
+                 failure.status.Message().c_str());
+  }
+
+  auto access = driver.LockResults();
+  for (const RecordCategory category : kAllCategories) {
+    const void* container = access.results.ContainerOf(category);
+    const bool named =
+        categories.empty() || std::find(categories.begin(), categories.end(), category) != categories.end();
+    // Files carry no deleted flag: none of them is a deleted record.
+    (void)access.statistics.SetChecked(container,
+                                       named && (!onlyDeleted || CategoryHasDeletedFlag(category)));
+    if (onlyDeleted && CategoryHasDeletedFlag(category)) {
+      (void)access.statistics.ApplyDeletedOnlyFilter(container, true);  // the count is the tree's business
+    }
+  }
+  ExportBar bar(streams);
+  exporting::ExportRequest request{out, descriptor.displayName, streams.templateFolder, -1};
+  exporting::ExportJob job(access.results, access.statistics, *driver.Engine(), request, &bar);
+  const exporting::ExportSummary summary = job.Run();
+  if (bar.Shown()) std::fprintf(streams.err, "\n");
+
+  if (json) {
+    const std::string text = ExportSummaryJson(summary, out);
+    std::fwrite(text.data(), 1, text.size(), streams.out);
+  } else {
+    std::fprintf(
+        streams.out, "recovered: %" PRIu64 " of %" PRIu64 ", %" PRIu64 " succeeded, %" PRIu64 " failed\n",
+        summary.counts.done, summary.counts.total, summary.counts.Succeeded(), summary.counts.failed);
+    for (const auto& failure : summary.failures) {
+      std::fprintf(streams.out, "failed: %s: %s\n", failure.path.c_str(), failure.StatusText().c_str());
+    }
+  }
+  if (!summary.status.ok()) {
+    std::fprintf(streams.err, "corvyn-cli: the export did not run: %s\n", summary.status.Message().c_str());
+  }
+  std::fflush(streams.out);
+  return summary.ok() ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 bool StandardErrorIsTerminal() {
@@ -216,6 +386,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     return ListCommand(streams);
   }
   if (command == "scan") return ScanCommand(args, streams);
+  if (command == "export") return ExportCommand(args, streams);
   return Usage(streams, "unknown command " + command);
 }
 

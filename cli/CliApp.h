@@ -4,14 +4,18 @@
 //   corvyn-cli --version | --help
 //   corvyn-cli backups                     list the backups with their summary
 //   corvyn-cli scan FOLDER [--password-stdin] [--json]
+//   corvyn-cli export FOLDER --out DIR [--password-stdin] [--only-deleted]
+//                    [--category LABEL]... [--json]
 //
 // Exit status: 0 success (a scan that completed with some categories
 // unreadable included; each is named on standard error), 2 usage, 3 wrong
-// password, 4 the source cannot be opened, 1 anything else; every failure
-// prints one line on standard error.
+// password, 4 the source cannot be opened, 1 anything else (for export: any
+// file that could not be written); every failure prints one line on standard
+// error.
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,7 +31,8 @@ struct CliStreams {
   std::FILE* in = stdin;
   std::FILE* out = stdout;
   std::FILE* err = stderr;
-  bool errIsTerminal = false;  // draw a progress bar on err
+  bool errIsTerminal = false;            // draw a progress bar on err
+  std::filesystem::path templateFolder;  // report templates; empty: "template" beside the program
 };
 
 int RunCli(const std::vector<std::string>& args, const CliStreams& streams);

@@ -1,6 +1,7 @@
 #include "tests/support/backup_builder/FixtureDatabases.h"
 
 #include <exception>
+#include <map>
 
 #include "tests/support/sqlite_fixtures/AppDatabase.h"
 
@@ -41,15 +42,37 @@ DatabaseTruth FixtureTruth() {
   return truth;
 }
 
-Status WriteMessagesDb(const fs::path& path) {
-  return WriteDatabase(path, [](AppDatabase& db) {
+DatabaseTruth HostileTruth() {
+  const std::string script = "<script>alert(1)</script>";
+  const std::string image = "<img src=x onerror=alert(2)>";
+  const std::string quoted = "\"quoted\", comma, line\nbreak";
+  DatabaseTruth truth;
+  truth.messages = {{1, "../../escape", script, 0},
+                    {1, "../../escape", quoted, 1},
+                    {2, "a/b", "=1+1", 0},
+                    {2, "a/b", "@SUM(1)", 1},
+                    {3, "..", image, 0},
+                    {4, "name. \x01\x1f. ", "control \x01\x02\x7f text", 0}};
+  truth.contacts = {{script, "..", "=1+1"}, {"a/b", "name. ", "@SUM(1)"}, {image, "\x01\x1f", quoted}};
+  truth.calls = {{"=1+1", 65, 1}, {image, 0, 0}};
+  truth.notes = {{"../../escape", script}, {"name. \x01 ", quoted}, {"a/b", image}};
+  truth.whatsApp = {{1, script, 0}, {1, "=1+1", 1}, {1, quoted, 0}, {1, image, 1}};
+  truth.whatsAppPartner = "../../escape";
+  truth.whatsAppJid = "a/b@s.whatsapp.net";
+  return truth;
+}
+
+Status WriteMessagesDb(const fs::path& path, const DatabaseTruth& truth) {
+  return WriteDatabase(path, [&truth](AppDatabase& db) {
     db.Create(testing::SmsTables());
-    db.Insert("handle", NamedValues{{"id", "+4915112345678"}, {"country", "de"}, {"service", "SMS"}}, 1);
-    db.Insert("handle", NamedValues{{"id", "anna@example.com"}, {"country", "de"}, {"service", "iMessage"}},
-              2);
+    std::map<int32_t, std::string> handles;
+    for (const auto& message : truth.messages) handles.emplace(message.handleId, message.address);
+    for (const auto& [handleId, address] : handles) {
+      db.Insert("handle", NamedValues{{"id", address}, {"country", "de"}, {"service", "SMS"}}, handleId);
+    }
     int64_t date = kCocoa2014;
     int64_t rowId = 1;
-    for (const auto& message : FixtureTruth().messages) {
+    for (const auto& message : truth.messages) {
       db.Insert("message",
                 NamedValues{{"guid", "GUID-" + std::to_string(rowId)},
                             {"text", message.text},
@@ -66,11 +89,11 @@ Status WriteMessagesDb(const fs::path& path) {
   });
 }
 
-Status WriteAddressBookDb(const fs::path& path) {
-  return WriteDatabase(path, [](AppDatabase& db) {
+Status WriteAddressBookDb(const fs::path& path, const DatabaseTruth& truth) {
+  return WriteDatabase(path, [&truth](AppDatabase& db) {
     db.Create(testing::ContactContentTable());
     int64_t docId = 1;
-    for (const auto& contact : FixtureTruth().contacts) {
+    for (const auto& contact : truth.contacts) {
       db.Insert("ABPersonFullTextSearch_content",
                 NamedValues{{"c0First", contact.first},
                             {"c1Last", contact.last},
@@ -82,11 +105,11 @@ Status WriteAddressBookDb(const fs::path& path) {
   });
 }
 
-Status WriteOlderCallHistoryDb(const fs::path& path) {
-  return WriteDatabase(path, [](AppDatabase& db) {
+Status WriteOlderCallHistoryDb(const fs::path& path, const DatabaseTruth& truth) {
+  return WriteDatabase(path, [&truth](AppDatabase& db) {
     db.Create(testing::CallTable());
     int64_t date = 1400000000;
-    for (const auto& call : FixtureTruth().calls) {
+    for (const auto& call : truth.calls) {
       db.Insert("call", NamedValues{{"address", call.number},
                                     {"date", date},
                                     {"duration", int64_t{call.duration}},
@@ -98,12 +121,12 @@ Status WriteOlderCallHistoryDb(const fs::path& path) {
   });
 }
 
-Status WriteCallHistoryStoreDb(const fs::path& path) {
-  return WriteDatabase(path, [](AppDatabase& db) {
+Status WriteCallHistoryStoreDb(const fs::path& path, const DatabaseTruth& truth) {
+  return WriteDatabase(path, [&truth](AppDatabase& db) {
     db.Create(testing::CallRecordTable());
     int64_t date = kCocoa2014;
     int64_t key = 1;
-    for (const auto& call : FixtureTruth().calls) {
+    for (const auto& call : truth.calls) {
       db.Insert("ZCALLRECORD",
                 NamedValues{{"Z_ENT", int64_t{2}},
                             {"Z_OPT", int64_t{1}},
@@ -122,12 +145,12 @@ Status WriteCallHistoryStoreDb(const fs::path& path) {
   });
 }
 
-Status WriteNotesDb(const fs::path& path) {
-  return WriteDatabase(path, [](AppDatabase& db) {
+Status WriteNotesDb(const fs::path& path, const DatabaseTruth& truth) {
+  return WriteDatabase(path, [&truth](AppDatabase& db) {
     db.Create(testing::NotesTables());
     int64_t key = 1;
     int64_t date = kCocoa2014;
-    for (const auto& note : FixtureTruth().notes) {
+    for (const auto& note : truth.notes) {
       db.Insert("ZNOTE",
                 NamedValues{{"Z_ENT", int64_t{7}},
                             {"Z_OPT", int64_t{1}},
@@ -149,20 +172,20 @@ Status WriteNotesDb(const fs::path& path) {
   });
 }
 
-Status WriteWhatsAppDb(const fs::path& path) {
-  return WriteDatabase(path, [](AppDatabase& db) {
+Status WriteWhatsAppDb(const fs::path& path, const DatabaseTruth& truth) {
+  return WriteDatabase(path, [&truth](AppDatabase& db) {
     // The 27-column ZWAMESSAGE layout: session 12, member 13, date 17, from-me 7, text 21.
     db.Create(testing::WhatsAppTables(27));
     db.Insert("ZWACHATSESSION",
               NamedValues{{"Z_ENT", int64_t{4}},
                           {"Z_OPT", int64_t{1}},
                           {"ZSESSIONTYPE", int64_t{0}},
-                          {"ZCONTACTJID", "4915112345678@s.whatsapp.net"},
-                          {"ZPARTNERNAME", "Anna Berger"}},
+                          {"ZCONTACTJID", truth.whatsAppJid},
+                          {"ZPARTNERNAME", truth.whatsAppPartner}},
               1);
     int64_t key = 1;
     int64_t date = kCocoa2014;
-    for (const auto& message : FixtureTruth().whatsApp) {
+    for (const auto& message : truth.whatsApp) {
       db.Insert("ZWAMESSAGE",
                 NamedValues{{"Z_ENT", int64_t{9}},
                             {"Z_OPT", int64_t{1}},
@@ -171,7 +194,7 @@ Status WriteWhatsAppDb(const fs::path& path) {
                             {"ZMESSAGETYPE", int64_t{0}},
                             {"ZCHATSESSION", int64_t{message.sessionId}},
                             {"ZMESSAGEDATE", date},
-                            {"ZFROMJID", message.sent ? "" : "4915112345678@s.whatsapp.net"},
+                            {"ZFROMJID", message.sent ? "" : truth.whatsAppJid},
                             {"ZTEXT", message.text}},
                 key);
       ++key;

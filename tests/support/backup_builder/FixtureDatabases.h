@@ -49,18 +49,30 @@ struct DatabaseTruth {
   std::vector<TruthCall> calls;
   std::vector<TruthNote> notes;
   std::vector<TruthWhatsApp> whatsApp;
+  std::string whatsAppPartner = "Anna Berger";  // the chat's partner name (its title)
+  std::string whatsAppJid = "4915112345678@s.whatsapp.net";
 };
 
 // The fixture contents (the same every time).
 DatabaseTruth FixtureTruth();
 
-// Each writes one database file (replacing it) holding FixtureTruth()'s rows.
-// Return kOk or kInvalidData when SQLite fails.
-Status WriteMessagesDb(const std::filesystem::path& path);
-Status WriteAddressBookDb(const std::filesystem::path& path);
-Status WriteOlderCallHistoryDb(const std::filesystem::path& path);  // table `call`
-Status WriteCallHistoryStoreDb(const std::filesystem::path& path);  // table ZCALLRECORD
-Status WriteNotesDb(const std::filesystem::path& path);
-Status WriteWhatsAppDb(const std::filesystem::path& path);
+// The same shape with hostile texts in every field a report or a path takes:
+// markup and script, quotes, commas and line breaks, spreadsheet formulas,
+// path separators and "..", names ending in dots and spaces, control
+// characters.
+DatabaseTruth HostileTruth();
+
+// Each writes one database file (replacing it) holding the truth's rows
+// (FixtureTruth() unless given). Return kOk or kInvalidData when SQLite fails.
+Status WriteMessagesDb(const std::filesystem::path& path, const DatabaseTruth& truth = FixtureTruth());
+Status WriteAddressBookDb(const std::filesystem::path& path, const DatabaseTruth& truth = FixtureTruth());
+// table `call`
+Status WriteOlderCallHistoryDb(const std::filesystem::path& path,
+                               const DatabaseTruth& truth = FixtureTruth());
+// table ZCALLRECORD
+Status WriteCallHistoryStoreDb(const std::filesystem::path& path,
+                               const DatabaseTruth& truth = FixtureTruth());
+Status WriteNotesDb(const std::filesystem::path& path, const DatabaseTruth& truth = FixtureTruth());
+Status WriteWhatsAppDb(const std::filesystem::path& path, const DatabaseTruth& truth = FixtureTruth());
 
 }  // namespace corvyn::testsupport

@@ -30,7 +30,7 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   fs::create_directories(scratch, error);
   BackupBuilder& b = out.builder;
   MediaTruth& media = out.media;
-  out.databases = FixtureTruth();
+  out.databases = options.hostileTexts ? HostileTruth() : FixtureTruth();
 
   const auto camera = [&](std::string path, std::string bytes, std::string expectedName) {
     const auto size = static_cast<uint32_t>(bytes.size());
@@ -49,6 +49,10 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   camera("Media/DCIM/100APPLE/IMG_0005.MP4", MakeMp4(3500, 5), "IMG_0005.MP4");
   camera("Media/DCIM/100APPLE/IMG_0001.AAE", MakeUnknown(300, 6), "");  // not a media type
   b.AddMissingFile(std::string(kCameraRoll), "Media/DCIM/100APPLE/IMG_0099.JPG");
+  if (options.hostileTexts) {
+    camera("Media/DCIM/100APPLE/<img src=x onerror=alert(2)>\x01 .. .JPG", MakeJpegExif(1600, 17),
+           "<img src=x onerror=alert(2)>\x01 .. .JPG");
+  }
   for (std::size_t i = 0; i < options.bulkPhotos; ++i) {
     const std::string name = "IMG_" + std::to_string(1000 + i) + ".JPG";
     camera("Media/DCIM/101APPLE/" + name, MakeJpegExif(options.bulkFileSize, static_cast<int>(i) + 100),
@@ -90,6 +94,9 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
       "shot.JPG");
   app("AppDomain-com.example.camera", "Documents/clip.mov", MakeMov(2600, 12), "example.camera", "clip.MOV");
   app("AppDomain-org.example.sketch", "Documents/drawing.png", MakePng(1200, 13), "other", "drawing.PNG");
+  if (options.hostileTexts) {
+    app("AppDomain-com./../escape", "Documents/evil.jpg", MakeJpegExif(1300, 18), "", "");
+  }
   app("AppDomain-com.example.camera", "Library/Preferences/settings.plist", MakeUnknown(400, 14), "", "");
   app("AppDomain-net.whatsapp.WhatsApp", "Library/Media/4915112345678@s.whatsapp.net/a/b/pic.jpg",
       MakeJpegExif(1900, 15), "", "pic.JPG");
@@ -100,7 +107,7 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   // Databases.
   struct DatabaseFile {
     std::string domain, path;
-    Status (*write)(const fs::path&);
+    Status (*write)(const fs::path&, const DatabaseTruth&);
   };
   std::vector<DatabaseFile> databases = {
       {std::string(kHome), "Library/SMS/sms.db", WriteMessagesDb},
@@ -117,7 +124,7 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   int index = 0;
   for (const auto& database : databases) {
     const fs::path file = scratch / ("fixture" + std::to_string(index++) + ".db");
-    if (const Status status = database.write(file); status != kOk) return status;
+    if (const Status status = database.write(file, out.databases); status != kOk) return status;
     if (const Status status = b.AddFileFrom(database.domain, database.path, file); status != kOk)
       return status;
   }

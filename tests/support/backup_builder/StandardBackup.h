@@ -31,6 +31,11 @@ struct StandardBackupOptions {
   // Adds this many extra camera-roll JPEGs of `bulkFileSize` bytes (benchmarks, demo).
   std::size_t bulkPhotos = 0;
   std::size_t bulkFileSize = 64 * 1024;
+  // Hostile values (HostileTruth()) in message texts, contact names and
+  // phones, note titles and contents, call names, WhatsApp texts, member
+  // names and chat titles, plus one application name and one media file name
+  // with markup, separators and control characters.
+  bool hostileTexts = false;
 };
 
 struct StandardBackup {
