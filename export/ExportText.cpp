@@ -81,6 +81,11 @@ std::string SafeComponent(std::string_view name, std::string_view fallback) {
   }
   while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
   if (out.empty() || out == "." || out == "..") return std::string(fallback);
+  // A leading dot would hide the file or folder in a file manager.
+  for (char& c : out) {
+    if (c != '.') break;
+    c = '_';
+  }
   return out;
 }
 

@@ -28,7 +28,8 @@ std::string CsvField(std::string_view text);
 
 // One safe path component made from a record name: valid UTF-8; separators
 // ('/', '\\') and control characters replaced by '_'; trailing dots and spaces
-// removed; at most kMaxNameBytes bytes, never splitting a character; never
+// removed; leading dots replaced by '_' (no hidden files); at most kMaxNameBytes bytes, never splitting a
+// character; never
 // "", "." or "..": such names give `fallback` (itself expected to be safe).
 std::string SafeComponent(std::string_view name, std::string_view fallback = "Unknown");
 

@@ -59,7 +59,8 @@ TEST(ExportTextTest, HostileNamesBecomeOneSafeComponent) {
   const std::string longName(300, 'x');
   const std::string longUtf8 = std::string(119, 'a') + "\xC3\xA9\xC3\xA9";  // a 2-byte character at the bound
   const std::pair<std::string, std::string> rows[] = {
-      {"../../x", ".._.._x"},
+      {"../../x", "___.._x"},
+      {".hidden", "_hidden"},
       {"a/b", "a_b"},
       {"a\\b", "a_b"},
       {"..", "Unknown"},

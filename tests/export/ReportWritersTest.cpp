@@ -170,8 +170,8 @@ TEST_F(ReportWritersTest, WhatsAppLabelsAndCsvRowsParseBack) {
                                       Page(ReportKind::kWhatsApp), reporter_),
             kOk);
   EXPECT_EQ(sink_.percents, (std::vector<int>{33, 66, 99, 100}));
-  const fs::path folder = temp_.Path() / "WhatsApp Message" / ".._.._up-20140101000000";
-  const std::string csv = ReadFile(folder / ".._.._up.csv");
+  const fs::path folder = temp_.Path() / "WhatsApp Message" / "___.._up-20140101000000";
+  const std::string csv = ReadFile(folder / "___.._up.csv");
   ASSERT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
   bool ok = false;
   const auto rows = ParseCsv(csv.substr(3), &ok);
@@ -182,7 +182,7 @@ TEST_F(ReportWritersTest, WhatsAppLabelsAndCsvRowsParseBack) {
   EXPECT_EQ(rows[2][3], "Send");
   EXPECT_EQ(rows[2][4], "'=1+1");
   EXPECT_EQ(rows[3][4], texts[2]);
-  const std::string page = ReadFile(folder / ".._.._up.html");
+  const std::string page = ReadFile(folder / "___.._up.html");
   EXPECT_EQ(page.find("<script>"), std::string::npos);
   EXPECT_NE(page.find("&quot;quoted&quot;, comma, line<br />break"), std::string::npos);
 }

@@ -1,6 +1,8 @@
 // corvyn-make-demo: writes two demo backups into the backup root (or into
 // the folder given with --root): one plain, one encrypted with the password
-// "corvyn-demo". Existing demo folders are replaced.
+// "corvyn-demo". Existing demo folders are replaced. With --hostile the
+// records carry hostile texts and names (markup, script, commas, formulas,
+// path separators, "..") for the export and browser checks.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -16,11 +18,14 @@ using namespace corvyn;
 
 int main(int argc, char** argv) {
   fs::path root = backup::DefaultBackupRoot();
+  testsupport::StandardBackupOptions options;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
       root = argv[++i];
+    } else if (std::strcmp(argv[i], "--hostile") == 0) {
+      options.hostileTexts = true;
     } else {
-      std::fprintf(stderr, "usage: corvyn-make-demo [--root FOLDER]\n");
+      std::fprintf(stderr, "usage: corvyn-make-demo [--root FOLDER] [--hostile]\n");
       return 2;
     }
   }
@@ -34,7 +39,7 @@ int main(int argc, char** argv) {
       ("corvyn-demo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   testsupport::StandardBackup demo;
   demo.builder.info.displayName = "Demo iPhone";
-  if (testsupport::MakeStandardBackup(scratch / "db", demo) != kOk) {
+  if (testsupport::MakeStandardBackup(scratch / "db", demo, options) != kOk) {
     std::fprintf(stderr, "corvyn-make-demo: cannot build the demo databases\n");
     return 1;
   }
