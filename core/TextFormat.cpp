@@ -52,4 +52,11 @@ std::string SizeText(int64_t bytes) {
   return CORVYN_FORMAT("%lld Bytes", static_cast<long long>(bytes));
 }
 
+bool CouldRunAsFormula(std::string_view text) {
+  if (text.empty() || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos) return false;
+  if (text.front() == '=' || text.front() == '@' || text.front() == '\t' || text.front() == '\r') return true;
+  // '+' or '-': a formula only when something but a number follows.
+  return text.find_first_not_of("0123456789 +-().") != std::string_view::npos;
+}
+
 }  // namespace corvyn

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace corvyn {
 
@@ -22,5 +23,11 @@ std::string DurationText(int64_t seconds);
 
 // "1.50 KB", "2.00 MB", "512 Bytes", ... (1024-based, two decimals).
 std::string SizeText(int64_t bytes);
+
+// True when a spreadsheet opening a CSV file could run the text as a formula:
+// it starts with '=', '+', '-', '@', a tab or a carriage return. A plain
+// number such as a phone number ("+49 151 1234-5678", "-12.5") is no
+// formula and keeps its form.
+bool CouldRunAsFormula(std::string_view text);
 
 }  // namespace corvyn

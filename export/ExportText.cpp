@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "core/TextFormat.h"
 #include "core/Utf8.h"
 #include "platform/LocalTime.h"
 
@@ -50,10 +51,7 @@ std::string HtmlEscape(std::string_view text, bool lineBreaks) {
 
 std::string CsvField(std::string_view text) {
   std::string field;
-  if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@' ||
-                        text[0] == '\t' || text[0] == '\r')) {
-    field += '\'';
-  }
+  if (CouldRunAsFormula(text)) field += '\'';
   field += text;
   if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
   std::string quoted = "\"";

@@ -6,6 +6,7 @@
 #include <map>
 #include <string_view>
 
+#include "core/TextFormat.h"
 #include "core/Utf8.h"
 #include "sqlite/RecordDecodersCommon.h"
 
@@ -25,7 +26,11 @@ std::string_view UpToZero(std::string_view bytes) {
 
 std::string Quoted(std::string_view text) {
   std::string out = "\"";
-  for (const char c : UpToZero(text)) {
+  const std::string_view value = UpToZero(text);
+  // A spreadsheet opening the file must not run a text as a formula: such a
+  // text starts with an apostrophe, which makes the cell plain text.
+  if (CouldRunAsFormula(value)) out.push_back('\'');
+  for (const char c : value) {
     out.push_back(c);
     if (c == '"' || c == '\'') out.push_back(c);
   }

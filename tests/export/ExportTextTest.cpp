@@ -39,8 +39,10 @@ TEST(ExportTextTest, CsvFieldsAreQuotedAndNeverFormulas) {
       {"line\nbreak", "\"line\nbreak\""},
       {"cr\rhere", "\"cr\rhere\""},
       {"=1+1", "'=1+1"},
-      {"+49 30", "'+49 30"},
-      {"-2", "'-2"},
+      {"+49 30", "+49 30"},  // a phone number is no formula
+      {"-2", "-2"},
+      {"+cmd|' /C calc'!A0", "'+cmd|' /C calc'!A0"},
+      {"-2+3+cmd", "'-2+3+cmd"},
       {"@SUM(1)", "'@SUM(1)"},
       {"=HYPERLINK(\"x\",\"y\")", "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\""},
       {"a=1", "a=1"},

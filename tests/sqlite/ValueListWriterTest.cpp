@@ -191,6 +191,33 @@ TEST(ContactValueLineTest, LinesEndAsTheLastColumnSays) {
   }
 }
 
+// A text a spreadsheet would run as a formula starts with an apostrophe; phone
+// numbers keep their form.
+TEST(ContactValueLineTest, FormulasNeverRunButPhoneNumbersStay) {
+  const struct {
+    const char* text;
+    const char* written;
+  } rows[] = {
+      {"=1+1", "\"'=1+1\""},
+      {"@SUM(A1)", "\"'@SUM(A1)\""},
+      {"+cmd|' /C calc'!A0", "\"'+cmd|'' /C calc''!A0\""},
+      {"-2+3+cmd", "\"'-2+3+cmd\""},
+      {"+49 (151) 1234-5678", "\"+49 (151) 1234-5678\""},
+      {"Anna", "\"Anna\""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    SqliteDbReader reader;
+    ValueListNumbering numbering;
+    std::vector<Value> values = ContactColumns(Value::Null());
+    values[16] = Value::Text(row.text);
+    const std::vector<uint8_t> cell = EncodeCell(5, values);
+    std::string line;
+    ASSERT_EQ(BuildContactValueLine(reader, FullCellAt(cell), numbering, line), kOk);
+    EXPECT_NE(line.find(std::string(",") + row.written + ","), std::string::npos) << line;
+  }
+}
+
 TEST(ContactValueLineTest, CarvedRowsAreNumberedAndStrictTextIsEnforced) {
   SqliteDbReader reader;
   ValueListNumbering numbering;
