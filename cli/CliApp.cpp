@@ -74,7 +74,7 @@ class ScanSink final : public IScanEventSink {
   void OnProgress(int percent) override {
     if (!streams_.errIsTerminal) return;
     const int filled = percent * kBarWidth / 100;
-    std::fprintf(streams_.err, "\r[%.*s%*s] %3d%%", filled, "##############################",
+    std::fprintf(streams_.err, "\rscanning  [%.*s%*s] %3d%%", filled, "##############################",
                  kBarWidth - filled, "", percent);
     std::fflush(streams_.err);
     barShown = true;
@@ -217,7 +217,7 @@ class ExportBar final : public exporting::IExportSink {
     shown_ = overall;
     (void)percent;  // the bar shows the whole export, not the current file
     const int filled = overall * kBarWidth / 100;
-    std::fprintf(streams_.err, "\r[%.*s%*s] %3d%%", filled, "##############################",
+    std::fprintf(streams_.err, "\rexporting [%.*s%*s] %3d%%", filled, "##############################",
                  kBarWidth - filled, "", overall);
     std::fflush(streams_.err);
   }
@@ -313,7 +313,10 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
     return kExitFailed;
   }
   driver.Wait();
-  if (sink.barShown) std::fprintf(streams.err, "\n");
+  if (sink.barShown) {
+    if (!sink.wrongPassword && !sink.openFailed && driver.FinalStatus() != kStopped) sink.OnProgress(100);
+    std::fprintf(streams.err, "\n");
+  }
   if (sink.wrongPassword) {
     std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
     return kExitWrongPassword;
