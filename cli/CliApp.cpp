@@ -98,6 +98,50 @@ bool ReadPasswordLine(std::FILE* in, std::string& password) {
   return true;
 }
 
+// Reads the backup folder's summary and, for an encrypted backup, the
+// password line. Returns kExitOk, or the exit status to end with (its line
+// already printed).
+int PrepareBackup(const std::string& folder, bool passwordFromStdin, const CliStreams& streams,
+                  backup::BackupDescriptor& descriptor, std::string& password) {
+  if (backup::ReadBackupFolder(folder, descriptor) != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: cannot open %s: no readable Info.plist, not a backup folder\n",
+                 folder.c_str());
+    return kExitUnopenable;
+  }
+  if (descriptor.encrypted && !passwordFromStdin) {
+    return Usage(streams,
+                 "the backup is encrypted; give its password on standard input with --password-stdin");
+  }
+  if (passwordFromStdin && !ReadPasswordLine(streams.in, password)) {
+    return Usage(streams, "the password line is too long");
+  }
+  return kExitOk;
+}
+
+// Runs the backup engine on the context through the driver until the scan
+// ends, and finishes the progress bar. Returns kExitOk, or kExitFailed when
+// the scan could not start (its line already printed).
+int RunScan(backup::BackupContext& context, const std::string& password, ScanSink& sink, CScanDriver& driver,
+            const CliStreams& streams) {
+  Status status = kOk;
+  auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
+  if (!engine) {
+    std::fprintf(streams.err, "corvyn-cli: the backup engine could not be created: %s\n",
+                 status.Message().c_str());
+    return kExitFailed;
+  }
+  if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
+    return kExitFailed;
+  }
+  driver.Wait();
+  if (sink.barShown) {
+    if (!sink.wrongPassword && !sink.openFailed && driver.FinalStatus() != kStopped) sink.OnProgress(100);
+    std::fprintf(streams.err, "\n");
+  }
+  return kExitOk;
+}
+
 int ListCommand(const CliStreams& streams) {
   const auto roots = backup::BackupRoots(platform::ProgramDir() / "config.ini");
   std::vector<backup::BackupDescriptor> descriptors;
@@ -133,18 +177,10 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
   if (folder.empty()) return Usage(streams, "scan needs a backup folder");
 
   backup::BackupDescriptor descriptor;
-  if (backup::ReadBackupFolder(folder, descriptor) != kOk) {
-    std::fprintf(streams.err, "corvyn-cli: cannot open %s: no readable Info.plist, not a backup folder\n",
-                 folder.c_str());
-    return kExitUnopenable;
-  }
   std::string password;
-  if (descriptor.encrypted && !passwordFromStdin) {
-    return Usage(streams,
-                 "the backup is encrypted; give its password on standard input with --password-stdin");
-  }
-  if (passwordFromStdin && !ReadPasswordLine(streams.in, password)) {
-    return Usage(streams, "the password line is too long");
+  if (const int exit = PrepareBackup(folder, passwordFromStdin, streams, descriptor, password);
+      exit != kExitOk) {
+    return exit;
   }
 
   backup::RegisterBackupEngine();
@@ -154,22 +190,7 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
   int exitCode = kExitOk;
   {
     CScanDriver driver(sink, std::chrono::milliseconds(0));
-    Status status = kOk;
-    auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
-    if (!engine) {
-      std::fprintf(streams.err, "corvyn-cli: the backup engine could not be created: %s\n",
-                   status.Message().c_str());
-      return kExitFailed;
-    }
-    if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
-      std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
-      return kExitFailed;
-    }
-    driver.Wait();
-    if (sink.barShown) {
-      if (!sink.wrongPassword && !sink.openFailed && driver.FinalStatus() != kStopped) sink.OnProgress(100);
-      std::fprintf(streams.err, "\n");
-    }
+    if (const int exit = RunScan(context, password, sink, driver, streams); exit != kExitOk) return exit;
     const Status finalStatus = driver.FinalStatus();
     std::vector<CategoryError> errors;
     if (!sink.wrongPassword && !sink.openFailed && finalStatus != kStopped) {
@@ -282,18 +303,10 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
   if (out.empty()) return Usage(streams, "export needs --out DIR");
 
   backup::BackupDescriptor descriptor;
-  if (backup::ReadBackupFolder(folder, descriptor) != kOk) {
-    std::fprintf(streams.err, "corvyn-cli: cannot open %s: no readable Info.plist, not a backup folder\n",
-                 folder.c_str());
-    return kExitUnopenable;
-  }
   std::string password;
-  if (descriptor.encrypted && !passwordFromStdin) {
-    return Usage(streams,
-                 "the backup is encrypted; give its password on standard input with --password-stdin");
-  }
-  if (passwordFromStdin && !ReadPasswordLine(streams.in, password)) {
-    return Usage(streams, "the password line is too long");
+  if (const int exit = PrepareBackup(folder, passwordFromStdin, streams, descriptor, password);
+      exit != kExitOk) {
+    return exit;
   }
 
   backup::RegisterBackupEngine();
@@ -301,22 +314,7 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
   context.Select(descriptor);
   ScanSink sink(streams);
   CScanDriver driver(sink, std::chrono::milliseconds(0));
-  Status status = kOk;
-  auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
-  if (!engine) {
-    std::fprintf(streams.err, "corvyn-cli: the backup engine could not be created: %s\n",
-                 status.Message().c_str());
-    return kExitFailed;
-  }
-  if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
-    std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
-    return kExitFailed;
-  }
-  driver.Wait();
-  if (sink.barShown) {
-    if (!sink.wrongPassword && !sink.openFailed && driver.FinalStatus() != kStopped) sink.OnProgress(100);
-    std::fprintf(streams.err, "\n");
-  }
+  if (const int exit = RunScan(context, password, sink, driver, streams); exit != kExitOk) return exit;
   if (sink.wrongPassword) {
     std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
     return kExitWrongPassword;

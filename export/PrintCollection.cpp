@@ -8,6 +8,7 @@
 
 #include "core/TextFormat.h"
 #include "core/Utf8.h"
+#include "export/ExportText.h"
 #include "platform/SpecialFolders.h"
 
 namespace corvyn::exporting {
@@ -25,38 +26,9 @@ Status LastError(std::string_view what, const fs::path& path) {
 }
 
 // The value as page text: invalid UTF-8 replaced, & < > " ' as character
-// references, each line break (CR LF, LF or CR) as "<br />".
+// references, each line break as "<br />".
 void AppendHtmlText(std::string_view value, std::string& out) {
-  const std::string valid = ToValidUtf8(value);
-  for (std::size_t i = 0; i < valid.size(); ++i) {
-    const char c = valid[i];
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      case '\r':
-        if (i + 1 < valid.size() && valid[i + 1] == '\n') ++i;
-        out += "<br />";
-        break;
-      case '\n':
-        out += "<br />";
-        break;
-      default:
-        out += c;
-    }
-  }
+  out += HtmlEscape(value, /*lineBreaks=*/true);
 }
 
 // Builds the blocks of one page body.

@@ -24,6 +24,7 @@
 #include "core/ScanResults.h"
 #include "core/Statistics.h"
 #include "core/TextFormat.h"
+#include "export/ExportText.h"
 #include "export/PrintCollection.h"
 
 namespace {
@@ -32,32 +33,7 @@ using namespace corvyn;
 
 // Escapes as a correct report writer does.
 std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      case '\n':
-        out += "<br />";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return exporting::HtmlEscape(text, /*lineBreaks=*/true);
 }
 
 std::string ReadFile(const fs::path& path) {
