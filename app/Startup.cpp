@@ -30,6 +30,10 @@ void InitSkinResource() {
 }
 
 int RunCorvyn(int argc, char** argv) {
+  // Handlers for requests to end from outside come first: a request that
+  // arrives while the program starts waits in the pipe for the main loop
+  // instead of killing the program before it can clean up.
+  const int terminationDescriptor = platform::TerminationSignalDescriptor();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Corvyn"));
   QApplication::setQuitOnLastWindowClosed(false);  // the main window ends the loop itself
@@ -85,8 +89,8 @@ int RunCorvyn(int argc, char** argv) {
   });
   // A request to end from outside (session end, Ctrl+C) takes the normal way out.
   std::unique_ptr<QSocketNotifier> termination;
-  if (const int descriptor = platform::TerminationSignalDescriptor(); descriptor >= 0) {
-    termination = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+  if (terminationDescriptor >= 0) {
+    termination = std::make_unique<QSocketNotifier>(terminationDescriptor, QSocketNotifier::Read);
     QObject::connect(termination.get(), &QSocketNotifier::activated, &application, [] {
       platform::DrainTerminationSignals();
       QCoreApplication::quit();
