@@ -111,7 +111,8 @@ void ExportJob::CopyFile(const std::string& sourcePath, const fs::path& destinat
   reporter_.Finish(currentPath_, status);
 }
 
-Status ExportJob::Prepare(const std::vector<std::pair<const void*, const SelectionEntry*>>& entries) {
+Status ExportJob::Prepare(const std::vector<std::pair<const void*, const SelectionEntry*>>& entries,
+                          bool& templateUnreadable) {
   if (request_.root.empty()) return Status(kInvalidData, "no destination folder was given");
   const fs::path folder = request_.templates.empty() ? DefaultTemplateFolder() : request_.templates;
   std::array<bool, 5> loaded{};
@@ -121,6 +122,7 @@ Status ExportJob::Prepare(const std::vector<std::pair<const void*, const Selecti
     const int index = static_cast<int>(*kind);
     if (const Status status = LoadReportTemplate(folder, *kind, request_.deviceName, templates_[index]);
         !status.ok()) {
+      templateUnreadable = true;
       return status;
     }
     loaded[index] = true;
@@ -154,7 +156,7 @@ ExportSummary ExportJob::Run() {
   const auto entries = statistics_.ExportEntries();
   reporter_.AddToTotal(entries.size());
 
-  summary.status = Prepare(entries);
+  summary.status = Prepare(entries, summary.templateUnreadable);
   if (!summary.status.ok()) {
     summary.counts = reporter_.Counts();
     control_.MarkEnded();

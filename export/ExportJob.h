@@ -88,7 +88,9 @@ class ExportJob {
 
  private:
   static int CopyProgress(void* job, int percent);
-  Status Prepare(const std::vector<std::pair<const void*, const SelectionEntry*>>& entries);
+  // `templateUnreadable` is set when the failure is a report template.
+  Status Prepare(const std::vector<std::pair<const void*, const SelectionEntry*>>& entries,
+                 bool& templateUnreadable);
   void CopyFile(const std::string& sourcePath, const std::filesystem::path& destination);
 
   const ScanResults& results_;

@@ -54,6 +54,9 @@ struct ExportSummary {
   ExportCounts counts;
   std::vector<ExportDetail> failures;  // every failed file, in order
   std::string stamp;                   // the job's time stamp
+  // The job could not start because a report template it needs cannot be
+  // read (status says which and why).
+  bool templateUnreadable = false;
   // True when every item was written.
   bool ok() const { return status.ok() && counts.failed == 0; }
 };

@@ -341,15 +341,19 @@ TEST_F(ExportJobTest, TooLittleSpaceOrAMissingTemplateStopsBeforeWriting) {
   EXPECT_NE(summary.status.Message().find(" KB,"), std::string::npos) << summary.status.Message();
   EXPECT_TRUE(FilesUnder(out_).empty());
   EXPECT_EQ(summary.counts.done, 0u);
+  EXPECT_FALSE(summary.templateUnreadable);
 
   fs::remove(temp_.Path() / "template" / "Sms.html");
   summary = Export();
+  EXPECT_TRUE(summary.templateUnreadable);
   EXPECT_TRUE(summary.status.IsSystemError());
   EXPECT_NE(summary.status.Message().find("Sms.html"), std::string::npos);
   EXPECT_TRUE(FilesUnder(out_).empty());
   // Without messages checked the missing template is not needed.
   CheckOnly({RecordCategory::kPhotoStream});
-  EXPECT_TRUE(Export().ok());
+  summary = Export();
+  EXPECT_TRUE(summary.ok());
+  EXPECT_FALSE(summary.templateUnreadable);
 }
 
 }  // namespace
