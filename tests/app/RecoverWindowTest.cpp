@@ -365,5 +365,26 @@ TEST_F(RecoverWindowTest, ALanguageChangeRewritesTextsAndCounts) {
                                    .arg(counts.failed));
 }
 
+// Saves the finished window with its details, skinned, as
+// $CORVYN_SCREENSHOT_DIR/recover-window.png (for the documentation).
+TEST_F(RecoverWindowTest, Screenshot) {
+  const QString folder = qEnvironmentVariable("CORVYN_SCREENSHOT_DIR");
+  if (folder.isEmpty()) GTEST_SKIP() << "CORVYN_SCREENSHOT_DIR is not set";
+  const auto styleSheet = ui::SkinArchive::Current().Read("skin.qss");
+  ASSERT_TRUE(styleSheet.has_value());
+  qApp->setStyleSheet(QString::fromUtf8(*styleSheet));
+  fs::create_directories(root_);
+  std::ofstream(root_ / "Notes") << "a file where the notes folder goes";
+  CRecoverProcessWnd& window = MakeWindow();
+  RunToEnd(window);
+  const exporting::ExportCounts counts = window.Summary()->counts;
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return Text("recovered") == CountsText(counts); }));
+  Click(&window, "DetailBtn");
+  QCoreApplication::processEvents();
+  const bool saved = window.grab().save(folder + "/recover-window.png");
+  qApp->setStyleSheet(QString());
+  EXPECT_TRUE(saved);
+}
+
 }  // namespace
 }  // namespace corvyn::app
