@@ -22,6 +22,7 @@
 namespace corvyn::app {
 namespace {
 namespace fs = std::filesystem;
+using exporting::testing::FixedDiskSpace;
 
 // Free space that answers only when the test lets it: the job waits there,
 // before its first report, until Release().
@@ -50,20 +51,6 @@ class GateDiskSpace final : public platform::IDiskSpace {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool reached_ = false, released_ = false;
-};
-
-// Free space that the test decides.
-class FixedDiskSpace final : public platform::IDiskSpace {
- public:
-  explicit FixedDiskSpace(uint64_t bytes) : bytes_(bytes) {}
-  Status FreeBytes(const fs::path&, uint64_t* freeBytes) override {
-    *freeBytes = bytes_;
-    return kOk;
-  }
-  std::vector<platform::MountedFileSystem> MountedFileSystems() override { return {}; }
-
- private:
-  uint64_t bytes_;
 };
 
 // Once a modal window named `layout` is up, runs `act` on it (from the event

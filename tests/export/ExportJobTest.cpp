@@ -19,6 +19,7 @@ namespace corvyn::exporting {
 namespace {
 namespace fs = std::filesystem;
 using testing::FilesUnder;
+using testing::FixedDiskSpace;
 using testing::ParseCsv;
 using testing::ReadFile;
 
@@ -316,20 +317,6 @@ TEST_F(ExportJobTest, FilesThatCannotBeWrittenAreCountedFailed) {
   EXPECT_TRUE(notesNamed);
   EXPECT_TRUE(fs::exists(out_ / "Photo Stream" / "IMG_0100.JPG"));
 }
-
-// Free space that the test decides.
-class FixedDiskSpace final : public platform::IDiskSpace {
- public:
-  explicit FixedDiskSpace(uint64_t bytes) : bytes_(bytes) {}
-  Status FreeBytes(const fs::path&, uint64_t* freeBytes) override {
-    *freeBytes = bytes_;
-    return kOk;
-  }
-  std::vector<platform::MountedFileSystem> MountedFileSystems() override { return {}; }
-
- private:
-  uint64_t bytes_;
-};
 
 TEST_F(ExportJobTest, TooLittleSpaceOrAMissingTemplateStopsBeforeWriting) {
   Scan();

@@ -9,6 +9,7 @@
 
 #include "backup/BackupContext.h"
 #include "core/ScanDriver.h"
+#include "platform/DiskSpace.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 
 namespace corvyn::exporting::testing {
@@ -41,6 +42,20 @@ class ScannedBackup : public IScanEventSink {
   backup::BackupContext context_;
   CScanDriver driver_{*this, std::chrono::milliseconds(0)};
   bool ok_ = false;
+};
+
+// Free space that the test decides.
+class FixedDiskSpace final : public platform::IDiskSpace {
+ public:
+  explicit FixedDiskSpace(uint64_t bytes) : bytes_(bytes) {}
+  Status FreeBytes(const std::filesystem::path&, uint64_t* freeBytes) override {
+    *freeBytes = bytes_;
+    return kOk;
+  }
+  std::vector<platform::MountedFileSystem> MountedFileSystems() override { return {}; }
+
+ private:
+  uint64_t bytes_;
 };
 
 }  // namespace corvyn::exporting::testing
