@@ -4,6 +4,7 @@
 
 #include "backup/DecryptionRunner.h"
 #include "backup/FileCopy.h"
+#include "backup/ManifestDbReader.h"
 #include "backup/MediaProbe.h"
 #include "backup/WorkingRoot.h"
 #include "core/DerivedData.h"
@@ -78,7 +79,7 @@ void BackupContext::Select(const BackupDescriptor& chosen) {
 }
 
 fs::path BackupContext::StoredPath(std::string_view storedName) const {
-  return backupFolder / storedName;
+  return StoredFilePath(backupFolder, storedLayout, storedName);
 }
 
 Status BackupContext::EnsureWorkingRoot(fs::path& root) {
@@ -121,14 +122,30 @@ Status BackupContext::CheckDatabasePresent(const fs::path& database) const {
 Status CheckManifestPresent(const fs::path& folder) {
   std::error_code error;
   if (fs::is_regular_file(folder / kManifestName, error)) return kOk;
-  if (fs::is_regular_file(folder / kNewerManifestName, error)) {
-    return Status(kInvalidData,
-                  "this backup uses the newer layout of iOS 10 and later (Manifest.db), "
-                  "which is not supported yet");
-  }
-  return Status(kInvalidData,
-                "the backup folder holds no list of its files (" + std::string(kManifestName) + ")");
+  if (fs::is_regular_file(folder / kNewerManifestName, error)) return kOk;
+  return Status(kInvalidData, "the backup folder holds no list of its files (" + std::string(kManifestName) +
+                                  " or " + std::string(kNewerManifestName) + ")");
 }
+
+namespace {
+
+// Backups of iOS 10 and later carry Manifest.db instead of Manifest.mbdb.
+bool IsNewerLayout(const fs::path& folder) {
+  std::error_code error;
+  return !fs::is_regular_file(folder / kManifestName, error) &&
+         fs::is_regular_file(folder / kNewerManifestName, error);
+}
+
+// The file list of a newer backup; one that does not open as a database is
+// named as the newer layout's, so the user knows which kind of backup failed.
+Status ReadNewerFileMap(const fs::path& folder, BackupFileMap& map) {
+  const Status status = ReadManifestDb(folder / kNewerManifestName, map);
+  if (status == kInvalidData && !status.detail().empty())
+    return status.WithContext("this backup uses the newer layout of iOS 10 and later");
+  return status;
+}
+
+}  // namespace
 
 Status BackupContext::OpenSource(const std::string& password) {
   progress.base = 0;
@@ -143,9 +160,21 @@ Status BackupContext::OpenSource(const std::string& password) {
   backupList = {};
   fileMap.clear();
 
+  storedLayout = StoredLayout::kFlat;
+
   Status status = CheckManifestPresent(backupFolder);
   if (status != kOk) return status;
-  if (descriptor.encrypted) {
+  if (IsNewerLayout(backupFolder)) {
+    if (descriptor.encrypted) {
+      return Status(kInvalidData,
+                    "this backup is encrypted and uses the newer layout of iOS 10 and later "
+                    "(Manifest.db): encrypted backups of iOS 10 and later are not supported yet");
+    }
+    storedLayout = StoredLayout::kPrefixFolders;
+    progress.base = 1;
+    if (Status answer = progress.Report(1); answer != kOk) return answer;
+    status = ReadNewerFileMap(backupFolder, fileMap);
+  } else if (descriptor.encrypted) {
     progress.span = kEncryptedOpenStep;
     const fs::path encryptedFolder = backupFolder;
     if (status = ListFolder(encryptedFolder, folderListing); status != kOk) return status;

@@ -6,9 +6,10 @@
 // scan survives except the working root. Not thread-safe: the scan worker
 // uses it, then export, never both at once.
 //
-// Paths: a mapped file lives at backupFolder / storedName, where the stored
-// name is always 40 hex digits (BackupFileMap.h), so no key of a manifest can
-// point outside the backup folder. Stored files that are not regular files
+// Paths: a mapped file lives at backupFolder / storedName (Manifest.mbdb
+// backups) or backupFolder / its first two digits / storedName (Manifest.db
+// backups), where the stored name is always 40 hex digits (BackupFileMap.h),
+// so no key of a manifest can point outside the backup folder. Stored files that are not regular files
 // (links, folders) are skipped like missing ones. Names and application names
 // taken from keys are cleaned so that an export never takes them for
 // folders (see SafeFileName).
@@ -94,6 +95,9 @@ class BackupContext {
   FolderListing backupList;     // listing of the backup root (discovery)
   FolderListing folderListing;  // listing of the folder being decrypted
   BackupFileMap fileMap;
+  // How the stored files of the backup lie; set by OpenSource from the file
+  // list it reads.
+  StoredLayout storedLayout = StoredLayout::kFlat;
   ProgressShare progress;
 
   int64_t messageRowId = 0;  // highest message rowid (messages CSV numbering)
@@ -141,7 +145,7 @@ class BackupContext {
   Status DecryptBackup(const std::string& password, const std::filesystem::path& encryptedFolder,
                        std::filesystem::path& copyFolder);
 
-  // The path of a stored file in the backup folder.
+  // The path of a stored file in the backup folder (in storedLayout).
   std::filesystem::path StoredPath(std::string_view storedName) const;
 
  private:
@@ -159,9 +163,8 @@ class BackupContext {
   std::filesystem::path previewFolder_;  // made by ExtractForPreview; empty when none
 };
 
-// kOk when the folder holds the file list this engine reads; otherwise a
-// status that says in words what is missing (a backup of the newer layout
-// is named as such).
+// kOk when the folder holds a file list this engine reads (Manifest.mbdb or
+// Manifest.db); otherwise a status that says in words what is missing.
 Status CheckManifestPresent(const std::filesystem::path& folder);
 
 // The first entry of the map whose key is one of `keys`; null when none.

@@ -257,6 +257,9 @@ bool IsEncryptedBackup(const fs::path& folder) {
   if (!file)
     file.open(folder / (std::string(kAddressBookStoredName) + std::string(kOlderStoredNameSuffix)),
               std::ios::binary);
+  // Backups of iOS 10 and later keep it in the subfolder of its first two digits.
+  if (!file)
+    file.open(folder / kAddressBookStoredName.substr(0, 2) / kAddressBookStoredName, std::ios::binary);
   if (file) {
     char head[512] = {};
     file.read(head, sizeof head);

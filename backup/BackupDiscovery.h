@@ -69,7 +69,8 @@ Status ListBackups(const std::vector<std::filesystem::path>& roots,
 // kInvalidData when the folder has no readable "Info.plist".
 Status ReadBackupFolder(const std::filesystem::path& folder, BackupDescriptor& descriptor);
 
-// True when the folder's address-book file exists and does not begin with
+// True when the folder's address-book file (at the folder's root or, in
+// backups of iOS 10 and later, in its "31" subfolder) exists and does not begin with
 // "SQLite" (letter case ignored); without an address-book file, true when
 // Manifest.plist says IsEncrypted.
 bool IsEncryptedBackup(const std::filesystem::path& folder);

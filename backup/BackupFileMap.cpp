@@ -15,6 +15,13 @@ bool IsStoredName(std::string_view name) {
   return true;
 }
 
+std::filesystem::path StoredFilePath(const std::filesystem::path& folder, StoredLayout layout,
+                                     std::string_view storedName) {
+  if (layout == StoredLayout::kPrefixFolders && storedName.size() > 2)
+    return folder / storedName.substr(0, 2) / storedName;
+  return folder / storedName;
+}
+
 Status ParseBackupFileMap(std::span<const uint8_t> bytes, BackupFileMap& map, FileMapReadReport* report) {
   if (bytes.size() < kMbdbMagic.size() ||
       std::string_view(reinterpret_cast<const char*>(bytes.data()), kMbdbMagic.size()) != kMbdbMagic) {

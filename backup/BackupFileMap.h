@@ -1,5 +1,6 @@
-// The backup file map: which device file each hashed file of an old-format
-// backup folder holds, read from the folder's "Manifest.mbdb".
+// The backup file map: which device file each hashed file of a backup folder
+// holds, read from the folder's "Manifest.mbdb" (iOS 5 to 9; here) or
+// "Manifest.db" (iOS 10 and later; ManifestDbReader.h).
 //
 // The layout of Manifest.mbdb and its records is documented, read and written
 // in one place: backup/mbdb/MbdbRecord.h. The map keeps the records with a
@@ -32,6 +33,15 @@ struct BackupFileEntry {
 
 // File order of the manifest.
 using BackupFileMap = std::vector<BackupFileEntry>;
+
+// Where the stored files of a backup lie: directly in the backup folder
+// (Manifest.mbdb backups, iOS 5 to 9), or in a subfolder named by the first
+// two hex digits of the stored name (Manifest.db backups, iOS 10 and later).
+enum class StoredLayout { kFlat, kPrefixFolders };
+
+// The path of a stored file of `folder` in that layout.
+std::filesystem::path StoredFilePath(const std::filesystem::path& folder, StoredLayout layout,
+                                     std::string_view storedName);
 
 // What a parse saw, for callers that want to tell a damaged manifest apart.
 struct FileMapReadReport {

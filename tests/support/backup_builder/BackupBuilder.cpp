@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <plist/plist.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -55,9 +56,9 @@ Status WriteBytes(const fs::path& path, std::string_view bytes) {
   return kOk;
 }
 
-std::string ManifestPlistBytes(const BackupInfo& info) {
+std::string ManifestPlistBytes(const BackupInfo& info, bool encrypted = false) {
   plist_t root = plist_new_dict();
-  plist_dict_set_item(root, "IsEncrypted", plist_new_bool(0));
+  plist_dict_set_item(root, "IsEncrypted", plist_new_bool(encrypted ? 1 : 0));
   plist_dict_set_item(root, "Version", plist_new_string("9.1"));
   plist_t lockdown = plist_new_dict();
   plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(info.productVersion.c_str()));
@@ -71,6 +72,58 @@ std::string ManifestPlistBytes(const BackupInfo& info) {
   std::free(bytes);
   plist_free(root);
   return out;
+}
+
+// The Files table as iOS 14 writes it (the `file` attributes blob is left
+// NULL: the engine does not read it).
+constexpr const char* kFilesSchema =
+    "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
+    "CREATE INDEX FilesDomainIdx ON Files(domain);"
+    "CREATE INDEX FilesRelativePathIdx ON Files(relativePath);"
+    "CREATE INDEX FilesFlagsIdx ON Files(flags);"
+    "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);";
+
+int FlagsOf(uint16_t mode) {
+  switch (mode & 0xF000) {
+    case 0x4000:
+      return 2;
+    case 0xA000:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+Status WriteManifestDb(const fs::path& path, const std::vector<ManifestRecordPlan>& records) {
+  sqlite3* handle = nullptr;
+  int code = sqlite3_open(path.c_str(), &handle);
+  sqlite3_stmt* insert = nullptr;
+  if (code == SQLITE_OK) code = sqlite3_exec(handle, kFilesSchema, nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK)
+    code = sqlite3_prepare_v2(handle, "INSERT INTO Files VALUES (?, ?, ?, ?, NULL)", -1, &insert, nullptr);
+  for (std::size_t i = 0; code == SQLITE_OK && i < records.size(); ++i) {
+    const ManifestRecordPlan& record = records[i];
+    const std::string fileId = StoredNameFor(record.domain, record.path);
+    sqlite3_bind_text(insert, 1, fileId.c_str(), -1, SQLITE_TRANSIENT);
+    if (record.absentDomain) {
+      sqlite3_bind_null(insert, 2);
+    } else {
+      sqlite3_bind_text(insert, 2, record.domain.c_str(), -1, SQLITE_TRANSIENT);
+    }
+    if (record.absentPath) {
+      sqlite3_bind_null(insert, 3);
+    } else {
+      sqlite3_bind_text(insert, 3, record.path.c_str(), -1, SQLITE_TRANSIENT);
+    }
+    sqlite3_bind_int(insert, 4, FlagsOf(record.mode));
+    code = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
+    sqlite3_reset(insert);
+  }
+  const std::string message = handle ? sqlite3_errmsg(handle) : "out of memory";
+  sqlite3_finalize(insert);
+  sqlite3_close(handle);
+  if (code != SQLITE_OK) return Status(kInvalidData, "writing " + path.string() + ": " + message);
+  return kOk;
 }
 
 }  // namespace
@@ -206,6 +259,43 @@ Status BackupBuilder::Write(const fs::path& folder) const {
     if (const Status status = WriteBytes(stored, record.contents); status != kOk) return status;
   }
   return kOk;
+}
+
+Status BackupBuilder::WriteNewerLayout(const fs::path& folder) const {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) return Status::System(error, "creating " + folder.string());
+  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
+    return status;
+  if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info)); status != kOk) {
+    return status;
+  }
+  fs::remove(folder / "Manifest.db", error);
+  if (const Status status = WriteManifestDb(folder / "Manifest.db", records_); status != kOk) return status;
+  for (const auto& record : records_) {
+    if (!record.writeFile || (record.mode & 0xF000) != 0x8000) continue;
+    const std::string storedName = StoredNameFor(record.domain, record.path);
+    const fs::path subfolder = folder / storedName.substr(0, 2);
+    fs::create_directories(subfolder, error);
+    if (error) return Status::System(error, "creating " + subfolder.string());
+    if (const Status status = WriteBytes(subfolder / storedName, record.contents); status != kOk) return status;
+  }
+  return kOk;
+}
+
+Status BackupBuilder::WriteNewerLayoutEncryptedStandIn(const fs::path& folder) const {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) return Status::System(error, "creating " + folder.string());
+  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
+    return status;
+  if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info, true));
+      status != kOk) {
+    return status;
+  }
+  std::string cipherLike(4096, '\0');
+  for (std::size_t i = 0; i < cipherLike.size(); ++i) cipherLike[i] = static_cast<char>((i * 151 + 7) % 256);
+  return WriteBytes(folder / "Manifest.db", cipherLike);
 }
 
 Status BackupBuilder::WriteEncrypted(const fs::path& plainFolder, const fs::path& encryptedFolder,

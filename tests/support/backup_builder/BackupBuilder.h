@@ -1,6 +1,7 @@
-// Test support: writes complete old-format backup folders (Info.plist,
-// Manifest.plist, Manifest.mbdb and the files stored under the SHA-1 of their
-// keys), plain or encrypted with a chosen password.
+// Test support: writes complete backup folders (Info.plist, Manifest.plist,
+// Manifest.mbdb and the files stored under the SHA-1 of their keys), plain or
+// encrypted with a chosen password, or plain in the newer layout of iOS 10
+// and later (Manifest.db, stored files in subfolders).
 #pragma once
 
 #include <cstdint>
@@ -65,6 +66,17 @@ class BackupBuilder {
 
   // Writes the folder (created with its parents). Returns kOk or an errno.
   Status Write(const std::filesystem::path& folder) const;
+
+  // Writes the folder in the layout of iOS 10 and later: Manifest.db (its
+  // Files table: fileID, domain, relativePath, flags) instead of
+  // Manifest.mbdb, each stored file in the subfolder of its first two hex
+  // digits. Returns kOk or the failing status.
+  Status WriteNewerLayout(const std::filesystem::path& folder) const;
+
+  // An encrypted backup of that layout as far as the engine can tell without
+  // a password: Manifest.plist says IsEncrypted, Manifest.db is bytes that
+  // are no database; no stored files.
+  Status WriteNewerLayoutEncryptedStandIn(const std::filesystem::path& folder) const;
 
   // Writes the plain folder to `plainFolder`, then its encrypted form to
   // `encryptedFolder` with the password (few key-derivation rounds, so tests
