@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -42,12 +41,18 @@ TEST(ManifestDb, KeepsRegularFilesWithTheirKeysAndStoredNames) {
   // Rows no stored file can belong to, and rows whose fileID would lead
   // outside the folder.
   Execute(manifest,
-          "INSERT INTO Files VALUES ('" + StoredNameFor("HomeDomain", "") + "', 'HomeDomain', '', 2, NULL);"
-          "INSERT INTO Files VALUES (NULL, NULL, NULL, 16, NULL);"
-          "INSERT INTO Files VALUES ('../../../../etc/passwd', 'HomeDomain', 'Library/escape', 1, NULL);"
-          "INSERT INTO Files VALUES ('" + std::string(40, 'g') + "', 'HomeDomain', 'Library/notHex', 1, NULL);"
-          "INSERT INTO Files VALUES ('" + StoredNameFor("MediaDomain", "") + "', 'MediaDomain', '', 1, NULL);"
-          "INSERT INTO Files VALUES ('" + std::string(40, 'A') + "', 'HomeDomain', 'Library/Upper', 1, X'00');");
+          "INSERT INTO Files VALUES ('" + StoredNameFor("HomeDomain", "") +
+              "', 'HomeDomain', '', 2, NULL);"
+              "INSERT INTO Files VALUES (NULL, NULL, NULL, 16, NULL);"
+              "INSERT INTO Files VALUES ('../../../../etc/passwd', 'HomeDomain', 'Library/escape', 1, NULL);"
+              "INSERT INTO Files VALUES ('" +
+              std::string(40, 'g') +
+              "', 'HomeDomain', 'Library/notHex', 1, NULL);"
+              "INSERT INTO Files VALUES ('" +
+              StoredNameFor("MediaDomain", "") +
+              "', 'MediaDomain', '', 1, NULL);"
+              "INSERT INTO Files VALUES ('" +
+              std::string(40, 'A') + "', 'HomeDomain', 'Library/Upper', 1, X'00');");
   const auto before = testsupport::HashFolder(folder.Path());
 
   BackupFileMap map;
@@ -60,7 +65,8 @@ TEST(ManifestDb, KeepsRegularFilesWithTheirKeysAndStoredNames) {
        StoredNameFor("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG")},
   };
   // Appended after the entries already there, in fileID order.
-  std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  std::sort(expected.begin(), expected.end(),
+            [](const auto& a, const auto& b) { return a.second < b.second; });
   expected.insert(expected.begin(), {"kept-entry", std::string(40, '0')});
   std::vector<std::pair<std::string, std::string>> got;
   for (const auto& entry : map) got.emplace_back(entry.key, entry.storedName);

@@ -350,6 +350,51 @@ TEST_F(CliScanTest, ANewerLayoutFileListThatIsNoDatabaseIsNamedAsSuch) {
   EXPECT_EQ(run.err.find("status 87"), std::string::npos) << run.err;
 }
 
+// A real backup of iOS 14.3 (mvt-project/mvt tests/artifacts/ios_backup):
+// Manifest.db with 3,721 rows, of which only 11 stored files are kept. It
+// holds sms.db (one message from "apple") and WhatsApp's shared
+// ChatStorage.sqlite (two chats, three messages); no address book, call
+// history or notes. The scan reads a writable copy and changes nothing in it.
+TEST(CliRealBackup, AnIos14BackupIsScannedThroughItsManifestDb) {
+  const fs::path original =
+      fs::path(CORVYN_EXTERNAL_TESTDATA) / "mvt-project__mvt/tests/artifacts/ios_backup";
+  if (!fs::exists(original / "Manifest.db")) GTEST_SKIP() << "the iOS 14.3 backup is not at " << original;
+  const fs::path copy = TestRoot() / "ios 14.3 backup";
+  fs::remove_all(copy);
+  fs::copy(original, copy, fs::copy_options::recursive);
+  for (const auto& entry : fs::recursive_directory_iterator(copy))
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+  const auto before = testsupport::HashFolder(copy);
+
+  const CliRun run = RunInProcess({"scan", copy.string(), "--json"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  const auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << "not JSON: " << run.out.substr(0, 200);
+  const Value& categories = (*json)["categories"];
+  const auto& conversations = categories["Messages"].AsArray();
+  ASSERT_EQ(conversations.size(), 1u);
+  const auto& messages = conversations[0]["messages"].AsArray();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0]["address"].AsString(), "apple");
+  EXPECT_EQ(messages[0]["text"].AsString(), "Please click here https://badbadbad.example.org/");
+
+  std::vector<std::string> chat;
+  for (const auto& group : categories["WhatsApp"].AsArray()) {
+    for (const auto& message : group["messages"].AsArray()) chat.push_back(message["text"].AsString());
+  }
+  EXPECT_EQ(categories["WhatsApp"].AsArray().size(), 2u);
+  EXPECT_EQ(chat, (std::vector<std::string>{"Hi", "Check https://example.org/news", "Welcome"}));
+  for (const char* label : {"Camera Roll", "Photo Stream", "Messages Attachments", "Contacts", "Call History",
+                            "Notes", "WhatsApp Attachments"}) {
+    EXPECT_TRUE(categories[label].AsArray().empty()) << label;
+  }
+  // What the backup does not hold is said, per category.
+  EXPECT_EQ((*json)["errors"]["Contacts"].AsString(), "the database file is missing from this backup");
+  EXPECT_EQ((*json)["errors"].AsObject().count("Messages"), 0u);
+  EXPECT_EQ(testsupport::HashFolder(copy), before) << "the scan wrote into the backup";
+}
+
 TEST(CliBasics, VersionHelpAndBackupsList) {
   CliRun run = RunInProcess({"--version"});
   EXPECT_EQ(run.exitCode, kExitOk);

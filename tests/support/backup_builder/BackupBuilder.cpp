@@ -278,7 +278,8 @@ Status BackupBuilder::WriteNewerLayout(const fs::path& folder) const {
     const fs::path subfolder = folder / storedName.substr(0, 2);
     fs::create_directories(subfolder, error);
     if (error) return Status::System(error, "creating " + subfolder.string());
-    if (const Status status = WriteBytes(subfolder / storedName, record.contents); status != kOk) return status;
+    if (const Status status = WriteBytes(subfolder / storedName, record.contents); status != kOk)
+      return status;
   }
   return kOk;
 }
