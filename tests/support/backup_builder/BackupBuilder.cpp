@@ -241,15 +241,22 @@ void BackupBuilder::AddRecord(ManifestRecordPlan record) {
   records_.push_back(std::move(record));
 }
 
-Status BackupBuilder::Write(const fs::path& folder) const {
+namespace {
+
+// Creates the backup folder and writes its Info.plist and Manifest.plist.
+Status WriteFolderAndPlists(const fs::path& folder, const BackupInfo& info, bool encrypted) {
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) return Status::System(error, "creating " + folder.string());
   if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
     return status;
-  if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info)); status != kOk) {
-    return status;
-  }
+  return WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info, encrypted));
+}
+
+}  // namespace
+
+Status BackupBuilder::Write(const fs::path& folder) const {
+  if (const Status status = WriteFolderAndPlists(folder, info, false); status != kOk) return status;
   if (const Status status = WriteBytes(folder / "Manifest.mbdb", EncodeManifest(records_)); status != kOk) {
     return status;
   }
@@ -262,14 +269,8 @@ Status BackupBuilder::Write(const fs::path& folder) const {
 }
 
 Status BackupBuilder::WriteNewerLayout(const fs::path& folder) const {
+  if (const Status status = WriteFolderAndPlists(folder, info, false); status != kOk) return status;
   std::error_code error;
-  fs::create_directories(folder, error);
-  if (error) return Status::System(error, "creating " + folder.string());
-  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
-    return status;
-  if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info)); status != kOk) {
-    return status;
-  }
   fs::remove(folder / "Manifest.db", error);
   if (const Status status = WriteManifestDb(folder / "Manifest.db", records_); status != kOk) return status;
   for (const auto& record : records_) {
@@ -285,15 +286,7 @@ Status BackupBuilder::WriteNewerLayout(const fs::path& folder) const {
 }
 
 Status BackupBuilder::WriteNewerLayoutEncryptedStandIn(const fs::path& folder) const {
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error) return Status::System(error, "creating " + folder.string());
-  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
-    return status;
-  if (const Status status = WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info, true));
-      status != kOk) {
-    return status;
-  }
+  if (const Status status = WriteFolderAndPlists(folder, info, true); status != kOk) return status;
   std::string cipherLike(4096, '\0');
   for (std::size_t i = 0; i < cipherLike.size(); ++i) cipherLike[i] = static_cast<char>((i * 151 + 7) % 256);
   return WriteBytes(folder / "Manifest.db", cipherLike);
