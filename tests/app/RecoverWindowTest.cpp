@@ -53,26 +53,12 @@ class GateDiskSpace final : public platform::IDiskSpace {
   bool reached_ = false, released_ = false;
 };
 
-// Once a modal window named `layout` is up, runs `act` on it (from the event
-// loop of whoever shows it).
-void AnswerNextBox(const QString& layout, std::function<void(QWidget*)> act) {
-  auto* poll = new QTimer;
-  poll->setInterval(5);
-  QObject::connect(poll, &QTimer::timeout, [poll, layout, act] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || modal->objectName() != layout) return;
-    poll->stop();
-    poll->deleteLater();
-    act(modal);
-  });
-  poll->start();
-}
-
+// Clicks a button the user can see.
 void Click(QWidget* window, const char* name) {
   auto* button = window->findChild<QPushButton*>(name);
   ASSERT_NE(button, nullptr) << name;
   ASSERT_TRUE(button->isVisible()) << name;
-  QTest::mouseClick(button, Qt::LeftButton);
+  testing::ClickButton(window, name);
 }
 
 class RecoverWindowTest : public ::testing::Test {
@@ -259,7 +245,7 @@ TEST_F(RecoverWindowTest, CancelQuestionHoldsTheJobAndEndsItOnlyWhenConfirmed) {
     gate_->WaitReached();
 
     bool asked = false;
-    AnswerNextBox("MessageBox_Warning", [&](QWidget* box) {
+    testing::WhenModalShows("MessageBox_Warning", [&](QWidget* box) {
       asked = true;
       EXPECT_EQ(box->size(), QSize(550, 200));
       EXPECT_EQ(box->findChild<QLabel*>("message")->text(), Message("MSG1103"));
@@ -315,7 +301,7 @@ TEST_F(RecoverWindowTest, AJobThatCannotStartShowsAnErrorAndClosesWithTwo) {
     CRecoverProcessWnd& window = MakeWindow(c.disk);
     QString shown;
     QSize size;
-    AnswerNextBox("MessageBox_Error", [&](QWidget* box) {
+    testing::WhenModalShows("MessageBox_Error", [&](QWidget* box) {
       shown = box->findChild<QLabel*>("message")->text();
       size = box->size();
       Click(box, "okbtn");

@@ -22,23 +22,11 @@ class MapTextSource final : public ITextSource {
 // Runs `show` (which enters a modal loop) and, once a modal window is up,
 // `act` on it. Returns what `show` returned.
 int RunModal(const std::function<int()>& show, const std::function<void(QWidget*)>& act) {
-  QTimer poll;
-  poll.setInterval(5);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      poll.stop();
-      act(modal);
-    }
-  });
-  poll.start();
+  testing::WhenModalShows({}, act);
   return show();
 }
 
-void Click(QWidget* window, const char* name) {
-  auto* button = window->findChild<QPushButton*>(name);
-  ASSERT_NE(button, nullptr) << name;
-  QTest::mouseClick(button, Qt::LeftButton);
-}
+using testing::ClickButton;
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -94,9 +82,9 @@ TEST_F(DialogTest, MessageBoxReturnCodesAndKeys) {
     std::function<void(QWidget*)> act;
     int expected;
   } cases[] = {
-      {"okbtn", [](QWidget* box) { Click(box, "okbtn"); }, 1},
-      {"cancelbtn", [](QWidget* box) { Click(box, "cancelbtn"); }, 2},
-      {"closebtn", [](QWidget* box) { Click(box, "closebtn"); }, 2},
+      {"okbtn", [](QWidget* box) { ClickButton(box, "okbtn"); }, 1},
+      {"cancelbtn", [](QWidget* box) { ClickButton(box, "cancelbtn"); }, 2},
+      {"closebtn", [](QWidget* box) { ClickButton(box, "closebtn"); }, 2},
       {"Escape", [](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); }, 2},
       {"window closed by the system", [](QWidget* box) { box->close(); }, 2},
       {"Enter does not close",
@@ -106,7 +94,7 @@ TEST_F(DialogTest, MessageBoxReturnCodesAndKeys) {
          QTest::keyClick(ok, Qt::Key_Return);
          QTest::keyClick(box, Qt::Key_Enter);
          QTest::keyClick(box, Qt::Key_Return);
-         if (box->isVisible()) Click(box, "cancelbtn");  // still open: only then can cancel decide
+         if (box->isVisible()) ClickButton(box, "cancelbtn");  // still open: only then can cancel decide
        },
        2},
   };
@@ -130,7 +118,7 @@ TEST_F(DialogTest, MessageBoxIsSizedAndCentredOnItsOwner) {
       },
       [&](QWidget* box) {
         shown = box->geometry();
-        Click(box, "okbtn");
+        ClickButton(box, "okbtn");
       });
   EXPECT_EQ(shown.size(), QSize(550, 180));
   EXPECT_LE((shown.center() - ownerWindow_->frameGeometry().center()).manhattanLength(), 2);
@@ -149,7 +137,7 @@ TEST_F(DialogTest, PopUpClosesWithOneForOkAndTwoForCloseOrCancel) {
     EXPECT_EQ(popup.parentWidget(), ownerWindow_.get());
     EXPECT_TRUE(popup.isModal());
     EXPECT_LE((popup.geometry().center() - ownerWindow_->frameGeometry().center()).manhattanLength(), 2);
-    EXPECT_EQ(RunModal([&] { return popup.DoModal(); }, [&](QWidget*) { Click(&popup, c.button); }),
+    EXPECT_EQ(RunModal([&] { return popup.DoModal(); }, [&](QWidget*) { ClickButton(&popup, c.button); }),
               c.expected);
   }
   CPopUpWnd missing;

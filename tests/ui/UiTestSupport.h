@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QFile>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +71,28 @@ inline QByteArray MakeZip(const std::vector<std::pair<std::string, QByteArray>>&
 template <class Predicate>
 bool WaitFor(Predicate predicate, int timeoutMs = 5000) {
   return QTest::qWaitFor(predicate, timeoutMs);
+}
+
+// Once a modal window named `layout` (any modal window when `layout` is
+// empty) is up, runs `act` on it from the event loop of whoever shows it.
+inline void WhenModalShows(const QString& layout, std::function<void(QWidget*)> act) {
+  auto* poll = new QTimer;
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, layout, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || (!layout.isEmpty() && modal->objectName() != layout)) return;
+    poll->stop();
+    poll->deleteLater();
+    act(modal);
+  });
+  poll->start();
+}
+
+// Clicks the button `name` of `window`, which must exist.
+inline void ClickButton(QWidget* window, const char* name) {
+  auto* button = window->findChild<QPushButton*>(name);
+  ASSERT_NE(button, nullptr) << name;
+  QTest::mouseClick(button, Qt::LeftButton);
 }
 
 }  // namespace corvyn::testing
