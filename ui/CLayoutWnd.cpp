@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QList>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -54,7 +55,21 @@ void SetControlText(QWidget* control, const QString& text) {
   }
 }
 
+// The live windows, in creation order (UI thread only).
+QList<CLayoutWnd*>& LiveWindows() {
+  static QList<CLayoutWnd*> windows;
+  return windows;
+}
+
 }  // namespace
+
+void ReapplyLanguageEverywhere() {
+  // A window may close or open others while it re-applies its texts.
+  const QList<QPointer<CLayoutWnd>> windows(LiveWindows().begin(), LiveWindows().end());
+  for (const QPointer<CLayoutWnd>& window : windows) {
+    if (window) window->OnLanguageChanged();
+  }
+}
 
 void ApplyTexts(QWidget* root, const TextSection& section) {
   if (root == nullptr) return;
@@ -68,9 +83,12 @@ void ApplyTexts(QWidget* root, const TextSection& section) {
 
 CLayoutWnd::CLayoutWnd(QWidget* parent) : QDialog(parent) {
   setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+  LiveWindows().append(this);
 }
 
-CLayoutWnd::~CLayoutWnd() = default;
+CLayoutWnd::~CLayoutWnd() {
+  LiveWindows().removeAll(this);
+}
 
 Status CLayoutWnd::LoadLayout(const QString& layoutName, const QString& windowName) {
   setObjectName(windowName);

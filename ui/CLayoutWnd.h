@@ -47,6 +47,10 @@ struct Notification {
   qintptr lParam = 0;
 };
 
+// Every live layout window (top-level windows, dialogs and embedded pages) is
+// told when the language changes; each re-applies its texts live.
+void ReapplyLanguageEverywhere();
+
 // Sets the text of every control of `root` named by a key of `section` to
 // that key's text (labels, buttons, edits, group boxes). Hidden controls get
 // their text and stay hidden; unknown names are skipped.
@@ -73,6 +77,10 @@ class CLayoutWnd : public QDialog {
 
   // Re-applies the window's language section (after a language change).
   void ApplyLanguage();
+  // Called on every live window by ReapplyLanguageEverywhere. The default
+  // re-applies the section; windows with texts of their own (counts, labels
+  // built from messages) override it and re-build them too.
+  virtual void OnLanguageChanged() { ApplyLanguage(); }
   // A text of section "Messages" ("MSG0401" and the like).
   static QString Message(const char* id);
 
