@@ -1,4 +1,4 @@
-// The main window "Corvyn": layout "MainWnd", 800 by 500, centred, with a
+// The main window "Corvyn": layout "MainWnd", 1000 by 640, centred, with a
 // drop shadow. Page 0 of "MainTabPage" is the home page with the option
 // buttons "OptIosDevice" and "OptBackupFile" selecting page 0 or 1 of
 // "TabPage"; page 1 is the scan page. "BtnAssist" opens the assistant menu
@@ -21,8 +21,8 @@ class LanguageStore;
 class CMainWnd final : public ui::CLayoutWnd {
  public:
   inline static const QString kTitle = QStringLiteral("Corvyn");
-  static constexpr int kWidth = 800;
-  static constexpr int kHeight = 500;
+  static constexpr int kWidth = 1000;
+  static constexpr int kHeight = 640;
 
   CMainWnd(LanguageStore& languages, platform::IDesktop& desktop);
   ~CMainWnd() override;

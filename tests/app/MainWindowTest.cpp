@@ -47,7 +47,7 @@ class MainWindowTest : public ::testing::Test {
 
 TEST_F(MainWindowTest, OpensTitledCorvynAtItsSizeCentredWithShadowAndProductName) {
   EXPECT_EQ(window_->windowTitle(), "Corvyn");
-  EXPECT_EQ(window_->size(), QSize(800, 500));
+  EXPECT_EQ(window_->size(), QSize(1000, 640));
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   EXPECT_LE((window_->geometry().center() - screen.center()).manhattanLength(), 2);
   EXPECT_EQ(window_->Shadow().Owner(), window_.get());
