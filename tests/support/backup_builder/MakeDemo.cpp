@@ -12,6 +12,11 @@
 
 #include "backup/BackupDiscovery.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#ifdef CORVYN_DEMO_REAL_MEDIA
+#include <QGuiApplication>
+
+#include "tests/support/backup_builder/DemoMedia.h"
+#endif
 
 namespace fs = std::filesystem;
 using namespace corvyn;
@@ -37,6 +42,12 @@ int main(int argc, char** argv) {
   const fs::path scratch =
       fs::temp_directory_path(error) /
       ("corvyn-demo-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+#ifdef CORVYN_DEMO_REAL_MEDIA
+  // Real photos and sounds for the previews; drawn offscreen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication application(argc, argv);
+  options.realMedia = testsupport::MakeDemoMedia;
+#endif
   testsupport::StandardBackup demo;
   demo.builder.info.displayName = "Demo iPhone";
   if (testsupport::MakeStandardBackup(scratch / "db", demo, options) != kOk) {

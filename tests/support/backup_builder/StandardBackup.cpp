@@ -32,6 +32,33 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   MediaTruth& media = out.media;
   out.databases = options.hostileTexts ? HostileTruth() : FixtureTruth();
 
+  // Synthetic media unless the caller makes real ones of that kind.
+  const auto made = [&](MediaKind kind, int variant, std::string (*synthetic)(std::size_t, int),
+                        std::size_t size) {
+    if (options.realMedia) {
+      if (std::string real = options.realMedia(kind, variant); !real.empty()) return real;
+    }
+    return synthetic(size, variant);
+  };
+  const auto Jpeg = [&](std::size_t size, int variant) {
+    return made(MediaKind::kJpeg, variant, MakeJpegExif, size);
+  };
+  const auto Png = [&](std::size_t size, int variant) {
+    return made(MediaKind::kPng, variant, MakePng, size);
+  };
+  const auto Heic = [&](std::size_t size, int variant) {
+    return made(MediaKind::kHeic, variant, MakeHeic, size);
+  };
+  const auto Wav = [&](std::size_t size, int variant) {
+    return made(MediaKind::kWav, variant, MakeWav, size);
+  };
+  const auto Mov = [&](std::size_t size, int variant) {
+    return made(MediaKind::kMov, variant, MakeMov, size);
+  };
+  const auto Mp4 = [&](std::size_t size, int variant) {
+    return made(MediaKind::kMp4, variant, MakeMp4, size);
+  };
+
   const auto camera = [&](std::string path, std::string bytes, std::string expectedName) {
     const auto size = static_cast<uint32_t>(bytes.size());
     b.AddFile(std::string(kCameraRoll), path, std::move(bytes));
@@ -42,27 +69,28 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   b.AddDirectory(std::string(kCameraRoll), "Media");
   b.AddDirectory(std::string(kCameraRoll), "Media/DCIM");
   b.AddDirectory(std::string(kCameraRoll), "Media/DCIM/100APPLE");
-  camera("Media/DCIM/100APPLE/IMG_0004.MOV", MakeMov(3000, 4), "IMG_0004.MOV");
-  camera("Media/DCIM/100APPLE/IMG_0001.JPG", MakeJpegExif(4000, 1), "IMG_0001.JPG");
-  camera("Media/DCIM/100APPLE/img_0003.HEIC", MakeHeic(2500, 3), "img_0003.HEIC");
-  camera("Media/DCIM/100APPLE/IMG_0002.PNG", MakePng(1500, 2), "IMG_0002.PNG");
-  camera("Media/DCIM/100APPLE/IMG_0005.MP4", MakeMp4(3500, 5), "IMG_0005.MP4");
+  camera("Media/DCIM/100APPLE/IMG_0004.MOV", Mov(3000, 4), "IMG_0004.MOV");
+  camera("Media/DCIM/100APPLE/IMG_0001.JPG", Jpeg(4000, 1), "IMG_0001.JPG");
+  camera("Media/DCIM/100APPLE/img_0003.HEIC", Heic(2500, 3), "img_0003.HEIC");
+  camera("Media/DCIM/100APPLE/IMG_0002.PNG", Png(1500, 2), "IMG_0002.PNG");
+  camera("Media/DCIM/100APPLE/IMG_0005.MP4", Mp4(3500, 5), "IMG_0005.MP4");
   camera("Media/DCIM/100APPLE/IMG_0001.AAE", MakeUnknown(300, 6), "");  // not a media type
   b.AddMissingFile(std::string(kCameraRoll), "Media/DCIM/100APPLE/IMG_0099.JPG");
   if (options.hostileTexts) {
-    camera("Media/DCIM/100APPLE/<img src=x onerror=alert(2)>\x01 .. .JPG", MakeJpegExif(1600, 17),
+    camera("Media/DCIM/100APPLE/<img src=x onerror=alert(2)>\x01 .. .JPG", Jpeg(1600, 17),
            "<img src=x onerror=alert(2)>\x01 .. .JPG");
   }
   for (std::size_t i = 0; i < options.bulkPhotos; ++i) {
     const std::string name = "IMG_" + std::to_string(1000 + i) + ".JPG";
-    camera("Media/DCIM/101APPLE/" + name, MakeJpegExif(options.bulkFileSize, static_cast<int>(i) + 100),
-           name);
+    camera("Media/DCIM/101APPLE/" + name, Jpeg(options.bulkFileSize, static_cast<int>(i) + 100), name);
   }
   SortByName(media.cameraRoll);
 
   const std::string streamPath = "Media/PhotoStreamsData/1234567/100APPLE/IMG_0100.JPG";
-  b.AddFile(std::string(kMedia), streamPath, MakeJpegExif(2200, 7));
-  media.photoStream.push_back({2200, "IMG_0100.JPG", StoredNameFor(kMedia, streamPath)});
+  std::string streamPhoto = Jpeg(2200, 7);
+  const auto streamSize = static_cast<uint32_t>(streamPhoto.size());
+  b.AddFile(std::string(kMedia), streamPath, std::move(streamPhoto));
+  media.photoStream.push_back({streamSize, "IMG_0100.JPG", StoredNameFor(kMedia, streamPath)});
 
   // Message attachments: named by the detected type, empty ones skipped.
   const auto attachment = [&](std::string path, std::string bytes, std::string expectedName) {
@@ -72,9 +100,9 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
       media.messageAttachments.push_back({size, expectedName, StoredNameFor(kMedia, path)});
     }
   };
-  attachment("Library/SMS/Attachments/0a/10/IMG_0001.jpeg", MakePng(1800, 8), "IMG_0001.PNG");
-  attachment("Library/SMS/Attachments/1b/11/Audio Message.amr", MakeWav(2000, 9), "Audio Message.WAV");
-  attachment("Library/SMS/Attachments/2c/12/photo", MakeJpegExif(1700, 10), "photo.JPG");
+  attachment("Library/SMS/Attachments/0a/10/IMG_0001.jpeg", Png(1800, 8), "IMG_0001.PNG");
+  attachment("Library/SMS/Attachments/1b/11/Audio Message.amr", Wav(2000, 9), "Audio Message.WAV");
+  attachment("Library/SMS/Attachments/2c/12/photo", Jpeg(1700, 10), "photo.JPG");
   attachment("Library/SMS/Attachments/3d/13/empty.jpg", "", "");
   SortByName(media.messageAttachments);
 
@@ -90,18 +118,17 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
       media.appFiles.push_back({size, appName, expectedName, StoredNameFor(domain, path)});
     }
   };
-  app("AppDomain-com.example.camera", "Documents/shot.jpg", MakeJpegExif(2100, 11), "example.camera",
-      "shot.JPG");
-  app("AppDomain-com.example.camera", "Documents/clip.mov", MakeMov(2600, 12), "example.camera", "clip.MOV");
-  app("AppDomain-org.example.sketch", "Documents/drawing.png", MakePng(1200, 13), "other", "drawing.PNG");
+  app("AppDomain-com.example.camera", "Documents/shot.jpg", Jpeg(2100, 11), "example.camera", "shot.JPG");
+  app("AppDomain-com.example.camera", "Documents/clip.mov", Mov(2600, 12), "example.camera", "clip.MOV");
+  app("AppDomain-org.example.sketch", "Documents/drawing.png", Png(1200, 13), "other", "drawing.PNG");
   if (options.hostileTexts) {
-    app("AppDomain-com./../escape", "Documents/evil.jpg", MakeJpegExif(1300, 18), "", "");
+    app("AppDomain-com./../escape", "Documents/evil.jpg", Jpeg(1300, 18), "", "");
   }
   app("AppDomain-com.example.camera", "Library/Preferences/settings.plist", MakeUnknown(400, 14), "", "");
   app("AppDomain-net.whatsapp.WhatsApp", "Library/Media/4915112345678@s.whatsapp.net/a/b/pic.jpg",
-      MakeJpegExif(1900, 15), "", "pic.JPG");
+      Jpeg(1900, 15), "", "pic.JPG");
   app("AppDomain-net.whatsapp.WhatsApp", "Library/Media/4915112345678@s.whatsapp.net/c/d/voice.wav",
-      MakeWav(1000, 16), "", "voice.WAV");
+      Wav(1000, 16), "", "voice.WAV");
   SortByName(media.whatsAppAttachments);
 
   // Databases.

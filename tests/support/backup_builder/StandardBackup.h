@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct MediaTruth {
   std::vector<MediaFileRecord> whatsAppAttachments;
 };
 
+enum class MediaKind { kJpeg, kPng, kHeic, kWav, kMov, kMp4 };
+
 struct StandardBackupOptions {
   // Older devices keep call_history.db; newer ones CallHistory.storedata.
   bool newerCallHistory = false;
@@ -36,6 +39,10 @@ struct StandardBackupOptions {
   // names and chat titles, plus one application name and one media file name
   // with markup, separators and control characters.
   bool hostileTexts = false;
+  // Makes a real, playable file of the kind instead of a synthetic one (the
+  // demo backups); `variant` tells the files apart. Returning nothing keeps
+  // the synthetic file. The media truth then holds the real files' sizes.
+  std::function<std::string(MediaKind kind, int variant)> realMedia;
 };
 
 struct StandardBackup {
