@@ -42,7 +42,7 @@ struct StandardBackupOptions {
   // Makes a real, playable file of the kind instead of a synthetic one (the
   // demo backups); `variant` tells the files apart. Returning nothing keeps
   // the synthetic file. The media truth then holds the real files' sizes.
-  std::function<std::string(MediaKind kind, int variant)> realMedia;
+  std::function<std::string(MediaKind kind, int variant)> realMedia = {};
 };
 
 struct StandardBackup {
