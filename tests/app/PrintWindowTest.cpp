@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "UiTestSupport.h"
+#include "app/AppMessages.h"
 #include "app/CPrintWnd.h"
 #include "app/LanguageStore.h"
 #include "ui/SkinArchive.h"
@@ -38,8 +39,17 @@ struct Scan {
     deletedNote.title = "Secret";
     deletedNote.content = "Old text";
     results.notes = {note, deletedNote};
+    WhatsAppRecord chat;
+    chat.sessionId = 3;
+    chat.chatTitle = "Family";
+    chat.senderName = "Fay";
+    chat.senderId = "31600@s.whatsapp.net";
+    results.whatsAppChatRows = {chat};
+    results.whatsAppChats[3] = {Chat(1, "Me", "2022-03-03 08:00:00", "Morning!\nAre you up?"),
+                                Chat(0, "Fay", "2022-03-03 08:05:00", "Yes <b>just</b> now")};
     Register(RecordCategory::kContacts, results.contacts);
     Register(RecordCategory::kNotes, results.notes);
+    Register(RecordCategory::kWhatsApp, results.whatsAppChatRows);
   }
   static ContactRecord Contact(int deleted, std::string name, std::string phones) {
     ContactRecord contact;
@@ -48,6 +58,14 @@ struct Scan {
     contact.phones = std::move(phones);
     contact.company = "Acme & Sons";
     return contact;
+  }
+  static WhatsAppRecord Chat(int sent, std::string senderName, std::string date, std::string text) {
+    WhatsAppRecord message;
+    message.sent = sent;
+    message.senderName = std::move(senderName);
+    message.date = std::move(date);
+    message.text = std::move(text);
+    return message;
   }
   template <class Record>
   void Register(RecordCategory category, const std::vector<Record>& records) {
@@ -299,6 +317,19 @@ TEST_F(PrintWindowTest, FailuresAreShownInWords) {
       << notice->text().toStdString();
 }
 
+TEST_F(PrintWindowTest, ALanguageChangeRewritesTheTexts) {
+  CPrintWnd& window = MakeWindow(RecordCategory::kContacts);
+  window.show();
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return PageShown(); }));
+  EXPECT_EQ(window.FindControl<QPushButton>("BtnPdf")->text(), "Save as PDF");
+  ASSERT_EQ(store_->SetLanguage("German"), kOk);
+  window.PostPrivateMessage(kMsgLanguageChanged);
+  ASSERT_TRUE(corvyn::testing::WaitFor(
+      [&] { return window.FindControl<QPushButton>("BtnPdf")->text() == "Als PDF speichern"; }));
+  EXPECT_EQ(window.FindControl<QPushButton>("BtnPrint")->text(), "Drucken");
+  EXPECT_EQ(window.FindControl<QLabel>("title")->text(), "Drucken");
+}
+
 // Saves the window, skinned, while collecting and with the page, as
 // $CORVYN_SCREENSHOT_DIR/print-window-*.png (for the documentation).
 TEST_F(PrintWindowTest, Screenshot) {
@@ -316,9 +347,14 @@ TEST_F(PrintWindowTest, Screenshot) {
   release_ = true;
   ASSERT_TRUE(corvyn::testing::WaitFor([&] { return PageShown() && printDialogs_ == 1; }));
   const bool shown = window.grab().save(folder + "/print-window.png");
+  CPrintWnd& chats = MakeWindow(RecordCategory::kWhatsApp);
+  chats.show();
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return PageShown() && printDialogs_ == 2; }));
+  const bool chatsShown = chats.grab().save(folder + "/print-window-whatsapp.png");
   qApp->setStyleSheet(QString());
   EXPECT_TRUE(collecting);
   EXPECT_TRUE(shown);
+  EXPECT_TRUE(chatsShown);
 }
 
 }  // namespace
