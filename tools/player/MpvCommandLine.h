@@ -19,10 +19,11 @@
 //   -geometry X:Y         the window position  \  together one
 //   -x W, -y H            the window size      /  --geometry=WxH+X+Y
 //   -geometry WxH+X+Y     passed on as written
-//   -vo, -ao, -vf, -af, -lavdopts' siblings with a value: noted and dropped
-//                         (the output drivers of other systems mean nothing here;
-//                         mpv picks its own)
+//   -vo, -ao, -vf, -af, -vc, -ac, -fps, -wid, -cache, -ss, -endpos, -volume,
+//   -speed, each with its value: noted and dropped (the drivers of other
+//                         systems mean nothing here; mpv picks its own)
 //   any other "-name":    noted and dropped, taking no value
+// Notes go to standard error; mpv's own output follows on the same streams.
 #pragma once
 
 #include <string>
