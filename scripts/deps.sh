@@ -17,6 +17,8 @@ packages=(
   xvfb xauth xdg-utils
   # rendering the report pages in a real browser (scripts/render-reports and its test; large)
   chromium
+  # the media players beside the program (Player, Player1) hand the preview's sound and video to mpv
+  mpv
 )
 
 missing=()
