@@ -23,8 +23,17 @@ QString DeviceInfoText(const DeviceFacts& device) {
 
 bool PhoneServicePresent() {
   std::error_code error;
-  if (std::filesystem::exists("/var/run/usbmuxd", error)) return true;
-  return !QStandardPaths::findExecutable(QStringLiteral("usbmuxd")).isEmpty();
+  for (const char* socket : {"/var/run/usbmuxd", "/run/usbmuxd"}) {
+    if (std::filesystem::exists(socket, error)) return true;
+  }
+  // The daemon is started on demand when a device is plugged in, so its
+  // socket is often absent; the program itself lies in a system folder that
+  // a user's PATH may leave out.
+  if (!QStandardPaths::findExecutable(QStringLiteral("usbmuxd")).isEmpty()) return true;
+  return !QStandardPaths::findExecutable(
+              QStringLiteral("usbmuxd"),
+              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/local/sbin")})
+              .isEmpty();
 }
 
 CIosDeviceVrtWnd::CIosDeviceVrtWnd(ui::CLayoutWnd& mainWnd, platform::IDesktop& desktop,

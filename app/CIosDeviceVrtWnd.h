@@ -32,7 +32,8 @@ struct DeviceFacts {
 QString DeviceInfoText(const DeviceFacts& device);
 
 // True when the usbmuxd service is installed: its socket /var/run/usbmuxd
-// exists or an executable "usbmuxd" is found on PATH.
+// (or /run/usbmuxd) exists, or an executable "usbmuxd" is found on PATH or
+// in /usr/sbin, /sbin or /usr/local/sbin.
 bool PhoneServicePresent();
 
 class CIosDeviceVrtWnd final : public ui::CVrtWnd {

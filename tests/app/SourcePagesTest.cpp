@@ -171,7 +171,8 @@ QImage Pixels(const QIcon& icon) {
 }
 
 TEST_F(SourcePagesTest, ListsTheBackupsNewestFirstWithALockOnTheEncryptedOne) {
-  WriteBackup("Older iPhone", "2014-05-01T23:30:00Z", false);
+  // Folder order (by name) is the reverse of the date order.
+  WriteBackup("Anna older iPhone", "2014-05-01T23:30:00Z", false);
   WriteBackup("Newer iPad", "2016-02-03T10:00:00Z", true);
   fs::create_directories(root_ / ".hidden");
   MakeBackupPage();
@@ -187,7 +188,8 @@ TEST_F(SourcePagesTest, ListsTheBackupsNewestFirstWithALockOnTheEncryptedOne) {
     const char* icon;
   } rows[] = {
       {"Newer iPad", "2016-02-03T10:00:00Z", "file='Controls.png' source='53,436,101,462' dest='0,0,48,26'"},
-      {"Older iPhone", "2014-05-01T23:30:00Z", "file='Controls.png' source='2,436,50,462' dest='0,0,48,26'"},
+      {"Anna older iPhone", "2014-05-01T23:30:00Z",
+       "file='Controls.png' source='2,436,50,462' dest='0,0,48,26'"},
   };
   for (int index = 0; index < 2; ++index) {
     SCOPED_TRACE(rows[index].name);
