@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include "app/AppMessages.h"
 #include "app/CPreviewProcessWnd.h"
@@ -29,32 +28,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kSection = "PreviewPane";
+constexpr const char* kContactSection = "ContactInfo";
 constexpr const char* kAudioPlayer = "Player1";
 constexpr const char* kVideoPlayer = "Player";
 constexpr std::size_t kOutputChunk = 64 * 1024;
 constexpr auto kPlayerPoll = std::chrono::milliseconds(5);
 const QColor kRuleColour(0xB4, 0xB4, 0xB4);
-
-// The pane's texts in English, for keys the language file lacks.
-struct DefaultText {
-  const char* key;
-  const char* text;
-};
-constexpr DefaultText kDefaultTexts[] = {
-    {"MessagesHeader", "-------------------- Messages --------------------"},
-    {"SentTitle", "%s Me:"},
-    {"ReceivedTitle", "%s %s:"},
-    {"NoteTitle", "Title:"},
-    {"NoteBody", "Note:"},
-    {"FileMissing", "Cannot find the file!"},
-    {"ImageUnreadable", "The picture cannot be shown."},
-    {"MediaAfterScan", "Media files can be previewed when the scan has ended."},
-    {"CannotPreview", "This file cannot be previewed."},
-    {"Preparing", "Preparing the preview..."},
-    {"AudioPlaying", "The audio file plays in the media player."},
-    {"VideoPlaying", "The video plays in the media player."},
-};
 
 constexpr const char* kNoteRule = "  ---------------------------------------------------  ";
 
@@ -126,16 +105,15 @@ Status CPreviewVrtWnd::Create() {
 }
 
 QString CPreviewVrtWnd::Text(const char* key) const {
-  QString text = QString::fromStdString(ui::Texts().Text(kSection, key));
-  if (!text.isEmpty()) return text;
-  for (const DefaultText& fallback : kDefaultTexts) {
-    if (std::strcmp(fallback.key, key) == 0) return QString::fromUtf8(fallback.text);
-  }
-  return {};
+  // The texts the pane draws with are hidden labels of its layout ("PaneTexts"):
+  // the layout holds the English ones, the language section replaces them.
+  const auto* label = FindControl<QLabel>(QLatin1String(key));
+  return label != nullptr ? label->text() : QString();
 }
 
 void CPreviewVrtWnd::RefreshTexts() {
   ApplyLanguage();
+  ui::ApplyTexts(contactCard_, ui::Texts().Section(kContactSection));
   conversation_->SetTexts({Text("MessagesHeader"), Text("SentTitle"), Text("ReceivedTitle")});
   if (note_.key != nullptr) ShowNote(note_.key, note_.detail);
   if (item_.category == RecordCategory::kNotes && item_.record != nullptr) {

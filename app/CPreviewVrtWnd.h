@@ -3,7 +3,8 @@
 // ("PreviewSwitch"):
 //   "MessagesList"   a message or WhatsApp conversation as speech bubbles
 //                    (ConversationView.h)
-//   "ContactPage"    a contact card (layout "xml\ContactInfo.xml")
+//   "ContactPage"    a contact card (layout "xml\ContactInfo.xml", texts of
+//                    language section "ContactInfo")
 //   "PreviewEdit"    a note as formatted text
 //   "PreviewLayout"  a picture ("ImageView") or a note about the media file
 //                    ("LblPreviewNote")

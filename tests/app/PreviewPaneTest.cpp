@@ -640,5 +640,64 @@ TEST_F(PreviewPaneTest, ALanguageChangeRewritesTheShownTexts) {
   EXPECT_EQ(Control<QLabel>("LblPhoneDesc")->text(), "Telefon:");
 }
 
+// Saves the pane's pages, skinned, as $CORVYN_SCREENSHOT_DIR/preview-*.png
+// (for the documentation).
+TEST_F(PreviewPaneTest, Screenshot) {
+  const QString folder = qEnvironmentVariable("CORVYN_SCREENSHOT_DIR");
+  if (folder.isEmpty()) GTEST_SKIP() << "CORVYN_SCREENSHOT_DIR is not set";
+  const auto styleSheet = ui::SkinArchive::Current().Read("skin.qss");
+  ASSERT_TRUE(styleSheet.has_value());
+  qApp->setStyleSheet(QString::fromUtf8(*styleSheet));
+  auto save = [&](const char* name) {
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(host_->grab().save(folder + "/preview-" + name + ".png")) << name;
+  };
+  results_.conversations[7] = {
+      Message(0, 0, "2024-01-02 10:00:00",
+              "Are we still on for lunch tomorrow? I found a new place near the station.", "Anna Berg"),
+      Message(1, 0, "2024-01-02 10:01:00", "Yes! 12:30?"),
+      Message(0, 1, "2024-01-02 10:02:00", "This one was deleted but found again.", ""),
+      Message(1, 0, "2024-01-02 10:03:00", "See you there."),
+  };
+  results_.conversationRows = {results_.conversations[7].back()};
+  Show(RecordCategory::kMessages, &results_.conversationRows[0]);
+  save("conversation");
+
+  ContactRecord contact;
+  contact.name = "Anna Berg";
+  contact.phones = "+49 170 1234567\n+49 30 7654321";
+  contact.email = "anna@example.org";
+  contact.address = "Hauptstraße 1\n10115 Berlin";
+  contact.company = "Example GmbH";
+  Show(RecordCategory::kContacts, &contact);
+  save("contact");
+
+  NoteRecord note;
+  note.deleted = 1;
+  note.title = "Shopping";
+  note.content = "Milk\nBread\nApples";
+  Show(RecordCategory::kNotes, &note);
+  save("note");
+
+  QImage picture(600, 400, QImage::Format_RGB32);
+  picture.fill(QColor(90, 160, 210));
+  ASSERT_TRUE(picture.save(QString::fromStdString((temp_.Path() / "sky.jpg").string()), "JPG"));
+  MediaFileRecord photo{fs::file_size(temp_.Path() / "sky.jpg"), "sky.jpg",
+                        (temp_.Path() / "sky.jpg").string()};
+  Show(RecordCategory::kCameraRoll, &photo, &engine_);
+  ASSERT_TRUE(Wait([&] { return !Control<QLabel>("ImageView")->pixmap().isNull(); }));
+  save("picture");
+
+  const fs::path big = WriteFile("IMG_0042.MOV", 300000);
+  MediaFileRecord movie{300000, "IMG_0042.MOV", big.string()};
+  engine_.gateClosed = true;
+  ModalWatcher watcher("PreviewProcessWnd", [&](QWidget* window) {
+    Wait([&] { return !window->findChild<QLabel*>("LblPercent")->text().isEmpty(); });
+    EXPECT_TRUE(window->grab().save(folder + "/preview-progress.png"));
+    corvyn::testing::ClickButton(window, "BtnCancel");
+  });
+  Show(RecordCategory::kCameraRoll, &movie, &engine_);
+  qApp->setStyleSheet(QString());
+}
 }  // namespace
 }  // namespace corvyn::app
