@@ -98,6 +98,7 @@ Status CPreviewVrtWnd::Create() {
   bubbles_ = new BubbleDelegate(this);
   PrepareConversationView(messages_, conversation_, bubbles_);
   noteView_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  noteView_->document()->setDocumentMargin(10);
   imageView_->installEventFilter(this);
   RefreshTexts();
   Clear();

@@ -165,14 +165,15 @@ BubbleDelegate::Measure BubbleDelegate::MeasureBubble(const QStyleOptionViewItem
   const int widest = std::max(available * 4 / 5, 2 * kInset + kSmallestTextWidth);
   Measure measure;
   measure.textWidth = widest - 2 * kInset;
-  QTextLayout layout(BubbleText(index), option.font);
-  const QSizeF text = LayOut(layout, measure.textWidth);
-  const QFontMetrics metrics(option.font);
-  const int titleWidth = metrics.horizontalAdvance(index.data(ConversationModel::kTitleRole).toString());
-  const int contentWidth = std::max(titleWidth, static_cast<int>(std::ceil(text.width())));
+  QTextLayout textLayout(BubbleText(index), option.font);
+  const QSizeF text = LayOut(textLayout, measure.textWidth);
+  QTextLayout titleLayout(index.data(ConversationModel::kTitleRole).toString(), option.font);
+  const QSizeF title = LayOut(titleLayout, measure.textWidth);
+  const int contentWidth = static_cast<int>(std::ceil(std::max(title.width(), text.width())));
   measure.bubbleWidth = std::min(widest, contentWidth + 2 * kInset);
+  measure.titleHeight = static_cast<int>(std::ceil(title.height()));
   measure.bubbleHeight =
-      kInset + metrics.height() + kTitleGap + static_cast<int>(std::ceil(text.height())) + kInset;
+      kInset + measure.titleHeight + kTitleGap + static_cast<int>(std::ceil(text.height())) + kInset;
   return measure;
 }
 
@@ -217,18 +218,16 @@ void BubbleDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
   painter->setBrush(sent ? kSentFill : kReceivedFill);
   painter->drawPath(outline);
 
-  const QFontMetrics metrics(option.font);
   const QRect inner = bubble.adjusted(kInset, kInset, -kInset, -kInset);
+  const Measure measure = MeasureBubble(option, index, RowWidth(option));
+  QTextLayout title(index.data(ConversationModel::kTitleRole).toString(), option.font);
+  LayOut(title, measure.textWidth);
   painter->setPen(kTitleColour);
-  const QString title = index.data(ConversationModel::kTitleRole).toString();
-  painter->drawText(QRect(inner.left(), inner.top(), inner.width(), metrics.height()),
-                    Qt::AlignLeft | Qt::AlignVCenter,
-                    metrics.elidedText(title, Qt::ElideRight, inner.width()));
-
-  QTextLayout layout(BubbleText(index), option.font);
-  LayOut(layout, MeasureBubble(option, index, RowWidth(option)).textWidth);
+  title.draw(painter, QPointF(inner.topLeft()));
+  QTextLayout text(BubbleText(index), option.font);
+  LayOut(text, measure.textWidth);
   painter->setPen(foreground);
-  layout.draw(painter, QPointF(inner.left(), inner.top() + metrics.height() + kTitleGap));
+  text.draw(painter, QPointF(inner.left(), inner.top() + measure.titleHeight + kTitleGap));
   painter->restore();
 }
 

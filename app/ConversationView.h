@@ -66,7 +66,7 @@ class ConversationModel final : public QAbstractListModel {
 };
 
 // Paints ConversationModel rows in a QListView and gives each its measured
-// height: the text wrapped to the bubble's width, at most four fifths of the
+// height: the first line and the text wrapped to the bubble's width, at most four fifths of the
 // view's width less the margins.
 class BubbleDelegate final : public QStyledItemDelegate {
  public:
@@ -89,6 +89,7 @@ class BubbleDelegate final : public QStyledItemDelegate {
   struct Measure {
     int textWidth = 0;  // the width the text is wrapped to
     int bubbleWidth = 0;
+    int titleHeight = 0;  // the first line, wrapped like the text
     int bubbleHeight = 0;
   };
   Measure MeasureBubble(const QStyleOptionViewItem& option, const QModelIndex& index, int rowWidth) const;
