@@ -45,6 +45,7 @@ Status CPreviewProcessWnd::Create() {
 }
 
 void CPreviewProcessWnd::ApplyTexts() {
+  if (name_ == nullptr) return;
   ApplyLanguage();
   name_->setText(fileName_);
   ShowPercent(shownPercent_);

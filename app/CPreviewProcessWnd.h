@@ -54,6 +54,8 @@ class CPreviewProcessWnd final : public ui::CPopUpWnd {
   const Status& Result() const { return result_; }
   const std::filesystem::path& PreviewPath() const { return previewPath_; }
 
+  void OnLanguageChanged() override { ApplyTexts(); }
+
  protected:
   void Notify(const ui::Notification& notification) override;
   bool HandleMessage(int message, qintptr wParam, qintptr lParam) override;
