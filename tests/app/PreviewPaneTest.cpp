@@ -173,7 +173,10 @@ class MainStub final : public ui::CLayoutWnd {
   }
 };
 
-bool WriteHeic(const fs::path& path, int width, int height, QColor colour) {
+// A one-colour HEIC picture; `orientation` is stored beside it (irot/imir),
+// as phones do for pictures taken upright.
+bool WriteHeic(const fs::path& path, int width, int height, QColor colour,
+               heif_orientation orientation = heif_orientation_normal) {
   if (!heif_have_encoder_for_format(heif_compression_HEVC)) return false;
   heif_context* context = heif_context_alloc();
   heif_encoder* encoder = nullptr;
@@ -196,8 +199,11 @@ bool WriteHeic(const fs::path& path, int width, int height, QColor colour) {
       }
     }
     heif_encoder_set_lossy_quality(encoder, 90);
-    ok = heif_context_encode_image(context, image, encoder, nullptr, &handle).code == heif_error_Ok &&
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = orientation;
+    ok = heif_context_encode_image(context, image, encoder, options, &handle).code == heif_error_Ok &&
          heif_context_write_to_file(context, path.c_str()).code == heif_error_Ok;
+    heif_encoding_options_free(options);
   }
   if (handle != nullptr) heif_image_handle_release(handle);
   if (image != nullptr) heif_image_release(image);
@@ -473,7 +479,8 @@ TEST_F(PreviewPaneTest, PicturesAreLoadedFittedToThePaneOrReportedMissing) {
   QImage jpeg(800, 400, QImage::Format_RGB32);
   jpeg.fill(red);
   ASSERT_TRUE(jpeg.save(QString::fromStdString((temp_.Path() / "photo.jpg").string()), "JPG"));
-  const bool heic = WriteHeic(temp_.Path() / "IMG_0001.heic", 128, 64, red);
+  const bool heic = WriteHeic(temp_.Path() / "IMG_0001.heic", 128, 64, red) &&
+                    WriteHeic(temp_.Path() / "IMG_0002.heic", 128, 64, red, heif_orientation_rotate_90_cw);
   if (!heic) std::cerr << "[ SKIPPED ] HEIC case: this libheif has no HEVC encoder to make the fixture\n";
 
   const struct {
@@ -483,6 +490,7 @@ TEST_F(PreviewPaneTest, PicturesAreLoadedFittedToThePaneOrReportedMissing) {
   } cases[] = {
       {"photo.jpg", true, {800, 400}},
       {"IMG_0001.heic", heic, {128, 64}},
+      {"IMG_0002.heic", heic, {64, 128}},  // turned upright
   };
   for (const auto& c : cases) {
     if (!c.present) continue;
