@@ -8,6 +8,13 @@
 #include <QPainterPath>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#ifdef CORVYN_DEMO_HEIC
+#include <libheif/heif.h>
+#endif
 
 namespace corvyn::testsupport {
 namespace {
@@ -55,6 +62,50 @@ std::string Encode(const QImage& image, const char* format) {
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+#ifdef CORVYN_DEMO_HEIC
+// A HEIC photo, as recent phones take them (empty when libheif has no HEVC
+// encoder).
+std::string EncodeHeic(const QImage& source) {
+  if (!heif_have_encoder_for_format(heif_compression_HEVC)) return {};
+  const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
+  heif_context* context = heif_context_alloc();
+  heif_encoder* encoder = nullptr;
+  heif_image* image = nullptr;
+  heif_image_handle* handle = nullptr;
+  std::string out;
+  const auto scratch = std::filesystem::temp_directory_path() /
+                       ("corvyn-demo-" + std::to_string(reinterpret_cast<std::uintptr_t>(context)) + ".heic");
+  bool ok =
+      heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok &&
+      heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image)
+              .code == heif_error_Ok &&
+      heif_image_add_plane(image, heif_channel_interleaved, rgb.width(), rgb.height(), 8).code ==
+          heif_error_Ok;
+  if (ok) {
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y) {
+      std::memcpy(plane + static_cast<std::ptrdiff_t>(y) * stride, rgb.constScanLine(y),
+                  static_cast<std::size_t>(rgb.width()) * 3);
+    }
+    heif_encoder_set_lossy_quality(encoder, 80);
+    ok = heif_context_encode_image(context, image, encoder, nullptr, &handle).code == heif_error_Ok &&
+         heif_context_write_to_file(context, scratch.c_str()).code == heif_error_Ok;
+  }
+  if (ok) {
+    std::ifstream in(scratch, std::ios::binary);
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::error_code error;
+  std::filesystem::remove(scratch, error);
+  if (handle != nullptr) heif_image_handle_release(handle);
+  if (image != nullptr) heif_image_release(image);
+  if (encoder != nullptr) heif_encoder_release(encoder);
+  heif_context_free(context);
+  return out;
+}
+#endif
+
 void PutLe(std::string& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
@@ -97,6 +148,10 @@ std::string MakeDemoMedia(MediaKind kind, int variant) {
     case MediaKind::kPng:
       return Encode(DrawPhoto(variant).scaled(480, 360, Qt::KeepAspectRatio, Qt::SmoothTransformation),
                     "PNG");
+#ifdef CORVYN_DEMO_HEIC
+    case MediaKind::kHeic:
+      return EncodeHeic(DrawPhoto(variant));
+#endif
     case MediaKind::kWav:
       return MakeTone(variant);
     default:

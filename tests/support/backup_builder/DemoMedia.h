@@ -1,6 +1,7 @@
 // Real, viewable media for the demo backups: photos drawn with Qt (JPEG and
 // PNG) and a short tone (WAV), so that a user trying the program sees real
-// previews. Kinds it cannot make come back empty (the synthetic file stays).
+// previews; with libheif, a HEIC photo too. Kinds it cannot make come back
+// empty (the synthetic file stays).
 #pragma once
 
 #include <string>
