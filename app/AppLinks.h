@@ -18,7 +18,7 @@ namespace corvyn::app {
 inline constexpr const char* kDefaultSupportPageUrl = "https://corvyn.example.org/support";
 inline constexpr const char* kDefaultQuestionsPageUrl = "https://corvyn.example.org/faq";
 inline constexpr const char* kDefaultProductPageUrl = "https://corvyn.example.org/";
-inline constexpr const char* kDefaultDeviceSoftwareUrl = "https://www.apple.com/itunes/";
+inline constexpr const char* kDefaultDeviceSoftwareUrl = "https://github.com/libimobiledevice/usbmuxd";
 
 inline constexpr const char* kLinksSection = "Links";
 
