@@ -235,8 +235,9 @@ void CScanVrtWnd::ResetForScan() {
   notes_->setToolTip({});
   backAppDir_->hide();
   filterCount_->hide();
-  infoLayout_->show();
+  // Hide before show: both visible at once would widen the window for good.
   dataListLayout_->hide();
+  infoLayout_->show();
   ShowScanState(true);
   ApplyColumns();
   ApplyCaptions();
@@ -244,6 +245,7 @@ void CScanVrtWnd::ResetForScan() {
 }
 
 void CScanVrtWnd::ShowScanState(bool scanning) {
+  (scanning ? recoveryToolBar_ : scanToolBar_)->hide();
   scanToolBar_->setVisible(scanning);
   recoveryToolBar_->setVisible(!scanning);
   dataListToolBar_->setVisible(!scanning);
