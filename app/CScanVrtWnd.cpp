@@ -66,6 +66,7 @@ CScanVrtWnd::CScanVrtWnd(ui::CLayoutWnd& mainWnd, platform::IDesktop& desktop)
     : ui::CVrtWnd(nullptr), mainWnd_(mainWnd), desktop_(desktop), driver_(*this) {
   auto access = driver_.LockResults();
   results_ = &access.results;
+  backup::RegisterBackupEngine();
   chooseFolder = [](QWidget* owner, const QString& title) {
     return QFileDialog::getExistingDirectory(owner, title);
   };
@@ -196,7 +197,6 @@ void CScanVrtWnd::StartScan(const ScanRequest& request) {
   driver_.Stop();
   driver_.Wait();
   ResetForScan();
-  backup::RegisterBackupEngine();
   backupContext_.Select(request.backup);
   deviceName_ = request.backup.displayName;
   Status status;

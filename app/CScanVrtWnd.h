@@ -45,6 +45,8 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   static constexpr int kBoxWidth = 550;
   static constexpr int kBoxHeight = 200;
 
+  // Registers the backup engine as the engine of kind 1 (a test may put
+  // another one afterwards).
   // mainWnd receives the driver's messages (PostPrivateMessage is thread-safe) and forwards them back.
   CScanVrtWnd(ui::CLayoutWnd& mainWnd, platform::IDesktop& desktop);
   ~CScanVrtWnd() override;  // stops and joins a running scan
