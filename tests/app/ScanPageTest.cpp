@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
+#include <fstream>
 #include <set>
 
 #include "UiTestSupport.h"
@@ -444,6 +445,57 @@ TEST_F(ScanPageTest, TextsFollowTheLanguageLive) {
   EXPECT_EQ(Control<QPushButton>("BtnScanPause")->text(), Message("MSG0507"));
   EXPECT_TRUE(Text("LblStatistics").startsWith("Ausgewählt: "));
   EXPECT_EQ(NodeOf(RecordCategory::kContacts).data().toString(), "Contacts (2)");
+}
+
+// A copy of the built backup, damaged by `damage`, as a scan request.
+ScanRequest DamagedCopy(const fs::path& from, const fs::path& to,
+                        const std::function<void(const fs::path&)>& damage) {
+  fs::copy(from, to, fs::copy_options::recursive);
+  damage(to);
+  ScanRequest request;
+  EXPECT_EQ(backup::ReadBackupFolder(to, request.backup), kOk);
+  return request;
+}
+
+TEST_F(ScanPageTest, FailuresAreShownInWords) {
+  const fs::path source = built_->temp.Path() / "backup";
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> damage;
+    QString box;    // the error box's text; empty: no box
+    QString notes;  // the quiet line under the list
+  } cases[] = {
+      {"no file list", [](const fs::path& folder) { fs::remove(folder / "Manifest.mbdb"); },
+       "The backup cannot be opened: the backup folder holds no list of its files (Manifest.mbdb or "
+       "Manifest.db)",
+       ""},
+      {"damaged notes",
+       [](const fs::path& folder) {
+         std::ofstream(folder / testsupport::StoredNameFor("HomeDomain", "Library/Notes/notes.sqlite"),
+                       std::ios::binary | std::ios::trunc)
+             << std::string(100, '\x5a');
+       },
+       "", "Not everything could be read: Notes: the data is damaged or not in the expected format"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ScanRequest request = DamagedCopy(source, temp_.Path() / c.name, c.damage);
+    QString said;
+    if (!c.box.isEmpty()) {
+      WhenModalShows({}, [&](QWidget* box) {
+        said = box->findChild<QWidget*>("message")->property("text").toString();
+        corvyn::testing::ClickButton(box, "okbtn");
+      });
+    }
+    page_->StartScan(request);
+    ASSERT_TRUE(
+        WaitFor([&] { return !page_->Scanning() && Control("ReocveryToolBar")->isVisible(); }, 60000));
+    if (!c.box.isEmpty()) {
+      ASSERT_TRUE(WaitFor([&] { return !said.isEmpty(); }));
+    }
+    EXPECT_EQ(said, c.box);
+    EXPECT_EQ(Text("LblScanNotes"), c.notes);
+  }
 }
 
 TEST_F(ScanPageTest, ADeviceScanIsRefusedInWords) {
