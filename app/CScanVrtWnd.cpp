@@ -448,7 +448,7 @@ void CScanVrtWnd::ApplyColumns() {
       stretch = section;
     }
   }
-  if (stretch < 0) header->setStretchLastSection(true);
+  header->setStretchLastSection(stretch < 0);
   list_->setColumnHidden(DataListModel::kCheckColumn, !listModel_->HasRows());
   checkAll_->setVisible(listModel_->HasRows());
   PlaceCheckAll();

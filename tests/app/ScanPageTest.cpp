@@ -376,6 +376,10 @@ TEST_F(ScanPageTest, StopAsksAndADeclinedStopKeepsThePause) {
   corvyn::testing::ClickButton(page_.get(), "BtnScanPause");
   ASSERT_TRUE(page_->Driver().IsPaused());
   EXPECT_EQ(Control<QPushButton>("BtnScanPause")->text(), Message("MSG0506"));
+  // The worker is held: the bar and the percentage settle on the driver's value.
+  const int percent = page_->Driver().Progress();
+  EXPECT_TRUE(WaitFor([&] { return Text("LblPercent") == QStringLiteral("%1%").arg(percent); }));
+  EXPECT_EQ(Control<QProgressBar>("ProgressScan")->value(), percent);
 
   QString asked;
   WhenModalShows({}, [&](QWidget* box) {
