@@ -584,6 +584,13 @@ void CScanVrtWnd::Notify(const ui::Notification& notification) {
   const QString& name = notification.senderName;
   if (notification.type == QLatin1String(ui::kNotifyTimer)) {
     if (notification.wParam == kAnimationTimer) {
+      // A wrong password ends the scan without "scan ended": the backup page
+      // takes over, and this page only stops turning.
+      if (scanning_ && driver_.IsFinished() && driver_.FinalStatus() == kWrongPassword) {
+        scanning_ = false;
+        StopAnimations();
+        return;
+      }
       animationStep_ = (animationStep_ + 1) % kAnimationSteps;
       DrawAnimations();
     }
