@@ -357,12 +357,15 @@ void CScanVrtWnd::AskToStop() {
 // --- Tree and list ----------------------------------------------------------
 
 void CScanVrtWnd::RefreshTree() {
-  auto access = driver_.LockResults();
   std::array<bool, kCategoryCount> published{};
-  for (const RecordCategory category : kAllCategories) {
-    published[CategoryIndex(category)] = access.IsPublished(category);
+  {
+    auto access = driver_.LockResults();
+    for (const RecordCategory category : kAllCategories) {
+      published[CategoryIndex(category)] = access.IsPublished(category);
+    }
+    treeModel_->Refresh(access.results, access.statistics, published);
   }
-  treeModel_->Refresh(access.results, access.statistics, published);
+  // Outside the lock: a list that appears is drawn at once and reads check marks.
   if (published != std::array<bool, kCategoryCount>{} && infoLayout_->isVisible()) {
     infoLayout_->hide();
     dataListLayout_->show();
