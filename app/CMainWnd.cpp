@@ -6,12 +6,19 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStackedWidget>
+#include <QTreeWidget>
 #include <cstdio>
 
 #include "app/AppLinks.h"
 #include "app/AppMessages.h"
+#include "app/CIosDeviceVrtWnd.h"
+#include "app/CItunesBackupVrtWnd.h"
+#include "app/CPreviewVrtWnd.h"
+#include "app/CPrintWnd.h"
+#include "app/CScanVrtWnd.h"
 #include "app/LanguageStore.h"
 #include "app/skin/ControlsSheet.h"
+#include "ui/CMessageBox.h"
 #include "ui/SkinImage.h"
 
 namespace corvyn::app {
@@ -62,8 +69,55 @@ Status CMainWnd::Create() {
   }
   ApplyTexts();
   shadow_.Create(this);
-  SelectSource(0);
+  if (const Status pages = CreatePages(); pages != kOk) return pages;
+  // Until a phone is connected the backups are what a user can scan, so the
+  // window opens on them when there are any.
+  const auto* backups = backupPage_->FindControl<QTreeWidget>(QStringLiteral("BackupFileList"));
+  SelectSource(backups != nullptr && backups->topLevelItemCount() > 0 ? 1 : 0);
   return kOk;
+}
+
+Status CMainWnd::CreatePages() {
+  devicePage_ = new CIosDeviceVrtWnd(*this, desktop_);
+  devicePage_->Embed(FindControl(QStringLiteral("PageIosDeviceHost")));
+  backupPage_ = new CItunesBackupVrtWnd(*this, request_);
+  backupPage_->Embed(FindControl(QStringLiteral("PageItunesBackupHost")));
+  scanPage_ = new CScanVrtWnd(*this, desktop_);
+  scanPage_->Embed(FindControl(QStringLiteral("PageScanHost")));
+  previewPage_ = new CPreviewVrtWnd(this);
+  for (const Status& status : {devicePage_->Create(), backupPage_->Create(), scanPage_->Create()}) {
+    if (status != kOk) return status;
+  }
+  previewPage_->Embed(scanPage_->PreviewHost());
+  if (const Status status = previewPage_->Create(); status != kOk) return status;
+  scanPage_->SetPreviewPane(previewPage_);
+  scanPage_->onHome = [this] { ShowHome(); };
+  scanPage_->onPrint = [this] { OpenPrintWindow(); };
+  return kOk;
+}
+
+void CMainWnd::ShowHome() {
+  if (auto* pages = FindControl<QStackedWidget>(QStringLiteral("MainTabPage"))) pages->setCurrentIndex(0);
+  backupPage_->EnableControls(true);
+}
+
+void CMainWnd::ShowScanPage() {
+  if (auto* pages = FindControl<QStackedWidget>(QStringLiteral("MainTabPage"))) pages->setCurrentIndex(1);
+}
+
+void CMainWnd::OpenPrintWindow() {
+  if (scanPage_ == nullptr || scanPage_->Scanning()) return;
+  const RecordCategory category = scanPage_->SelectedCategory();
+  // The scan has ended: nothing writes the results while the window reads them.
+  auto access = scanPage_->Driver().LockResults();
+  CPrintWnd window(this, access.results, access.statistics, category, scanPage_->OnlyDeleted(category));
+  if (window.Create() != kOk) {
+    ui::CMessageBox::Show(ui::kMessageBoxError, this, std::nullopt,
+                          QStringLiteral("The print window cannot be opened: its layout is missing."), 550,
+                          200);
+    return;
+  }
+  window.DoModal();
 }
 
 void CMainWnd::BringToFront() {
@@ -178,9 +232,44 @@ void CMainWnd::Notify(const ui::Notification& notification) {
 }
 
 bool CMainWnd::HandleMessage(int message, qintptr wParam, qintptr lParam) {
-  if (message == kMsgLanguageChanged) {
-    ApplyTexts();
-    return true;
+  switch (message) {
+    case kMsgOpenPreviewItem:
+      previewPage_->OpenPreviewedItem();
+      return true;
+    case kMsgLanguageChanged:
+      ui::ReapplyLanguageEverywhere();
+      return true;
+    case kMsgStartScan:
+      request_.sourceKind = static_cast<int>(wParam);
+      scanPage_->StartScan(request_);
+      return true;
+    case kMsgCategoryDone:
+    case kMsgFirstCategory:
+      scanPage_->HandleScanMessage(message, wParam);
+      return true;
+    case kMsgScanEnded:
+      scanPage_->HandleScanMessage(message, wParam);
+      // A scan that ended before it began (the source could not be opened)
+      // leaves the user on the home page, where they can choose again.
+      if (auto* pages = FindControl<QStackedWidget>(QStringLiteral("MainTabPage"));
+          pages != nullptr && pages->currentIndex() == 0) {
+        backupPage_->EnableControls(true);
+      }
+      return true;
+    case kMsgScanState:
+      if (wParam == 0) {
+        ShowScanPage();
+      } else if (wParam == 1) {
+        backupPage_->OnWrongPassword();
+      } else if (wParam == 2) {
+        devicePage_->OnDeviceRemoved();
+        scanPage_->HandleScanMessage(message, wParam);
+      } else {
+        scanPage_->HandleScanMessage(message, wParam);
+      }
+      return true;
+    default:
+      break;
   }
   return CLayoutWnd::HandleMessage(message, wParam, lParam);
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "app/ScanRequest.h"
 #include "platform/Desktop.h"
 #include "platform/Status.h"
 #include "ui/CLayoutWnd.h"
@@ -17,6 +18,10 @@ class QMenu;
 namespace corvyn::app {
 
 class LanguageStore;
+class CIosDeviceVrtWnd;
+class CItunesBackupVrtWnd;
+class CPreviewVrtWnd;
+class CScanVrtWnd;
 
 class CMainWnd final : public ui::CLayoutWnd {
  public:
@@ -40,15 +45,31 @@ class CMainWnd final : public ui::CLayoutWnd {
   int CurrentSource() const { return currentSource_; }
   ui::CWndShadow& Shadow() { return shadow_; }
 
+  // The pages (owned by the window; valid after Create).
+  CIosDeviceVrtWnd* DevicePage() const { return devicePage_; }
+  CItunesBackupVrtWnd* BackupPage() const { return backupPage_; }
+  CScanVrtWnd* ScanPage() const { return scanPage_; }
+  CPreviewVrtWnd* PreviewPage() const { return previewPage_; }
+  // The request the source pages fill before they ask for a scan.
+  ScanRequest& Request() { return request_; }
+
+  // Opens the print window modally for the scan page's selected category
+  // (the scan page's print button).
+  void OpenPrintWindow();
+
  protected:
   void Notify(const ui::Notification& notification) override;
   bool HandleMessage(int message, qintptr wParam, qintptr lParam) override;
   void OnEscape() override {}
+  void OnLanguageChanged() override { ApplyTexts(); }
 
  private:
   void ApplyTexts();
   void SelectSource(int source);
   void ChooseLanguage(const std::string& language);
+  Status CreatePages();
+  void ShowHome();
+  void ShowScanPage();
   // Opens a web page in the default browser; a failure is written to stderr.
   void OpenPage(std::string_view address);
 
@@ -57,6 +78,11 @@ class CMainWnd final : public ui::CLayoutWnd {
   ui::CWndShadow shadow_;
   QMenu* assistMenu_ = nullptr;
   int currentSource_ = 0;
+  ScanRequest request_;
+  CIosDeviceVrtWnd* devicePage_ = nullptr;
+  CItunesBackupVrtWnd* backupPage_ = nullptr;
+  CScanVrtWnd* scanPage_ = nullptr;
+  CPreviewVrtWnd* previewPage_ = nullptr;
 };
 
 }  // namespace corvyn::app
