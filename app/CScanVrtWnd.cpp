@@ -4,13 +4,13 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "app/AppMessages.h"
+#include "app/BusySpinner.h"
 #include "app/CRecoverProcessWnd.h"
 #include "app/CategoryTreeModel.h"
 #include "app/DataListModel.h"
@@ -24,31 +24,7 @@ namespace {
 
 constexpr int kAnimationTimer = 102;
 constexpr int kAnimationIntervalMs = 90;
-constexpr int kAnimationSteps = 12;
 constexpr int kCheckColumnWidth = 30;
-
-// A ring of dots, one of them bright, turning one step per tick.
-QPixmap SpinnerFrame(int side, int step, bool running) {
-  QPixmap pixmap(side, side);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.translate(side / 2.0, side / 2.0);
-  const double dot = side / 9.0;
-  const double radius = side / 2.0 - dot - 1;
-  for (int i = 0; i < kAnimationSteps; ++i) {
-    const int age = (step - i + kAnimationSteps) % kAnimationSteps;
-    QColor colour(0x1E, 0x88, 0xA8);
-    colour.setAlphaF(running ? 1.0 - age * 0.07 : 0.35);
-    painter.setBrush(colour);
-    painter.setPen(Qt::NoPen);
-    painter.save();
-    painter.rotate(360.0 * i / kAnimationSteps);
-    painter.drawEllipse(QPointF(0, -radius), dot, dot);
-    painter.restore();
-  }
-  return pixmap;
-}
 
 // A language text with one "%d" or "%s" filled.
 QString Fill(const QString& format, const QString& value) {
@@ -594,7 +570,7 @@ void CScanVrtWnd::Notify(const ui::Notification& notification) {
         StopAnimations();
         return;
       }
-      animationStep_ = (animationStep_ + 1) % kAnimationSteps;
+      animationStep_ = (animationStep_ + 1) % kBusySpinnerSteps;
       DrawAnimations();
     }
     return;
@@ -648,8 +624,8 @@ void CScanVrtWnd::StopAnimations() {
 }
 
 void CScanVrtWnd::DrawAnimations() {
-  if (gifScanning_ != nullptr) gifScanning_->setPixmap(SpinnerFrame(20, animationStep_, animating_));
-  if (gifLoading_ != nullptr) gifLoading_->setPixmap(SpinnerFrame(44, animationStep_, animating_));
+  if (gifScanning_ != nullptr) gifScanning_->setPixmap(BusySpinnerFrame(20, animationStep_, animating_));
+  if (gifLoading_ != nullptr) gifLoading_->setPixmap(BusySpinnerFrame(44, animationStep_, animating_));
 }
 
 void CScanVrtWnd::ApplyCaptions() {
