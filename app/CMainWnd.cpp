@@ -103,14 +103,25 @@ void CMainWnd::ShowHome() {
 
 void CMainWnd::ShowScanPage() {
   if (auto* pages = FindControl<QStackedWidget>(QStringLiteral("MainTabPage"))) pages->setCurrentIndex(1);
+  // The source page held everything still while the scan was prepared; the
+  // scan page, which lives in the same page switch, takes over now.
+  backupPage_->EnableControls(true);
 }
 
 void CMainWnd::OpenPrintWindow() {
   if (scanPage_ == nullptr || scanPage_->Scanning()) return;
   const RecordCategory category = scanPage_->SelectedCategory();
-  // The scan has ended: nothing writes the results while the window reads them.
-  auto access = scanPage_->Driver().LockResults();
-  CPrintWnd window(this, access.results, access.statistics, category, scanPage_->OnlyDeleted(category));
+  // The scan has ended: nothing writes the results while the window reads
+  // them, and the lock is not held across the modal run (late scan messages
+  // take it on this thread).
+  const ScanResults* results = nullptr;
+  const CStatisticsObj* statistics = nullptr;
+  {
+    auto access = scanPage_->Driver().LockResults();
+    results = &access.results;
+    statistics = &access.statistics;
+  }
+  CPrintWnd window(this, *results, *statistics, category, scanPage_->OnlyDeleted(category));
   if (window.Create() != kOk) {
     ui::CMessageBox::Show(ui::kMessageBoxError, this, std::nullopt,
                           QStringLiteral("The print window cannot be opened: its layout is missing."), 550,

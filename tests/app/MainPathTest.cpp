@@ -47,9 +47,13 @@ class MainPathTest : public ::testing::Test {
   void SetUp() override {
     corvyn::testing::TestApplication();
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
-    // Backups, working folders and settings live in the test's own folder.
-    previousDataHome_ = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
-    setenv("XDG_DATA_HOME", (folder_.Path() / "data").c_str(), 1);
+    // Backups and working folders live in the tests' own data folder, one
+    // for the whole program: the working folder is chosen once per process.
+    static testing::TempFolder dataHome;
+    setenv("XDG_DATA_HOME", dataHome.Path().c_str(), 1);
+    dataHome_ = dataHome.Path();
+    std::error_code error;
+    fs::remove_all(BackupRoot(), error);
     const fs::path bin = CORVYN_BIN_DIR;
     fs::copy(bin / "config.ini", folder_.Path() / "config.ini");
     fs::copy(bin / "Languages", folder_.Path() / "Languages");
@@ -60,10 +64,9 @@ class MainPathTest : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     ui::SetTextSource(nullptr);
-    setenv("XDG_DATA_HOME", previousDataHome_.c_str(), 1);
   }
 
-  fs::path BackupRoot() const { return folder_.Path() / "data" / "Apple Computer" / "MobileSync" / "Backup"; }
+  fs::path BackupRoot() const { return dataHome_ / "Apple Computer" / "MobileSync" / "Backup"; }
 
   // The standard backup with real photos and sounds.
   testsupport::StandardBackup& Backup() {
@@ -149,7 +152,7 @@ class MainPathTest : public ::testing::Test {
   }
 
   testing::TempFolder folder_;
-  std::string previousDataHome_;
+  fs::path dataHome_;
   std::unique_ptr<LanguageStore> store_;
   platform::RecordingDesktop desktop_;
   std::unique_ptr<testsupport::StandardBackup> backup_;
@@ -280,7 +283,8 @@ TEST_F(MainPathTest, AnEncryptedBackupOpensAfterAWrongPassword) {
   ScanSelectedBackup();
   EXPECT_EQ(asked, 2);
   EXPECT_TRUE(toldWrong);
-  EXPECT_EQ(TreeLabels().at("Messages"), "Messages (2)");
+  EXPECT_EQ(TreeLabels().at("Messages"), "Messages (2)")
+      << Scan().FindControl<QLabel>("LblScanNotes")->toolTip().toStdString();
 }
 
 TEST_F(MainPathTest, PrintsTheSelectedCategoryToPdf) {
