@@ -48,6 +48,10 @@ class CItunesBackupVrtWnd final : public ui::CVrtWnd {
   // asks again and starts the same backup's scan again, or enables the
   // controls when the user cancels.
   void OnWrongPassword();
+  // Scans `backup` as "BtnScan" does: asks for the password when needed,
+  // then fills the request and posts 1031; the controls are disabled
+  // meanwhile and enabled on cancel.
+  void StartScan(const backup::BackupDescriptor& backup);
   // Enables or disables the page's controls and the main window's
   // "MainTabPage". "BtnScan" is enabled only while a backup is selected.
   void EnableControls(bool enabled);
@@ -72,9 +76,6 @@ class CItunesBackupVrtWnd final : public ui::CVrtWnd {
   void UpdateScanButton();
   void ScanSelected();
   void SelectOtherFolder();
-  // Asks for the password when needed, then fills the request and posts
-  // 1031; the controls are disabled meanwhile and enabled on cancel.
-  void StartScan(const backup::BackupDescriptor& backup);
   // The main window: the owner of every dialog the page shows (the page
   // itself is disabled while they are up).
   QWidget* DialogOwner() const;

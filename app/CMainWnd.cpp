@@ -18,6 +18,7 @@
 #include "app/CScanVrtWnd.h"
 #include "app/LanguageStore.h"
 #include "app/skin/ControlsSheet.h"
+#include "backup/BackupDiscovery.h"
 #include "ui/CMessageBox.h"
 #include "ui/SkinImage.h"
 
@@ -106,6 +107,19 @@ void CMainWnd::ShowScanPage() {
   // The source page held everything still while the scan was prepared; the
   // scan page, which lives in the same page switch, takes over now.
   backupPage_->EnableControls(true);
+}
+
+void CMainWnd::ScanBackupFolder(const std::filesystem::path& folder) {
+  backup::BackupDescriptor descriptor;
+  if (backup::ReadBackupFolder(folder, descriptor) != kOk) {
+    ui::CMessageBox::Show(ui::kMessageBoxError, this, std::nullopt,
+                          QStringLiteral("%1 is not a backup folder: it holds no readable Info.plist.")
+                              .arg(QString::fromStdString(folder.string())),
+                          550, 200);
+    return;
+  }
+  SelectSource(1);
+  backupPage_->StartScan(descriptor);
 }
 
 void CMainWnd::OpenPrintWindow() {

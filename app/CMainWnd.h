@@ -5,6 +5,7 @@
 // (help pages, languages, exit). Closing the window ends the program's loop.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 
 #include "app/ScanRequest.h"
@@ -53,6 +54,10 @@ class CMainWnd final : public ui::CLayoutWnd {
   // The request the source pages fill before they ask for a scan.
   ScanRequest& Request() { return request_; }
 
+  // Scans the backup in `folder` (a folder given on the command line): the
+  // backup page takes it as if the user had picked it. A folder without a
+  // backup is reported in words. Call after the window is shown.
+  void ScanBackupFolder(const std::filesystem::path& folder);
   // Opens the print window modally for the scan page's selected category
   // (the scan page's print button).
   void OpenPrintWindow();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 
@@ -97,6 +98,12 @@ int RunCorvyn(int argc, char** argv) {
     });
   }
   mainWindow.show();
+  // "corvyn FOLDER" scans the backup in FOLDER (as "Select Folder" would).
+  const QStringList arguments = QCoreApplication::arguments();
+  if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-'))) {
+    const std::filesystem::path folder = arguments.at(1).toStdString();
+    QTimer::singleShot(0, &mainWindow, [&mainWindow, folder] { mainWindow.ScanBackupFolder(folder); });
+  }
   const int result = application.exec();
 
   // Shut-down.
