@@ -17,6 +17,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   # running the program: virtual display, default-program opener
   xvfb xauth xdg-utils
+  # the real-window check: finding the window and taking screenshots on the virtual display
+  xdotool imagemagick
   # rendering the report pages in a real browser (scripts/render-reports and its test; large)
   chromium
   # the media players beside the program (Player, Player1) hand the preview's sound and video to mpv
