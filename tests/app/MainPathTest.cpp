@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QtTest>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -304,6 +305,67 @@ TEST_F(MainPathTest, PrintsTheSelectedCategoryToPdf) {
   ClickButton(&Scan(), "BtnPrint");
   ASSERT_TRUE(fs::exists(pdf));
   EXPECT_GT(fs::file_size(pdf), 1000u);
+}
+
+// The screenshots of the README (docs/screenshots), taken when
+// CORVYN_SCREENSHOT_DIR names a folder: the home page, the backup page, a
+// conversation, a photo and a contact in the preview, and the export window.
+TEST_F(MainPathTest, Screenshots) {
+  const QString folder = qEnvironmentVariable("CORVYN_SCREENSHOT_DIR");
+  if (folder.isEmpty()) GTEST_SKIP() << "CORVYN_SCREENSHOT_DIR is not set";
+  const auto styleSheet = ui::SkinArchive::Current().Read("skin.qss");
+  ASSERT_TRUE(styleSheet.has_value());
+  qApp->setStyleSheet(QString::fromUtf8(*styleSheet));
+  Backup().builder.info.displayName = "Anna's iPhone";
+  ASSERT_EQ(Backup().builder.Write(BackupRoot() / "plain"), kOk);
+  Backup().builder.info.displayName = "Anna's iPhone (encrypted)";
+  ASSERT_EQ(
+      Backup().builder.WriteEncrypted(folder_.Path() / "plain-copy", BackupRoot() / "locked", kPassword),
+      kOk);
+  OpenWindow();
+  const auto shoot = [&](const char* name) {
+    QCoreApplication::processEvents();
+    QTest::qWait(200);
+    EXPECT_TRUE(window_->grab().save(folder + "/" + name)) << name;
+  };
+  QTest::mouseClick(window_->FindControl<QAbstractButton>("OptIosDevice"), Qt::LeftButton);
+  shoot("home.png");
+  QTest::mouseClick(window_->FindControl<QAbstractButton>("OptBackupFile"), Qt::LeftButton);
+  shoot("backup-page.png");
+
+  auto* backups = window_->BackupPage()->FindControl<QTreeWidget>("BackupFileList");
+  for (int row = 0; row < backups->topLevelItemCount(); ++row) {
+    if (backups->topLevelItem(row)->text(0) == "Anna's iPhone")
+      backups->setCurrentItem(backups->topLevelItem(row));
+  }
+  ScanSelectedBackup();
+  SelectCategory("Messages");
+  PreviewRow(0);
+  shoot("scan-conversation.png");
+  SelectCategory("Contacts");
+  PreviewRow(0);
+  shoot("scan-contact.png");
+  SelectCategory("Camera Roll");
+  for (int row = 0; row < List()->model()->rowCount(); ++row) {
+    if (List()->model()->index(row, 1).data().toString().endsWith(".HEIC")) PreviewRow(row);
+  }
+  auto* image = window_->PreviewPage()->FindControl<QLabel>("ImageView");
+  ASSERT_TRUE(WaitFor([&] { return !image->pixmap().isNull(); }, 10000));
+  shoot("scan-photo.png");
+
+  const fs::path out = folder_.Path() / "out";
+  fs::create_directories(out);
+  Scan().chooseFolder = [&](QWidget*, const QString&) { return QString::fromStdString(out.string()); };
+  bool shot = false;
+  WhenModalShows("RecoverProcessWnd", [&](QWidget* exportWindow) {
+    EXPECT_TRUE(WaitFor([&] { return exportWindow->findChild<QWidget*>("FinishBtn")->isVisible(); }, 30000));
+    QTest::qWait(200);
+    shot = exportWindow->grab().save(folder + "/export-window.png");
+    ClickButton(exportWindow, "FinishBtn");
+  });
+  ClickButton(&Scan(), "BtnRecovery");
+  EXPECT_TRUE(shot);
+  qApp->setStyleSheet(QString());
 }
 
 }  // namespace
