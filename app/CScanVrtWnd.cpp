@@ -25,6 +25,8 @@ namespace {
 constexpr int kAnimationTimer = 102;
 constexpr int kAnimationIntervalMs = 90;
 constexpr int kCheckColumnWidth = 30;
+constexpr int kMinimumStretchWidth = 120;  // what the stretching column keeps at least
+constexpr int kMinimumFixedWidth = 50;
 
 // A language text with one "%d" or "%s" filled.
 QString Fill(const QString& format, const QString& value) {
@@ -413,6 +415,19 @@ void CScanVrtWnd::ApplyColumns() {
   const ListColumns& columns = ColumnsOf(listModel_->Layout());
   header->setSectionResizeMode(DataListModel::kCheckColumn, QHeaderView::Fixed);
   header->resizeSection(DataListModel::kCheckColumn, kCheckColumnWidth);
+  // Fixed widths shrink in proportion when they would leave the stretching
+  // column less than kMinimumStretchWidth of the list (the preview pane
+  // takes part of the window's width).
+  int fixedTotal = 0;
+  bool hasStretch = false;
+  for (const ListColumn& column : columns) {
+    if (column.header.empty()) continue;
+    fixedTotal += column.width;
+    hasStretch = hasStretch || column.width == 0;
+  }
+  const int available =
+      list_->viewport()->width() - kCheckColumnWidth - (hasStretch ? kMinimumStretchWidth : 0);
+  const double scale = fixedTotal > available && available > 0 ? double(available) / fixedTotal : 1.0;
   int stretch = -1;
   for (int i = 0; i < kListColumnCount; ++i) {
     const int section = i + 1;
@@ -421,7 +436,7 @@ void CScanVrtWnd::ApplyColumns() {
     if (!shown) continue;
     if (columns[i].width > 0) {
       header->setSectionResizeMode(section, QHeaderView::Interactive);
-      header->resizeSection(section, columns[i].width);
+      header->resizeSection(section, std::max(kMinimumFixedWidth, int(columns[i].width * scale)));
     } else {
       header->setSectionResizeMode(section, QHeaderView::Stretch);
       stretch = section;

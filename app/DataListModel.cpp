@@ -250,7 +250,15 @@ QVariant DataListModel::data(const QModelIndex& index, int role) const {
   }
   const ListColumn& spec = ColumnsOf(layout_)[column - 1];
   switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole: {
+      // Cells are single lines: a note or message of several lines shows
+      // them side by side (the tool tip keeps the breaks).
+      QString text = QString::fromStdString(TextsOf(sourceRow)[column - 1]);
+      text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+      text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+      text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+      return text.trimmed();
+    }
     case Qt::ToolTipRole:
       return QString::fromStdString(TextsOf(sourceRow)[column - 1]);
     case Qt::DecorationRole:

@@ -92,11 +92,17 @@ class MainPathTest : public ::testing::Test {
   QTreeView* Tree() const { return Scan().FindControl<QTreeView>("NodeTree"); }
   QTreeView* List() const { return Scan().FindControl<QTreeView>("DataList"); }
 
-  // Clicks "BtnScan" on the backup page and waits until the scan has ended.
+  // Clicks "BtnScan" on the backup page and waits until the page shows the
+  // end of the scan (its recovery toolbar, once the scan-ended message is
+  // handled).
   void ScanSelectedBackup() {
     ClickButton(window_->BackupPage(), "BtnScan");
-    ASSERT_TRUE(
-        WaitFor([&] { return MainPages()->currentIndex() == 1 && !Scan().Scanning(); }, kScanTimeoutMs));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return MainPages()->currentIndex() == 1 && !Scan().Scanning() &&
+                 Scan().FindControl(QStringLiteral("ReocveryToolBar"))->isVisible();
+        },
+        kScanTimeoutMs));
   }
 
   // Every tree label, by the text before its count.
