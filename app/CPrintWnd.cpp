@@ -30,19 +30,6 @@ constexpr int kPrintTimerMs = 100;
 constexpr int kPageCollecting = 0;
 constexpr int kPageShown = 1;
 
-bool Prints(RecordCategory category) {
-  switch (category) {
-    case RecordCategory::kMessages:
-    case RecordCategory::kContacts:
-    case RecordCategory::kCallHistory:
-    case RecordCategory::kNotes:
-    case RecordCategory::kWhatsApp:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // A language text with "%s" places, filled in order; missing values leave
 // the place empty, extra ones are dropped.
 QString FillText(const QString& format, std::initializer_list<QString> values) {
@@ -143,7 +130,7 @@ void CPrintWnd::ApplyTexts() {
 }
 
 void CPrintWnd::Start() {
-  if (!Prints(selection_.category)) {
+  if (!exporting::CategoryPrints(selection_.category)) {
     done_ = true;
     // After the window is up: a box during its first show would come first.
     QMetaObject::invokeMethod(

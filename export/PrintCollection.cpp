@@ -214,6 +214,10 @@ Status LoadPrintTemplate(const fs::path& templatePath, PrintTemplate* out) {
   return kOk;
 }
 
+bool CategoryPrints(RecordCategory category) {
+  return CategoryHasDeletedFlag(category);
+}
+
 Status CollectPrintBody(const ScanResults& results, const CStatisticsObj& statistics,
                         const PrintSelection& selection, const PrintCancelCheck& cancel, std::string* body) {
   BodyWriter out(*body);

@@ -58,6 +58,10 @@ Status LoadPrintTemplate(const std::filesystem::path& templatePath, PrintTemplat
 // collection with kStopped.
 using PrintCancelCheck = std::function<bool()>;
 
+// The categories that print: those of database records (Messages,
+// Contacts, Call History, Notes, WhatsApp); files do not.
+bool CategoryPrints(RecordCategory category);
+
 struct PrintSelection {
   RecordCategory category = RecordCategory::kNone;  // Messages, Contacts, Call History, Notes, WhatsApp
   bool onlyDeleted = false;                         // the view shows deleted records only

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/CItunesBackupVrtWnd.h"
 #include "app/CMainWnd.h"
@@ -55,11 +56,7 @@ class MainPathTest : public ::testing::Test {
     dataHome_ = dataHome.Path();
     std::error_code error;
     fs::remove_all(BackupRoot(), error);
-    const fs::path bin = CORVYN_BIN_DIR;
-    fs::copy(bin / "config.ini", folder_.Path() / "config.ini");
-    fs::copy(bin / "Languages", folder_.Path() / "Languages");
-    store_ = std::make_unique<LanguageStore>(folder_.Path() / "config.ini", folder_.Path() / "Languages");
-    ui::SetTextSource(store_.get());
+    store_ = corvyn::testing::InstallTestLanguages(folder_.Path());
     backup::RegisterBackupEngine();
   }
   void TearDown() override {

@@ -7,6 +7,7 @@
 #include <QStackedWidget>
 #include <fstream>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/AppLinks.h"
 #include "app/CMainWnd.h"
@@ -21,13 +22,8 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     testing::TestApplication();
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
-    // A private copy of the files beside the program: switching languages rewrites config.ini.
-    const std::filesystem::path bin = CORVYN_BIN_DIR;
-    std::filesystem::copy(bin / "config.ini", folder_.Path() / "config.ini");
-    std::filesystem::copy(bin / "Languages", folder_.Path() / "Languages");
-    store_ = std::make_unique<LanguageStore>(folder_.Path() / "config.ini", folder_.Path() / "Languages");
+    store_ = corvyn::testing::InstallTestLanguages(folder_.Path());
     ASSERT_EQ(store_->CurrentLanguage(), "English");
-    ui::SetTextSource(store_.get());
     window_ = std::make_unique<CMainWnd>(*store_, desktop_);
     ASSERT_EQ(window_->Create(), kOk);
     window_->show();

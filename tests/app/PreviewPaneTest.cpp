@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/AppMessages.h"
 #include "app/CPreviewVrtWnd.h"
@@ -228,11 +229,7 @@ class PreviewPaneTest : public ::testing::Test {
   void SetUp() override {
     corvyn::testing::TestApplication();
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
-    const fs::path bin = CORVYN_BIN_DIR;
-    fs::copy(bin / "config.ini", temp_.Path() / "config.ini");
-    fs::copy(bin / "Languages", temp_.Path() / "Languages");
-    store_ = std::make_unique<LanguageStore>(temp_.Path() / "config.ini", temp_.Path() / "Languages");
-    ui::SetTextSource(store_.get());
+    store_ = corvyn::testing::InstallTestLanguages(temp_.Path());
     host_ = std::make_unique<QWidget>();
     host_->resize(330, 500);
     pane_ = std::make_unique<CPreviewVrtWnd>(nullptr, &launcher_);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/AppMessages.h"
 #include "app/CPrintWnd.h"
@@ -81,10 +82,7 @@ class PrintWindowTest : public ::testing::Test {
     corvyn::testing::TestApplication();
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
     const fs::path bin = CORVYN_BIN_DIR;
-    fs::copy(bin / "config.ini", temp_.Path() / "config.ini");
-    fs::copy(bin / "Languages", temp_.Path() / "Languages");
-    store_ = std::make_unique<LanguageStore>(temp_.Path() / "config.ini", temp_.Path() / "Languages");
-    ui::SetTextSource(store_.get());
+    store_ = corvyn::testing::InstallTestLanguages(temp_.Path());
     paths_.templatePath = bin / "template" / "Print.html";
     paths_.folder = temp_.Path() / "Print";
     owner_ = std::make_unique<QWidget>();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/AppMessages.h"
 #include "app/CRecoverProcessWnd.h"
@@ -67,12 +68,9 @@ class RecoverWindowTest : public ::testing::Test {
     corvyn::testing::TestApplication();
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
     const fs::path bin = CORVYN_BIN_DIR;
-    fs::copy(bin / "config.ini", temp_.Path() / "config.ini");
-    fs::copy(bin / "Languages", temp_.Path() / "Languages");
     fs::copy(bin / "template", templates_);
-    store_ = std::make_unique<LanguageStore>(temp_.Path() / "config.ini", temp_.Path() / "Languages");
+    store_ = corvyn::testing::InstallTestLanguages(temp_.Path());
     ASSERT_EQ(store_->CurrentLanguage(), "English");
-    ui::SetTextSource(store_.get());
     scan_ = std::make_unique<exporting::testing::ScannedBackup>(temp_.Path());
     ASSERT_TRUE(scan_->ok());
     owner_ = std::make_unique<QWidget>();

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <set>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/AppMessages.h"
 #include "app/CScanVrtWnd.h"
@@ -96,11 +97,8 @@ class ScanPageTest : public ::testing::Test {
     ASSERT_TRUE(built_->ok);
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
     const fs::path bin = CORVYN_BIN_DIR;
-    fs::copy(bin / "config.ini", temp_.Path() / "config.ini");
-    fs::copy(bin / "Languages", temp_.Path() / "Languages");
-    store_ = std::make_unique<LanguageStore>(temp_.Path() / "config.ini", temp_.Path() / "Languages");
+    store_ = corvyn::testing::InstallTestLanguages(temp_.Path());
     ASSERT_EQ(store_->CurrentLanguage(), "English");
-    ui::SetTextSource(store_.get());
     main_ = std::make_unique<ForwardingMainWnd>();
     main_->resize(1000, 590);
     page_ = std::make_unique<CScanVrtWnd>(*main_, desktop_);

@@ -13,6 +13,7 @@
 #include <deque>
 #include <fstream>
 
+#include "AppTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/AppLinks.h"
 #include "app/AppMessages.h"
@@ -80,11 +81,7 @@ class SourcePagesTest : public ::testing::Test {
   void SetUp() override {
     corvyn::testing::TestApplication();
     ASSERT_EQ(ui::SkinArchive::LoadCurrent({}), kOk);
-    const fs::path bin = CORVYN_BIN_DIR;
-    fs::copy(bin / "config.ini", temp_.Path() / "config.ini");
-    fs::copy(bin / "Languages", temp_.Path() / "Languages");
-    store_ = std::make_unique<LanguageStore>(temp_.Path() / "config.ini", temp_.Path() / "Languages");
-    ui::SetTextSource(store_.get());
+    store_ = corvyn::testing::InstallTestLanguages(temp_.Path());
     main_ = std::make_unique<RecordingMainWnd>();
     ASSERT_EQ(main_->LoadLayout("MainWnd", "MainWnd"), kOk);
     main_->resize(1000, 640);
