@@ -112,10 +112,9 @@ void CMainWnd::ShowScanPage() {
 void CMainWnd::ScanBackupFolder(const std::filesystem::path& folder) {
   backup::BackupDescriptor descriptor;
   if (backup::ReadBackupFolder(folder, descriptor) != kOk) {
-    ui::CMessageBox::Show(ui::kMessageBoxError, this, std::nullopt,
-                          QStringLiteral("%1 is not a backup folder: it holds no readable Info.plist.")
-                              .arg(QString::fromStdString(folder.string())),
-                          550, 200);
+    QString text = Message("MSG0317");
+    text.replace(QLatin1String("%s"), QString::fromStdString(folder.string()));
+    ui::CMessageBox::Show(ui::kMessageBoxError, this, std::nullopt, text, 550, 200);
     return;
   }
   SelectSource(1);

@@ -124,6 +124,17 @@ Status CScanVrtWnd::Create() {
   header->setSortIndicatorShown(true);
   header->setSectionsMovable(false);
   header->setMinimumSectionSize(kCheckColumnWidth);
+  // The check column does not sort: a click there keeps the arrow where the
+  // rows are sorted.
+  connect(header, &QHeaderView::sortIndicatorChanged, this, [this, header](int section, Qt::SortOrder order) {
+    if (section != DataListModel::kCheckColumn) {
+      sortedSection_ = section;
+      sortedOrder_ = order;
+      return;
+    }
+    const QSignalBlocker blocker(header);
+    header->setSortIndicator(sortedSection_, sortedOrder_);
+  });
   connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { OnListCurrentChanged(current); });
   connect(list_, &QAbstractItemView::activated, this,
@@ -411,6 +422,8 @@ void CScanVrtWnd::ApplyColumns() {
     // Clicking a header sorts; a new list starts in container order.
     const QSignalBlocker blocker(header);
     header->setSortIndicator(-1, Qt::AscendingOrder);
+    sortedSection_ = -1;
+    sortedOrder_ = Qt::AscendingOrder;
   }
   const ListColumns& columns = ColumnsOf(listModel_->Layout());
   header->setSectionResizeMode(DataListModel::kCheckColumn, QHeaderView::Fixed);

@@ -155,6 +155,8 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   bool animating_ = false;
   int animationStep_ = 0;
   int shownPercent_ = 0;
+  int sortedSection_ = -1;  // the list's sort column (-1: container order)
+  Qt::SortOrder sortedOrder_ = Qt::AscendingOrder;
 
   CScanDriver driver_;  // declared last: its worker ends before the members above go
 };

@@ -310,6 +310,29 @@ TEST_F(MainPathTest, PrintsTheSelectedCategoryToPdf) {
   EXPECT_GT(fs::file_size(pdf), 1000u);
 }
 
+TEST_F(MainPathTest, AFolderGivenOnTheCommandLineIsScannedOrRefusedInWords) {
+  OpenWindow();
+  QString said;
+  WhenModalShows("MessageBox_Error", [&](QWidget* box) {
+    for (auto* label : box->findChildren<QLabel*>()) said += label->text() + "\n";
+    ClickButton(box, "okbtn");
+  });
+  window_->ScanBackupFolder(folder_.Path());
+  EXPECT_TRUE(said.contains(QString::fromStdString(folder_.Path().string()) + " is not a backup folder"))
+      << said.toStdString();
+  EXPECT_EQ(MainPages()->currentIndex(), 0);
+
+  ASSERT_EQ(Backup().builder.Write(folder_.Path() / "elsewhere"), kOk);
+  window_->ScanBackupFolder(folder_.Path() / "elsewhere");
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return MainPages()->currentIndex() == 1 &&
+               Scan().FindControl(QStringLiteral("ReocveryToolBar"))->isVisible();
+      },
+      kScanTimeoutMs));
+  EXPECT_EQ(TreeLabels().at("Notes"), "Notes (2)");
+}
+
 // The screenshots of the README (docs/screenshots), taken when
 // CORVYN_SCREENSHOT_DIR names a folder: the home page, the backup page, a
 // conversation, a photo and a contact in the preview, and the export window.

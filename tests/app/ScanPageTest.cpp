@@ -364,6 +364,12 @@ TEST_F(ScanPageTest, ClickingAHeaderSortsAndClickingAgainReverses) {
   std::vector<QString> descending = column();
   EXPECT_TRUE(std::is_sorted(descending.rbegin(), descending.rend()));
   EXPECT_NE(ascending, descending);
+  // The check column does not sort: the rows and the arrow stay.
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(0) + 4, header->height() / 2));
+  EXPECT_EQ(column(), descending);
+  EXPECT_EQ(header->sortIndicatorSection(), numberColumn);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
 }
 
 TEST_F(ScanPageTest, StopAsksAndADeclinedStopKeepsThePause) {
