@@ -1,8 +1,9 @@
-// corvyn-make-demo: writes two demo backups into the backup root (or into
-// the folder given with --root): one plain, one encrypted with the password
-// "corvyn-demo". Existing demo folders are replaced. With --hostile the
-// records carry hostile texts and names (markup, script, commas, formulas,
-// path separators, "..") for the export and browser checks.
+// corvyn-make-demo: writes three demo backups into the backup root (or into
+// the folder given with --root): one plain, one plain in the layout of iOS 10
+// and later (Manifest.db), one encrypted with the password "corvyn-demo".
+// Existing demo folders are replaced. With --hostile the records carry
+// hostile texts and names (markup, script, commas, formulas, path separators,
+// "..") for the export and browser checks.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -56,9 +57,16 @@ int main(int argc, char** argv) {
   }
   const fs::path plain = root / "corvyn-demo-plain";
   const fs::path encrypted = root / "corvyn-demo-encrypted";
+  const fs::path modern = root / "corvyn-demo-modern";
   fs::remove_all(plain, error);
   fs::remove_all(encrypted, error);
+  fs::remove_all(modern, error);
   Status status = demo.builder.Write(plain);
+  if (status == kOk) {
+    // The layout of iOS 10 and later: Manifest.db and stored files in subfolders.
+    demo.builder.info.displayName = "Demo iPhone (iOS 10 and later)";
+    status = demo.builder.WriteNewerLayout(modern);
+  }
   if (status == kOk) {
     demo.builder.info.displayName = "Demo iPhone (encrypted)";
     status = demo.builder.WriteEncrypted(scratch / "plain", encrypted, "corvyn-demo", true);
@@ -68,6 +76,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "corvyn-make-demo: writing the demo backups failed: %s\n", status.Message().c_str());
     return 1;
   }
-  std::printf("%s\n%s (password: corvyn-demo)\n", plain.c_str(), encrypted.c_str());
+  std::printf("%s\n%s\n%s (password: corvyn-demo)\n", plain.c_str(), modern.c_str(), encrypted.c_str());
   return 0;
 }
