@@ -9,7 +9,12 @@
 //   (b) the only-deleted filter switched on, and off again, each until the
 //       list has been painted;
 // and, for information, one sort by a text column.
-// Usage: bench_scan_page [messages] [repetitions]
+//
+// With --backup the scan is a real one: a backup written by the test builder
+// whose message database holds that many messages over one conversation per
+// 100 messages, read by the real backup engine (the scan's own time is
+// printed too).
+// Usage: bench_scan_page [--backup] [messages] [repetitions]
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -18,12 +23,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "app/AppMessages.h"
 #include "app/CScanVrtWnd.h"
+#include "backup/BackupDiscovery.h"
+#include "backup/CLocalBuckupRecovery.h"
 #include "core/CategoryCatalog.h"
 #include "core/EngineFactory.h"
+#include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/temp_folder/TempFolder.h"
 #include "ui/SkinArchive.h"
 
 inline void InitEmbeddedSkin() {
@@ -34,6 +44,7 @@ namespace corvyn::app {
 namespace {
 
 int g_messages = 200000;
+bool g_realBackup = false;
 
 // Finds only messages; reports progress like an engine walking a backup.
 class MessagesOnlyEngine final : public IPhoneRecoveryParse {
@@ -159,8 +170,31 @@ int Run(int repetitions) {
     std::fprintf(stderr, "bench_scan_page: the skin archive does not load\n");
     return 1;
   }
-  std::vector<double> endToPaint, filterOn, filterOff, sortByName;
+  std::vector<double> endToPaint, filterOn, filterOff, sortByName, scanSeconds;
   platform::RecordingDesktop desktop;
+  // The real backup, written once: one conversation per 100 messages.
+  testing::TempFolder work;
+  ScanRequest request;
+  int expectedRows = g_messages;
+  if (g_realBackup) {
+    testsupport::DatabaseTruth truth = testsupport::FixtureTruth();
+    truth.messages.clear();
+    for (int i = 0; i < g_messages; ++i) {
+      const int handle = 1 + i / 100;
+      truth.messages.push_back({handle, "+4915" + std::to_string(100000 + handle),
+                                "Message " + std::to_string(i) + " of a long conversation", i % 3 == 0});
+    }
+    testsupport::StandardBackupOptions options;
+    options.truth = &truth;
+    testsupport::StandardBackup backup;
+    if (testsupport::MakeStandardBackup(work.Path() / "scratch", backup, options) != kOk ||
+        backup.builder.Write(work.Path() / "backup") != kOk ||
+        backup::ReadBackupFolder(work.Path() / "backup", request.backup) != kOk) {
+      std::fprintf(stderr, "bench_scan_page: the backup cannot be written\n");
+      return 1;
+    }
+    expectedRows = (g_messages + 99) / 100;
+  }
   for (int repetition = 0; repetition < repetitions; ++repetition) {
     BenchMainWnd main;
     main.resize(1000, 590);
@@ -169,13 +203,20 @@ int Run(int repetitions) {
     if (page.Create() != kOk) return 1;
     page.Embed(&main);
     main.show();
-    RegisterEngineFactory(kSourceKindBackup, [] { return std::make_unique<MessagesOnlyEngine>(); });
-    page.StartScan(ScanRequest{});
+    if (g_realBackup) {
+      backup::RegisterBackupEngine();
+    } else {
+      RegisterEngineFactory(kSourceKindBackup, [] { return std::make_unique<MessagesOnlyEngine>(); });
+    }
+    QElapsedTimer scanTimer;
+    scanTimer.start();
+    page.StartScan(request);
     while (!main.ended) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    scanSeconds.push_back(scanTimer.nsecsElapsed() / 1e9);
     if (page.SelectedCategory() != RecordCategory::kMessages ||
-        main.List()->model()->rowCount() != g_messages) {
+        main.List()->model()->rowCount() != expectedRows) {
       std::fprintf(stderr, "bench_scan_page: the list shows %d rows, not %d\n",
-                   main.List()->model()->rowCount(), g_messages);
+                   main.List()->model()->rowCount(), expectedRows);
       return 1;
     }
     endToPaint.push_back(main.endToPaintMs);
@@ -197,8 +238,16 @@ int Run(int repetitions) {
     main.PaintList();
     sortByName.push_back(timer.nsecsElapsed() / 1e6);
   }
-  std::printf("bench_scan_page: %d messages (one conversation each, every fourth deleted), %d runs\n",
-              g_messages, repetitions);
+  if (g_realBackup) {
+    std::printf(
+        "bench_scan_page: a built backup of %d messages in %d conversations, read by the backup engine, "
+        "%d runs\n",
+        g_messages, expectedRows, repetitions);
+    std::printf("  the scan itself: median %.2f s\n", Median(scanSeconds));
+  } else {
+    std::printf("bench_scan_page: %d messages (one conversation each, every fourth deleted), %d runs\n",
+                g_messages, repetitions);
+  }
   std::printf("  scan end (1034) to first painted Messages list: median %.1f ms, max %.1f ms\n",
               Median(endToPaint), *std::max_element(endToPaint.begin(), endToPaint.end()));
   std::printf("  only-deleted filter on:  median %.1f ms, max %.1f ms\n", Median(filterOn),
@@ -217,7 +266,12 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   InitEmbeddedSkin();
-  if (argc > 1) corvyn::app::g_messages = std::max(1, std::atoi(argv[1]));
-  const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  int first = 1;
+  if (argc > 1 && std::string(argv[1]) == "--backup") {
+    corvyn::app::g_realBackup = true;
+    first = 2;
+  }
+  if (argc > first) corvyn::app::g_messages = std::max(1, std::atoi(argv[first]));
+  const int repetitions = argc > first + 1 ? std::max(1, std::atoi(argv[first + 1])) : 3;
   return corvyn::app::Run(repetitions);
 }

@@ -30,7 +30,9 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
   fs::create_directories(scratch, error);
   BackupBuilder& b = out.builder;
   MediaTruth& media = out.media;
-  out.databases = options.hostileTexts ? HostileTruth() : FixtureTruth();
+  out.databases = options.truth != nullptr ? *options.truth
+                  : options.hostileTexts   ? HostileTruth()
+                                           : FixtureTruth();
 
   // Synthetic media unless the caller makes real ones of that kind.
   const auto made = [&](MediaKind kind, int variant, std::string (*synthetic)(std::size_t, int),

@@ -43,6 +43,9 @@ struct StandardBackupOptions {
   // demo backups); `variant` tells the files apart. Returning nothing keeps
   // the synthetic file. The media truth then holds the real files' sizes.
   std::function<std::string(MediaKind kind, int variant)> realMedia = {};
+  // The database rows to write instead of FixtureTruth()/HostileTruth()
+  // (benchmarks: a heavy user's messages). Not owned.
+  const DatabaseTruth* truth = nullptr;
 };
 
 struct StandardBackup {
