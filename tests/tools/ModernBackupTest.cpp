@@ -130,6 +130,9 @@ TEST(ModernBackupPyiosbackup, KeybagManifestKeyManifestDbAndAFileDecryptInOneCha
   const auto fileKey = ts::EncryptionKeyOfFileBlob(rows[0].blob);
   ASSERT_TRUE(fileKey);
   EXPECT_EQ(*fileKey, manifestKey);
+  EXPECT_EQ(backup.StoredFile(fileId), dir / "57" / fileId);
+  for (const char* name : {"../../etc/passwd", "", "5727bd1c5fa1055e15d8b4a75a74793c84b5ffd/", "5727bd1c"})
+    EXPECT_FALSE(backup.StoredFile(name)) << name;
 
   bc::FileDecryptResult result;
   ASSERT_EQ(backup.DecryptFile(*fileKey, dir / "57" / fileId, dir / "Test.txt", 9, result), kOk);
@@ -201,7 +204,7 @@ TEST(ModernBackupRoundTrip, EveryFileAndManifestDbDecryptByteIdenticalAfterOnePa
     if (record.mode != ts::kModeRegularFile) continue;
     SCOPED_TRACE(record.path);
     const std::string name = ts::StoredNameFor(record.domain, record.path);
-    const fs::path source = fixture.encrypted / name.substr(0, 2) / name;
+    const fs::path source = *backup.StoredFile(name);
     bc::FileDecryptResult result;
     ASSERT_EQ(backup.DecryptFile(keys.at(name), source, fixture.dir / "out", record.contents.size(), result),
               kOk);

@@ -219,6 +219,15 @@ Status ModernBackup::UnlockWithPasswordKey(std::span<const std::uint8_t> passwor
   return kOk;
 }
 
+std::optional<fs::path> ModernBackup::StoredFile(std::string_view fileId) const {
+  constexpr std::size_t kFileIdLength = 40;
+  if (fileId.size() != kFileIdLength || !std::all_of(fileId.begin(), fileId.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+      }))
+    return std::nullopt;
+  return folder_ / std::string(fileId.substr(0, 2)) / std::string(fileId);
+}
+
 std::uint32_t ModernBackup::ManifestKeyClass() const {
   return manifestKey_.size() == kWrappedKeyWithClassSize ? ClassOf(manifestKey_) : 0;
 }

@@ -71,6 +71,11 @@ class ModernBackup {
   bool IsUnlocked() const { return !classKeys_.empty(); }
 
   const Keybag& keybag() const { return keybag_; }
+  const std::filesystem::path& folder() const { return folder_; }
+  // Where the stored file of a Manifest.db row lies (<folder>/<first two
+  // digits>/<fileID>); nothing when `fileId` is not 40 hex digits, so no
+  // name from the database can point outside the backup folder.
+  std::optional<std::filesystem::path> StoredFile(std::string_view fileId) const;
   // Protection class of ManifestKey.
   std::uint32_t ManifestKeyClass() const;
   // Protection classes whose key this program cannot unwrap (Curve25519).
