@@ -212,7 +212,7 @@ TEST(ModernBackupRoundTrip, EveryFileAndManifestDbDecryptByteIdenticalAfterOnePa
     EXPECT_TRUE(result.paddingValid);
     EXPECT_FALSE(result.lengthMismatch);
 
-    for (std::size_t count : {0u, 3u, 16u, 1000u}) {
+    for (std::size_t count : {std::size_t{0}, std::size_t{3}, std::size_t{16}, std::size_t{1000}, SIZE_MAX}) {
       bc::Bytes prefix;
       ASSERT_EQ(backup.DecryptPrefix(keys.at(name), source, count, prefix), kOk);
       EXPECT_EQ(AsText(prefix), record.contents.substr(0, count)) << count;

@@ -323,9 +323,16 @@ Status ModernBackup::DecryptPrefix(std::span<const std::uint8_t> wrappedKeyWithC
     Cleanse(key);
     return Status::System(errno, "opening " + source.string());
   }
-  // One block more than asked, so a file that ends inside the read shows it.
-  const std::size_t blocks = count / kAesBlockSize + 1;
-  Bytes cipher(blocks * kAesBlockSize);
+  // One block more than asked, so a file that ends inside the read shows it;
+  // never more than the file holds, whatever `count` says.
+  std::error_code sizeError;
+  const std::uint64_t fileSize = fs::file_size(source, sizeError);
+  if (sizeError) {
+    Cleanse(key);
+    return Status::System(sizeError, "reading " + source.string());
+  }
+  const std::uint64_t asked = std::min<std::uint64_t>(count, fileSize);
+  Bytes cipher(static_cast<std::size_t>((asked / kAesBlockSize + 1) * kAesBlockSize));
   const std::size_t got = std::fread(cipher.data(), 1, cipher.size(), in.get());
   const bool readError = std::ferror(in.get()) != 0;
   const bool atEnd = got < cipher.size() || std::fgetc(in.get()) == EOF;

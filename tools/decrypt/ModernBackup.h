@@ -47,6 +47,7 @@ enum class UnlockStep {
 };
 using UnlockProgress = std::function<void(UnlockStep step)>;
 
+// Once unlocked, the const members may be called from several threads at once.
 class ModernBackup {
  public:
   ModernBackup() = default;
