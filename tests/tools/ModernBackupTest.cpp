@@ -179,6 +179,7 @@ struct EncryptedFixture {
 
 TEST(ModernBackupRoundTrip, EveryFileAndManifestDbDecryptByteIdenticalAfterOnePasswordCheck) {
   EncryptedFixture fixture;
+  const auto before = ts::HashFolder(fixture.encrypted);
   bc::ModernBackup backup;
   ASSERT_EQ(bc::ModernBackup::Open(fixture.encrypted, backup), kOk);
   std::vector<bc::UnlockStep> steps;
@@ -218,6 +219,7 @@ TEST(ModernBackupRoundTrip, EveryFileAndManifestDbDecryptByteIdenticalAfterOnePa
       EXPECT_EQ(AsText(prefix), record.contents.substr(0, count)) << count;
     }
   }
+  EXPECT_EQ(ts::HashFolder(fixture.encrypted), before);  // the backup is only read
 }
 
 TEST(ModernBackupPassword, WrongAndEmptyPasswordsAreRejectedAndUnlockNothing) {
