@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "backup/BackupFileMap.h"
 #include "backup/ManifestDbReader.h"
+#include "backup/ManifestFileBlob.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
@@ -111,6 +115,255 @@ TEST(ManifestDb, AFileThatIsNoFileListIsRefusedInWords) {
   EXPECT_EQ(status, kInvalidData);
   EXPECT_NE(status.detail().find("no such table: Files"), std::string::npos) << status;
   EXPECT_TRUE(map.empty());
+}
+
+std::span<const uint8_t> Bytes(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+std::string ToBinary(plist_t root) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(root, &bytes, &length);
+  std::string out(bytes ? bytes : "", length);
+  std::free(bytes);
+  plist_free(root);
+  return out;
+}
+
+// A keyed archive whose $top.root names `rootUid` in `objects` (taken over).
+std::string Archive(plist_t objects, uint64_t rootUid) {
+  plist_t root = plist_new_dict();
+  plist_dict_set_item(root, "$archiver", plist_new_string("NSKeyedArchiver"));
+  plist_t top = plist_new_dict();
+  plist_dict_set_item(top, "root", plist_new_uid(rootUid));
+  plist_dict_set_item(root, "$top", top);
+  plist_dict_set_item(root, "$objects", objects);
+  return ToBinary(root);
+}
+
+// 4-byte little-endian class 3, then 40 wrapped-key bytes.
+std::string WrappedKey() {
+  std::string key("\x03\x00\x00\x00", 4);
+  for (int i = 0; i < 40; ++i) key.push_back(static_cast<char>(0xA0 + i));
+  return key;
+}
+
+TEST(ManifestFileBlob, ReadsTheMBFileOfAKeyedArchive) {
+  testsupport::ManifestRecordPlan file;
+  file.domain = "HomeDomain";
+  file.path = "Library/SMS/sms.db";
+  file.contents = std::string(1234, 'x');
+  file.protectionClass = 3;
+  file.lastModified = 1607000000;
+  file.encryptionKey = WrappedKey();
+  ManifestFileAttributes read;
+  ASSERT_EQ(ParseManifestFileBlob(Bytes(testsupport::FileAttributesBlob(file)), read), kOk);
+  EXPECT_TRUE(read.hasSize && read.hasProtectionClass && read.hasLastModified);
+  EXPECT_EQ(read.size, 1234u);
+  EXPECT_EQ(read.protectionClass, 3u);
+  EXPECT_EQ(read.lastModified, 1607000000);
+  EXPECT_EQ(read.encryptionKey, WrappedKey());
+
+  // NS.data may itself be a UID naming the bytes; a record may lack keys.
+  plist_t objects = plist_new_array();
+  plist_array_append_item(objects, plist_new_string("$null"));
+  plist_t record = plist_new_dict();
+  plist_dict_set_item(record, "Size", plist_new_uint(9));
+  plist_dict_set_item(record, "EncryptionKey", plist_new_uid(2));
+  plist_array_append_item(objects, record);
+  plist_t data = plist_new_dict();
+  plist_dict_set_item(data, "NS.data", plist_new_uid(3));
+  plist_array_append_item(objects, data);
+  const std::string key = WrappedKey();
+  plist_array_append_item(objects, plist_new_data(key.data(), key.size()));
+  ASSERT_EQ(ParseManifestFileBlob(Bytes(Archive(objects, 1)), read), kOk);
+  EXPECT_TRUE(read.hasSize);
+  EXPECT_EQ(read.size, 9u);
+  EXPECT_FALSE(read.hasProtectionClass);
+  EXPECT_FALSE(read.hasLastModified);
+  EXPECT_EQ(read.encryptionKey, key);
+}
+
+TEST(ManifestFileBlob, WhatIsNoArchiveIsRefusedInWordsAndNothingIsReadOutsideTheBytes) {
+  // A record whose UIDs point outside $objects or at other UIDs.
+  plist_t objects = plist_new_array();
+  plist_array_append_item(objects, plist_new_string("$null"));
+  plist_t record = plist_new_dict();
+  plist_dict_set_item(record, "Size", plist_new_uid(99));
+  plist_dict_set_item(record, "ProtectionClass", plist_new_uid(2));
+  plist_dict_set_item(record, "EncryptionKey", plist_new_uid(1));  // itself: no data
+  plist_array_append_item(objects, record);
+  plist_array_append_item(objects, plist_new_uid(2));
+  ManifestFileAttributes read;
+  ASSERT_EQ(ParseManifestFileBlob(Bytes(Archive(objects, 1)), read), kOk);
+  EXPECT_FALSE(read.hasSize || read.hasProtectionClass);
+  EXPECT_TRUE(read.encryptionKey.empty());
+
+  plist_t xml = plist_new_dict();
+  char* xmlBytes = nullptr;
+  uint32_t xmlLength = 0;
+  plist_to_xml(xml, &xmlBytes, &xmlLength);
+  const std::string xmlText(xmlBytes, xmlLength);
+  std::free(xmlBytes);
+  plist_free(xml);
+  plist_t strings = plist_new_array();
+  plist_array_append_item(strings, plist_new_string("$null"));
+  const struct {
+    const char* what;
+    std::string blob;
+  } cases[] = {
+      {"empty", ""},
+      {"text", "not a property list at all"},
+      {"XML", xmlText},
+      {"a bare header", "bplist00"},
+      {"no archive", ToBinary(plist_new_string("MBFile"))},
+      {"root outside $objects", Archive(plist_new_array(), 5)},
+      {"root is no record", Archive(strings, 0)},
+  };
+  for (const auto& c : cases) {
+    ManifestFileAttributes attributes;
+    attributes.size = 77;
+    const Status status = ParseManifestFileBlob(Bytes(c.blob), attributes);
+    EXPECT_EQ(status, kInvalidData) << c.what;
+    EXPECT_NE(status.Message().find("the file attributes cannot be read"), std::string::npos) << c.what;
+    EXPECT_FALSE(attributes.hasSize) << c.what;
+    EXPECT_EQ(attributes.size, 0u) << c.what;
+  }
+
+  // Every cut and a flipped byte anywhere of a real blob: a result, never a
+  // read outside the bytes (the sanitizer build checks the reads).
+  testsupport::ManifestRecordPlan file;
+  file.domain = "HomeDomain";
+  file.path = "Library/a";
+  file.encryptionKey = WrappedKey();
+  const std::string blob = testsupport::FileAttributesBlob(file);
+  for (std::size_t cut = 0; cut < blob.size(); ++cut) {
+    ManifestFileAttributes attributes;
+    const Status status = ParseManifestFileBlob(Bytes(blob.substr(0, cut)), attributes);
+    if (status != kOk) {
+      EXPECT_FALSE(attributes.hasSize) << cut;
+    }
+  }
+  for (std::size_t at = 0; at < blob.size(); ++at) {
+    std::string flipped = blob;
+    flipped[at] = static_cast<char>(flipped[at] ^ 0xFF);
+    ManifestFileAttributes attributes;
+    (void)ParseManifestFileBlob(Bytes(flipped), attributes);
+  }
+}
+
+TEST(ManifestDb, EntriesCarryTheirAttributesAndDatabaseCompanionsAreFilesOfTheirOwn) {
+  const corvyn::testing::TempFolder folder("manifest-db-attributes");
+  testsupport::BackupBuilder builder;
+  testsupport::ManifestRecordPlan sms;
+  sms.domain = "HomeDomain";
+  sms.path = "Library/SMS/sms.db";
+  sms.contents = std::string(4096, 's');
+  sms.protectionClass = 3;
+  sms.lastModified = 1607001234;
+  sms.encryptionKey = WrappedKey();
+  builder.AddRecord(sms);
+  builder.AddFile("HomeDomain", "Library/SMS/sms.db-wal", std::string(100, 'w'));
+  builder.AddFile("HomeDomain", "Library/SMS/sms.db-shm", std::string(32, 'm'));
+  testsupport::ManifestRecordPlan broken;
+  broken.domain = "HomeDomain";
+  broken.path = "Library/Broken";
+  broken.contents = "still here";
+  broken.attributesBlob = "bplist00 but cut";
+  builder.AddRecord(broken);
+  ASSERT_EQ(builder.WriteNewerLayout(folder.Path()), kOk);
+
+  BackupFileMap map;
+  ManifestDbReport report;
+  ASSERT_EQ(ReadManifestDb(folder / "Manifest.db", map, &report), kOk);
+  ASSERT_EQ(map.size(), 4u);
+  const struct {
+    const char* key;
+    bool hasAttributes;
+    uint64_t size;
+  } expected[] = {
+      {"HomeDomain-Library/SMS/sms.db", true, 4096},
+      {"HomeDomain-Library/SMS/sms.db-wal", true, 100},
+      {"HomeDomain-Library/SMS/sms.db-shm", true, 32},
+      {"HomeDomain-Library/Broken", false, 0},
+  };
+  for (const auto& e : expected) {
+    const auto found = std::find_if(map.begin(), map.end(),
+                                    [&](const BackupFileEntry& entry) { return entry.key == e.key; });
+    ASSERT_NE(found, map.end()) << e.key;
+    EXPECT_EQ(found->storedName, StoredNameFor("HomeDomain", std::string(e.key).substr(11))) << e.key;
+    EXPECT_EQ(found->hasAttributes, e.hasAttributes) << e.key;
+    EXPECT_EQ(found->size, e.size) << e.key;
+    EXPECT_EQ(fs::file_size(StoredFilePath(folder.Path(), StoredLayout::kPrefixFolders, found->storedName)),
+              e.hasAttributes ? e.size : 10u)
+        << e.key;
+  }
+  const BackupFileEntry& first = *std::find_if(
+      map.begin(), map.end(), [](const BackupFileEntry& entry) { return entry.key.ends_with("sms.db"); });
+  EXPECT_EQ(first.protectionClass, 3u);
+  EXPECT_EQ(first.lastModified, 1607001234);
+  EXPECT_EQ(first.wrappedKey, WrappedKey());
+  EXPECT_EQ(report.files, 4u);
+  EXPECT_EQ(report.damagedAttributes, 1u);
+  ASSERT_EQ(report.warnings.size(), 1u);
+  EXPECT_NE(report.warnings[0].find("HomeDomain-Library/Broken: the file attributes cannot be read"),
+            std::string::npos)
+      << report.warnings[0];
+}
+
+TEST(ManifestDb, RowsThatCouldLeadOutsideTheirDomainAreSkippedAndCounted) {
+  const corvyn::testing::TempFolder folder("manifest-db-hostile");
+  testsupport::BackupBuilder builder;
+  builder.AddFile("HomeDomain", "Library/kept.db", "kept");
+  builder.AddDirectory("HomeDomain", "Library");
+  builder.AddLink("HomeDomain", "Library/link", "/private/var/x");
+  ASSERT_EQ(builder.WriteNewerLayout(folder.Path()), kOk);
+  const struct {
+    const char* domain;  // SQL expressions
+    const char* path;
+    const char* flags;
+  } hostile[] = {
+      {"'HomeDomain'", "'../../etc/passwd'", "1"},
+      {"'HomeDomain'", "'Library/../../x'", "1"},
+      {"'HomeDomain'", "'Library/..'", "1"},
+      {"'HomeDomain'", "'./x'", "1"},
+      {"'HomeDomain'", "'/etc/passwd'", "1"},
+      {"'..'", "'x'", "1"},
+      {"'Home/Domain'", "'x'", "1"},
+      {"'/'", "'x'", "1"},
+      {"'HomeDomain'", "CAST(X'4C6962006162' AS TEXT)", "1"},  // "Lib\0ab"
+      {"CAST(X'486F6D6500' AS TEXT)", "'x'", "1"},             // "Home\0"
+      {"'HomeDomain'", "'Library/odd'", "16"},
+      {"'HomeDomain'", "'Library/odd2'", "NULL"},
+      {"'HomeDomain'", "'Library/odd3'", "'file'"},
+      {"NULL", "'x'", "1"},
+  };
+  std::string sql;
+  int n = 0;
+  for (const auto& row : hostile) {
+    // A well-formed fileID, so only the domain, path or flags can refuse the row.
+    sql += "INSERT INTO Files VALUES ('" + StoredNameFor("Hostile", std::to_string(n++)) + "', " +
+           row.domain + ", " + row.path + ", " + row.flags + ", NULL);";
+  }
+  Execute(folder / "Manifest.db", sql);
+
+  BackupFileMap map;
+  ManifestDbReport report;
+  ASSERT_EQ(ReadManifestDb(folder / "Manifest.db", map, &report), kOk);
+  ASSERT_EQ(map.size(), 1u);
+  EXPECT_EQ(map[0].key, "HomeDomain-Library/kept.db");
+  EXPECT_EQ(report.rows, 3u + std::size(hostile));
+  EXPECT_EQ(report.refusedRows, std::size(hostile));
+  EXPECT_EQ(report.foldersAndLinks, 2u);
+  EXPECT_EQ(report.warnings.size(), std::size(hostile));
+  for (const auto& words : report.warnings) {
+    EXPECT_EQ(words.find('\0'), std::string::npos);
+    EXPECT_NE(words.find("was skipped"), std::string::npos) << words;
+  }
+
+  for (const char* safe : {"Library/..hidden", "Library/a..b/c", "Library/x.", "a"})
+    EXPECT_TRUE(IsSafeManifestPath("HomeDomain", safe)) << safe;
 }
 
 }  // namespace
