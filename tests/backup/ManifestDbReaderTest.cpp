@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backup/BackupFileMap.h"
+#include "backup/FileMapSource.h"
 #include "backup/ManifestDbReader.h"
 #include "backup/ManifestFileBlob.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
@@ -364,6 +365,105 @@ TEST(ManifestDb, RowsThatCouldLeadOutsideTheirDomainAreSkippedAndCounted) {
 
   for (const char* safe : {"Library/..hidden", "Library/a..b/c", "Library/x.", "a"})
     EXPECT_TRUE(IsSafeManifestPath("HomeDomain", safe)) << safe;
+}
+
+// A page of the Files table that is garbage: the rows before it are kept and
+// the damage is said in words.
+TEST(ManifestDb, AListDamagedPartWayKeepsWhatWasReadAndSaysWhy) {
+  const corvyn::testing::TempFolder folder("manifest-db-damaged");
+  testsupport::BackupBuilder builder;
+  for (int i = 0; i < 400; ++i) builder.AddMissingFile("HomeDomain", "Library/file" + std::to_string(i));
+  ASSERT_EQ(builder.WriteNewerLayout(folder.Path()), kOk);
+  const fs::path manifest = folder / "Manifest.db";
+
+  // The table's leaf pages, from the database's own page statistics.
+  std::vector<int> leaves;
+  {
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(manifest.c_str(), &handle), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(handle,
+                                 "SELECT pageno FROM dbstat WHERE name = 'Files' AND pagetype = 'leaf' "
+                                 "ORDER BY pageno",
+                                 -1, &statement, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(handle);
+    while (sqlite3_step(statement) == SQLITE_ROW) leaves.push_back(sqlite3_column_int(statement, 0));
+    sqlite3_finalize(statement);
+    sqlite3_close(handle);
+  }
+  ASSERT_GE(leaves.size(), 4u);
+  std::fstream file(manifest, std::ios::in | std::ios::out | std::ios::binary);
+  unsigned char header[18] = {};  // the page size is the big-endian number at offset 16
+  file.read(reinterpret_cast<char*>(header), sizeof header);
+  const std::size_t page = (std::size_t{header[16]} << 8) | header[17];
+  const std::string garbage(page, '\xEE');
+  file.seekp(static_cast<std::streamoff>((leaves[leaves.size() / 2] - 1) * page));
+  file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  file.close();
+
+  BackupFileMap map;
+  ManifestDbReport report;
+  ASSERT_EQ(ReadManifestDb(manifest, map, &report), kOk);
+  EXPECT_GT(map.size(), 0u);
+  EXPECT_LT(map.size(), 400u);
+  EXPECT_NE(report.damage.find("is damaged after"), std::string::npos) << report.damage;
+  ASSERT_FALSE(report.warnings.empty());
+  EXPECT_EQ(report.warnings.back(), report.damage);
+}
+
+// The engine reads either file list through one call and sees the same
+// entries for the same device files.
+TEST(FolderFileMap, BothFileListsGiveTheSameEntriesAndTheirLayout) {
+  testsupport::BackupBuilder builder;
+  testsupport::ManifestRecordPlan notes;
+  notes.domain = "HomeDomain";
+  notes.path = "Library/Notes/notes.sqlite";
+  notes.contents = std::string(300, 'n');
+  notes.protectionClass = 2;
+  notes.lastModified = 1500000000;
+  builder.AddRecord(notes);
+  builder.AddFile("MediaDomain", "Library/SMS/Attachments/a.jpg", "jpeg");
+  builder.AddDirectory("HomeDomain", "Library/Notes");
+  const struct {
+    const char* label;
+    bool newer;
+    StoredLayout layout;
+    const char* list;
+  } cases[] = {
+      {"Manifest.mbdb", false, StoredLayout::kFlat, "Manifest.mbdb"},
+      {"Manifest.db", true, StoredLayout::kPrefixFolders, "Manifest.db"},
+  };
+  for (const auto& c : cases) {
+    const corvyn::testing::TempFolder folder("folder-file-map");
+    ASSERT_EQ(c.newer ? builder.WriteNewerLayout(folder.Path()) : builder.Write(folder.Path()), kOk)
+        << c.label;
+    BackupFileMap map;
+    FileMapRead read;
+    ASSERT_EQ(ReadFolderFileMap(folder.Path(), map, read), kOk) << c.label;
+    EXPECT_EQ(read.layout, c.layout) << c.label;
+    EXPECT_EQ(read.listPath, folder / c.list) << c.label;
+    EXPECT_TRUE(read.warnings.empty()) << c.label;
+    std::sort(map.begin(), map.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+    ASSERT_EQ(map.size(), 2u) << c.label;
+    EXPECT_EQ(map[0].key, "HomeDomain-Library/Notes/notes.sqlite") << c.label;
+    EXPECT_TRUE(map[0].hasAttributes) << c.label;
+    EXPECT_EQ(map[0].size, 300u) << c.label;
+    EXPECT_EQ(map[0].protectionClass, 2u) << c.label;
+    EXPECT_EQ(map[0].lastModified, 1500000000) << c.label;
+    EXPECT_EQ(map[1].key, "MediaDomain-Library/SMS/Attachments/a.jpg") << c.label;
+    EXPECT_EQ(map[1].size, 4u) << c.label;
+    for (const auto& entry : map)
+      EXPECT_EQ(fs::file_size(StoredFilePath(folder.Path(), read.layout, entry.storedName)), entry.size)
+          << c.label;
+  }
+
+  const corvyn::testing::TempFolder empty("folder-file-map-none");
+  BackupFileMap map;
+  FileMapRead read;
+  const Status status = ReadFolderFileMap(empty.Path(), map, read);
+  EXPECT_EQ(status, kFileMapUnopenable);
+  EXPECT_NE(status.Message().find("holds no list of its files"), std::string::npos) << status;
 }
 
 }  // namespace

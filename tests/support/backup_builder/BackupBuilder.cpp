@@ -256,7 +256,7 @@ std::string EncodeManifestRecord(const ManifestRecordPlan& record) {
   PutU32(out, 0x1234);  // inode, low
   PutU32(out, 501);     // user
   PutU32(out, 501);     // group
-  PutU32(out, 1400000000);
+  PutU32(out, static_cast<uint32_t>(record.lastModified));
   PutU32(out, 1400000001);
   PutU32(out, 1400000002);
   PutU32(out, 0);  // size, high

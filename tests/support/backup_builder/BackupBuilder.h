@@ -33,10 +33,11 @@ struct ManifestRecordPlan {
   bool writeFile = true;
   bool absentDomain = false;  // writes the domain as an absent string (0xFFFF)
   bool absentPath = false;    // writes the path as an absent string (0xFFFF)
-  // Manifest.db only: the attributes blob's LastModified and EncryptionKey
-  // (raw bytes, left out when empty), and a blob written as given instead of
-  // the built one (empty: NULL).
-  int64_t lastModified = 1608000000;
+  // Modification time (Unix seconds; Manifest.mbdb's first time field).
+  int64_t lastModified = 1400000000;
+  // Manifest.db only: the attributes blob's EncryptionKey (raw bytes, left
+  // out when empty), and a blob written as given instead of the built one
+  // (empty: NULL).
   std::string encryptionKey;
   std::optional<std::string> attributesBlob;
 };
