@@ -120,6 +120,7 @@ Status WriteManifestDb(const fs::path& path, const std::vector<ManifestRecordPla
   int code = sqlite3_open(path.c_str(), &handle);
   sqlite3_stmt* insert = nullptr;
   if (code == SQLITE_OK) code = sqlite3_exec(handle, kFilesSchema, nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) code = sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr);
   if (code == SQLITE_OK)
     code = sqlite3_prepare_v2(handle, "INSERT INTO Files VALUES (?, ?, ?, ?, ?)", -1, &insert, nullptr);
   for (std::size_t i = 0; code == SQLITE_OK && i < records.size(); ++i) {
@@ -146,6 +147,7 @@ Status WriteManifestDb(const fs::path& path, const std::vector<ManifestRecordPla
     code = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
     sqlite3_reset(insert);
   }
+  if (code == SQLITE_OK) code = sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
   const std::string message = handle ? sqlite3_errmsg(handle) : "out of memory";
   sqlite3_finalize(insert);
   sqlite3_close(handle);
