@@ -164,6 +164,26 @@ Status ReadManifestDb(const std::filesystem::path& manifestPath, BackupFileMap& 
         entry.protectionClass = attributes.protectionClass;
         entry.lastModified = attributes.lastModified;
         entry.wrappedKey = std::move(attributes.encryptionKey);
+        // The key's first four bytes name its class (little-endian); a key of
+        // another length, or whose class disagrees with the record's, is kept
+        // as stored for the decryption to refuse, and said here.
+        if (!entry.wrappedKey.empty()) {
+          const auto* bytes = reinterpret_cast<const unsigned char*>(entry.wrappedKey.data());
+          std::string problem;
+          if (entry.wrappedKey.size() != kWrappedFileKeySize) {
+            problem = "the file's key is " + std::to_string(entry.wrappedKey.size()) + " bytes, not " +
+                      std::to_string(kWrappedFileKeySize);
+          } else if (const uint32_t keyClass =
+                         bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (uint32_t{bytes[3]} << 24);
+                     attributes.hasProtectionClass && keyClass != entry.protectionClass) {
+            problem = "the file's key names protection class " + std::to_string(keyClass) +
+                      ", the file class " + std::to_string(entry.protectionClass);
+          }
+          if (!problem.empty()) {
+            ++seen.damagedAttributes;
+            Warn(seen, Printable(entry.key) + ": " + problem);
+          }
+        }
       } else {
         ++seen.damagedAttributes;
         Warn(seen, Printable(entry.key) + ": " + blobStatus.Message() + "; listed with what its row says");

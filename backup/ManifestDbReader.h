@@ -38,11 +38,13 @@ inline constexpr std::size_t kManifestDbWarningLimit = 50;
 
 // What a read of Manifest.db saw besides the entries.
 struct ManifestDbReport {
-  std::size_t rows = 0;               // rows read
-  std::size_t files = 0;              // entries appended
-  std::size_t foldersAndLinks = 0;    // flags 2 and 4: nothing stored, skipped
-  std::size_t refusedRows = 0;        // other flags, bad fileID, unsafe or empty domain or path
-  std::size_t damagedAttributes = 0;  // file rows whose attributes blob is missing or unreadable
+  std::size_t rows = 0;             // rows read
+  std::size_t files = 0;            // entries appended
+  std::size_t foldersAndLinks = 0;  // flags 2 and 4: nothing stored, skipped
+  std::size_t refusedRows = 0;      // other flags, bad fileID, unsafe or empty domain or path
+  // File rows whose attributes blob is missing or unreadable, or whose
+  // wrapped key is not 44 bytes with the record's protection class first.
+  std::size_t damagedAttributes = 0;
   // The database failed part-way: the rows read before are kept, this says
   // why the rest is missing (empty when the whole table was read).
   std::string damage;

@@ -273,21 +273,27 @@ TEST(ManifestDb, EntriesCarryTheirAttributesAndDatabaseCompanionsAreFilesOfTheir
   broken.contents = "still here";
   broken.attributesBlob = "bplist00 but cut";
   builder.AddRecord(broken);
+  testsupport::ManifestRecordPlan oddKey;
+  oddKey.domain = "HomeDomain";
+  oddKey.path = "Library/OddKey";
+  oddKey.contents = "odd";
+  oddKey.protectionClass = 2;  // the key says class 3
+  oddKey.encryptionKey = WrappedKey();
+  builder.AddRecord(oddKey);
   ASSERT_EQ(builder.WriteNewerLayout(folder.Path()), kOk);
 
   BackupFileMap map;
   ManifestDbReport report;
   ASSERT_EQ(ReadManifestDb(folder / "Manifest.db", map, &report), kOk);
-  ASSERT_EQ(map.size(), 4u);
+  ASSERT_EQ(map.size(), 5u);
   const struct {
     const char* key;
     bool hasAttributes;
     uint64_t size;
   } expected[] = {
-      {"HomeDomain-Library/SMS/sms.db", true, 4096},
-      {"HomeDomain-Library/SMS/sms.db-wal", true, 100},
-      {"HomeDomain-Library/SMS/sms.db-shm", true, 32},
-      {"HomeDomain-Library/Broken", false, 0},
+      {"HomeDomain-Library/SMS/sms.db", true, 4096},   {"HomeDomain-Library/SMS/sms.db-wal", true, 100},
+      {"HomeDomain-Library/SMS/sms.db-shm", true, 32}, {"HomeDomain-Library/Broken", false, 0},
+      {"HomeDomain-Library/OddKey", true, 3},
   };
   for (const auto& e : expected) {
     const auto found = std::find_if(map.begin(), map.end(),
@@ -305,12 +311,17 @@ TEST(ManifestDb, EntriesCarryTheirAttributesAndDatabaseCompanionsAreFilesOfTheir
   EXPECT_EQ(first.protectionClass, 3u);
   EXPECT_EQ(first.lastModified, 1607001234);
   EXPECT_EQ(first.wrappedKey, WrappedKey());
-  EXPECT_EQ(report.files, 4u);
-  EXPECT_EQ(report.damagedAttributes, 1u);
-  ASSERT_EQ(report.warnings.size(), 1u);
-  EXPECT_NE(report.warnings[0].find("HomeDomain-Library/Broken: the file attributes cannot be read"),
-            std::string::npos)
-      << report.warnings[0];
+  EXPECT_EQ(report.files, 5u);
+  EXPECT_EQ(report.damagedAttributes, 2u);
+  std::string warnings;
+  for (const auto& words : report.warnings) warnings += words + "\n";
+  EXPECT_EQ(report.warnings.size(), 2u) << warnings;
+  EXPECT_NE(warnings.find("HomeDomain-Library/Broken: the file attributes cannot be read"), std::string::npos)
+      << warnings;
+  EXPECT_NE(
+      warnings.find("HomeDomain-Library/OddKey: the file's key names protection class 3, the file class 2"),
+      std::string::npos)
+      << warnings;
 }
 
 TEST(ManifestDb, RowsThatCouldLeadOutsideTheirDomainAreSkippedAndCounted) {
