@@ -1,7 +1,8 @@
 // Test support: writes complete backup folders (Info.plist, Manifest.plist,
 // Manifest.mbdb and the files stored under the SHA-1 of their keys), plain or
 // encrypted with a chosen password, or plain in the newer layout of iOS 10
-// and later (Manifest.db, stored files in subfolders).
+// and later (Manifest.db with real attribute blobs, stored files in
+// subfolders). Info.plist as XML lines or binary; Status.plist on request.
 #pragma once
 
 #include <cstdint>
