@@ -65,7 +65,7 @@ std::optional<int64_t> ParseIsoUtc(std::string_view text) {
 }
 
 struct InfoValues {
-  std::string displayName, lastBackupDate, phoneNumber, serialNumber;
+  std::string displayName, lastBackupDate, phoneNumber, serialNumber, productVersion;
 };
 
 // Line form: the value sits on the line after its key.
@@ -112,6 +112,8 @@ bool ReadInfoPlist(const std::string& bytes, InfoValues& values) {
     return false;
   }
   values.displayName = PlistString(root, "Display Name");
+  if (values.displayName.empty()) values.displayName = PlistString(root, "Device Name");
+  values.productVersion = PlistString(root, "Product Version");
   values.phoneNumber = PlistString(root, "Phone Number");
   values.serialNumber = PlistString(root, "Serial Number");
   plist_t date = plist_dict_get_item(root, "Last Backup Date");
@@ -138,23 +140,55 @@ std::optional<std::string> ReadWholeFile(const fs::path& path, std::size_t limit
   return bytes;
 }
 
-bool ManifestSaysEncrypted(const fs::path& folder) {
-  const auto bytes = ReadWholeFile(folder / kManifestPlistName, kInfoPlistSizeLimit);
-  if (!bytes || bytes->size() > UINT32_MAX) return false;
+// A property list file's root dictionary (XML or binary); null when the file
+// is missing, too large or not a dictionary. The caller frees it.
+plist_t ReadPlistDict(const fs::path& path) {
+  const auto bytes = ReadWholeFile(path, kInfoPlistSizeLimit);
+  if (!bytes || bytes->size() > UINT32_MAX) return nullptr;
   plist_t root = nullptr;
   plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
-  if (!root) return false;
-  bool encrypted = false;
-  if (plist_get_node_type(root) == PLIST_DICT) {
-    plist_t flag = plist_dict_get_item(root, "IsEncrypted");
-    if (flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
-      uint8_t value = 0;
-      plist_get_bool_val(flag, &value);
-      encrypted = value != 0;
-    }
+  if (root && plist_get_node_type(root) != PLIST_DICT) {
+    plist_free(root);
+    return nullptr;
   }
+  return root;
+}
+
+struct ManifestValues {
+  bool encrypted = false;
+  std::string productVersion;
+};
+
+ManifestValues ReadManifestPlist(const fs::path& folder) {
+  ManifestValues values;
+  plist_t root = ReadPlistDict(folder / kManifestPlistName);
+  if (!root) return values;
+  plist_t flag = plist_dict_get_item(root, "IsEncrypted");
+  if (flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
+    uint8_t value = 0;
+    plist_get_bool_val(flag, &value);
+    values.encrypted = value != 0;
+  }
+  plist_t lockdown = plist_dict_get_item(root, "Lockdown");
+  if (lockdown && plist_get_node_type(lockdown) == PLIST_DICT)
+    values.productVersion = PlistString(lockdown, "ProductVersion");
   plist_free(root);
-  return encrypted;
+  return values;
+}
+
+bool ManifestSaysEncrypted(const fs::path& folder) {
+  return ReadManifestPlist(folder).encrypted;
+}
+
+// Status.plist's SnapshotState is something other than "finished". Without a
+// readable Status.plist (older backups have none) nothing is known: false.
+bool StatusSaysUnfinished(const fs::path& folder) {
+  plist_t root = ReadPlistDict(folder / kStatusPlistName);
+  if (!root) return false;
+  plist_t state = plist_dict_get_item(root, "SnapshotState");
+  const bool unfinished = state && PlistString(root, "SnapshotState") != kSnapshotFinished;
+  plist_free(root);
+  return unfinished;
 }
 
 }  // namespace
@@ -227,6 +261,7 @@ Status ListBackups(const std::vector<fs::path>& roots, std::vector<BackupDescrip
     FolderListing listing;
     if (ListFolder(root, listing) != kOk) continue;
     for (const auto& entry : listing.entries) {
+      if (entry.filename() == kSnapshotFolderName) continue;
       BackupDescriptor descriptor;
       if (ReadBackupFolder(entry, descriptor) == kOk) descriptors.push_back(std::move(descriptor));
     }
@@ -249,6 +284,13 @@ Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
     clean = clean.parent_path();
   descriptor.folder = clean;
   descriptor.encrypted = IsEncryptedBackup(clean) ? 1 : 0;
+  const ManifestValues manifest = ReadManifestPlist(clean);
+  descriptor.manifestEncrypted = manifest.encrypted;
+  descriptor.productVersion =
+      manifest.productVersion.empty() ? std::move(values.productVersion) : manifest.productVersion;
+  std::error_code error;
+  descriptor.snapshotUnfinished =
+      StatusSaysUnfinished(clean) || fs::is_directory(clean / kSnapshotFolderName, error);
   return kOk;
 }
 

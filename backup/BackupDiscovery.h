@@ -1,5 +1,7 @@
-// Finding old-format backup folders and reading the few values of their
-// "Info.plist" that the backup list shows.
+// Finding backup folders (written by the desktop sync program or by
+// idevicebackup2, which share one layout) and reading the few values of their
+// "Info.plist", "Manifest.plist" and "Status.plist" that the backup list
+// shows. Each plist may be XML or binary.
 //
 // Backup roots: "$XDG_DATA_HOME/Apple Computer/MobileSync/Backup" (or
 // "~/.local/share/..." when XDG_DATA_HOME is unset), plus every value of the
@@ -7,7 +9,9 @@
 //   [BackupFolders]
 //   Folder1=/media/usb/MobileSync/Backup
 // ). Every entry of a root whose name does not begin with "." is a candidate;
-// one without an "Info.plist" yields nothing.
+// one without an "Info.plist" yields nothing, and so does an entry named
+// "Snapshot" (the staging folder a device leaves behind when a backup stops
+// part-way).
 #pragma once
 
 #include <cstdint>
@@ -26,6 +30,9 @@ inline constexpr std::string_view kAddressBookStoredName = "31bb7ba8914766d4ba40
 inline constexpr std::string_view kOlderStoredNameSuffix = ".mddata";
 inline constexpr std::string_view kInfoPlistName = "Info.plist";
 inline constexpr std::string_view kManifestPlistName = "Manifest.plist";
+inline constexpr std::string_view kStatusPlistName = "Status.plist";
+inline constexpr std::string_view kSnapshotFolderName = "Snapshot";
+inline constexpr std::string_view kSnapshotFinished = "finished";
 inline constexpr std::string_view kBackupRootsSection = "BackupFolders";
 
 struct BackupDescriptor {
@@ -35,6 +42,15 @@ struct BackupDescriptor {
   std::string serialNumber;
   std::filesystem::path folder;  // without a trailing separator
   std::string displayName;
+  // Manifest.plist's IsEncrypted (false without Manifest.plist).
+  bool manifestEncrypted = false;
+  // The device's iOS version: Manifest.plist's Lockdown/ProductVersion, else
+  // Info.plist's "Product Version"; empty when neither has one.
+  std::string productVersion;
+  // The backup did not finish: Status.plist's SnapshotState is not
+  // "finished", or a "Snapshot" staging folder is left in it. The backup is
+  // still listed and read; the list warns.
+  bool snapshotUnfinished = false;
 };
 
 // Summary of a listing: the entries (folder + name, names not starting with
@@ -66,7 +82,9 @@ Status ListBackups(const std::vector<std::filesystem::path>& roots,
                    std::vector<BackupDescriptor>& descriptors);
 
 // Fills one descriptor from a folder the user picked. Returns kOk, or
-// kInvalidData when the folder has no readable "Info.plist".
+// kInvalidData when the folder has no readable "Info.plist". A missing or
+// unreadable Manifest.plist or Status.plist leaves their fields at their
+// defaults.
 Status ReadBackupFolder(const std::filesystem::path& folder, BackupDescriptor& descriptor);
 
 // True when the folder's address-book file (at the folder's root or, in

@@ -42,6 +42,11 @@ Status ParseBackupFileMap(std::span<const uint8_t> bytes, BackupFileMap& map, Fi
       BackupFileEntry entry;
       entry.key = record.Key();
       entry.storedName = StoredNameOf(entry.key);
+      entry.hasAttributes = true;
+      entry.size = record.size;
+      entry.protectionClass = record.protectionClass;
+      entry.lastModified = record.time1;
+      if (record.encryptionKey) entry.wrappedKey = *record.encryptionKey;
       map.push_back(std::move(entry));
     }
   } catch (const std::bad_alloc&) {

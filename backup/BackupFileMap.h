@@ -29,6 +29,16 @@ inline constexpr std::size_t kStoredNameLength = 40;
 struct BackupFileEntry {
   std::string key;         // domain "-" path, as stored (UTF-8)
   std::string storedName;  // 40 lower-case hex digits: SHA-1 of key
+  // What the manifest records about the device file (Manifest.mbdb: its
+  // record; Manifest.db: the attributes blob). Without readable attributes
+  // hasAttributes is false and the values are 0 / empty. The recorded size
+  // is the device's word, not the stored file's length (encrypted stored
+  // files are padded, and the size is known to be wrong for some databases).
+  bool hasAttributes = false;
+  uint64_t size = 0;
+  uint32_t protectionClass = 0;
+  int64_t lastModified = 0;     // Unix seconds
+  std::string wrappedKey = {};  // encrypted backups: 4-byte little-endian class, 40-byte wrapped key
 };
 
 // File order of the manifest.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "backup/BackupDiscovery.h"
+#include "backup/ManifestDbReader.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
@@ -174,6 +176,8 @@ TEST(ListBackups, ListsEveryRootSkippingDotEntriesAndFoldersWithoutSummary) {
     WriteFile(root / name / "Info.plist", testsupport::InfoPlistText(info));
   }
   fs::create_directories(root / "no-summary");
+  // The staging folder a device leaves in an unfinished backup is no backup.
+  WriteFile(root / "Snapshot" / "Info.plist", testsupport::InfoPlistText(info));
   WriteFile(root / "a-file", "not a backup");
   info.displayName = "external";
   WriteFile(extra / "cccc" / "Info.plist", testsupport::InfoPlistText(info));
@@ -191,6 +195,160 @@ TEST(ListBackups, ListsEveryRootSkippingDotEntriesAndFoldersWithoutSummary) {
   for (const auto& d : descriptors) names.push_back(d.displayName);
   EXPECT_EQ(names, (std::vector<std::string>{"aaaa", "bbbb", "external"}));
   EXPECT_EQ(descriptors[2].folder, extra / "cccc");
+}
+
+std::string XmlPlist(plist_t root) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(root, &bytes, &length);
+  std::string text(bytes, length);
+  free(bytes);
+  plist_free(root);
+  return text;
+}
+
+TEST(ReadBackupFolder, NewerBackupsGiveVersionEncryptionAndWhetherTheySnapshotFinished) {
+  ZoneGuard zone("UTC0");
+  const struct {
+    const char* label;
+    bool binaryInfo;
+    const char* snapshotState;  // "" writes no Status.plist
+    bool leftoverSnapshot;
+    bool encrypted;
+    bool unfinished;
+  } cases[] = {
+      {"finished, XML", false, "finished", false, false, false},
+      {"finished, binary", true, "finished", false, false, false},
+      {"no Status.plist", true, "", false, false, false},
+      {"device still uploading", false, "uploading", false, false, true},
+      {"finished but a Snapshot folder is left", true, "finished", true, false, true},
+      {"encrypted", true, "finished", false, true, false},
+  };
+  for (const auto& c : cases) {
+    corvyn::testing::TempFolder folder("discovery-newer");
+    testsupport::BackupBuilder builder;
+    builder.info.productVersion = "14.3";
+    builder.info.binaryInfoPlist = c.binaryInfo;
+    builder.info.snapshotState = c.snapshotState;
+    builder.AddFile("HomeDomain", "Library/SMS/sms.db", "SQLite format 3");
+    if (c.encrypted) {
+      ASSERT_EQ(builder.WriteNewerLayoutEncryptedStandIn(folder.Path()), kOk) << c.label;
+    } else {
+      ASSERT_EQ(builder.WriteNewerLayout(folder.Path()), kOk) << c.label;
+    }
+    if (c.leftoverSnapshot) WriteFile(folder.Path() / "Snapshot" / "Manifest.db", "half");
+    BackupDescriptor descriptor;
+    ASSERT_EQ(ReadBackupFolder(folder.Path(), descriptor), kOk) << c.label;
+    EXPECT_EQ(descriptor.displayName, builder.info.displayName) << c.label;
+    EXPECT_EQ(descriptor.serialNumber, builder.info.serialNumber) << c.label;
+    EXPECT_EQ(descriptor.lastBackupDate, "2014-05-01 23:30:00") << c.label;
+    EXPECT_EQ(descriptor.productVersion, "14.3") << c.label;
+    EXPECT_EQ(descriptor.manifestEncrypted, c.encrypted) << c.label;
+    EXPECT_EQ(descriptor.encrypted != 0, c.encrypted) << c.label;
+    EXPECT_EQ(descriptor.snapshotUnfinished, c.unfinished) << c.label;
+  }
+}
+
+// idevicebackup2 writes Info.plist itself as libplist XML (tab-indented, the
+// device name as both names, no phone number unless the device gives one);
+// Manifest.plist's version wins over Info.plist's.
+TEST(ReadBackupFolder, ReadsTheInfoPlistIdevicebackup2Writes) {
+  ZoneGuard zone("UTC0");
+  corvyn::testing::TempFolder folder("discovery-idevicebackup2");
+  plist_t info = plist_new_dict();
+  plist_dict_set_item(info, "Build Version", plist_new_string("20H115"));
+  plist_dict_set_item(info, "Device Name", plist_new_string("Kim's iPhone"));
+  plist_dict_set_item(info, "GUID", plist_new_string("5F2B4C1E-0000-4000-8000-000000000000"));
+  plist_dict_set_item(info, "Last Backup Date", plist_new_date(420679800, 0));
+  plist_dict_set_item(info, "Product Version", plist_new_string("16.6"));
+  plist_dict_set_item(info, "Serial Number", plist_new_string("SNIDB2"));
+  plist_dict_set_item(info, "iTunes Version", plist_new_string("10.0.1"));
+  WriteFile(folder.Path() / "Info.plist", XmlPlist(info));
+  plist_t manifest = plist_new_dict();
+  plist_t lockdown = plist_new_dict();
+  plist_dict_set_item(lockdown, "ProductVersion", plist_new_string("16.7.2"));
+  plist_dict_set_item(manifest, "Lockdown", lockdown);
+  plist_dict_set_item(manifest, "IsEncrypted", plist_new_bool(0));
+  WriteFile(folder.Path() / "Manifest.plist", XmlPlist(manifest));
+
+  BackupDescriptor descriptor;
+  ASSERT_EQ(ReadBackupFolder(folder.Path(), descriptor), kOk);
+  EXPECT_EQ(descriptor.displayName, "Kim's iPhone");
+  EXPECT_EQ(descriptor.serialNumber, "SNIDB2");
+  EXPECT_EQ(descriptor.phoneNumber, "");
+  EXPECT_EQ(descriptor.lastBackupDate, "2014-05-01 23:30:00");
+  EXPECT_EQ(descriptor.productVersion, "16.7.2");
+  EXPECT_FALSE(descriptor.snapshotUnfinished);
+
+  fs::remove(folder.Path() / "Manifest.plist");
+  ASSERT_EQ(ReadBackupFolder(folder.Path(), descriptor), kOk);
+  EXPECT_EQ(descriptor.productVersion, "16.6");
+}
+
+// A real, unencrypted backup of an iPhone on iOS 14.3 (published with mvt's
+// tests). The test opens a copy: the shared data is never written.
+// The publishers cut most of its stored databases down after the backup was
+// made, so only TCC.db still has the length its row records; the recorded
+// values themselves are the device's (checked with a second plist reader).
+TEST(RealBackup, AnIos14BackupIsListedWithItsSummaryAndItsRecordedAttributes) {
+  const fs::path source =
+      fs::path(CORVYN_EXTERNAL_TESTDATA) / "mvt-project__mvt" / "tests" / "artifacts" / "ios_backup";
+  std::error_code error;
+  if (!fs::is_regular_file(source / "Manifest.db", error))
+    GTEST_SKIP() << "the real iOS 14.3 backup is not at " << source;
+  ZoneGuard zone("UTC0");
+  corvyn::testing::TempFolder root("discovery-real");
+  const fs::path folder = root.Path() / "1cb128eafa77c5be74283e9a3a2130af36a3c059";
+  fs::copy(source, folder, fs::copy_options::recursive, error);
+  ASSERT_FALSE(error) << error.message();
+
+  std::vector<BackupDescriptor> descriptors;
+  ASSERT_EQ(ListBackups({root.Path()}, descriptors), kOk);
+  ASSERT_EQ(descriptors.size(), 1u);
+  const BackupDescriptor& backup = descriptors[0];
+  EXPECT_EQ(backup.folder, folder);
+  EXPECT_EQ(backup.displayName, "iPhone");
+  EXPECT_EQ(backup.serialNumber, "F1234567890");
+  EXPECT_EQ(backup.productVersion, "14.3");
+  EXPECT_EQ(backup.lastBackupDate, "2021-12-03 19:33:13");
+  EXPECT_EQ(backup.encrypted, 0);
+  EXPECT_FALSE(backup.snapshotUnfinished);
+
+  BackupFileMap map;
+  ManifestDbReport report;
+  ASSERT_EQ(ReadManifestDb(folder / "Manifest.db", map, &report), kOk);
+  EXPECT_EQ(map.size(), 1089u);
+  EXPECT_EQ(report.foldersAndLinks, 2618u + 14u);
+  EXPECT_EQ(report.refusedRows, 0u);
+  EXPECT_EQ(report.damagedAttributes, 0u);
+  EXPECT_TRUE(report.damage.empty());
+  for (const auto& entry : map) {
+    ASSERT_TRUE(entry.hasAttributes) << entry.key;
+    // Even a plain backup records each file's wrapped key, its class first.
+    ASSERT_EQ(entry.wrappedKey.size(), 44u) << entry.key;
+    EXPECT_EQ(static_cast<uint8_t>(entry.wrappedKey[0]), entry.protectionClass) << entry.key;
+  }
+  const struct {
+    const char* key;
+    uint64_t size;
+    int64_t lastModified;
+    bool storedLengthMatches;
+  } expected[] = {
+      {"HomeDomain-Library/TCC/TCC.db", 57344, 1638559923, true},
+      {"HomeDomain-Library/SMS/sms.db", 278528, 1638501497, false},
+      {"HomeDomain-Library/Preferences/.GlobalPreferences.plist", 633, 1638521751, false},
+      {"AppDomainGroup-group.net.whatsapp.WhatsApp.shared-ChatStorage.sqlite", 344064, 1610922261, false},
+  };
+  for (const auto& e : expected) {
+    const auto found = std::find_if(map.begin(), map.end(),
+                                    [&](const BackupFileEntry& entry) { return entry.key == e.key; });
+    ASSERT_NE(found, map.end()) << e.key;
+    EXPECT_EQ(found->size, e.size) << e.key;
+    EXPECT_EQ(found->lastModified, e.lastModified) << e.key;
+    const fs::path path = StoredFilePath(folder, StoredLayout::kPrefixFolders, found->storedName);
+    ASSERT_TRUE(fs::is_regular_file(path)) << e.key;
+    EXPECT_EQ(fs::file_size(path) == found->size, e.storedLengthMatches) << e.key;
+  }
 }
 
 TEST(BackupRoots, DefaultRootFollowsXdgDataHome) {

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -74,8 +76,27 @@ std::string ManifestPlistBytes(const BackupInfo& info, bool encrypted = false) {
   return out;
 }
 
-// The Files table as iOS 14 writes it (the `file` attributes blob is left
-// NULL: the engine does not read it).
+std::string PlistBinaryBytes(plist_t root) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(root, &bytes, &length);
+  std::string out(bytes ? bytes : "", length);
+  std::free(bytes);
+  plist_free(root);
+  return out;
+}
+
+std::string StatusPlistBytes(const BackupInfo& info) {
+  plist_t root = plist_new_dict();
+  plist_dict_set_item(root, "BackupState", plist_new_string("new"));
+  plist_dict_set_item(root, "IsFullBackup", plist_new_bool(0));
+  plist_dict_set_item(root, "SnapshotState", plist_new_string(info.snapshotState.c_str()));
+  plist_dict_set_item(root, "UUID", plist_new_string("00000000-0000-0000-0000-000000000000"));
+  plist_dict_set_item(root, "Version", plist_new_string("3.3"));
+  return PlistBinaryBytes(root);
+}
+
+// The Files table as iOS 14 writes it.
 constexpr const char* kFilesSchema =
     "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
     "CREATE INDEX FilesDomainIdx ON Files(domain);"
@@ -99,8 +120,9 @@ Status WriteManifestDb(const fs::path& path, const std::vector<ManifestRecordPla
   int code = sqlite3_open(path.c_str(), &handle);
   sqlite3_stmt* insert = nullptr;
   if (code == SQLITE_OK) code = sqlite3_exec(handle, kFilesSchema, nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) code = sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr);
   if (code == SQLITE_OK)
-    code = sqlite3_prepare_v2(handle, "INSERT INTO Files VALUES (?, ?, ?, ?, NULL)", -1, &insert, nullptr);
+    code = sqlite3_prepare_v2(handle, "INSERT INTO Files VALUES (?, ?, ?, ?, ?)", -1, &insert, nullptr);
   for (std::size_t i = 0; code == SQLITE_OK && i < records.size(); ++i) {
     const ManifestRecordPlan& record = records[i];
     const std::string fileId = StoredNameFor(record.domain, record.path);
@@ -116,9 +138,16 @@ Status WriteManifestDb(const fs::path& path, const std::vector<ManifestRecordPla
       sqlite3_bind_text(insert, 3, record.path.c_str(), -1, SQLITE_TRANSIENT);
     }
     sqlite3_bind_int(insert, 4, FlagsOf(record.mode));
+    const std::string blob = record.attributesBlob ? *record.attributesBlob : FileAttributesBlob(record);
+    if (blob.empty()) {
+      sqlite3_bind_null(insert, 5);
+    } else {
+      sqlite3_bind_blob(insert, 5, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+    }
     code = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
     sqlite3_reset(insert);
   }
+  if (code == SQLITE_OK) code = sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
   const std::string message = handle ? sqlite3_errmsg(handle) : "out of memory";
   sqlite3_finalize(insert);
   sqlite3_close(handle);
@@ -127,6 +156,88 @@ Status WriteManifestDb(const fs::path& path, const std::vector<ManifestRecordPla
 }
 
 }  // namespace
+
+std::string FileAttributesBlob(const ManifestRecordPlan& record) {
+  const bool isFile = (record.mode & 0xF000) == 0x8000;
+  plist_t objects = plist_new_array();
+  plist_array_append_item(objects, plist_new_string("$null"));
+  plist_t file = plist_new_dict();
+  plist_array_append_item(objects, file);                                   // UID 1
+  plist_array_append_item(objects, plist_new_string(record.path.c_str()));  // UID 2
+  plist_t fileClass = plist_new_dict();
+  plist_dict_set_item(fileClass, "$classname", plist_new_string("MBFile"));
+  plist_t fileClasses = plist_new_array();
+  plist_array_append_item(fileClasses, plist_new_string("MBFile"));
+  plist_array_append_item(fileClasses, plist_new_string("NSObject"));
+  plist_dict_set_item(fileClass, "$classes", fileClasses);
+  plist_array_append_item(objects, fileClass);  // UID 3
+  plist_dict_set_item(file, "$class", plist_new_uid(3));
+  plist_dict_set_item(file, "RelativePath", plist_new_uid(2));
+  plist_dict_set_item(file, "LastModified", plist_new_uint(static_cast<uint64_t>(record.lastModified)));
+  plist_dict_set_item(file, "LastStatusChange", plist_new_uint(static_cast<uint64_t>(record.lastModified)));
+  plist_dict_set_item(file, "Birth", plist_new_uint(static_cast<uint64_t>(record.lastModified)));
+  plist_dict_set_item(file, "Size", plist_new_uint(isFile ? record.contents.size() : 0));
+  plist_dict_set_item(file, "Mode", plist_new_uint(record.mode));
+  plist_dict_set_item(file, "UserID", plist_new_uint(501));
+  plist_dict_set_item(file, "GroupID", plist_new_uint(501));
+  plist_dict_set_item(file, "InodeNumber", plist_new_uint(0x1234));
+  plist_dict_set_item(file, "Flags", plist_new_uint(0));
+  plist_dict_set_item(file, "ProtectionClass", plist_new_uint(isFile ? record.protectionClass : 0));
+  if (!record.encryptionKey.empty()) {
+    plist_t data = plist_new_dict();
+    plist_dict_set_item(data, "NS.data",
+                        plist_new_data(record.encryptionKey.data(), record.encryptionKey.size()));
+    plist_dict_set_item(data, "$class", plist_new_uid(5));
+    plist_array_append_item(objects, data);  // UID 4
+    plist_t dataClass = plist_new_dict();
+    plist_dict_set_item(dataClass, "$classname", plist_new_string("NSMutableData"));
+    plist_t dataClasses = plist_new_array();
+    plist_array_append_item(dataClasses, plist_new_string("NSMutableData"));
+    plist_array_append_item(dataClasses, plist_new_string("NSData"));
+    plist_array_append_item(dataClasses, plist_new_string("NSObject"));
+    plist_dict_set_item(dataClass, "$classes", dataClasses);
+    plist_array_append_item(objects, dataClass);  // UID 5
+    plist_dict_set_item(file, "EncryptionKey", plist_new_uid(4));
+  }
+  plist_t root = plist_new_dict();
+  plist_dict_set_item(root, "$archiver", plist_new_string("NSKeyedArchiver"));
+  plist_dict_set_item(root, "$version", plist_new_uint(100000));
+  plist_t top = plist_new_dict();
+  plist_dict_set_item(top, "root", plist_new_uid(1));
+  plist_dict_set_item(root, "$top", top);
+  plist_dict_set_item(root, "$objects", objects);
+  return PlistBinaryBytes(root);
+}
+
+std::string InfoPlistBinary(const BackupInfo& info) {
+  plist_t root = plist_new_dict();
+  const auto add = [root](const char* key, const std::string& value) {
+    plist_dict_set_item(root, key, plist_new_string(value.c_str()));
+  };
+  add("Build Version", "11D257");
+  add("Device Name", info.displayName);
+  add("Display Name", info.displayName);
+  add("GUID", "0123456789ABCDEF0123456789ABCDEF");
+  if (!info.phoneNumber.empty()) add("Phone Number", info.phoneNumber);
+  add("Product Type", "iPhone6,2");
+  add("Product Version", info.productVersion);
+  add("Serial Number", info.serialNumber);
+  add("Target Identifier", "0123456789abcdef0123456789abcdef01234567");
+  add("iTunes Version", "11.2.2");
+  if (!info.lastBackupDate.empty()) {
+    // Seconds since 2001-01-01 UTC, from "YYYY-MM-DDTHH:MM:SSZ".
+    std::tm parts = {};
+    if (std::sscanf(info.lastBackupDate.c_str(), "%d-%d-%dT%d:%d:%d", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) == 6) {
+      parts.tm_year -= 1900;
+      parts.tm_mon -= 1;
+      const int64_t unixSeconds = timegm(&parts);
+      plist_dict_set_item(root, "Last Backup Date",
+                          plist_new_date(static_cast<int32_t>(unixSeconds - 978307200), 0));
+    }
+  }
+  return PlistBinaryBytes(root);
+}
 
 std::string StoredNameFor(std::string_view domain, std::string_view path) {
   std::string key(domain);
@@ -147,7 +258,7 @@ std::string EncodeManifestRecord(const ManifestRecordPlan& record) {
   PutU32(out, 0x1234);  // inode, low
   PutU32(out, 501);     // user
   PutU32(out, 501);     // group
-  PutU32(out, 1400000000);
+  PutU32(out, static_cast<uint32_t>(record.lastModified));
   PutU32(out, 1400000001);
   PutU32(out, 1400000002);
   PutU32(out, 0);  // size, high
@@ -248,8 +359,12 @@ Status WriteFolderAndPlists(const fs::path& folder, const BackupInfo& info, bool
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) return Status::System(error, "creating " + folder.string());
-  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistText(info)); status != kOk)
-    return status;
+  const std::string infoBytes = info.binaryInfoPlist ? InfoPlistBinary(info) : InfoPlistText(info);
+  if (const Status status = WriteBytes(folder / "Info.plist", infoBytes); status != kOk) return status;
+  if (!info.snapshotState.empty()) {
+    if (const Status status = WriteBytes(folder / "Status.plist", StatusPlistBytes(info)); status != kOk)
+      return status;
+  }
   return WriteBytes(folder / "Manifest.plist", ManifestPlistBytes(info, encrypted));
 }
 

@@ -1,11 +1,13 @@
 // Test support: writes complete backup folders (Info.plist, Manifest.plist,
 // Manifest.mbdb and the files stored under the SHA-1 of their keys), plain or
 // encrypted with a chosen password, or plain in the newer layout of iOS 10
-// and later (Manifest.db, stored files in subfolders).
+// and later (Manifest.db with real attribute blobs, stored files in
+// subfolders). Info.plist as XML lines or binary; Status.plist on request.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,6 +34,13 @@ struct ManifestRecordPlan {
   bool writeFile = true;
   bool absentDomain = false;  // writes the domain as an absent string (0xFFFF)
   bool absentPath = false;    // writes the path as an absent string (0xFFFF)
+  // Modification time (Unix seconds; Manifest.mbdb's first time field).
+  int64_t lastModified = 1400000000;
+  // Manifest.db only: the attributes blob's EncryptionKey (raw bytes, left
+  // out when empty), and a blob written as given instead of the built one
+  // (empty: NULL).
+  std::string encryptionKey;
+  std::optional<std::string> attributesBlob;
 };
 
 // The bytes of a Manifest.mbdb holding the records (header "mbdb" 05 00).
@@ -46,6 +55,10 @@ struct BackupInfo {
   std::string phoneNumber = "+49 151 12345678";
   std::string lastBackupDate = "2014-05-01T23:30:00Z";  // written as <date>
   std::string productVersion = "7.1.2";
+  bool binaryInfoPlist = false;  // Info.plist as a binary property list instead of XML lines
+  // Status.plist's SnapshotState ("finished" for a complete backup); no
+  // Status.plist is written when empty.
+  std::string snapshotState;
 };
 
 class BackupBuilder {
@@ -68,7 +81,8 @@ class BackupBuilder {
   Status Write(const std::filesystem::path& folder) const;
 
   // Writes the folder in the layout of iOS 10 and later: Manifest.db (its
-  // Files table: fileID, domain, relativePath, flags) instead of
+  // Files table: fileID, domain, relativePath, flags and the attributes blob
+  // of FileAttributesBlob) instead of
   // Manifest.mbdb, each stored file in the subfolder of its first two hex
   // digits. Returns kOk or the failing status.
   Status WriteNewerLayout(const std::filesystem::path& folder) const;
@@ -92,6 +106,16 @@ class BackupBuilder {
 // Info.plist as the desktop program writes it (XML, one key per line, the
 // value on the next line).
 std::string InfoPlistText(const BackupInfo& info);
+
+// Info.plist as a binary property list with the same keys.
+std::string InfoPlistBinary(const BackupInfo& info);
+
+// The `file` blob of a Manifest.db row as iOS 14 writes it: a binary
+// NSKeyedArchiver archive of one MBFile (RelativePath, LastModified,
+// LastStatusChange, Birth, Size = contents size for files, Mode, UserID,
+// GroupID, InodeNumber, Flags, ProtectionClass (0 for folders and links),
+// EncryptionKey as an NSMutableData when the record has one).
+std::string FileAttributesBlob(const ManifestRecordPlan& record);
 
 // The stored name of domain "-" path.
 std::string StoredNameFor(std::string_view domain, std::string_view path);
