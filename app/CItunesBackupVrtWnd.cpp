@@ -117,11 +117,17 @@ void CItunesBackupVrtWnd::Refresh() {
     const backup::BackupDescriptor& backup = backups_[index];
     auto* row = new QTreeWidgetItem(list_);
     row->setIcon(0, QIcon(backup.encrypted != 0 ? locked : plain));
-    row->setText(0, QString::fromStdString(backup.displayName));
+    QString name = QString::fromStdString(backup.displayName);
+    // A backup the phone did not finish writing may lack files: said, not hidden.
+    if (backup.snapshotUnfinished) name += QLatin1Char(' ') + Message("MSG0318");
+    row->setText(0, name);
     row->setText(1, QString::fromStdString(backup.lastBackupDate));
     row->setText(2, QString::fromStdString(backup.serialNumber));
     row->setData(0, Qt::UserRole, static_cast<qulonglong>(index));
-    row->setToolTip(0, QString::fromStdString(backup.folder.string()));
+    QString tip = QString::fromStdString(backup.folder.string());
+    if (!backup.productVersion.empty())
+      tip += QStringLiteral("\niOS ") + QString::fromStdString(backup.productVersion);
+    row->setToolTip(0, tip);
     row->setSizeHint(0, QSize(kDateColumnWidth, kRowHeight));
   }
   if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));

@@ -149,10 +149,13 @@ int ListCommand(const CliStreams& streams) {
     std::fprintf(streams.err, "corvyn-cli: no backup root can be named (set HOME or XDG_DATA_HOME)\n");
     return kExitFailed;
   }
-  std::fprintf(streams.out, "Name\tLast Backup Date\tSerial Number\tPhone Number\tEncrypted\tFolder\n");
+  std::fprintf(streams.out,
+               "Name\tLast Backup Date\tSerial Number\tPhone Number\tiOS\tFinished\tEncrypted\tFolder\n");
   for (const auto& d : descriptors) {
-    std::fprintf(streams.out, "%s\t%s\t%s\t%s\t%s\t%s\n", d.displayName.c_str(), d.lastBackupDate.c_str(),
-                 d.serialNumber.c_str(), d.phoneNumber.c_str(), d.encrypted ? "yes" : "no", d.folder.c_str());
+    std::fprintf(streams.out, "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", d.displayName.c_str(),
+                 d.lastBackupDate.c_str(), d.serialNumber.c_str(), d.phoneNumber.c_str(),
+                 d.productVersion.c_str(), d.snapshotUnfinished ? "no" : "yes", d.encrypted ? "yes" : "no",
+                 d.folder.c_str());
   }
   return kExitOk;
 }

@@ -15,10 +15,10 @@ const std::filesystem::path kBin = CORVYN_BIN_DIR;
 // Every message identifier the program looks up.
 const char* const kMessageIds[] = {
     "MSG0301", "MSG0302", "MSG0310", "MSG0311", "MSG0312", "MSG0313", "MSG0314", "MSG0315",
-    "MSG0316", "MSG0317", "MSG0401", "MSG0402", "MSG0403", "MSG0404", "MSG0405", "MSG0506",
-    "MSG0507", "MSG0508", "MSG0509", "MSG0512", "MSG0514", "MSG0515", "MSG0516", "MSG0517",
-    "MSG0518", "MSG0601", "MSG0602", "MSG0903", "MSG0904", "MSG0905", "MSG0906", "MSG0907",
-    "MSG0908", "MSG1101", "MSG1102", "MSG1103", "MSG1104", "MSG1207", "MSG1209",
+    "MSG0316", "MSG0317", "MSG0318", "MSG0401", "MSG0402", "MSG0403", "MSG0404", "MSG0405",
+    "MSG0506", "MSG0507", "MSG0508", "MSG0509", "MSG0512", "MSG0514", "MSG0515", "MSG0516",
+    "MSG0517", "MSG0518", "MSG0601", "MSG0602", "MSG0903", "MSG0904", "MSG0905", "MSG0906",
+    "MSG0907", "MSG0908", "MSG1101", "MSG1102", "MSG1103", "MSG1104", "MSG1207", "MSG1209",
 };
 
 // The printf conversions of a text, in order ("%%" excluded).

@@ -207,6 +207,18 @@ TEST_F(SourcePagesTest, ListsTheBackupsNewestFirstWithALockOnTheEncryptedOne) {
   EXPECT_FALSE(ScanEnabled()) << "nothing selected";
 }
 
+TEST_F(SourcePagesTest, AnUnfinishedBackupIsListedAndSaidToBeUnfinished) {
+  testsupport::BackupBuilder builder;
+  builder.info.displayName = "Half iPhone";
+  builder.info.snapshotState = "uploading";
+  ASSERT_EQ(builder.Write(root_ / "half"), kOk);
+  MakeBackupPage();
+  auto* list = Page<QTreeWidget>("BackupFileList");
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "Half iPhone (unfinished: some files may be missing)");
+  EXPECT_TRUE(list->topLevelItem(0)->toolTip(0).endsWith("iOS 7.1.2"));
+}
+
 TEST_F(SourcePagesTest, WithoutBackupsScanStaysOffAndAnotherFolderCanBeChosen) {
   MakeBackupPage();
   EXPECT_FALSE(ScanEnabled());

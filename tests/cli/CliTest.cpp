@@ -412,7 +412,14 @@ TEST(CliBasics, VersionHelpAndBackupsList) {
   EXPECT_EQ(run.exitCode, kExitOk);
   EXPECT_NE(run.out.find("Listed Phone\t"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\tSERIAL-42\t"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("\tno\t" + (root / "0123abcd").string() + "\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\t7.1.2\tyes\tno\t" + (root / "0123abcd").string() + "\n"), std::string::npos)
+      << run.out;
+  // A backup the phone did not finish is listed, and said to be unfinished.
+  builder.info.snapshotState = "uploading";
+  ASSERT_EQ(builder.Write(root / "4567cdef"), kOk);
+  run = RunInProcess({"backups"});
+  EXPECT_NE(run.out.find("\t7.1.2\tno\tno\t" + (root / "4567cdef").string() + "\n"), std::string::npos)
+      << run.out;
 }
 
 // Files of 4 GiB and more keep their whole size in every list.
