@@ -145,7 +145,8 @@ void CPreviewVrtWnd::Clear() {
   noteView_->clear();
   image_ = QImage();
   imageView_->clear();
-  ShowNote(nullptr);
+  // Nothing shown: the pane says how to fill it.
+  ShowNote("NothingSelected");
   ShowPage(imagePage_);
 }
 
@@ -153,6 +154,7 @@ void CPreviewVrtWnd::ShowItem(const PreviewItem& item, const ScanResults& result
                               IPhoneRecoveryParse* engine) {
   Clear();
   if (item.record == nullptr) return;
+  ShowNote(nullptr);
   item_ = item;
   results_ = &results;
   engine_ = engine;
