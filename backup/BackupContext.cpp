@@ -138,10 +138,12 @@ bool IsNewerLayout(const fs::path& folder) {
 
 // The file list of a newer backup; one that does not open as a database is
 // named as the newer layout's, so the user knows which kind of backup failed.
-Status ReadNewerFileMap(const fs::path& folder, BackupFileMap& map) {
-  const Status status = ReadManifestDb(folder / kNewerManifestName, map);
+Status ReadNewerFileMap(const fs::path& folder, BackupFileMap& map, std::vector<std::string>& warnings) {
+  ManifestDbReport report;
+  const Status status = ReadManifestDb(folder / kNewerManifestName, map, &report);
   if (status == kInvalidData && !status.detail().empty())
     return status.WithContext("this backup uses the newer layout of iOS 10 and later");
+  warnings = std::move(report.warnings);  // a list damaged part-way is among them
   return status;
 }
 
@@ -159,6 +161,7 @@ Status BackupContext::OpenSource(const std::string& password) {
   folderListing = {};
   backupList = {};
   fileMap.clear();
+  fileListWarnings.clear();
 
   storedLayout = StoredLayout::kFlat;
 
@@ -173,7 +176,7 @@ Status BackupContext::OpenSource(const std::string& password) {
     storedLayout = StoredLayout::kPrefixFolders;
     progress.base = 1;
     if (Status answer = progress.Report(1); answer != kOk) return answer;
-    status = ReadNewerFileMap(backupFolder, fileMap);
+    status = ReadNewerFileMap(backupFolder, fileMap, fileListWarnings);
   } else if (descriptor.encrypted) {
     progress.span = kEncryptedOpenStep;
     const fs::path encryptedFolder = backupFolder;

@@ -95,6 +95,10 @@ class BackupContext {
   FolderListing backupList;     // listing of the backup root (discovery)
   FolderListing folderListing;  // listing of the folder being decrypted
   BackupFileMap fileMap;
+  // What OpenSource could not take from the file list, in words: rows
+  // refused as unsafe or malformed, file attributes that do not read, a list
+  // damaged part-way. The scan goes on with the rest.
+  std::vector<std::string> fileListWarnings;
   // How the stored files of the backup lie; set by OpenSource from the file
   // list it reads.
   StoredLayout storedLayout = StoredLayout::kFlat;

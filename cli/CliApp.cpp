@@ -225,6 +225,10 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
     for (const CategoryError& error : errors) {
       std::fprintf(streams.err, "corvyn-cli: %s: %s\n", error.label.c_str(), error.message.c_str());
     }
+    // Rows of the file list that were refused or damaged: the rest was scanned.
+    for (const std::string& warning : context.fileListWarnings) {
+      std::fprintf(streams.err, "corvyn-cli: file list: %s\n", warning.c_str());
+    }
   }
   std::fflush(streams.out);
   return exitCode;

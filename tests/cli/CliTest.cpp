@@ -324,6 +324,32 @@ TEST_F(CliScanTest, JsonOfANewerLayoutBackupMatchesWhatWasBuilt) {
   }
 }
 
+// Rows of Manifest.db that lead outside their domain or whose attributes do
+// not read are named on standard error; the rest of the backup is scanned.
+TEST_F(CliScanTest, RefusedAndDamagedFileListRowsAreNamedAndTheScanGoesOn) {
+  testsupport::BackupBuilder builder = backup_->builder;
+  builder.AddFile("HomeDomain", "../../etc/passwd", "not for us");
+  testsupport::ManifestRecordPlan broken;
+  broken.domain = "MediaDomain";
+  broken.path = "Media/DCIM/100APPLE/IMG_0777.JPG";
+  broken.contents = "photo bytes";
+  broken.attributesBlob = "bplist00 but cut";
+  builder.AddRecord(broken);
+  const fs::path newer = TestRoot() / "newer layout with bad rows";
+  ASSERT_EQ(builder.WriteNewerLayout(newer), kOk);
+  const CliRun run = RunInProcess({"scan", newer.string()});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_NE(
+      run.err.find("corvyn-cli: file list: a row of the file list (HomeDomain-../../etc/passwd) was skipped"),
+      std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("corvyn-cli: file list: MediaDomain-Media/DCIM/100APPLE/IMG_0777.JPG: "),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.out.find("Messages: 2\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Contacts: 2\n"), std::string::npos) << run.out;
+}
+
 // An encrypted backup of the newer layout cannot be read yet (its file list
 // is encrypted as a whole): the user is told so, not given a number.
 TEST_F(CliScanTest, AnEncryptedBackupOfTheNewerLayoutIsNamedAsSuch) {
