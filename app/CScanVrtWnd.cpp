@@ -298,19 +298,25 @@ void CScanVrtWnd::EndOfScan() {
     ui::CMessageBox::Show(ui::kMessageBoxError, &mainWnd_, std::nullopt, Message("MSG0512"), kBoxWidth,
                           kBoxHeight);
   } else if (final != kStopped) {
-    const QString failures = FailureText();
-    notes_->setText(failures.isEmpty() ? QString() : Message("MSG0518") + QLatin1Char(' ') + failures);
-    notes_->setToolTip(failures.isEmpty() ? QString() : failures.split(QStringLiteral("; ")).join('\n'));
+    ShowFailures();
   }
 }
 
-QString CScanVrtWnd::FailureText() const {
+// The categories that could not be read, and what the file list could not
+// give (refused or damaged rows), on the line below the list; one per line
+// in its tool tip.
+void CScanVrtWnd::ShowFailures() {
   QStringList parts;
   for (const auto& failure : driver_.CategoryFailures()) {
     parts << QString::fromStdString(failure.label) + QStringLiteral(": ") +
                  QString::fromStdString(failure.status.Message());
   }
-  return parts.join(QStringLiteral("; "));
+  for (const std::string& warning : backupContext_.fileListWarnings) {
+    parts << Message("MSG0519") + QStringLiteral(": ") + QString::fromStdString(warning);
+  }
+  notes_->setText(parts.isEmpty() ? QString()
+                                  : Message("MSG0518") + QLatin1Char(' ') + parts.join(QStringLiteral("; ")));
+  notes_->setToolTip(parts.join(QLatin1Char('\n')));
 }
 
 bool CScanVrtWnd::Scanning() const {
@@ -667,10 +673,7 @@ void CScanVrtWnd::OnLanguageChanged() {
   RefreshTree();
   RefreshStatistics();
   ShowFilterState();
-  if (ended_ && driver_.FinalStatus() != kStopped && !openFailed_) {
-    const QString failures = FailureText();
-    notes_->setText(failures.isEmpty() ? QString() : Message("MSG0518") + QLatin1Char(' ') + failures);
-  }
+  if (ended_ && driver_.FinalStatus() != kStopped && !openFailed_) ShowFailures();
 }
 
 }  // namespace corvyn::app

@@ -113,7 +113,7 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   void StopAnimations();
   void DrawAnimations();
   void ApplyCaptions();
-  QString FailureText() const;
+  void ShowFailures();
 
   ui::CLayoutWnd& mainWnd_;
   platform::IDesktop& desktop_;

@@ -22,6 +22,7 @@
 #include "core/CategoryCatalog.h"
 #include "core/Statistics.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/backup_builder/SyntheticMedia.h"
 #include "tests/support/sqlite_fixtures/AppSchemas.h"
 #include "ui/SkinArchive.h"
 
@@ -504,6 +505,29 @@ TEST_F(ScanPageTest, FailuresAreShownInWords) {
     EXPECT_EQ(said, c.box);
     EXPECT_EQ(Text("LblScanNotes"), c.notes);
   }
+}
+
+// A row of Manifest.db that leads outside its domain is named under the
+// list, and everything else is scanned.
+TEST_F(ScanPageTest, RefusedFileListRowsAreNamedUnderTheList) {
+  testsupport::BackupBuilder builder;
+  builder.info.displayName = "Newer iPhone";
+  builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", testsupport::MakeJpegExif(3000, 1));
+  builder.AddFile("HomeDomain", "../../etc/passwd", "not for us");
+  const fs::path folder = temp_.Path() / "newer";
+  ASSERT_EQ(builder.WriteNewerLayout(folder), kOk);
+  ScanRequest request;
+  ASSERT_EQ(backup::ReadBackupFolder(folder, request.backup), kOk);
+  page_->StartScan(request);
+  ASSERT_TRUE(WaitFor([&] { return !page_->Scanning() && Control("ReocveryToolBar")->isVisible(); }, 60000));
+  EXPECT_TRUE(
+      Text("LblScanNotes")
+          .contains("File list: a row of the file list (HomeDomain-../../etc/passwd) was skipped: its "
+                    "domain or path is empty or leads outside its domain"))
+      << Text("LblScanNotes").toStdString();
+  EXPECT_TRUE(Control<QLabel>("LblScanNotes")->toolTip().contains("\nFile list: ") ||
+              Control<QLabel>("LblScanNotes")->toolTip().startsWith("File list: "));
+  EXPECT_EQ(page_->Driver().LockResults().results.cameraRoll.size(), 1u);
 }
 
 TEST_F(ScanPageTest, ADeviceScanIsRefusedInWords) {
