@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "backup/mbdb/MbdbRecord.h"
+#include "bench/decrypt/CommandTiming.h"
 #include "tests/support/backup_crypto/BackupEncryptor.h"
 #include "tools/decrypt/FileCipher.h"
 
@@ -44,25 +45,8 @@ bool WritePattern(const fs::path& path, std::uint64_t size, std::uint32_t salt) 
   return out.good();
 }
 
-struct Timing {
-  double wall = 1e30;
-  double cpu = 1e30;  // user + system time of the command
-};
-
-// Runs `command` under bash's `time` so that the processor time of the child
-// is known too: on a shared machine the wall time alone is noisy.
-Timing TimeCommand(const std::string& command, const fs::path& timeFile) {
-  const std::string timed =
-      "bash -c 'TIMEFORMAT=\"%R %U %S\"; { time " + command + " ; } 2> " + timeFile.string() + "'";
-  if (const int result = std::system(timed.c_str()); result != 0) {
-    std::fprintf(stderr, "command failed (%d): %s\n", result, command.c_str());
-    std::exit(1);
-  }
-  double real = 0, user = 0, system = 0;
-  std::ifstream in(timeFile);
-  in >> real >> user >> system;
-  return {real, user + system};
-}
+using corvyn::bench::TimeCommand;
+using corvyn::bench::Timing;
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 
+#include "bench/decrypt/CommandTiming.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tools/decrypt/Keybag.h"
 #include "tools/decrypt/ModernBackup.h"
@@ -51,24 +52,12 @@ double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-struct Timing {
-  double wall = 1e30;
-  double cpu = 1e30;
-};
+using corvyn::bench::Timing;
 
-// Runs `command` under bash's `time`; its output (a key in openssl's
-// colon-separated hex) is left in `outFile`.
+// Runs `command` timed; its output (a key in openssl's colon-separated hex)
+// is left in `outFile`.
 Timing TimeCommand(const std::string& command, const fs::path& outFile, const fs::path& timeFile) {
-  const std::string timed = "bash -c 'TIMEFORMAT=\"%R %U %S\"; { time " + command + " > " + outFile.string() +
-                            " ; } 2> " + timeFile.string() + "'";
-  if (const int result = std::system(timed.c_str()); result != 0) {
-    std::fprintf(stderr, "command failed (%d): %s\n", result, command.c_str());
-    std::exit(1);
-  }
-  double real = 0, user = 0, system = 0;
-  std::ifstream in(timeFile);
-  in >> real >> user >> system;
-  return {real, user + system};
+  return corvyn::bench::TimeCommand(command + " > " + outFile.string(), timeFile);
 }
 
 std::string KeyFrom(const fs::path& file) {

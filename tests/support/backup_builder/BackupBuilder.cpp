@@ -58,15 +58,8 @@ Status WriteBytes(const fs::path& path, std::string_view bytes) {
   return kOk;
 }
 
-std::string ManifestPlistBytes(const BackupInfo& info, bool encrypted = false) {
-  plist_t root = plist_new_dict();
-  plist_dict_set_item(root, "IsEncrypted", plist_new_bool(encrypted ? 1 : 0));
-  plist_dict_set_item(root, "Version", plist_new_string("9.1"));
-  plist_t lockdown = plist_new_dict();
-  plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(info.productVersion.c_str()));
-  plist_dict_set_item(lockdown, "DeviceName", plist_new_string(info.displayName.c_str()));
-  plist_dict_set_item(lockdown, "SerialNumber", plist_new_string(info.serialNumber.c_str()));
-  plist_dict_set_item(root, "Lockdown", lockdown);
+// A property list in binary form; frees `root`.
+std::string PlistBinaryBytes(plist_t root) {
   char* bytes = nullptr;
   uint32_t length = 0;
   plist_to_bin(root, &bytes, &length);
@@ -76,14 +69,16 @@ std::string ManifestPlistBytes(const BackupInfo& info, bool encrypted = false) {
   return out;
 }
 
-std::string PlistBinaryBytes(plist_t root) {
-  char* bytes = nullptr;
-  uint32_t length = 0;
-  plist_to_bin(root, &bytes, &length);
-  std::string out(bytes ? bytes : "", length);
-  std::free(bytes);
-  plist_free(root);
-  return out;
+std::string ManifestPlistBytes(const BackupInfo& info, bool encrypted = false) {
+  plist_t root = plist_new_dict();
+  plist_dict_set_item(root, "IsEncrypted", plist_new_bool(encrypted ? 1 : 0));
+  plist_dict_set_item(root, "Version", plist_new_string("9.1"));
+  plist_t lockdown = plist_new_dict();
+  plist_dict_set_item(lockdown, "ProductVersion", plist_new_string(info.productVersion.c_str()));
+  plist_dict_set_item(lockdown, "DeviceName", plist_new_string(info.displayName.c_str()));
+  plist_dict_set_item(lockdown, "SerialNumber", plist_new_string(info.serialNumber.c_str()));
+  plist_dict_set_item(root, "Lockdown", lockdown);
+  return PlistBinaryBytes(root);
 }
 
 std::string StatusPlistBytes(const BackupInfo& info) {
