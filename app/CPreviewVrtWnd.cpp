@@ -385,11 +385,11 @@ bool CPreviewVrtWnd::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CPreviewVrtWnd::StartAudio() {
-  platform::ProcessSpec spec;
-  spec.executable = platform::ProgramDir() / kAudioPlayer;
-  spec.arguments = {previewPath_.string()};
+  platform::ProcessSpec command;
+  command.executable = platform::ProgramDir() / kAudioPlayer;
+  command.arguments = {previewPath_.string()};
   playersMayRun_ = true;
-  if (const Status status = launcher_.Start(spec, &audioPlayer_); status != kOk) {
+  if (const Status status = launcher_.Start(command, &audioPlayer_); status != kOk) {
     OnPlayerFailed(generation_.load(), status);
     return;
   }
@@ -397,17 +397,17 @@ void CPreviewVrtWnd::StartAudio() {
 }
 
 void CPreviewVrtWnd::StartVideo() {
-  platform::ProcessSpec spec;
-  spec.executable = platform::ProgramDir() / kVideoPlayer;
-  spec.arguments = {"-aspect", "16:9", "-vo", "direct3d", "-lavdopts", "threads=4",          "-geometry",
-                    "845:260", "-x",   "326", "-y",       "189",       previewPath_.string()};
+  platform::ProcessSpec command;
+  command.executable = platform::ProgramDir() / kVideoPlayer;
+  command.arguments = {"-aspect", "16:9", "-vo", "direct3d", "-lavdopts", "threads=4",          "-geometry",
+                       "845:260", "-x",   "326", "-y",       "189",       previewPath_.string()};
   playersMayRun_ = true;
   ShowNote("VideoPlaying");
   const unsigned generation = generation_.load();
   stopVideo_.store(false);
-  videoWorker_ = std::thread([this, spec, generation] {
+  videoWorker_ = std::thread([this, command, generation] {
     std::unique_ptr<platform::IChildProcess> player;
-    if (const Status status = launcher_.Start(spec, &player); status != kOk) {
+    if (const Status status = launcher_.Start(command, &player); status != kOk) {
       QMetaObject::invokeMethod(
           this, [this, generation, status] { OnPlayerFailed(generation, status); }, Qt::QueuedConnection);
       return;

@@ -10,6 +10,11 @@
 namespace corvyn::app {
 namespace {
 
+// Centred columns are drawn centred; all other cells left-aligned.
+int AlignmentOf(const ListColumn& column) {
+  return column.centred ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
 constexpr QRgb kLiveRecordColour = 0xFF404040;
 
 QIcon SheetIcon(const IconRect& rect) {
@@ -248,7 +253,7 @@ QVariant DataListModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::CheckStateRole) return isChecked && isChecked(row.key) ? Qt::Checked : Qt::Unchecked;
     return {};
   }
-  const ListColumn& spec = ColumnsOf(layout_)[column - 1];
+  const ListColumn& layoutColumn = ColumnsOf(layout_)[column - 1];
   switch (role) {
     case Qt::DisplayRole: {
       // Cells are single lines: a note or message of several lines shows
@@ -266,7 +271,7 @@ QVariant DataListModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       return QBrush(QColor::fromRgba(row.deleted ? kDeletedRecordColour : kLiveRecordColour));
     case Qt::TextAlignmentRole:
-      return spec.centred ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+      return AlignmentOf(layoutColumn);
     default:
       return {};
   }
@@ -284,10 +289,11 @@ bool DataListModel::setData(const QModelIndex& index, const QVariant& value, int
 
 QVariant DataListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section <= kCheckColumn || section >= kColumnCount) return {};
-  const ListColumn& spec = ColumnsOf(layout_)[section - 1];
-  if (role == Qt::DisplayRole) return QString::fromUtf8(spec.header.data(), qsizetype(spec.header.size()));
+  const ListColumn& layoutColumn = ColumnsOf(layout_)[section - 1];
+  if (role == Qt::DisplayRole)
+    return QString::fromUtf8(layoutColumn.header.data(), qsizetype(layoutColumn.header.size()));
   if (role == Qt::TextAlignmentRole) {
-    return spec.centred ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+    return AlignmentOf(layoutColumn);
   }
   return {};
 }
