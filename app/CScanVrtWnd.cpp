@@ -69,6 +69,7 @@ Status CScanVrtWnd::Create() {
   list_ = FindControl<QTreeView>(QStringLiteral("DataList"));
   progress_ = FindControl<QProgressBar>(QStringLiteral("ProgressScan"));
   percent_ = FindControl<QLabel>(QStringLiteral("LblPercent"));
+  scanState_ = FindControl<QLabel>(QStringLiteral("LblScanState"));
   statistics_ = FindControl<QLabel>(QStringLiteral("LblStatistics"));
   filterCount_ = FindControl<QLabel>(QStringLiteral("LblFilterCount"));
   notes_ = FindControl<QLabel>(QStringLiteral("LblScanNotes"));
@@ -188,6 +189,7 @@ void CScanVrtWnd::StartScan(const ScanRequest& request) {
   ResetForScan();
   backupContext_.Select(request.backup);
   deviceName_ = request.backup.displayName;
+  ShowOpeningStep(request.backup);
   Status status;
   auto engine = CreateRecoveryEngine(kSourceKindBackup, &backupContext_, &status);
   if (engine) {
@@ -248,11 +250,30 @@ void CScanVrtWnd::ShowScanState(bool scanning) {
   }
 }
 
+// An encrypted backup opens with a long first step, named above the bar
+// until the progress passes it: the password check (newer layout), or the
+// decryption of the whole backup (older layout).
+void CScanVrtWnd::ShowOpeningStep(const backup::BackupDescriptor& chosen) {
+  if (scanState_ == nullptr) return;
+  if (openingUntil_ != 0) scanState_->setText(scanningText_);  // an earlier scan ended in its opening
+  openingUntil_ = 0;
+  if (!chosen.encrypted) return;
+  std::error_code error;
+  const bool olderLayout = std::filesystem::exists(chosen.folder / backup::kManifestName, error);
+  openingUntil_ = olderLayout ? backup::kEncryptedOpenStep : backup::kPasswordCheckStep;
+  scanningText_ = scanState_->text();
+  scanState_->setText(Message(olderLayout ? "MSG0521" : "MSG0520"));
+}
+
 void CScanVrtWnd::ShowProgress(int percent) {
   if (!scanning_ || percent <= shownPercent_) return;
   shownPercent_ = percent;
   progress_->setValue(percent);
   percent_->setText(QStringLiteral("%1%").arg(percent));
+  if (openingUntil_ != 0 && percent >= openingUntil_) {
+    openingUntil_ = 0;
+    scanState_->setText(scanningText_);
+  }
 }
 
 void CScanVrtWnd::HandleScanMessage(int message, qintptr wParam) {

@@ -88,6 +88,7 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
 
   // Page thread.
   void ShowProgress(int percent);
+  void ShowOpeningStep(const backup::BackupDescriptor& chosen);
   void ResetForScan();
   void EndOfScan();
   void RefreshTree();
@@ -128,6 +129,7 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   QTreeView* list_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* percent_ = nullptr;
+  QLabel* scanState_ = nullptr;
   QLabel* statistics_ = nullptr;
   QLabel* filterCount_ = nullptr;
   QLabel* notes_ = nullptr;
@@ -155,6 +157,8 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   bool animating_ = false;
   int animationStep_ = 0;
   int shownPercent_ = 0;
+  int openingUntil_ = 0;  // the progress at which the opening step's name gives way
+  QString scanningText_;
   int sortedSection_ = -1;  // the list's sort column (-1: container order)
   Qt::SortOrder sortedOrder_ = Qt::AscendingOrder;
 

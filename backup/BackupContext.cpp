@@ -3,11 +3,13 @@
 #include <system_error>
 
 #include "backup/DecryptionRunner.h"
+#include "backup/EncryptedStore.h"
 #include "backup/FileCopy.h"
 #include "backup/ManifestDbReader.h"
 #include "backup/MediaProbe.h"
 #include "backup/WorkingRoot.h"
 #include "core/DerivedData.h"
+#include "core/FileType.h"
 #include "decoders/Decoders.h"
 #include "platform/Process.h"
 #include "platform/SpecialFolders.h"
@@ -70,10 +72,13 @@ void BackupContext::DiscardWorkingFiles() {
   if (!previewFolder_.empty()) fs::remove_all(previewFolder_, ignored);
   decryptedCopy_.clear();
   previewFolder_.clear();
+  databases_.clear();
 }
 
 void BackupContext::Select(const BackupDescriptor& chosen) {
   DiscardWorkingFiles();
+  encryptedStore_.reset();
+  entryOfStoredName_.clear();
   descriptor = chosen;
   backupFolder = chosen.folder;
 }
@@ -162,21 +167,24 @@ Status BackupContext::OpenSource(const std::string& password) {
   backupList = {};
   fileMap.clear();
   fileListWarnings.clear();
+  fileWarningsLeftOut_ = 0;
+  encryptedStore_.reset();
+  entryOfStoredName_.clear();
+  databases_.clear();
 
   storedLayout = StoredLayout::kFlat;
 
   Status status = CheckManifestPresent(backupFolder);
   if (status != kOk) return status;
   if (IsNewerLayout(backupFolder)) {
-    if (descriptor.encrypted) {
-      return Status(kInvalidData,
-                    "this backup is encrypted and uses the newer layout of iOS 10 and later "
-                    "(Manifest.db): encrypted backups of iOS 10 and later are not supported yet");
-    }
     storedLayout = StoredLayout::kPrefixFolders;
-    progress.base = 1;
-    if (Status answer = progress.Report(1); answer != kOk) return answer;
-    status = ReadNewerFileMap(backupFolder, fileMap, fileListWarnings);
+    if (descriptor.encrypted) {
+      status = OpenDecryptingOnRead(password);
+    } else {
+      progress.base = 1;
+      if (Status answer = progress.Report(1); answer != kOk) return answer;
+      status = ReadNewerFileMap(backupFolder, fileMap, fileListWarnings);
+    }
   } else if (descriptor.encrypted) {
     progress.span = kEncryptedOpenStep;
     const fs::path encryptedFolder = backupFolder;
@@ -197,12 +205,162 @@ Status BackupContext::OpenSource(const std::string& password) {
   return EndStep(status, progress.span);
 }
 
+Status BackupContext::OpenDecryptingOnRead(const std::string& password) {
+  // The password check takes most of the opening (seconds on today's
+  // backups); the file list is then decrypted and read.
+  constexpr int kCheckShare = kPasswordCheckStep;
+  std::unique_ptr<EncryptedStore> store;
+  Status status = EncryptedStore::Unlock(
+      backupFolder, password,
+      [this](double partDone) { return progress.Report(static_cast<int>(partDone * kCheckShare)); }, store);
+  if (status != kOk) return status;
+  progress.base = kCheckShare;
+  if (Status answer = progress.Report(progress.base); answer != kOk) return answer;
+
+  fs::path root;
+  if (status = EnsureWorkingRoot(root); status != kOk) return status;
+  const fs::path folder = DecryptedCopyFolder(root);
+  std::error_code error;
+  fs::remove_all(folder, error);  // nothing of an earlier backup is read as this one's
+  if (status = platform::MakePrivateFolder(folder); status != kOk) return status;
+  decryptedCopy_ = folder;
+  const fs::path fileList = folder / kNewerManifestName;
+  if (status = store->DecryptFileList(fileList); status != kOk) return status;
+  status = ReadNewerFileMap(folder, fileMap, fileListWarnings);
+  fs::remove(fileList, error);  // read into memory: no need to keep the names on disk
+  if (status != kOk) return status;
+
+  for (std::size_t index = 0; index < fileMap.size(); ++index)
+    entryOfStoredName_.emplace(fileMap[index].storedName, index);
+  if (std::string note = store->UnsupportedClassesNote(); !note.empty()) AddFileWarning(std::move(note));
+  encryptedStore_ = std::move(store);
+  return kOk;
+}
+
+void BackupContext::AddFileWarning(std::string warning) {
+  if (fileListWarnings.size() < kManifestDbWarningLimit) {
+    fileListWarnings.push_back(std::move(warning));
+    return;
+  }
+  // One last line counts what no longer fits.
+  std::string more = std::to_string(++fileWarningsLeftOut_) + " more files could not be read";
+  if (fileWarningsLeftOut_ == 1) {
+    fileListWarnings.push_back(std::move(more));
+  } else {
+    fileListWarnings.back() = std::move(more);
+  }
+}
+
+Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) {
+  const fs::path stored = StoredPath(storedName);
+  if (!DecryptsOnRead()) {
+    path = stored;
+    return CheckDatabasePresent(stored);
+  }
+  if (const auto known = databases_.find(std::string(storedName)); known != databases_.end()) {
+    path = known->second;
+    return kOk;
+  }
+  const auto found = entryOfStoredName_.find(std::string(storedName));
+  if (found == entryOfStoredName_.end()) return CheckDatabasePresent(fs::path());
+  if (Status status = CheckDatabasePresent(stored); status != kOk) return status;
+  const BackupFileEntry& entry = fileMap[found->second];
+
+  fs::path root;
+  if (Status status = EnsureWorkingRoot(root); status != kOk) return status;
+  const fs::path folder = DecryptedCopyFolder(root);
+  if (Status status = platform::MakePrivateFolder(folder); status != kOk) return status;
+  decryptedCopy_ = folder;
+  const fs::path copy = folder / std::string(storedName);
+  if (Status status = encryptedStore_->DecryptFile(entry, stored, copy); status != kOk) return status;
+  // The write-ahead log holds the latest changes, which are not yet in the
+  // database itself.
+  const std::string walKey = entry.key + "-wal";
+  for (const BackupFileEntry& companion : fileMap) {
+    if (companion.key != walKey) continue;
+    const fs::path walStored = StoredPath(companion.storedName);
+    if (CheckDatabasePresent(walStored) != kOk) break;
+    fs::path walCopy = copy;
+    walCopy += "-wal";
+    if (Status status = encryptedStore_->DecryptFile(companion, walStored, walCopy); status != kOk)
+      AddFileWarning(status.Message());
+    break;
+  }
+  databases_.emplace(std::string(storedName), copy);
+  path = copy;
+  return kOk;
+}
+
+const BackupFileEntry* BackupContext::EntryOfStoredPath(const fs::path& path) const {
+  if (!DecryptsOnRead()) return nullptr;
+  const std::string name = path.filename().string();
+  if (!IsStoredName(name) || path != StoredPath(name)) return nullptr;
+  const auto found = entryOfStoredName_.find(name);
+  return found == entryOfStoredName_.end() ? nullptr : &fileMap[found->second];
+}
+
+bool BackupContext::ExamineStoredFile(const BackupFileEntry& entry, const fs::path& path, uint64_t& size,
+                                      std::string& extension, uint64_t& counter) {
+  size = 0;
+  extension.clear();
+  // Only a regular file counts as a stored file: a link in a hostile backup
+  // could otherwise make the engine read (and export copy) any file.
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(path, error))) return false;
+  if (!DecryptsOnRead()) {
+    size = fs::file_size(path, error);
+    if (error) return false;
+    extension = DetectedExtension(path, counter);
+    return true;
+  }
+  EncryptedStore::Probe probe;
+  if (Status status = encryptedStore_->ProbeFile(entry, path, kSniffLength, probe); status != kOk) {
+    AddFileWarning(status.Message());
+    return false;
+  }
+  size = probe.plainLength;
+  std::string name;
+  if (!probe.head.empty()) (void)DetectBufferType(probe.head, name, counter);  // always kOk
+  if (const auto dot = name.find('.'); dot != std::string::npos) extension = name.substr(dot + 1);
+  return true;
+}
+
+std::string BackupContext::RecordFileType(const fs::path& source, uint64_t& counter) {
+  const BackupFileEntry* entry = EntryOfStoredPath(source);
+  if (!entry) return DetectedExtension(source, counter);
+  uint64_t size = 0;
+  std::string extension;
+  ExamineStoredFile(*entry, source, size, extension, counter);
+  return extension;
+}
+
+Status BackupContext::CopyFileWithProgress(const fs::path& source, const fs::path& destination,
+                                           ProgressCallback callback, void* userValue) {
+  const BackupFileEntry* entry = EntryOfStoredPath(source);
+  if (!entry) return backup::CopyFileWithProgress(source, destination, callback, userValue);
+  if (destination.empty()) return kInvalidData;
+  if (callback) {
+    if (Status answer = Status::FromProgressAnswer(callback(userValue, 0)); answer != kOk) return answer;
+  }
+  std::error_code error;
+  if (destination.has_parent_path()) fs::create_directories(destination.parent_path(), error);
+  if (error) return Status::System(error, "making the folder of " + destination.string());
+  if (Status status = encryptedStore_->DecryptFile(*entry, source, destination); status != kOk) return status;
+  if (callback) {
+    if (Status answer = Status::FromProgressAnswer(callback(userValue, 100)); answer != kOk) {
+      fs::remove(destination, error);
+      return answer;
+    }
+  }
+  return kOk;
+}
+
 Status BackupContext::CollectMessages(ConversationMap& out) {
   conversations.clear();
-  const fs::path database = StoredPath(kMessagesStoredName);
-  Status status = CheckDatabasePresent(database);
+  fs::path database;
+  Status status = DatabasePath(kMessagesStoredName, database);
   if (status == kOk) {
-    status = decoders::DecodeMessages(conversations, database, StoredPath(kAddressBookStoredName),
+    status = decoders::DecodeMessages(conversations, database, AddressBookPath(),
                                       progress.Part(progress.span / 2), messageRowId);
   }
   if (status == kStopped) return status;
@@ -211,25 +369,26 @@ Status BackupContext::CollectMessages(ConversationMap& out) {
 }
 
 Status BackupContext::CollectContacts(std::vector<ContactRecord>& contacts) {
-  const fs::path database = StoredPath(kAddressBookStoredName);
-  Status status = CheckDatabasePresent(database);
+  fs::path database;
+  Status status = DatabasePath(kAddressBookStoredName, database);
   if (status == kOk) status = decoders::DecodeContacts(contacts, database, contactRowId);
   return EndStep(status, progress.span / 2);
 }
 
 Status BackupContext::CollectCallHistory(std::vector<CallRecord>& calls) {
   std::error_code error;
-  fs::path database = StoredPath(kCallHistoryStoredName);
-  if (!fs::exists(database, error)) database = StoredPath(kOlderCallHistoryStoredName);
-  Status status = CheckDatabasePresent(database);
-  if (status == kOk)
-    status = decoders::DecodeCallHistory(calls, database, StoredPath(kAddressBookStoredName));
+  const std::string_view storedName = fs::exists(StoredPath(kCallHistoryStoredName), error)
+                                          ? kCallHistoryStoredName
+                                          : kOlderCallHistoryStoredName;
+  fs::path database;
+  Status status = DatabasePath(storedName, database);
+  if (status == kOk) status = decoders::DecodeCallHistory(calls, database, AddressBookPath());
   return EndStep(status, progress.span / 2);
 }
 
 Status BackupContext::CollectNotes(std::vector<NoteRecord>& notes) {
-  const fs::path database = StoredPath(kNotesStoredName);
-  Status status = CheckDatabasePresent(database);
+  fs::path database;
+  Status status = DatabasePath(kNotesStoredName, database);
   if (status == kOk) status = decoders::DecodeNotes(notes, database);
   return EndStep(status, progress.span / 2);
 }
@@ -237,9 +396,10 @@ Status BackupContext::CollectNotes(std::vector<NoteRecord>& notes) {
 Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
   const BackupFileEntry* chats = FindEntryByKey(fileMap, kWhatsAppChatsKeys);
   whatsAppChats.clear();
-  Status status = chats ? CheckDatabasePresent(StoredPath(chats->storedName))
+  fs::path database;
+  Status status = chats ? DatabasePath(chats->storedName, database)
                         : Status(kInvalidData, "the backup holds no WhatsApp database");
-  if (status == kOk) status = decoders::DecodeWhatsApp(whatsAppChats, StoredPath(chats->storedName));
+  if (status == kOk) status = decoders::DecodeWhatsApp(whatsAppChats, database);
   out = whatsAppChats;
   return EndStep(status, progress.span);
 }
@@ -253,7 +413,9 @@ Status BackupContext::CollectQQ(ChatConversationMap& out) {
   const BackupFileEntry* database = FindEntryByFileName(fileMap, kQQFileName);
   if (!database) return kInvalidData;
   qqChats.clear();
-  const Status status = decoders::DecodeQQ(qqChats, StoredPath(database->storedName));
+  fs::path path;
+  Status status = DatabasePath(database->storedName, path);
+  if (status == kOk) status = decoders::DecodeQQ(qqChats, path);
   out = qqChats;
   return status;
 }
@@ -262,23 +424,36 @@ Status BackupContext::CollectWeChat(ChatConversationMap& out) {
   const BackupFileEntry* database = FindEntryByFileName(fileMap, kWeChatFileName);
   if (!database) return kInvalidData;
   weChatChats.clear();
-  const Status status = decoders::DecodeWeChat(weChatChats, StoredPath(database->storedName));
+  fs::path path;
+  Status status = DatabasePath(database->storedName, path);
+  if (status == kOk) status = decoders::DecodeWeChat(weChatChats, path);
   out = weChatChats;
   return status;
 }
 
 Status BackupContext::ExportMessagesCsv(const fs::path& destination) {
-  return decoders::WriteMessagesCsv(StoredPath(kMessagesStoredName), destination, messageRowId);
+  fs::path database;
+  if (Status status = DatabasePath(kMessagesStoredName, database); status != kOk) return status;
+  return decoders::WriteMessagesCsv(database, destination, messageRowId);
 }
 
 Status BackupContext::ExportContactsCsv(const fs::path& destination) {
-  return decoders::WriteContactsCsv(StoredPath(kAddressBookStoredName), destination, contactRowId);
+  fs::path database;
+  if (Status status = DatabasePath(kAddressBookStoredName, database); status != kOk) return status;
+  return decoders::WriteContactsCsv(database, destination, contactRowId);
+}
+
+fs::path BackupContext::AddressBookPath() {
+  // Without the address book, names stay numbers: the scan goes on.
+  fs::path database;
+  if (DatabasePath(kAddressBookStoredName, database) != kOk) return StoredPath(kAddressBookStoredName);
+  return database;
 }
 
 Status BackupContext::ExtractForPreview(const fs::path& source, fs::path& previewPath,
                                         ProgressCallback callback, void* userValue) {
   uint64_t counter = 0;
-  const std::string extension = DetectedExtension(source, counter);
+  const std::string extension = RecordFileType(source, counter);
   if (extension.empty()) return kInvalidData;
   const std::string probe = "x." + extension;
   std::string_view copyName;

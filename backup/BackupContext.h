@@ -14,6 +14,14 @@
 // taken from keys are cleaned so that an export never takes them for
 // folders (see SafeFileName).
 //
+// Encrypted backups: one of the old layout is decrypted whole by the
+// decryption program into a copy, which is then read like a plain backup.
+// One of the newer layout (iOS 10.2 and later) is never decrypted whole: the
+// password unlocks its keys once (EncryptedStore.h), then Manifest.db and
+// each database the scan opens are decrypted into the working root, media
+// are typed and sized from their first and last blocks, and a media file is
+// decrypted whole only into a preview copy or an export.
+//
 // Working files: the decrypted copy of an encrypted backup and the preview
 // copies live in the working root (WorkingRoot.h). The context deletes those
 // it made when a new backup is selected, when DiscardWorkingFiles is called
@@ -22,9 +30,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "backup/BackupDiscovery.h"
@@ -39,6 +49,8 @@ class IProcessLauncher;
 }
 
 namespace corvyn::backup {
+
+class EncryptedStore;
 
 // Stored names of the databases the engine opens directly.
 inline constexpr std::string_view kMessagesStoredName = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
@@ -70,6 +82,9 @@ inline constexpr std::string_view kWeChatFileName = "MM.sqlite";
 
 inline constexpr int kOpenStep = 11;
 inline constexpr int kEncryptedOpenStep = 10;
+// The part of the opening an encrypted backup of the newer layout spends on
+// its password check (the rest reads its file list).
+inline constexpr int kPasswordCheckStep = kOpenStep - 2;
 
 class BackupContext {
  public:
@@ -152,6 +167,23 @@ class BackupContext {
   // The path of a stored file in the backup folder (in storedLayout).
   std::filesystem::path StoredPath(std::string_view storedName) const;
 
+  // True while the backup read is an encrypted one of the newer layout,
+  // whose stored files are decrypted as they are read.
+  bool DecryptsOnRead() const { return encryptedStore_ != nullptr; }
+
+  // The file a decoder opens for the stored database `storedName`: the
+  // stored file itself, or, decrypting on read, its decrypted copy in the
+  // working root (made once per opening) with its "-wal" companion beside it
+  // under the same name plus "-wal". Returns kInvalidData in words when the
+  // backup does not hold the database, or the error of its decryption.
+  Status DatabasePath(std::string_view storedName, std::filesystem::path& path);
+
+  // Copies a file named by a record of this scan to `destination` (see
+  // backup/FileCopy.h): a stored file of a backup decrypted on read is
+  // decrypted into it, any other file copied as it is.
+  Status CopyFileWithProgress(const std::filesystem::path& source, const std::filesystem::path& destination,
+                              ProgressCallback callback, void* userValue);
+
  private:
   // The working root, made private (see WorkingRoot.h); root receives it.
   Status EnsureWorkingRoot(std::filesystem::path& root);
@@ -162,9 +194,30 @@ class BackupContext {
   // kOk when the stored database exists, else a status that says, in words,
   // that the backup does not hold it.
   Status CheckDatabasePresent(const std::filesystem::path& database) const;
+  // Unlocks an encrypted backup of the newer layout and reads its file list.
+  Status OpenDecryptingOnRead(const std::string& password);
+  // A stored file a media collection looks at: false when it is missing, is
+  // no regular file or (decrypting on read) cannot be decrypted, the reason
+  // then joining fileListWarnings. Otherwise `size` is its plain size and
+  // `extension` its detected media type ("" when its first bytes are none).
+  bool ExamineStoredFile(const BackupFileEntry& entry, const std::filesystem::path& path, uint64_t& size,
+                         std::string& extension, uint64_t& counter);
+  // The detected media type of a file named by a record ("" when unknown).
+  std::string RecordFileType(const std::filesystem::path& source, uint64_t& counter);
+  // The entry of a stored file of the backup decrypted on read; null for any
+  // other path.
+  const BackupFileEntry* EntryOfStoredPath(const std::filesystem::path& path) const;
+  void AddFileWarning(std::string warning);
+  // The address book for names in messages and calls: its DatabasePath, or
+  // its stored path (which then may not exist) when it cannot be had.
+  std::filesystem::path AddressBookPath();
 
-  std::filesystem::path decryptedCopy_;  // made by DecryptBackup; empty when none
+  std::filesystem::path decryptedCopy_;  // made by DecryptBackup or OpenSource; empty when none
   std::filesystem::path previewFolder_;  // made by ExtractForPreview; empty when none
+  std::shared_ptr<const EncryptedStore> encryptedStore_;              // decrypting on read: the unlocked keys
+  std::unordered_map<std::string, std::size_t> entryOfStoredName_;    // decrypting on read: map index
+  std::unordered_map<std::string, std::filesystem::path> databases_;  // decrypted databases, by stored name
+  std::size_t fileWarningsLeftOut_ = 0;
 };
 
 // kOk when the folder holds a file list this engine reads (Manifest.mbdb or

@@ -22,15 +22,6 @@ bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
-// Only a regular file counts as a stored file: a link in a hostile backup
-// could otherwise make the engine read (and export copy) any file.
-bool StoredFileSize(const fs::path& path, uint64_t& size) {
-  std::error_code error;
-  if (!fs::is_regular_file(fs::symlink_status(path, error))) return false;
-  size = fs::file_size(path, error);
-  return !error;
-}
-
 // The device name without its extension, followed by the detected one in
 // upper case.
 std::string NameWithDetectedExtension(std::string_view key, std::string_view extension) {
@@ -53,8 +44,9 @@ Status BackupContext::CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
     if (!inPhotoStream && !Contains(entry.key, kCameraRollDomain)) continue;
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
-    if (!StoredFileSize(path, size)) continue;
-    if (!DetectedExtension(path, counter).empty()) {
+    std::string extension;
+    if (!ExamineStoredFile(entry, path, size, extension, counter)) continue;
+    if (!extension.empty()) {
       MediaFileRecord record;
       record.name = SafeFileName(LastComponent(entry.key));
       record.path = path.string();
@@ -77,8 +69,8 @@ Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& a
     if (!Contains(entry.key, kAttachmentsText)) continue;
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
-    if (StoredFileSize(path, size) && size != 0) {
-      const std::string extension = DetectedExtension(path, counter);
+    std::string extension;
+    if (ExamineStoredFile(entry, path, size, extension, counter) && size != 0) {
       if (!extension.empty()) {
         AttachmentRecord record;
         record.name = NameWithDetectedExtension(entry.key, extension);
@@ -102,8 +94,8 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
     if (!Contains(entry.key, kAppDomain)) continue;
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
-    const std::string extension =
-        StoredFileSize(path, size) ? DetectedExtension(path, counter) : std::string();
+    std::string extension;
+    ExamineStoredFile(entry, path, size, extension, counter);
     if (!extension.empty()) {
       const std::string name = NameWithDetectedExtension(entry.key, extension);
       if (Contains(entry.key, kWhatsAppDomainText)) {

@@ -72,7 +72,7 @@ Status CLocalBuckupRecovery::ExtractForPreview(const std::filesystem::path& sour
 Status CLocalBuckupRecovery::CopyFileWithProgress(const std::filesystem::path& source,
                                                   const std::filesystem::path& destination,
                                                   ProgressCallback callback, void* userValue) {
-  return backup::CopyFileWithProgress(source, destination, callback, userValue);
+  return context_ ? context_->CopyFileWithProgress(source, destination, callback, userValue) : kInvalidData;
 }
 Status CLocalBuckupRecovery::ExportMessagesCsv(const std::filesystem::path& destination) {
   return context_ ? context_->ExportMessagesCsv(destination) : kInvalidData;

@@ -130,6 +130,9 @@ int RunScan(backup::BackupContext& context, const std::string& password, ScanSin
                  status.Message().c_str());
     return kExitFailed;
   }
+  // The password check of an encrypted backup takes seconds before the bar moves.
+  if (context.descriptor.encrypted && streams.errIsTerminal)
+    std::fprintf(streams.err, "corvyn-cli: checking the password of the encrypted backup...\n");
   if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
     std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
     return kExitFailed;
@@ -334,6 +337,9 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
   for (const auto& failure : driver.CategoryFailures()) {
     std::fprintf(streams.err, "corvyn-cli: %s: %s\n", failure.label.c_str(),
                  failure.status.Message().c_str());
+  }
+  for (const std::string& warning : context.fileListWarnings) {
+    std::fprintf(streams.err, "corvyn-cli: file list: %s\n", warning.c_str());
   }
 
   auto access = driver.LockResults();

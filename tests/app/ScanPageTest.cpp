@@ -21,6 +21,7 @@
 #include "backup/BackupDiscovery.h"
 #include "core/CategoryCatalog.h"
 #include "core/Statistics.h"
+#include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
 #include "tests/support/sqlite_fixtures/AppSchemas.h"
@@ -528,6 +529,30 @@ TEST_F(ScanPageTest, RefusedFileListRowsAreNamedUnderTheList) {
   EXPECT_TRUE(Control<QLabel>("LblScanNotes")->toolTip().contains("\nFile list: ") ||
               Control<QLabel>("LblScanNotes")->toolTip().startsWith("File list: "));
   EXPECT_EQ(page_->Driver().LockResults().results.cameraRoll.size(), 1u);
+}
+
+// An encrypted backup of the newer layout names its password check above
+// the bar until the check is done, then scans like any other.
+TEST_F(ScanPageTest, AnEncryptedNewerBackupNamesItsPasswordCheckThenScans) {
+  testsupport::BackupBuilder builder;
+  builder.info.displayName = "Encrypted newer iPhone";
+  builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", testsupport::MakeJpegExif(3000, 1));
+  const fs::path plain = temp_.Path() / "plain newer";
+  const fs::path encrypted = temp_.Path() / "encrypted newer";
+  ASSERT_EQ(builder.WriteNewerLayout(plain), kOk);
+  ASSERT_EQ(testsupport::EncryptNewerLayoutFolder(plain, encrypted, "open sesame"), kOk);
+  ScanRequest request;
+  ASSERT_EQ(backup::ReadBackupFolder(encrypted, request.backup), kOk);
+  ASSERT_TRUE(request.backup.encrypted);
+  request.sourceText = "open sesame";
+  const QString scanning = Text("LblScanState");
+  page_->StartScan(request);
+  EXPECT_EQ(Text("LblScanState"), Message("MSG0520"));
+  ASSERT_TRUE(WaitFor([&] { return !page_->Scanning() && Control("ReocveryToolBar")->isVisible(); }, 60000));
+  EXPECT_EQ(page_->Driver().FinalStatus(), kOk);
+  EXPECT_EQ(Text("LblScanState"), scanning);
+  EXPECT_EQ(page_->Driver().LockResults().results.cameraRoll.size(), 1u);
+  EXPECT_FALSE(Text("LblScanNotes").contains("File list")) << Text("LblScanNotes").toStdString();
 }
 
 TEST_F(ScanPageTest, ADeviceScanIsRefusedInWords) {

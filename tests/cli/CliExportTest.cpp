@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "cli/CliApp.h"
 #include "export/ReportTemplate.h"
 #include "tests/cli/MiniJson.h"
+#include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
@@ -56,11 +59,15 @@ class CliExportTest : public ::testing::Test {
   static fs::path Backup() { return ExportRoot() / "backup"; }
   static fs::path Templates() { return ExportRoot() / "template"; }
 
-  ExportRun Export(std::vector<std::string> options) {
-    std::vector<std::string> args = {"export", Backup().string()};
+  ExportRun Export(std::vector<std::string> options) { return ExportFrom(Backup(), std::move(options)); }
+  ExportRun ExportFrom(const fs::path& folder, std::vector<std::string> options,
+                       const std::string& input = {}) {
+    std::vector<std::string> args = {"export", folder.string()};
     args.insert(args.end(), options.begin(), options.end());
     CliStreams streams;
     streams.in = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), streams.in);
+    std::rewind(streams.in);
     streams.out = std::tmpfile();
     streams.err = std::tmpfile();
     streams.templateFolder = Templates();
@@ -96,6 +103,39 @@ TEST_F(CliExportTest, ExportsEverythingAndSaysSo) {
         "Contacts", "CallHistory", "Notes", "WhatsApp Message", "WhatsApp Attachments"}) {
     EXPECT_TRUE(fs::is_directory(Out() / folder)) << folder;
   }
+}
+
+// Every file exported from an encrypted backup of the newer layout is the
+// file of the same backup unencrypted, and the backup is only read.
+TEST_F(CliExportTest, AnEncryptedNewerBackupExportsThePlainFiles) {
+  const fs::path plain = out_.Path() / "plain newer";
+  const fs::path encrypted = out_.Path() / "encrypted newer";
+  ASSERT_EQ(truth_->builder.WriteNewerLayout(plain), kOk);
+  ASSERT_EQ(testsupport::EncryptNewerLayoutFolder(plain, encrypted, "open sesame"), kOk);
+  const auto before = testsupport::HashFolder(encrypted);
+  const ExportRun fromPlain = ExportFrom(plain, {"--out", (out_.Path() / "from plain").string()});
+  ASSERT_EQ(fromPlain.exitCode, kExitOk) << fromPlain.err;
+  const ExportRun fromEncrypted = ExportFrom(
+      encrypted, {"--out", (out_.Path() / "from encrypted").string(), "--password-stdin"}, "open sesame\n");
+  ASSERT_EQ(fromEncrypted.exitCode, kExitOk) << fromEncrypted.err;
+  EXPECT_EQ(fromEncrypted.out, fromPlain.out);
+  EXPECT_EQ(fromEncrypted.err, "");
+  // Media and value lists byte for byte; reports (which carry the time) by name.
+  const auto files = [](const fs::path& root) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (!entry.is_regular_file()) continue;
+      const std::string relative = fs::relative(entry.path(), root).string();
+      std::ifstream in(entry.path(), std::ios::binary);
+      const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+      found[relative] = entry.path().extension() == ".html" ? std::string() : bytes;
+    }
+    return found;
+  };
+  const auto plainFiles = files(out_.Path() / "from plain");
+  EXPECT_EQ(files(out_.Path() / "from encrypted"), plainFiles);
+  EXPECT_GT(plainFiles.size(), 10u);
+  EXPECT_EQ(testsupport::HashFolder(encrypted), before);
 }
 
 TEST_F(CliExportTest, CategoriesAndOnlyDeletedChooseWhatIsWritten) {

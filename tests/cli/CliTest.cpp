@@ -15,6 +15,7 @@
 #include "cli/ScanJson.h"
 #include "platform/Process.h"
 #include "tests/cli/MiniJson.h"
+#include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
@@ -350,15 +351,32 @@ TEST_F(CliScanTest, RefusedAndDamagedFileListRowsAreNamedAndTheScanGoesOn) {
   EXPECT_NE(run.out.find("Contacts: 2\n"), std::string::npos) << run.out;
 }
 
-// An encrypted backup of the newer layout cannot be read yet (its file list
-// is encrypted as a whole): the user is told so, not given a number.
-TEST_F(CliScanTest, AnEncryptedBackupOfTheNewerLayoutIsNamedAsSuch) {
-  const fs::path newer = TestRoot() / "encrypted newer layout";
-  ASSERT_EQ(backup_->builder.WriteNewerLayoutEncryptedStandIn(newer), kOk);
-  const CliRun run = RunInProcess({"scan", newer.string(), "--password-stdin"}, "open sesame\n");
+// An encrypted backup of the newer layout: the right password finds what the
+// backup holds, a wrong or empty one ends with 3, and one without its keys is
+// named as such.
+TEST_F(CliScanTest, EncryptedBackupsOfTheNewerLayoutScanWithTheirPassword) {
+  const fs::path plain = TestRoot() / "newer layout to encrypt";
+  const fs::path encrypted = TestRoot() / "encrypted newer layout";
+  ASSERT_EQ(backup_->builder.WriteNewerLayout(plain), kOk);
+  ASSERT_EQ(testsupport::EncryptNewerLayoutFolder(plain, encrypted, "open sesame"), kOk);
+  CliRun run = RunInProcess({"scan", encrypted.string(), "--password-stdin", "--json"}, "open sesame\n");
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << "not JSON: " << run.out.substr(0, 200);
+  ExpectGroundTruth(*json, encrypted, false);
+
+  for (const char* password : {"open sesame!\n", "\n"}) {
+    run = RunInProcess({"scan", encrypted.string(), "--password-stdin"}, password);
+    EXPECT_EQ(run.exitCode, kExitWrongPassword) << password;
+    EXPECT_EQ(run.err, "corvyn-cli: wrong password for the encrypted backup " + encrypted.string() + "\n");
+  }
+
+  const fs::path standIn = TestRoot() / "encrypted newer layout without keys";
+  ASSERT_EQ(backup_->builder.WriteNewerLayoutEncryptedStandIn(standIn), kOk);
+  run = RunInProcess({"scan", standIn.string(), "--password-stdin"}, "open sesame\n");
   EXPECT_EQ(run.exitCode, kExitUnopenable);
-  EXPECT_NE(run.err.find("encrypted backups of iOS 10 and later are not supported yet"), std::string::npos)
-      << run.err;
+  EXPECT_NE(run.err.find("keybag"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("status 87"), std::string::npos) << run.err;
 }
 

@@ -7,9 +7,11 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -159,6 +161,9 @@ struct EncryptedFixture {
     builder.AddFile("HomeDomain", "Library/SMS/sms.db-wal", PatternBytes(4096, 2));  // a full padding block
     builder.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", "\xff\xd8\xff\xe0 a photo");
     builder.AddFile("HomeDomain", "Library/empty", "");
+    // Lengths around the block size: the last block alone, or with one before it.
+    for (std::size_t length : {1, 15, 16, 17, 31, 32, 33})
+      builder.AddFile("HomeDomain", "Library/length" + std::to_string(length), PatternBytes(length, 3));
     builder.AddDirectory("HomeDomain", "Library/SMS");
     EXPECT_EQ(builder.WriteNewerLayout(plain), kOk);
     EXPECT_EQ(ts::EncryptNewerLayoutFolder(plain, encrypted, kPassword, options), kOk);
@@ -218,6 +223,12 @@ TEST(ModernBackupRoundTrip, EveryFileAndManifestDbDecryptByteIdenticalAfterOnePa
       ASSERT_EQ(backup.DecryptPrefix(keys.at(name), source, count, prefix), kOk);
       EXPECT_EQ(AsText(prefix), record.contents.substr(0, count)) << count;
     }
+    // The length from the last block, the head from the first ones.
+    bc::ModernBackup::FileProbe probe;
+    ASSERT_EQ(backup.ProbeFile(keys.at(name), source, 20, std::nullopt, probe), kOk);
+    EXPECT_EQ(probe.plainLength, record.contents.size());
+    EXPECT_TRUE(probe.paddingValid);
+    EXPECT_EQ(AsText(probe.prefix), record.contents.substr(0, 20));
   }
   EXPECT_EQ(ts::HashFolder(fixture.encrypted), before);  // the backup is only read
 }
@@ -275,6 +286,37 @@ TEST(ModernBackupKeys, DamagedAndUnusableFileKeysAreReportedInWords) {
     bc::Bytes prefix;
     EXPECT_EQ(backup.DecryptPrefix(c.key, source, 16, prefix).Message(), c.words);
     EXPECT_TRUE(prefix.empty());
+  }
+}
+
+// A damaged last block: the length is the recorded size when it lies within
+// that block, else every whole block is kept; probing and decrypting agree.
+TEST(ModernBackupLength, InvalidPaddingFallsBackToTheRecordedSizeAsDecryptionDoes) {
+  EncryptedFixture fixture;
+  bc::ModernBackup backup;
+  ASSERT_EQ(bc::ModernBackup::Open(fixture.encrypted, backup), kOk);
+  ASSERT_EQ(backup.Unlock(kPassword), kOk);
+  const auto keys = fixture.FileKeys(backup);
+  const std::string name = ts::StoredNameFor("HomeDomain", "Library/SMS/sms.db");  // 70,000 bytes
+  const fs::path damaged = fixture.dir / "damaged";
+  fs::copy_file(*backup.StoredFile(name), damaged);
+  std::string cipher = ReadBytes(damaged);
+  cipher[cipher.size() - 17] ^= 0x01;  // the padding's last byte becomes 0x11
+  std::ofstream(damaged, std::ios::binary | std::ios::trunc) << cipher;
+
+  const struct {
+    std::optional<std::uint64_t> recorded;
+    std::uint64_t length;
+  } cases[] = {{70'000, 70'000}, {std::nullopt, 70'016}, {1'000, 70'016}, {70'016, 70'016}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.recorded ? std::to_string(*c.recorded) : "no recorded size");
+    bc::ModernBackup::FileProbe probe;
+    ASSERT_EQ(backup.ProbeFile(keys.at(name), damaged, 4, c.recorded, probe), kOk);
+    EXPECT_FALSE(probe.paddingValid);
+    EXPECT_EQ(probe.plainLength, c.length);
+    bc::FileDecryptResult result;
+    ASSERT_EQ(backup.DecryptFile(keys.at(name), damaged, fixture.dir / "out", c.recorded, result), kOk);
+    EXPECT_EQ(result.bytesWritten, c.length);
   }
 }
 

@@ -315,49 +315,83 @@ Status ModernBackup::DecryptFile(std::span<const std::uint8_t> wrappedKeyWithCla
 
 Status ModernBackup::DecryptPrefix(std::span<const std::uint8_t> wrappedKeyWithClass, const fs::path& source,
                                    std::size_t count, Bytes& prefix) const {
-  prefix.clear();
+  FileProbe probe;
+  const Status status = ProbeFile(wrappedKeyWithClass, source, count, std::nullopt, probe);
+  prefix = std::move(probe.prefix);
+  return status;
+}
+
+namespace {
+
+// Decrypts whole blocks of `cipher` into `plain` (resized to match) with `iv`.
+bool DecryptBlocks(std::span<const std::uint8_t> key, const std::uint8_t* iv,
+                   std::span<const std::uint8_t> cipher, Bytes& plain) {
+  plain.resize(cipher.size() + kAesBlockSize);
+  CipherCtx ctx(EVP_CIPHER_CTX_new());
+  int length = 0;
+  const bool ok = ctx && EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), iv) == 1 &&
+                  EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+                  (cipher.empty() || EVP_DecryptUpdate(ctx.get(), plain.data(), &length, cipher.data(),
+                                                       static_cast<int>(cipher.size())) == 1);
+  plain.resize(ok ? static_cast<std::size_t>(length) : 0);
+  return ok;
+}
+
+}  // namespace
+
+Status ModernBackup::ProbeFile(std::span<const std::uint8_t> wrappedKeyWithClass, const fs::path& source,
+                               std::size_t count, std::optional<std::uint64_t> recordedSize,
+                               FileProbe& probe) const {
+  probe = {};
   Bytes key;
   if (const Status status = UnwrapKey(wrappedKeyWithClass, key); status != kOk) return status;
+  struct KeyWiper {
+    Bytes& key;
+    ~KeyWiper() { Cleanse(key); }
+  } wiper{key};
   FileHandle in(std::fopen(source.c_str(), "rb"));
-  if (!in) {
-    Cleanse(key);
-    return Status::System(errno, "opening " + source.string());
-  }
-  // One block more than asked, so a file that ends inside the read shows it;
-  // never more than the file holds, whatever `count` says.
+  if (!in) return Status::System(errno, "opening " + source.string());
   std::error_code sizeError;
   const std::uint64_t fileSize = fs::file_size(source, sizeError);
-  if (sizeError) {
-    Cleanse(key);
-    return Status::System(sizeError, "reading " + source.string());
-  }
-  const std::uint64_t asked = std::min<std::uint64_t>(count, fileSize);
-  Bytes cipher(static_cast<std::size_t>((asked / kAesBlockSize + 1) * kAesBlockSize));
-  const std::size_t got = std::fread(cipher.data(), 1, cipher.size(), in.get());
-  const bool readError = std::ferror(in.get()) != 0;
-  const bool atEnd = got < cipher.size() || std::fgetc(in.get()) == EOF;
-  cipher.resize(got - got % kAesBlockSize);
-
-  CipherCtx ctx(EVP_CIPHER_CTX_new());
+  if (sizeError) return Status::System(sizeError, "reading " + source.string());
+  const std::uint64_t wholeBlocks = fileSize - fileSize % kAesBlockSize;
   static constexpr std::uint8_t kZeroIv[kAesBlockSize] = {};
-  int length = 0;
-  prefix.resize(cipher.size() + kAesBlockSize);
-  const bool ok = ctx &&
-                  EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), kZeroIv) == 1 &&
-                  EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
-                  (cipher.empty() || EVP_DecryptUpdate(ctx.get(), prefix.data(), &length, cipher.data(),
-                                                       static_cast<int>(cipher.size())) == 1);
-  Cleanse(key);
-  if (readError) return Status::System(EIO, "reading " + source.string());
-  if (!ok) {
-    prefix.clear();
+
+  // The first bytes: whole blocks from the start, never more than the file holds.
+  const std::uint64_t asked = std::min<std::uint64_t>(count, wholeBlocks);
+  Bytes cipher(static_cast<std::size_t>((asked + kAesBlockSize - 1) / kAesBlockSize * kAesBlockSize));
+  if (std::fread(cipher.data(), 1, cipher.size(), in.get()) != cipher.size())
+    return Status::System(EIO, "reading " + source.string());
+  if (!DecryptBlocks(key, kZeroIv, cipher, probe.prefix))
     return Status(kInvalidData, "decrypting " + source.filename().string());
+
+  // The last block, with the one before it (or the zero IV) as its IV.
+  probe.plainLength = wholeBlocks;
+  if (wholeBlocks >= kAesBlockSize) {
+    std::uint8_t tail[2 * kAesBlockSize] = {};
+    const bool hasPrevious = wholeBlocks >= 2 * kAesBlockSize;
+    const std::uint64_t tailStart = wholeBlocks - (hasPrevious ? 2 : 1) * kAesBlockSize;
+    const std::size_t tailSize = (hasPrevious ? 2 : 1) * kAesBlockSize;
+    if (std::fseek(in.get(), static_cast<long>(tailStart), SEEK_SET) != 0 ||
+        std::fread(tail, 1, tailSize, in.get()) != tailSize)
+      return Status::System(EIO, "reading " + source.string());
+    Bytes last;
+    const std::uint8_t* iv = hasPrevious ? tail : kZeroIv;
+    if (!DecryptBlocks(key, iv, std::span(tail + tailSize - kAesBlockSize, kAesBlockSize), last))
+      return Status(kInvalidData, "decrypting " + source.filename().string());
+    const bool aligned = fileSize % kAesBlockSize == 0;
+    const std::size_t padding = aligned ? PaddingLength(last) : 0;
+    probe.paddingValid = padding != 0;
+    if (probe.paddingValid) {
+      probe.plainLength = wholeBlocks - padding;
+    } else if (aligned && recordedSize && *recordedSize < wholeBlocks &&
+               *recordedSize + kAesBlockSize >= wholeBlocks) {
+      probe.plainLength = *recordedSize;
+    }
   }
-  prefix.resize(static_cast<std::size_t>(length));
-  if (atEnd && got % kAesBlockSize == 0) {
-    prefix.resize(prefix.size() - PaddingLength(prefix));
-  }
-  if (prefix.size() > count) prefix.resize(count);
+  if (probe.prefix.size() > probe.plainLength)
+    probe.prefix.resize(static_cast<std::size_t>(probe.plainLength));
+  if (probe.prefix.size() > count) probe.prefix.resize(count);
   return kOk;
 }
 

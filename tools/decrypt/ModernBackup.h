@@ -105,6 +105,20 @@ class ModernBackup {
   Status DecryptPrefix(std::span<const std::uint8_t> wrappedKeyWithClass, const std::filesystem::path& source,
                        std::size_t count, Bytes& prefix) const;
 
+  // What a stored file holds without decrypting it whole: its first `count`
+  // bytes (as DecryptPrefix gives them) and its plain length, taken from the
+  // padding of its last block (decrypted with the block before it as the
+  // IV). When that padding is invalid the length is the recorded size if it
+  // lies within the last block, else the stored length, as DecryptFile
+  // decides it; `paddingValid` says which.
+  struct FileProbe {
+    Bytes prefix;
+    std::uint64_t plainLength = 0;
+    bool paddingValid = false;
+  };
+  Status ProbeFile(std::span<const std::uint8_t> wrappedKeyWithClass, const std::filesystem::path& source,
+                   std::size_t count, std::optional<std::uint64_t> recordedSize, FileProbe& probe) const;
+
  private:
   void Wipe();
 

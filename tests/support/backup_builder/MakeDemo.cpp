@@ -1,6 +1,7 @@
-// corvyn-make-demo: writes three demo backups into the backup root (or into
+// corvyn-make-demo: writes four demo backups into the backup root (or into
 // the folder given with --root): one plain, one plain in the layout of iOS 10
-// and later (Manifest.db), one encrypted with the password "corvyn-demo".
+// and later (Manifest.db), and one of each layout encrypted with the password
+// "corvyn-demo".
 // Existing demo folders are replaced. With --hostile the records carry
 // hostile texts and names (markup, script, commas, formulas, path separators,
 // "..") for the export and browser checks.
@@ -12,6 +13,7 @@
 #include <system_error>
 
 #include "backup/BackupDiscovery.h"
+#include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #ifdef CORVYN_DEMO_REAL_MEDIA
 #include <QGuiApplication>
@@ -58,9 +60,8 @@ int main(int argc, char** argv) {
   const fs::path plain = root / "corvyn-demo-plain";
   const fs::path encrypted = root / "corvyn-demo-encrypted";
   const fs::path modern = root / "corvyn-demo-modern";
-  fs::remove_all(plain, error);
-  fs::remove_all(encrypted, error);
-  fs::remove_all(modern, error);
+  const fs::path modernEncrypted = root / "corvyn-demo-modern-encrypted";
+  for (const fs::path& folder : {plain, encrypted, modern, modernEncrypted}) fs::remove_all(folder, error);
   Status status = demo.builder.Write(plain);
   if (status == kOk) {
     // The layout of iOS 10 and later: Manifest.db and stored files in subfolders.
@@ -71,11 +72,24 @@ int main(int argc, char** argv) {
     demo.builder.info.displayName = "Demo iPhone (encrypted)";
     status = demo.builder.WriteEncrypted(scratch / "plain", encrypted, "corvyn-demo", true);
   }
+  if (status == kOk) {
+    demo.builder.info.displayName = "Demo iPhone (iOS 10 and later, encrypted)";
+    status = demo.builder.WriteNewerLayout(scratch / "modern");
+  }
+  if (status == kOk) {
+    // Fewer rounds than a phone's 10,000,000, so the demo opens at once.
+    testsupport::ModernEncryptOptions encryption;
+    encryption.iterations = 1000;
+    encryption.sha256Iterations = 100000;
+    status =
+        testsupport::EncryptNewerLayoutFolder(scratch / "modern", modernEncrypted, "corvyn-demo", encryption);
+  }
   fs::remove_all(scratch, error);
   if (status != kOk) {
     std::fprintf(stderr, "corvyn-make-demo: writing the demo backups failed: %s\n", status.Message().c_str());
     return 1;
   }
-  std::printf("%s\n%s\n%s (password: corvyn-demo)\n", plain.c_str(), modern.c_str(), encrypted.c_str());
+  std::printf("%s\n%s\n%s (password: corvyn-demo)\n%s (password: corvyn-demo)\n", plain.c_str(),
+              modern.c_str(), encrypted.c_str(), modernEncrypted.c_str());
   return 0;
 }

@@ -1,0 +1,252 @@
+// Scans of encrypted backups of the newer layout (iOS 10.2 and later): the
+// engine decrypts only what it reads and finds what the same backup holds
+// unencrypted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "backup/BackupContext.h"
+#include "backup/CLocalBuckupRecovery.h"
+#include "backup/ManifestDbReader.h"
+#include "backup/WorkingRoot.h"
+#include "tests/support/backup_builder/ModernEncryption.h"
+#include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/temp_folder/TempFolder.h"
+
+namespace corvyn::backup {
+namespace {
+namespace fs = std::filesystem;
+namespace ts = testsupport;
+
+constexpr char kPassword[] = "open sesame";
+
+struct Collected {
+  std::vector<MediaFileRecord> cameraRoll, photoStream, whatsAppAttachments;
+  ConversationMap conversations;
+  std::vector<AttachmentRecord> attachments;
+  std::vector<ContactRecord> contacts;
+  std::vector<CallRecord> calls;
+  std::vector<NoteRecord> notes;
+  std::vector<AppFileRecord> appFiles;
+  WhatsAppChatMap whatsApp;
+  std::vector<std::string> failures;  // category operations that failed, in words
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Bytes this process has handed to write() so far (Linux /proc/self/io).
+uint64_t BytesWrittenByThisProcess() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "wchar:") return value;
+  }
+  return 0;
+}
+
+uint64_t FolderSize(const fs::path& folder) {
+  uint64_t total = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) total += entry.file_size();
+  return total;
+}
+
+// One plain backup of the newer layout with something in every category and
+// some bulk photos, and its encrypted form.
+class EncryptedNewerScanTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    temp_ = new corvyn::testing::TempFolder("encrypted-newer");
+    backup_ = new ts::StandardBackup;
+    ts::StandardBackupOptions options;
+    options.bulkPhotos = 40;
+    options.bulkFileSize = 256 * 1024;
+    ASSERT_EQ(ts::MakeStandardBackup(Root() / "scratch", *backup_, options), kOk);
+    ASSERT_EQ(backup_->builder.WriteNewerLayout(Plain()), kOk);
+    ASSERT_EQ(ts::EncryptNewerLayoutFolder(Plain(), Encrypted(), kPassword), kOk);
+  }
+  static void TearDownTestSuite() {
+    delete backup_;
+    delete temp_;
+  }
+  static fs::path Root() { return temp_->Path(); }
+  static fs::path Plain() { return Root() / "plain"; }
+  static fs::path Encrypted() { return Root() / "encrypted"; }
+
+  void Open(BackupContext& context, const fs::path& folder, const std::string& workName) {
+    BackupDescriptor descriptor;
+    ASSERT_EQ(ReadBackupFolder(folder, descriptor), kOk);
+    context.Select(descriptor);
+    context.workingRoot = Root() / workName;
+  }
+
+  static Status Scan(CLocalBuckupRecovery& engine, const std::string& password, Collected& out) {
+    if (const Status status = engine.OpenSource(password); status != kOk) return status;
+    const auto note = [&out](const char* what, const Status& status) {
+      if (status != kOk) out.failures.push_back(std::string(what) + ": " + status.Message());
+    };
+    note("photos", engine.CollectPhotos(out.cameraRoll, out.photoStream));
+    note("messages", engine.CollectMessages(out.conversations));
+    note("attachments", engine.CollectMessageAttachments(out.attachments));
+    note("contacts", engine.CollectContacts(out.contacts));
+    note("calls", engine.CollectCallHistory(out.calls));
+    note("notes", engine.CollectNotes(out.notes));
+    note("app files", engine.CollectAppFiles(out.appFiles));
+    note("WhatsApp", engine.CollectWhatsApp(out.whatsApp));
+    note("WhatsApp attachments", engine.CollectWhatsAppAttachments(out.whatsAppAttachments));
+    return kOk;
+  }
+
+  static corvyn::testing::TempFolder* temp_;
+  static ts::StandardBackup* backup_;
+};
+corvyn::testing::TempFolder* EncryptedNewerScanTest::temp_ = nullptr;
+ts::StandardBackup* EncryptedNewerScanTest::backup_ = nullptr;
+
+template <class Record>
+std::vector<std::pair<std::string, uint64_t>> NamesAndSizes(const std::vector<Record>& records) {
+  std::vector<std::pair<std::string, uint64_t>> out;
+  for (const auto& record : records) out.emplace_back(record.name, record.size);
+  return out;
+}
+
+TEST_F(EncryptedNewerScanTest, FindsWhatThePlainBackupHolds) {
+  BackupContext plainContext, encryptedContext;
+  CLocalBuckupRecovery plainEngine, encryptedEngine;
+  Open(plainContext, Plain(), "work-plain");
+  Open(encryptedContext, Encrypted(), "work-encrypted");
+  ASSERT_EQ(plainEngine.Attach(&plainContext), kOk);
+  ASSERT_EQ(encryptedEngine.Attach(&encryptedContext), kOk);
+  Collected plain, encrypted;
+  ASSERT_EQ(Scan(plainEngine, "", plain), kOk);
+  ASSERT_EQ(Scan(encryptedEngine, kPassword, encrypted), kOk);
+  EXPECT_TRUE(encryptedContext.DecryptsOnRead());
+  EXPECT_EQ(encrypted.failures, plain.failures);
+  EXPECT_TRUE(encryptedContext.fileListWarnings.empty());
+
+  EXPECT_EQ(NamesAndSizes(encrypted.cameraRoll), NamesAndSizes(plain.cameraRoll));
+  EXPECT_EQ(encrypted.cameraRoll.size(), backup_->media.cameraRoll.size());
+  EXPECT_EQ(NamesAndSizes(encrypted.photoStream), NamesAndSizes(plain.photoStream));
+  EXPECT_EQ(NamesAndSizes(encrypted.attachments), NamesAndSizes(plain.attachments));
+  EXPECT_EQ(NamesAndSizes(encrypted.whatsAppAttachments), NamesAndSizes(plain.whatsAppAttachments));
+  EXPECT_EQ(NamesAndSizes(encrypted.appFiles), NamesAndSizes(plain.appFiles));
+  EXPECT_EQ(encrypted.conversations.size(), plain.conversations.size());
+  EXPECT_FALSE(encrypted.conversations.empty());
+  EXPECT_EQ(encrypted.contacts.size(), plain.contacts.size());
+  EXPECT_FALSE(encrypted.contacts.empty());
+  EXPECT_EQ(encrypted.calls.size(), plain.calls.size());
+  EXPECT_EQ(encrypted.notes.size(), plain.notes.size());
+  EXPECT_EQ(encrypted.whatsApp.size(), plain.whatsApp.size());
+  // Records name the stored (encrypted) files: nothing was decrypted for them.
+  ASSERT_FALSE(encrypted.cameraRoll.empty());
+  EXPECT_EQ(fs::path(encrypted.cameraRoll.front().path).parent_path().parent_path(), Encrypted());
+}
+
+TEST_F(EncryptedNewerScanTest, WrongAndEmptyPasswordsAreRefusedAndLeaveNothing) {
+  for (const char* password : {"open sesame ", "OPEN SESAME", ""}) {
+    SCOPED_TRACE(password);
+    BackupContext context;
+    CLocalBuckupRecovery engine;
+    Open(context, Encrypted(), "work-wrong");
+    ASSERT_EQ(engine.Attach(&context), kOk);
+    EXPECT_EQ(engine.OpenSource(password).code(), kWrongPassword);
+    EXPECT_FALSE(context.DecryptsOnRead());
+    EXPECT_TRUE(context.fileMap.empty());
+    EXPECT_FALSE(fs::exists(DecryptedCopyFolder(Root() / "work-wrong")) &&
+                 !fs::is_empty(DecryptedCopyFolder(Root() / "work-wrong")));
+  }
+}
+
+// The source is only read; the scan writes its databases (and the file list,
+// deleted once read) and nothing of the media; previews and exports decrypt
+// the file they are given; a released engine leaves no decrypted file.
+TEST_F(EncryptedNewerScanTest, OnlyWhatIsReadIsDecryptedAndTheBackupStaysAsItWas) {
+  const auto before = ts::HashFolder(Encrypted());
+  const uint64_t backupSize = FolderSize(Encrypted());
+  const fs::path work = Root() / "work-bytes";
+  BackupContext context;
+  Collected got;
+  {
+    CLocalBuckupRecovery engine;
+    Open(context, Encrypted(), "work-bytes");
+    ASSERT_EQ(engine.Attach(&context), kOk);
+    const uint64_t start = BytesWrittenByThisProcess();
+    ASSERT_EQ(Scan(engine, kPassword, got), kOk);
+    const uint64_t written = BytesWrittenByThisProcess() - start;
+    EXPECT_LT(written, backupSize / 10) << written << " bytes written for a backup of " << backupSize;
+    EXPECT_GT(written, 0u);  // the databases
+    EXPECT_LE(FolderSize(DecryptedCopyFolder(work)), written);
+    EXPECT_FALSE(fs::exists(DecryptedCopyFolder(work) / "Manifest.db"));
+
+    // A preview and an export get the plain bytes.
+    ASSERT_FALSE(got.cameraRoll.empty());
+    const MediaFileRecord& photo = got.cameraRoll.front();
+    const std::string storedName = fs::path(photo.path).filename().string();
+    const std::string plainBytes = ReadAll(Plain() / storedName.substr(0, 2) / storedName);
+    fs::path preview;
+    ASSERT_EQ(engine.ExtractForPreview(photo.path, preview, nullptr, nullptr), kOk);
+    EXPECT_EQ(ReadAll(preview), plainBytes);
+    const fs::path exported = Root() / "export" / "Camera Roll" / photo.name;
+    ASSERT_EQ(engine.CopyFileWithProgress(photo.path, exported, nullptr, nullptr), kOk);
+    EXPECT_EQ(ReadAll(exported), plainBytes);
+    EXPECT_EQ(fs::file_size(exported), photo.size);
+
+    // The value lists are those of the same backup unencrypted.
+    BackupContext plainContext;
+    CLocalBuckupRecovery plainEngine;
+    Open(plainContext, Plain(), "work-bytes-plain");
+    ASSERT_EQ(plainEngine.Attach(&plainContext), kOk);
+    Collected plain;
+    ASSERT_EQ(Scan(plainEngine, "", plain), kOk);
+    const fs::path lists = Root() / "lists";
+    fs::create_directories(lists);
+    ASSERT_EQ(engine.ExportMessagesCsv(lists / "messages.csv"), kOk);
+    ASSERT_EQ(engine.ExportContactsCsv(lists / "contacts.csv"), kOk);
+    ASSERT_EQ(plainEngine.ExportMessagesCsv(lists / "plain messages.csv"), kOk);
+    ASSERT_EQ(plainEngine.ExportContactsCsv(lists / "plain contacts.csv"), kOk);
+    EXPECT_EQ(ReadAll(lists / "messages.csv"), ReadAll(lists / "plain messages.csv"));
+    EXPECT_EQ(ReadAll(lists / "contacts.csv"), ReadAll(lists / "plain contacts.csv"));
+    EXPECT_GT(fs::file_size(lists / "contacts.csv"), 0u);
+  }
+  EXPECT_FALSE(fs::exists(DecryptedCopyFolder(work)));
+  EXPECT_FALSE(fs::exists(PreviewFolder(work)));
+  EXPECT_EQ(ts::HashFolder(Encrypted()), before);
+}
+
+// Every file of protection class 3 carries a key of a type this program
+// cannot unwrap: the databases fail in words, the files are named, nothing
+// crashes and the list of warnings stays short.
+TEST_F(EncryptedNewerScanTest, KeysOfAnUnsupportedTypeAreNamedAndTheScanEnds) {
+  ts::ModernEncryptOptions options;
+  options.curve25519Class = 3;
+  const fs::path folder = Root() / "curve";
+  ASSERT_EQ(ts::EncryptNewerLayoutFolder(Plain(), folder, kPassword, options), kOk);
+  BackupContext context;
+  CLocalBuckupRecovery engine;
+  Open(context, folder, "work-curve");
+  ASSERT_EQ(engine.Attach(&context), kOk);
+  Collected got;
+  ASSERT_EQ(Scan(engine, kPassword, got), kOk);
+  EXPECT_TRUE(got.cameraRoll.empty());
+  EXPECT_TRUE(got.contacts.empty());
+  ASSERT_FALSE(got.failures.empty());
+  EXPECT_NE(got.failures.front().find("Curve25519"), std::string::npos) << got.failures.front();
+  ASSERT_FALSE(context.fileListWarnings.empty());
+  EXPECT_NE(context.fileListWarnings.front().find("protection class 3"), std::string::npos)
+      << context.fileListWarnings.front();
+  EXPECT_LE(context.fileListWarnings.size(), kManifestDbWarningLimit + 1);
+  EXPECT_NE(context.fileListWarnings.back().find("more files could not be read"), std::string::npos)
+      << context.fileListWarnings.back();
+}
+
+}  // namespace
+}  // namespace corvyn::backup
