@@ -52,6 +52,20 @@ constexpr int kRegularFile = 1;
 constexpr int kDirectory = 2;
 constexpr int kSymbolicLink = 4;
 
+// The flags that match the file type of an st_mode; 0 for any other type.
+int FlagsOfMode(uint32_t mode) {
+  switch (mode & 0170000) {
+    case 0100000:
+      return kRegularFile;
+    case 0040000:
+      return kDirectory;
+    case 0120000:
+      return kSymbolicLink;
+    default:
+      return 0;
+  }
+}
+
 constexpr const char* kFilesQuery =
     "SELECT fileID, domain, relativePath, flags, file FROM Files ORDER BY fileID";
 // Older or hand-made lists without the attributes column.
@@ -128,7 +142,17 @@ Status ReadManifestDb(const std::filesystem::path& manifestPath, BackupFileMap& 
       const std::string_view domain = TextColumn(statement.get(), 1);
       const std::string_view relativePath = TextColumn(statement.get(), 2);
       const bool integerFlags = sqlite3_column_type(statement.get(), 3) == SQLITE_INTEGER;
-      const sqlite3_int64 flags = integerFlags ? sqlite3_column_int64(statement.get(), 3) : -1;
+      sqlite3_int64 flags = integerFlags ? sqlite3_column_int64(statement.get(), 3) : -1;
+      const auto blob = BlobColumn(statement.get(), 4);
+      ManifestFileAttributes attributes;
+      const Status blobStatus = blob.empty() ? Status(kInvalidData, "the file attributes are missing")
+                                             : ParseManifestFileBlob(blob, attributes);
+      // Rows written by other tools may leave flags at 0: the file's mode
+      // then tells its kind.
+      if (flags != kRegularFile && flags != kDirectory && flags != kSymbolicLink && blobStatus == kOk &&
+          attributes.hasMode) {
+        flags = FlagsOfMode(attributes.mode);
+      }
       if (flags == kDirectory || flags == kSymbolicLink) {
         ++seen.foldersAndLinks;
         continue;
@@ -154,10 +178,6 @@ Status ReadManifestDb(const std::filesystem::path& manifestPath, BackupFileMap& 
       entry.key.reserve(domain.size() + 1 + relativePath.size());
       entry.key.append(domain).append("-").append(relativePath);
       entry.storedName = storedName;
-      const auto blob = BlobColumn(statement.get(), 4);
-      ManifestFileAttributes attributes;
-      const Status blobStatus = blob.empty() ? Status(kInvalidData, "the file attributes are missing")
-                                             : ParseManifestFileBlob(blob, attributes);
       if (blobStatus == kOk) {
         entry.hasAttributes = true;
         entry.size = attributes.size;

@@ -8,13 +8,15 @@
 //   domain        e.g. "HomeDomain", "AppDomain-com.example.app"
 //   relativePath  path inside the domain ("" for the domain's own folder)
 //   flags         1 regular file, 2 directory, 4 symbolic link (others seen:
-//                 16, with NULL domain, path and blob)
+//                 16, with NULL domain, path and blob); a row whose flags are
+//                 none of 1, 2, 4 (0 in lists written by some tools) takes
+//                 its kind from the Mode of its attributes
 //   file          the file's attributes: an NSKeyedArchiver property list
 //                 (ManifestFileBlob.h)
 //
 // The stored file of a row lies in a subfolder named by the first two hex
 // digits of its fileID (StoredLayout::kPrefixFolders). The database of an
-// encrypted backup is itself encrypted and does not open as a database.
+// encrypted backup is itself encrypted (EncryptedStore.h decrypts it).
 //
 // Every value of a row is data from the backup, never a path to follow: the
 // stored file is found by the fileID alone (40 hex digits), and rows whose

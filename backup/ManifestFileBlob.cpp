@@ -100,6 +100,10 @@ Status ParseManifestFileBlob(std::span<const uint8_t> blob, ManifestFileAttribut
     read.hasLastModified = true;
     read.lastModified = static_cast<int64_t>(value);  // the integer's own bits: negative dates stay negative
   }
+  if (ReadInteger(archive.Member(file, "Mode"), value) && value <= UINT32_MAX) {
+    read.hasMode = true;
+    read.mode = static_cast<uint32_t>(value);
+  }
   ReadData(archive, archive.Member(file, "EncryptionKey"), read.encryptionKey);
   attributes = std::move(read);
   return kOk;

@@ -9,10 +9,11 @@
 //   Size              integer                    recorded size in bytes
 //   ProtectionClass   integer                    data-protection class (0 for folders and links)
 //   LastModified      integer                    Unix seconds
+//   Mode              integer                    st_mode: file type and permissions
 //   EncryptionKey     UID -> { NS.data: bytes }  encrypted backups only: 4-byte little-endian
 //                     (NS.data may itself be     protection class, then the 40-byte wrapped key
 //                      a UID -> bytes)
-//   RelativePath, Mode, Birth, LastStatusChange, UserID, GroupID, InodeNumber,
+//   RelativePath, Birth, LastStatusChange, UserID, GroupID, InodeNumber,
 //   Flags, Digest, ExtendedAttributes, Target, $class: not read.
 //
 // The recorded Size is known to be wrong for some SQLite files of encrypted
@@ -38,7 +39,9 @@ struct ManifestFileAttributes {
   bool hasProtectionClass = false;
   uint32_t protectionClass = 0;
   bool hasLastModified = false;
-  int64_t lastModified = 0;   // Unix seconds
+  int64_t lastModified = 0;  // Unix seconds
+  bool hasMode = false;
+  uint32_t mode = 0;          // st_mode
   std::string encryptionKey;  // raw bytes as stored (class prefix + wrapped key); empty when absent
 };
 

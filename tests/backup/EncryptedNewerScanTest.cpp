@@ -2,8 +2,10 @@
 // engine decrypts only what it reads and finds what the same backup holds
 // unencrypted.
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -246,6 +248,75 @@ TEST_F(EncryptedNewerScanTest, KeysOfAnUnsupportedTypeAreNamedAndTheScanEnds) {
   EXPECT_LE(context.fileListWarnings.size(), kManifestDbWarningLimit + 1);
   EXPECT_NE(context.fileListWarnings.back().find("more files could not be read"), std::string::npos)
       << context.fileListWarnings.back();
+}
+
+fs::path ExternalData() {
+  if (const char* env = std::getenv("CORVYN_TESTDATA")) return env;
+  return CORVYN_EXTERNAL_TESTDATA;
+}
+
+void WritePlistFile(const fs::path& path, plist_t root) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(root, &bytes, &length);
+  std::ofstream(path, std::ios::binary).write(bytes, length);
+  plist_to_bin_free(bytes);
+  plist_free(root);
+}
+
+// pyiosbackup's published vector (password "0000", 10,000,000 first-stage
+// rounds) assembled as its tests assemble it: the engine opens it with the
+// password, reads its one file and refuses a wrong password.
+TEST(EncryptedNewerVector, PyiosbackupsBackupOpensWithItsPasswordOnly) {
+  const fs::path data = ExternalData() / "matan1008__pyiosbackup";
+  if (!fs::exists(data / "extracted/keybag_ios10_2plus.bin"))
+    GTEST_SKIP() << "external test data not found under " << data;
+  corvyn::testing::TempFolder temp("pyiosbackup-engine");
+  const fs::path folder = temp.Path() / "backup";
+  fs::create_directories(folder / "57");
+  const std::string keybag = ReadAll(data / "extracted/keybag_ios10_2plus.bin");
+  const std::string manifestKey = ReadAll(data / "extracted/ManifestKey.bin");
+  plist_t manifest = plist_new_dict();
+  plist_dict_set_item(manifest, "BackupKeyBag", plist_new_data(keybag.data(), keybag.size()));
+  plist_dict_set_item(manifest, "ManifestKey", plist_new_data(manifestKey.data(), manifestKey.size()));
+  plist_dict_set_item(manifest, "IsEncrypted", plist_new_bool(1));
+  plist_t lockdown = plist_new_dict();
+  plist_dict_set_item(lockdown, "ProductVersion", plist_new_string("10.3"));
+  plist_dict_set_item(manifest, "Lockdown", lockdown);
+  WritePlistFile(folder / "Manifest.plist", manifest);
+  WritePlistFile(folder / "Info.plist", plist_new_dict());
+  WritePlistFile(folder / "Status.plist", plist_new_dict());
+  fs::copy_file(data / "tests/encrypted_sqlite3_db.bin", folder / "Manifest.db");
+  const std::string fileId = "5727bd1c5fa1055e15d8b4a75a74793c84b5ffdc";
+  fs::copy_file(data / "extracted" / ("file_" + fileId + ".bin"), folder / "57" / fileId);
+  const auto before = ts::HashFolder(folder);
+
+  BackupDescriptor descriptor;
+  ASSERT_EQ(ReadBackupFolder(folder, descriptor), kOk);
+  EXPECT_TRUE(descriptor.encrypted);
+  EXPECT_EQ(descriptor.productVersion, "10.3");
+  const struct {
+    const char* password;
+    StatusCode code;
+  } cases[] = {{"0000", kOk}, {"0001", kWrongPassword}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.password);
+    BackupContext context;
+    context.Select(descriptor);
+    context.workingRoot = temp.Path() / "work";
+    CLocalBuckupRecovery engine;
+    ASSERT_EQ(engine.Attach(&context), kOk);
+    ASSERT_EQ(engine.OpenSource(c.password).code(), c.code);
+    if (c.code != kOk) continue;
+    EXPECT_TRUE(context.fileListWarnings.empty())
+        << context.fileListWarnings.front();  // flags 0, a file's mode
+    ASSERT_EQ(context.fileMap.size(), 1u);
+    EXPECT_EQ(context.fileMap[0].key, "MyTestDomain-Media/Test.txt");
+    const fs::path stored = context.StoredPath(fileId);
+    ASSERT_EQ(engine.CopyFileWithProgress(stored, temp.Path() / "Test.txt", nullptr, nullptr), kOk);
+    EXPECT_EQ(ReadAll(temp.Path() / "Test.txt"), "Test data");
+  }
+  EXPECT_EQ(ts::HashFolder(folder), before);
 }
 
 }  // namespace

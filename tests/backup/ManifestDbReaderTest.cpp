@@ -378,6 +378,28 @@ TEST(ManifestDb, RowsThatCouldLeadOutsideTheirDomainAreSkippedAndCounted) {
     EXPECT_TRUE(IsSafeManifestPath("HomeDomain", safe)) << safe;
 }
 
+// Some tools write 0 for every row's flags: the mode of its attributes
+// tells files, folders and links apart, and a row without either is refused.
+TEST(ManifestDb, RowsWithoutFlagsTakeTheirKindFromTheirMode) {
+  const corvyn::testing::TempFolder folder("manifest-db-mode");
+  testsupport::BackupBuilder builder;
+  builder.AddFile("HomeDomain", "Library/kept.db", "kept");
+  builder.AddDirectory("HomeDomain", "Library");
+  builder.AddLink("HomeDomain", "Library/link", "/private/var/x");
+  builder.AddFile("HomeDomain", "Library/no attributes", "x");
+  ASSERT_EQ(builder.WriteNewerLayout(folder.Path()), kOk);
+  Execute(folder / "Manifest.db",
+          "UPDATE Files SET flags = 0; UPDATE Files SET file = NULL WHERE fileID = '" +
+              StoredNameFor("HomeDomain", "Library/no attributes") + "';");
+  BackupFileMap map;
+  ManifestDbReport report;
+  ASSERT_EQ(ReadManifestDb(folder / "Manifest.db", map, &report), kOk);
+  ASSERT_EQ(map.size(), 1u);
+  EXPECT_EQ(map[0].key, "HomeDomain-Library/kept.db");
+  EXPECT_EQ(report.foldersAndLinks, 2u);
+  EXPECT_EQ(report.refusedRows, 1u);
+}
+
 // A page of the Files table that is garbage: the rows before it are kept and
 // the damage is said in words.
 TEST(ManifestDb, AListDamagedPartWayKeepsWhatWasReadAndSaysWhy) {
