@@ -325,19 +325,24 @@ bool BackupContext::ExamineStoredFile(const BackupFileEntry& entry, const fs::pa
   return true;
 }
 
-std::string BackupContext::RecordFileType(const fs::path& source, uint64_t& counter) {
+// Previews run beside a scan: nothing here changes the context.
+std::string BackupContext::RecordFileType(const fs::path& source, uint64_t& counter) const {
   const BackupFileEntry* entry = EntryOfStoredPath(source);
-  if (!entry) return DetectedExtension(source, counter);
-  uint64_t size = 0;
-  std::string extension;
-  ExamineStoredFile(*entry, source, size, extension, counter);
-  return extension;
+  const std::shared_ptr<const EncryptedStore> store = encryptedStore_;
+  if (!entry || !store) return DetectedExtension(source, counter);
+  EncryptedStore::Probe probe;
+  std::string name;
+  if (store->ProbeFile(*entry, source, kSniffLength, probe) == kOk && !probe.head.empty())
+    (void)DetectBufferType(probe.head, name, counter);  // always kOk
+  const auto dot = name.find('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
 Status BackupContext::CopyFileWithProgress(const fs::path& source, const fs::path& destination,
                                            ProgressCallback callback, void* userValue) {
   const BackupFileEntry* entry = EntryOfStoredPath(source);
-  if (!entry) return backup::CopyFileWithProgress(source, destination, callback, userValue);
+  const std::shared_ptr<const EncryptedStore> store = encryptedStore_;
+  if (!entry || !store) return backup::CopyFileWithProgress(source, destination, callback, userValue);
   if (destination.empty()) return kInvalidData;
   if (callback) {
     if (Status answer = Status::FromProgressAnswer(callback(userValue, 0)); answer != kOk) return answer;
@@ -345,7 +350,7 @@ Status BackupContext::CopyFileWithProgress(const fs::path& source, const fs::pat
   std::error_code error;
   if (destination.has_parent_path()) fs::create_directories(destination.parent_path(), error);
   if (error) return Status::System(error, "making the folder of " + destination.string());
-  if (Status status = encryptedStore_->DecryptFile(*entry, source, destination); status != kOk) return status;
+  if (Status status = store->DecryptFile(*entry, source, destination); status != kOk) return status;
   if (callback) {
     if (Status answer = Status::FromProgressAnswer(callback(userValue, 100)); answer != kOk) {
       fs::remove(destination, error);

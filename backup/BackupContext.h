@@ -203,7 +203,7 @@ class BackupContext {
   bool ExamineStoredFile(const BackupFileEntry& entry, const std::filesystem::path& path, uint64_t& size,
                          std::string& extension, uint64_t& counter);
   // The detected media type of a file named by a record ("" when unknown).
-  std::string RecordFileType(const std::filesystem::path& source, uint64_t& counter);
+  std::string RecordFileType(const std::filesystem::path& source, uint64_t& counter) const;
   // The entry of a stored file of the backup decrypted on read; null for any
   // other path.
   const BackupFileEntry* EntryOfStoredPath(const std::filesystem::path& path) const;
