@@ -202,6 +202,8 @@ Status BackupContext::OpenSource(const std::string& password) {
     if (Status answer = progress.Report(1); answer != kOk) return answer;
     status = ReadBackupFileMap(backupFolder / kManifestName, fileMap);
   }
+  for (std::size_t index = 0; index < fileMap.size(); ++index)
+    entryOfStoredName_.emplace(fileMap[index].storedName, index);
   return EndStep(status, progress.span);
 }
 
@@ -230,8 +232,6 @@ Status BackupContext::OpenDecryptingOnRead(const std::string& password) {
   fs::remove(fileList, error);  // read into memory: no need to keep the names on disk
   if (status != kOk) return status;
 
-  for (std::size_t index = 0; index < fileMap.size(); ++index)
-    entryOfStoredName_.emplace(fileMap[index].storedName, index);
   if (std::string note = store->UnsupportedClassesNote(); !note.empty()) AddFileWarning(std::move(note));
   encryptedStore_ = std::move(store);
   return kOk;
@@ -251,40 +251,58 @@ void BackupContext::AddFileWarning(std::string warning) {
   }
 }
 
+const BackupFileEntry* BackupContext::EntryOfStoredName(std::string_view storedName) const {
+  const auto found = entryOfStoredName_.find(std::string(storedName));
+  return found == entryOfStoredName_.end() ? nullptr : &fileMap[found->second];
+}
+
 Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) {
-  const fs::path stored = StoredPath(storedName);
-  if (!DecryptsOnRead()) {
-    path = stored;
-    return CheckDatabasePresent(stored);
-  }
   if (const auto known = databases_.find(std::string(storedName)); known != databases_.end()) {
     path = known->second;
     return kOk;
   }
-  const auto found = entryOfStoredName_.find(std::string(storedName));
-  if (found == entryOfStoredName_.end()) return CheckDatabasePresent(fs::path());
-  if (Status status = CheckDatabasePresent(stored); status != kOk) return status;
-  const BackupFileEntry& entry = fileMap[found->second];
+  const fs::path stored = StoredPath(storedName);
+  const BackupFileEntry* entry = EntryOfStoredName(storedName);
+  // The write-ahead log holds the latest changes, which are not yet in the
+  // database itself; it is a file of its own in the backup.
+  const BackupFileEntry* wal = nullptr;
+  if (entry) {
+    const std::string walKey = entry->key + "-wal";
+    for (const BackupFileEntry& companion : fileMap) {
+      if (companion.key == walKey && CheckDatabasePresent(StoredPath(companion.storedName)) == kOk) {
+        wal = &companion;
+        break;
+      }
+    }
+  }
+  // A plain database without a log is read where it lies.
+  if (!DecryptsOnRead() && wal == nullptr) {
+    path = stored;
+    return CheckDatabasePresent(stored);
+  }
+  if (Status status = CheckDatabasePresent(entry ? stored : fs::path()); status != kOk) return status;
 
+  // Otherwise the database goes into the working root, decrypted or copied,
+  // with its log beside it under the same name plus "-wal".
   fs::path root;
   if (Status status = EnsureWorkingRoot(root); status != kOk) return status;
-  const fs::path folder = DecryptedCopyFolder(root);
+  const fs::path copies = DecryptedCopyFolder(root);
+  const fs::path folder = copies / "databases";
+  if (Status status = platform::MakePrivateFolder(copies); status != kOk) return status;
   if (Status status = platform::MakePrivateFolder(folder); status != kOk) return status;
-  decryptedCopy_ = folder;
+  decryptedCopy_ = copies;
   const fs::path copy = folder / std::string(storedName);
-  if (Status status = encryptedStore_->DecryptFile(entry, stored, copy); status != kOk) return status;
-  // The write-ahead log holds the latest changes, which are not yet in the
-  // database itself.
-  const std::string walKey = entry.key + "-wal";
-  for (const BackupFileEntry& companion : fileMap) {
-    if (companion.key != walKey) continue;
-    const fs::path walStored = StoredPath(companion.storedName);
-    if (CheckDatabasePresent(walStored) != kOk) break;
-    fs::path walCopy = copy;
-    walCopy += "-wal";
-    if (Status status = encryptedStore_->DecryptFile(companion, walStored, walCopy); status != kOk)
-      AddFileWarning(status.Message());
-    break;
+  fs::path walCopy = copy;
+  walCopy += "-wal";
+  std::error_code error;
+  fs::remove(walCopy, error);  // never a log of another database
+  const auto bring = [this](const BackupFileEntry& file, const fs::path& to) {
+    return DecryptsOnRead() ? encryptedStore_->DecryptFile(file, StoredPath(file.storedName), to)
+                            : backup::CopyFileWithProgress(StoredPath(file.storedName), to, nullptr, nullptr);
+  };
+  if (Status status = bring(*entry, copy); status != kOk) return status;
+  if (wal != nullptr) {
+    if (Status status = bring(*wal, walCopy); status != kOk) AddFileWarning(status.Message());
   }
   databases_.emplace(std::string(storedName), copy);
   path = copy;
@@ -295,8 +313,7 @@ const BackupFileEntry* BackupContext::EntryOfStoredPath(const fs::path& path) co
   if (!DecryptsOnRead()) return nullptr;
   const std::string name = path.filename().string();
   if (!IsStoredName(name) || path != StoredPath(name)) return nullptr;
-  const auto found = entryOfStoredName_.find(name);
-  return found == entryOfStoredName_.end() ? nullptr : &fileMap[found->second];
+  return EntryOfStoredName(name);
 }
 
 bool BackupContext::ExamineStoredFile(const BackupFileEntry& entry, const fs::path& path, uint64_t& size,

@@ -22,8 +22,12 @@
 // are typed and sized from their first and last blocks, and a media file is
 // decrypted whole only into a preview copy or an export.
 //
-// Working files: the decrypted copy of an encrypted backup and the preview
-// copies live in the working root (WorkingRoot.h). The context deletes those
+// A database whose write-ahead log ("-wal") the backup holds is read from a
+// working copy with the log beside it (the page reader finds a log by the
+// database's name), whatever the kind of backup.
+//
+// Working files: the decrypted copy of an encrypted backup, the database
+// copies and the preview copies live in the working root (WorkingRoot.h). The context deletes those
 // it made when a new backup is selected, when DiscardWorkingFiles is called
 // (the engine does so when it is released) and when it is destroyed.
 #pragma once
@@ -172,10 +176,11 @@ class BackupContext {
   bool DecryptsOnRead() const { return encryptedStore_ != nullptr; }
 
   // The file a decoder opens for the stored database `storedName`: the
-  // stored file itself, or, decrypting on read, its decrypted copy in the
-  // working root (made once per opening) with its "-wal" companion beside it
+  // stored file itself when the backup is plain and holds no write-ahead log
+  // ("-wal" file) for it; otherwise a copy in the working root (decrypted
+  // when decrypting on read; made once per opening) with its log beside it
   // under the same name plus "-wal". Returns kInvalidData in words when the
-  // backup does not hold the database, or the error of its decryption.
+  // backup does not hold the database, or the error of its copy.
   Status DatabasePath(std::string_view storedName, std::filesystem::path& path);
 
   // Copies a file named by a record of this scan to `destination` (see
@@ -207,6 +212,8 @@ class BackupContext {
   // The entry of a stored file of the backup decrypted on read; null for any
   // other path.
   const BackupFileEntry* EntryOfStoredPath(const std::filesystem::path& path) const;
+  // The map entry of a stored name; null when the file list has none.
+  const BackupFileEntry* EntryOfStoredName(std::string_view storedName) const;
   void AddFileWarning(std::string warning);
   // The address book for names in messages and calls: its DatabasePath, or
   // its stored path (which then may not exist) when it cannot be had.
@@ -215,7 +222,7 @@ class BackupContext {
   std::filesystem::path decryptedCopy_;  // made by DecryptBackup or OpenSource; empty when none
   std::filesystem::path previewFolder_;  // made by ExtractForPreview; empty when none
   std::shared_ptr<const EncryptedStore> encryptedStore_;              // decrypting on read: the unlocked keys
-  std::unordered_map<std::string, std::size_t> entryOfStoredName_;    // decrypting on read: map index
+  std::unordered_map<std::string, std::size_t> entryOfStoredName_;    // map index of each stored name
   std::unordered_map<std::string, std::filesystem::path> databases_;  // decrypted databases, by stored name
   std::size_t fileWarningsLeftOut_ = 0;
 };

@@ -250,6 +250,51 @@ TEST_F(EncryptedNewerScanTest, KeysOfAnUnsupportedTypeAreNamedAndTheScanEnds) {
       << context.fileListWarnings.back();
 }
 
+// A database with a write-ahead log is read from a working copy with its log
+// beside it, in every kind of backup; one without is read where it lies
+// (plain) or decrypted alone.
+TEST(DatabaseCopies, ADatabaseComesWithItsLogBesideIt) {
+  corvyn::testing::TempFolder temp("database-copies");
+  ts::BackupBuilder builder;
+  builder.AddFile("HomeDomain", "Library/SMS/sms.db", "messages database");
+  builder.AddFile("HomeDomain", "Library/SMS/sms.db-wal", "messages log");
+  builder.AddFile("HomeDomain", "Library/Notes/notes.sqlite", "notes database");
+  ASSERT_EQ(builder.WriteNewerLayout(temp / "plain"), kOk);
+  ASSERT_EQ(ts::EncryptNewerLayoutFolder(temp / "plain", temp / "encrypted", kPassword), kOk);
+  for (const char* kind : {"plain", "encrypted"}) {
+    SCOPED_TRACE(kind);
+    const fs::path folder = temp / kind;
+    const fs::path work = temp / (std::string("work ") + kind);
+    BackupDescriptor descriptor;
+    ASSERT_EQ(ReadBackupFolder(folder, descriptor), kOk);
+    BackupContext context;
+    context.Select(descriptor);
+    context.workingRoot = work;
+    ASSERT_EQ(context.OpenSource(descriptor.encrypted ? kPassword : ""), kOk);
+
+    fs::path messages;
+    ASSERT_EQ(context.DatabasePath(kMessagesStoredName, messages), kOk);
+    EXPECT_EQ(messages.parent_path().parent_path(), DecryptedCopyFolder(work));
+    EXPECT_EQ(ReadAll(messages), "messages database");
+    fs::path log = messages;
+    log += "-wal";
+    EXPECT_EQ(ReadAll(log), "messages log");
+
+    fs::path notes;
+    ASSERT_EQ(context.DatabasePath(kNotesStoredName, notes), kOk);
+    EXPECT_EQ(ReadAll(notes), "notes database");
+    EXPECT_EQ(notes == context.StoredPath(kNotesStoredName), !descriptor.encrypted);
+    fs::path noLog = notes;
+    noLog += "-wal";
+    EXPECT_FALSE(fs::exists(noLog));
+
+    fs::path missing;
+    EXPECT_EQ(context.DatabasePath(kCallHistoryStoredName, missing).code(), kInvalidData);
+    context.DiscardWorkingFiles();
+    EXPECT_FALSE(fs::exists(messages));
+  }
+}
+
 fs::path ExternalData() {
   if (const char* env = std::getenv("CORVYN_TESTDATA")) return env;
   return CORVYN_EXTERNAL_TESTDATA;
