@@ -64,6 +64,9 @@ struct CallRecord {
   std::string date;
   std::string number;
   std::string name;
+  // How the call was made, when the call log tells: "Phone", "FaceTime
+  // Video", "FaceTime Audio" or the app that placed it; empty otherwise.
+  std::string callType;
 };
 
 struct NoteRecord {

@@ -1,3 +1,5 @@
+#include "decoders/CallRecordTable.h"
+#include "decoders/ContactNameIndex.h"
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
 #include "decoders/FirstFailure.h"
@@ -21,16 +23,17 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
 
   FirstFailure failure;
   const std::string_view table = newerSchema ? "ZCALLRECORD" : "call";
-  failure.Note(sqlite::ScanCalls(reader, table, calls), table);
+  if (newerSchema && HasNamedCallRecordTable(reader))
+    failure.Note(ScanNamedCallRecords(reader, calls), table);
+  else
+    failure.Note(sqlite::ScanCalls(reader, table, calls), table);
 
   // Without an address book the calls stay, unnamed; that is no failure of
   // the call history.
+  // Names found before a failed page read still name their calls; the
+  // address book only lends names, so its failure is not the calls'.
   std::vector<ContactRecord> contacts;
-  if (reader.Open(addressBookDb) == kOk) {
-    // Names found before a failed page read still name their calls; the
-    // address book only lends names, so its failure is not the calls'.
-    (void)sqlite::ScanContacts(reader, contacts);
-  }
+  (void)ReadContactsForNames(addressBookDb, contacts);
 
   NameCalls(calls, contacts);
   if (calls.size() > 1)

@@ -1,5 +1,8 @@
 #include "decoders/ContactNameIndex.h"
 
+#include "decoders/AddressBook.h"
+#include "sqlite/SqliteDbReader.h"
+
 namespace corvyn::decoders {
 namespace {
 
@@ -70,6 +73,42 @@ int64_t ContactNameIndex::FindContact(std::string_view address) {
 const std::string* ContactNameIndex::FindName(std::string_view address) {
   const int64_t index = FindContact(address);
   return index < 0 ? nullptr : &contacts_[static_cast<std::size_t>(index)].name;
+}
+
+std::string PhoneWithDialableForms(const std::string& typed) {
+  std::string digits;
+  for (const char c : typed) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  std::string line = typed;
+  if (digits.empty()) return line;
+  if (digits != typed) line += ' ' + digits;
+  if ("+" + digits != typed) line += " +" + digits;
+  return line;
+}
+
+Status ReadContactsForNames(const std::filesystem::path& addressBookDb,
+                            std::vector<ContactRecord>& contacts) {
+  sqlite::SqliteDbReader reader;
+  if (const Status opened = reader.Open(addressBookDb); opened != kOk) return opened;
+  uint64_t highestRowid = 0;
+  const Status read = ReadAddressBook(reader, contacts, highestRowid);
+  if (DetectAddressBookLayout(reader) != AddressBookLayout::kPerson) return read;
+  for (ContactRecord& contact : contacts) {
+    std::string phones;
+    std::size_t start = 0;
+    while (start <= contact.phones.size()) {
+      std::size_t end = contact.phones.find('\n', start);
+      if (end == std::string::npos) end = contact.phones.size();
+      if (end > start) {
+        if (!phones.empty()) phones += '\n';
+        phones += PhoneWithDialableForms(contact.phones.substr(start, end - start));
+      }
+      start = end + 1;
+    }
+    contact.phones = std::move(phones);
+  }
+  return read;
 }
 
 }  // namespace corvyn::decoders

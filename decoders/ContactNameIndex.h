@@ -7,12 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "core/Records.h"
+#include "platform/Status.h"
 
 namespace corvyn::decoders {
 
@@ -39,5 +41,16 @@ class ContactNameIndex {
   std::unordered_map<uint32_t, std::vector<uint32_t>> contactsByGram_;  // ascending, unique
   std::unordered_map<std::string, int64_t> cache_;
 };
+
+// The contacts that lend names to messages and calls, read from an address
+// book of either layout. Phones of the person layout, stored as typed, also
+// get their digits alone and with a leading '+' on their line (space
+// separated), so addresses stored in dialable form find them. Contacts read
+// before a failure are kept.
+Status ReadContactsForNames(const std::filesystem::path& addressBookDb, std::vector<ContactRecord>& contacts);
+
+// "(919) 888-7386" gives "(919) 888-7386 9198887386 +9198887386"; a number
+// already in one of those forms is not repeated.
+std::string PhoneWithDialableForms(const std::string& typed);
 
 }  // namespace corvyn::decoders

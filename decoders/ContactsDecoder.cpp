@@ -1,4 +1,5 @@
 #include "core/Utf8.h"
+#include "decoders/AddressBook.h"
 #include "decoders/ContactNameIndex.h"
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
@@ -8,19 +9,30 @@
 
 namespace corvyn::decoders {
 
-void CleanUpContacts(std::vector<ContactRecord>& contacts) {
+namespace {
+
+// Drops contacts without phones, names the nameless and sorts by name. The
+// full-text layout's phone column holds every number in several forms and is
+// cut to one number per line; the person layout's phones are already so.
+void CleanUpContacts(std::vector<ContactRecord>& contacts, bool phonesFromFullText) {
   std::vector<ContactRecord> kept;
   kept.reserve(contacts.size());
   for (auto& contact : contacts) {
     if (contact.phones.empty()) continue;
     if (contact.name.empty()) contact.name = "No Name";
-    contact.phones = CleanUpPhoneText(contact.phones);
+    if (phonesFromFullText) contact.phones = CleanUpPhoneText(contact.phones);
     kept.push_back(std::move(contact));
   }
   contacts = std::move(kept);
   if (contacts.size() > 1) {
     StableSortByText(contacts, [](const ContactRecord& c) -> const std::string& { return c.name; });
   }
+}
+
+}  // namespace
+
+void CleanUpContacts(std::vector<ContactRecord>& contacts) {
+  CleanUpContacts(contacts, true);
 }
 
 void NameCalls(std::vector<CallRecord>& calls, const std::vector<ContactRecord>& contacts) {
@@ -37,12 +49,13 @@ Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesyste
   sqlite::SqliteDbReader reader;
   Status result = reader.Open(addressBookDb);
   uint64_t highestContactRowid = 0;
+  bool phonesFromFullText = true;
   // Rows read before a failed page read are kept and the failure is reported.
   if (result == kOk) {
-    result =
-        sqlite::ScanContacts(reader, contacts, highestContactRowid).WithContext("reading the address book");
+    phonesFromFullText = DetectAddressBookLayout(reader) != AddressBookLayout::kPerson;
+    result = ReadAddressBook(reader, contacts, highestContactRowid).WithContext("reading the address book");
   }
-  CleanUpContacts(contacts);
+  CleanUpContacts(contacts, phonesFromFullText);
   highestRowId = static_cast<int64_t>(highestContactRowid);
   return result;
 }

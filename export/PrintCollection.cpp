@@ -9,6 +9,7 @@
 #include "core/TextFormat.h"
 #include "core/Utf8.h"
 #include "export/ExportText.h"
+#include "export/RowReport.h"
 #include "platform/SpecialFolders.h"
 
 namespace corvyn::exporting {
@@ -131,7 +132,7 @@ Status CollectCalls(const ScanResults& results, const CStatisticsObj& statistics
     out.Line("Name:", call.name);
     out.Line("Phone Number:", call.number);
     out.Line("Date:", call.date);
-    out.Line("Type:", call.incoming == 1 ? "Incoming" : "Outgoing");
+    out.Line("Type:", CallDirectionText(call));
     out.Line("Duration:", CallDuration(call));
     out.Close();
   }

@@ -28,9 +28,15 @@ std::string CallDurationText(const CallRecord& call) {
   return DurationText(call.duration);
 }
 
+std::string CallDirectionText(const CallRecord& call) {
+  std::string text = call.incoming == 1 ? "Incoming" : "Outgoing";
+  if (!call.callType.empty()) text += " (" + call.callType + ")";
+  return text;
+}
+
 std::string CallRow(const CallRecord& call) {
   return TableRow({HtmlEscape(call.name), HtmlEscape(call.number), HtmlEscape(call.date),
-                   call.incoming == 1 ? "Incoming" : "Outgoing", CallDurationText(call)});
+                   HtmlEscape(CallDirectionText(call)), CallDurationText(call)});
 }
 
 std::string NoteRow(const NoteRecord& note) {

@@ -1,0 +1,149 @@
+#include "tests/support/sqlite_fixtures/ModernAppBuilders.h"
+
+#include <vector>
+
+namespace corvyn::testing {
+namespace {
+
+constexpr const char* kCallRecord18 =
+    "CREATE TABLE ZCALLRECORD ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZANSWERED INTEGER, "
+    "ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, ZFACE_TIME_DATA INTEGER, ZNUMBER_AVAILABILITY INTEGER, "
+    "ZORIGINATED INTEGER, ZREAD INTEGER, ZDATE TIMESTAMP, ZDURATION FLOAT, ZDEVICE_ID VARCHAR, "
+    "ZISO_COUNTRY_CODE VARCHAR, ZLOCATION VARCHAR, ZNAME VARCHAR, ZUNIQUE_ID VARCHAR, ZADDRESS BLOB )";
+constexpr const char* kCallRecord21 =
+    "CREATE TABLE ZCALLRECORD ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZANSWERED INTEGER, "
+    "ZCALL_CATEGORY INTEGER, ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, ZFACE_TIME_DATA INTEGER, "
+    "ZHANDLE_TYPE INTEGER, ZNUMBER_AVAILABILITY INTEGER, ZORIGINATED INTEGER, ZREAD INTEGER, ZDATE "
+    "TIMESTAMP, "
+    "ZDURATION FLOAT, ZDEVICE_ID VARCHAR, ZISO_COUNTRY_CODE VARCHAR, ZLOCATION VARCHAR, ZNAME VARCHAR, "
+    "ZSERVICE_PROVIDER VARCHAR, ZUNIQUE_ID VARCHAR, ZADDRESS BLOB, UNIQUE (ZUNIQUE_ID) )";
+
+FixtureBlob Blob(const std::string& text) {
+  return FixtureBlob{std::vector<uint8_t>(text.begin(), text.end())};
+}
+
+struct Call {
+  int64_t answered, type, originated;
+  FixtureValue date, duration;
+  std::string provider;
+  FixtureValue address;
+};
+
+std::unique_ptr<FixtureDatabase> Fail(std::string* error, const FixtureDatabase& db) {
+  if (error != nullptr) *error = db.LastError();
+  return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<FixtureDatabase> BuildModernCallHistory(const std::filesystem::path& path, int columns,
+                                                        std::string* error) {
+  auto db = FixtureDatabase::Create(path, {}, error);
+  if (!db) return nullptr;
+  if (!db->Exec(columns == 18 ? kCallRecord18 : kCallRecord21)) return Fail(error, *db);
+  const std::vector<Call> calls = {
+      {1, 1, 1, 600000000.5, 61.9, "com.apple.Telephony", Blob("+15551230001")},
+      {1, 1, 0, int64_t{600000100}, int64_t{30}, "com.apple.Telephony", std::string("+15551230002")},
+      {0, 1, 0, 600000200.25, 0.0, "com.apple.Telephony", Blob("+15551230003")},
+      {1, 8, 1, 600000300.0, 125.0, "com.apple.FaceTime", Blob("friend@example.com")},
+      {1, 16, 0, 600000400.75, 42.5, "com.apple.FaceTime", Blob("+15551230005")},
+      {1, 0, 1, 600000500.0, 300.0, "net.whatsapp.WhatsApp", Blob("+15551230006")},
+      {1, 1, 1, 600000600.0, 12.0, "com.apple.Telephony", Blob("+15551230007")},
+      {1, 8, 0, 600000700.0, 9.0, "com.apple.FaceTime", Blob("other@example.com")},
+      {1, 1, 0, 600000800.0, 77.0, "com.apple.Telephony", std::string("+15551230009")},
+      {1, 16, 1, 600000900.0, 3.0, "com.apple.FaceTime", Blob("+15551230010")},
+  };
+  int64_t key = 0;
+  for (const Call& call : calls) {
+    ++key;
+    const std::string unique = "7F3C2A10-0000-4000-8000-0000000000" + std::to_string(10 + key);
+    std::vector<FixtureValue> row;
+    if (columns == 18) {
+      row = {key,        int64_t{2},        int64_t{1},      call.answered, call.type, int64_t{0},
+             int64_t{0}, int64_t{0},        call.originated, int64_t{1},    call.date, call.duration,
+             nullptr,    std::string("us"), nullptr,         nullptr,       unique,    call.address};
+    } else {
+      row = {key,           int64_t{2},    int64_t{1},  call.answered,     int64_t{1},      call.type,
+             int64_t{0},    int64_t{0},    int64_t{2},  int64_t{0},        call.originated, int64_t{1},
+             call.date,     call.duration, nullptr,     std::string("us"), nullptr,         nullptr,
+             call.provider, unique,        call.address};
+    }
+    if (db->Insert("ZCALLRECORD", row) < 0) return Fail(error, *db);
+  }
+  if (!db->Delete("ZCALLRECORD", {3, 6, 8})) return Fail(error, *db);
+  db->Close();
+  return db;
+}
+
+std::unique_ptr<FixtureDatabase> BuildModernAddressBook(const std::filesystem::path& path,
+                                                        std::string* error) {
+  auto db = FixtureDatabase::Create(path, {}, error);
+  if (!db) return nullptr;
+  const char* schema[] = {
+      "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last TEXT, Middle TEXT, "
+      "FirstPhonetic TEXT, MiddlePhonetic TEXT, LastPhonetic TEXT, Organization TEXT, Department TEXT, Note "
+      "TEXT, "
+      "Kind INTEGER, Birthday TEXT, JobTitle TEXT, Nickname TEXT, Prefix TEXT, Suffix TEXT, FirstSort TEXT, "
+      "LastSort TEXT, CreationDate INTEGER, ModificationDate INTEGER, CompositeNameFallback TEXT, "
+      "ExternalIdentifier TEXT, ExternalModificationTag TEXT, ExternalUUID TEXT, StoreID INTEGER, "
+      "DisplayName "
+      "TEXT, ExternalRepresentation BLOB, FirstSortSection TEXT, LastSortSection TEXT, "
+      "FirstSortLanguageIndex "
+      "INTEGER DEFAULT 2147483647, LastSortLanguageIndex INTEGER DEFAULT 2147483647, PersonLink INTEGER "
+      "DEFAULT "
+      "-1, ImageURI TEXT, IsPreferredName INTEGER DEFAULT 1, guid TEXT, PhonemeData TEXT, AlternateBirthday "
+      "TEXT, MapsData TEXT, FirstPronunciation TEXT, MiddlePronunciation TEXT, LastPronunciation TEXT, "
+      "OrganizationPhonetic TEXT, OrganizationPronunciation TEXT, PreviousFamilyName TEXT, "
+      "PreferredLikenessSource TEXT, PreferredPersonaIdentifier TEXT, PreferredChannel TEXT, "
+      "DowntimeWhitelist "
+      "TEXT, ImageType TEXT, ImageHash BLOB, MemojiMetadata BLOB)",
+      "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property INTEGER, identifier "
+      "INTEGER, label INTEGER, value TEXT, guid TEXT)",
+      "CREATE TABLE ABMultiValueLabel (value TEXT, UNIQUE(value))",
+      "CREATE TABLE ABPersonFullTextSearch_content(docid INTEGER PRIMARY KEY, 'c0First', 'c1Last', "
+      "'c2Middle', "
+      "'c3FirstPhonetic', 'c4MiddlePhonetic', 'c5LastPhonetic', 'c6Organization', 'c7OrganizationPhonetic', "
+      "'c8Department', 'c9Note', 'c10Birthday', 'c11JobTitle', 'c12Nickname', 'c13Prefix', 'c14Suffix', "
+      "'c15DisplayName', 'c16Phone', 'c17Email', 'c18Address', 'c19SocialProfile', 'c20URL', "
+      "'c21RelatedNames', 'c22IM', 'c23Date', 'c24SupplementalCompositeNameTerms')",
+  };
+  for (const char* sql : schema) {
+    if (!db->Exec(sql)) return Fail(error, *db);
+  }
+  for (const char* label : {"_$!<Mobile>!$_", "_$!<Home>!$_", "TextNow"}) {
+    if (db->Insert("ABMultiValueLabel", {std::string(label)}) < 0) return Fail(error, *db);
+  }
+  const auto person = [&](int64_t id, const std::string& first, const std::string& last,
+                          const std::string& organization) {
+    std::vector<FixtureValue> row(51, nullptr);
+    row[0] = id;
+    row[1] = first;
+    row[2] = last;
+    row[7] = organization;
+    row[10] = int64_t{0};
+    row[18] = int64_t{703260029} + id;
+    row[19] = int64_t{703260029} + id;
+    row[34] = "4C1C7C2E-0000-4000-8000-00000000000" + std::to_string(id);
+    return db->Insert("ABPerson", row) >= 0;
+  };
+  const auto value = [&](int64_t uid, int64_t record, int64_t property, int64_t identifier,
+                         FixtureValue label, const std::string& text) {
+    return db->Insert("ABMultiValue",
+                      {uid, record, property, identifier, label, text, "9A0B-" + std::to_string(uid)}) >= 0;
+  };
+  const bool built =
+      person(1, "Jane", "Roe", "") && person(2, "Max", "Muster", "Acme Ltd") &&
+      person(3, "Gone", "Person", "") && person(4, "", "", "Email Only Inc") &&
+      value(1, 1, 3, 0, int64_t{1}, "(919) 888-7386") && value(2, 1, 3, 1, int64_t{3}, "+1 555 010 0202") &&
+      value(3, 1, 4, 0, int64_t{2}, "jane@example.com") && value(4, 2, 3, 0, int64_t{2}, "030 1234567") &&
+      value(5, 2, 3, 1, int64_t{1}, "0170 7654321") && value(6, 3, 3, 0, int64_t{1}, "+44 20 7946 0000") &&
+      value(7, 4, 4, 0, nullptr, "info@example.com");
+  if (!built) return Fail(error, *db);
+  // A person removed with its value, and one number of a person that stays.
+  if (!db->Delete("ABPerson", {3}) || !db->Delete("ABMultiValue", {6}) || !db->Delete("ABMultiValue", {2}))
+    return Fail(error, *db);
+  db->Close();
+  return db;
+}
+
+}  // namespace corvyn::testing
