@@ -66,7 +66,7 @@ struct CallRecord {
   std::string name;
   // How the call was made, when the call log tells: "Phone", "FaceTime
   // Video", "FaceTime Audio" or the app that placed it; empty otherwise.
-  std::string callType;
+  std::string callType = {};
 };
 
 struct NoteRecord {

@@ -8,8 +8,8 @@
 
 #include "core/TextFormat.h"
 #include "core/Utf8.h"
+#include "export/CallText.h"
 #include "export/ExportText.h"
-#include "export/RowReport.h"
 #include "platform/SpecialFolders.h"
 
 namespace corvyn::exporting {

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "core/TextFormat.h"
+#include "export/CallText.h"
 #include "export/ExportText.h"
 
 namespace corvyn::exporting {
@@ -26,12 +27,6 @@ std::string TableRow(std::initializer_list<std::string> escapedValues) {
 std::string CallDurationText(const CallRecord& call) {
   if (call.duration == 0) return call.incoming == 1 ? "Missed" : "Canceled";
   return DurationText(call.duration);
-}
-
-std::string CallDirectionText(const CallRecord& call) {
-  std::string text = call.incoming == 1 ? "Incoming" : "Outgoing";
-  if (!call.callType.empty()) text += " (" + call.callType + ")";
-  return text;
 }
 
 std::string CallRow(const CallRecord& call) {

@@ -18,8 +18,6 @@ namespace corvyn::exporting {
 // "Missed" (incoming) or "Canceled" (outgoing) for a call of zero seconds,
 // else the duration text ("%d Hour %d Min", "%d Min %d Sec", "%d Sec").
 std::string CallDurationText(const CallRecord& call);
-// "Incoming" or "Outgoing", followed by the call type in brackets when known.
-std::string CallDirectionText(const CallRecord& call);
 
 // "\t<tr>" + "<td>value</td>" per value + "</tr>\r\n", values HTML-escaped.
 // Calls: name, number, date, "Incoming"/"Outgoing", duration. Notes: title,

@@ -76,6 +76,8 @@ TEST_F(ReportWritersTest, TableRowsOfCallsNotesAndContacts) {
   EXPECT_EQ(CallRow(call),
             "\t<tr><td>&lt;b&gt;Anna&lt;/b&gt;</td><td>=1+1</td><td>2014-05-13 18:53:20</td><td>Incoming</td>"
             "<td>1 Min 5 Sec</td></tr>\r\n");
+  call.callType = "<FaceTime Audio>";
+  EXPECT_NE(CallRow(call).find("<td>Incoming (&lt;FaceTime Audio&gt;)</td>"), std::string::npos);
   ContactRecord contact;
   contact.name = "Anna";
   contact.phones = "+49 1\n<2>";
