@@ -3,6 +3,7 @@
 
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
+#include "decoders/ModernWhatsApp.h"
 #include "decoders/SqlProbe.h"
 #include "decoders/TextRules.h"
 #include "sqlite/SqliteDbReader.h"
@@ -105,6 +106,18 @@ Status DecodeWhatsApp(WhatsAppChatMap& chats, const std::filesystem::path& chatD
   if (probe.queryFailed) return kWhatsAppQueryFailed;
   if (const Status opened = reader.Open(chatDb); opened != kOk) return opened;
   if (probe.lastColumnCount >= 0) messageColumnCount = probe.lastColumnCount;
+
+  // Newer versions of the app: every table read by column name.
+  if (HasNamedWhatsAppTables(reader)) {
+    std::vector<sqlite::WhatsAppChatRow> chatRows;
+    std::vector<sqlite::WhatsAppMemberRow> members;
+    std::vector<WhatsAppRecord> messages;
+    if (const Status scanned = ScanNamedWhatsApp(reader, messages, chatRows, members); scanned != kOk)
+      return scanned;
+    BuildMemberLists(chatRows, members);
+    NameAndGroupWhatsAppMessages(messages, chatRows, members, chats);
+    return kOk;
+  }
 
   std::vector<sqlite::WhatsAppChatRow> chatRows;
   if (const Status scanned = sqlite::ScanWhatsAppChats(reader, messageColumnCount, chatRows); scanned != kOk)

@@ -1,0 +1,30 @@
+// WhatsApp's ChatStorage.sqlite of the app's newer versions (ZWAMESSAGE with
+// 30 and more columns), read by column name: messages, their chats and group
+// members, members named by their push names (ZWAPROFILEPUSHNAME) when the
+// group lists no name, and the local path of each message's media item.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/Records.h"
+#include "platform/Status.h"
+#include "sqlite/SqliteDbReader.h"
+#include "sqlite/TableScans.h"
+
+namespace corvyn::decoders {
+
+// True when ZWAMESSAGE declares more columns than the layouts with fixed
+// positions know (29).
+bool HasNamedWhatsAppTables(const sqlite::SqliteDbReader& reader);
+
+// The rows the WhatsApp decoder joins: messages (text, date, direction,
+// chat, member; `extra` holds the media item's path under the shared
+// container's "Message/" folder, e.g. "Message/Media/.../x.jpg", when there
+// is one), chats and members (member names: the group's, else the push
+// name, else the JID's part before '@'). Live, free-page and carved rows.
+Status ScanNamedWhatsApp(sqlite::SqliteDbReader& reader, std::vector<WhatsAppRecord>& messages,
+                         std::vector<sqlite::WhatsAppChatRow>& chats,
+                         std::vector<sqlite::WhatsAppMemberRow>& members);
+
+}  // namespace corvyn::decoders
