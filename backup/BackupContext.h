@@ -71,6 +71,10 @@ inline constexpr std::string_view kPhotoStreamDomain = "MediaDomain-Media/PhotoS
 inline constexpr std::string_view kAttachmentsText = "/Attachments/";
 inline constexpr std::string_view kAppDomain = "AppDomain-";
 inline constexpr std::string_view kWhatsAppDomainText = "net.whatsapp.WhatsApp";
+// Media of WhatsApp's newer versions: the shared group container's "Message/"
+// folder (the paths its database stores are relative to it).
+inline constexpr std::string_view kWhatsAppSharedMessagesKey =
+    "AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Message/";
 
 // Keys of WhatsApp's chat database (domain "-" relative path), matched
 // exactly so that its "-wal", "-shm" and "-journal" companions never stand in

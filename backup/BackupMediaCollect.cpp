@@ -91,7 +91,9 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
   const int64_t count = static_cast<int64_t>(fileMap.size());
   for (int64_t index = 0; index < count; ++index) {
     const BackupFileEntry& entry = fileMap[static_cast<std::size_t>(index)];
-    if (!Contains(entry.key, kAppDomain)) continue;
+    if (!Contains(entry.key, kAppDomain) &&
+        !std::string_view(entry.key).starts_with(kWhatsAppSharedMessagesKey))
+      continue;
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
     std::string extension;
