@@ -12,6 +12,7 @@
 #include "backup/CLocalBuckupRecovery.h"
 #include "core/EngineFactory.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/backup_builder/SyntheticMedia.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
@@ -467,6 +468,36 @@ TEST(BackupEngineFactory, KindOneCreatesTheBackupEngine) {
   CLocalBuckupRecovery detached;
   std::vector<NoteRecord> notes;
   EXPECT_EQ(detached.CollectNotes(notes), kInvalidData);
+}
+
+}  // namespace
+}  // namespace corvyn::backup
+
+// Media of WhatsApp's newer versions lie in the shared group container's
+// "Message/" folder; they are WhatsApp attachments too.
+namespace corvyn::backup {
+namespace {
+
+TEST_F(BackupEngineTest, WhatsAppMediaOfTheSharedGroupFolderAreAttachments) {
+  const std::string domain = "AppDomainGroup-group.net.whatsapp.WhatsApp.shared";
+  const std::string path = "Message/Media/4915112345678@s.whatsapp.net/e/f/0A1B2C3D-photo.jpg";
+  const std::string bytes = testsupport::MakeJpegExif(1700, 19);
+  backup_.builder.AddFile(domain, path, bytes);
+  backup_.builder.AddFile(domain, "Library/Preferences/group.plist", testsupport::MakeJpegExif(900, 20));
+  folder_ = root_ / "with-shared-media";
+  ASSERT_EQ(backup_.builder.Write(folder_), kOk);
+  Prepare();
+  Collected got;
+  ASSERT_EQ(ScanAll(got), kOk);
+  const auto found = std::find_if(
+      got.whatsAppAttachments.begin(), got.whatsAppAttachments.end(),
+      [&](const MediaFileRecord& r) { return r.path == Stored(testsupport::StoredNameFor(domain, path)); });
+  ASSERT_NE(found, got.whatsAppAttachments.end());
+  EXPECT_EQ(found->size, bytes.size());
+  // Only the "Message/" folder counts; the group's other files are neither
+  // attachments nor application files.
+  EXPECT_EQ(got.whatsAppAttachments.size(), backup_.media.whatsAppAttachments.size() + 1);
+  EXPECT_EQ(got.appFiles.size(), backup_.media.appFiles.size());
 }
 
 }  // namespace

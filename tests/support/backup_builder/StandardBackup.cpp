@@ -131,10 +131,6 @@ Status MakeStandardBackup(const fs::path& scratch, StandardBackup& out,
       Jpeg(1900, 15), "", "pic.JPG");
   app("AppDomain-net.whatsapp.WhatsApp", "Library/Media/4915112345678@s.whatsapp.net/c/d/voice.wav",
       Wav(1000, 16), "", "voice.WAV");
-  // Newer versions keep media in the shared group container.
-  app("AppDomainGroup-group.net.whatsapp.WhatsApp.shared",
-      "Message/Media/4915112345678@s.whatsapp.net/e/f/0A1B2C3D-photo.jpg", Jpeg(1700, 19), "",
-      "0A1B2C3D-photo.JPG");
   SortByName(media.whatsAppAttachments);
 
   // Databases.
