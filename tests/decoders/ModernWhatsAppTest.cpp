@@ -95,3 +95,51 @@ TEST(ModernWhatsApp, Ios15StoreMatchesSql) {
 
 }  // namespace
 }  // namespace corvyn::decoders
+
+namespace corvyn::decoders {
+namespace {
+
+// Built store: members named by push name or JID, the media path kept, and
+// the two deleted messages carved with their texts.
+TEST(ModernWhatsApp, BuiltStoreWithDeletedMessages) {
+  TempFolder folder;
+  std::string error;
+  auto db = testing::BuildModernChatStorage(folder.Path() / "ChatStorage.sqlite", &error);
+  ASSERT_TRUE(db) << error;
+  WhatsAppChatMap chats;
+  int32_t columns = kInitialWhatsAppMessageColumnCount;
+  ASSERT_EQ(DecodeWhatsApp(chats, db->Path(), columns), kOk);
+
+  using Row = std::tuple<int32_t, int32_t, std::string, std::string, std::string>;
+  std::set<Row> got;
+  for (const auto& [session, messages] : chats) {
+    for (const WhatsAppRecord& m : messages) got.insert({m.deleted, session, m.text, m.senderName, m.extra});
+  }
+  const std::string photo =
+      "Message/Media/19198887386@s.whatsapp.net/d/0/d041d159-0000-4000-8000-000000000001.jpg";
+  const std::set<Row> expected = {
+      {0, 1, "Hello from Dana, a longer line of text", "Dana Two", ""},
+      {0, 1, "Hello back, another longer line of text", "Me", ""},
+      {0, 2, "Group hello from the lid member, long text", "205690463334636", ""},
+      {0, 2, "Group answer from me with a long text line", "Me", ""},
+      {0, 1, "Photo caption for the picture sent", "Me", photo},
+      // Deleted rows: their chat and member keys survive in the record, the
+      // media join does not (carved records have no key).
+      {1, 1, "A deleted message with a fairly long text", "Dana Two", ""},
+      {1, 2, "Group hello from Dana with enough text", "Dana", ""},
+      {0, 2, "Another message in the group chat, long", "Dana", ""},
+  };
+  EXPECT_EQ(got, expected);
+  const auto& live = db->Truth().live.at("ZWAMESSAGE");
+  EXPECT_EQ(live.size(), 6u);
+  for (const auto& [session, messages] : chats) {
+    for (const WhatsAppRecord& m : messages) {
+      if (m.deleted == 0 && m.messageKey == 2) {
+        EXPECT_EQ(m.date, DateTextFromCocoa(666000060));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvyn::decoders

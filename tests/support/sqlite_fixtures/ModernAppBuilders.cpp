@@ -1,5 +1,7 @@
 #include "tests/support/sqlite_fixtures/ModernAppBuilders.h"
 
+#include <map>
+#include <sstream>
 #include <vector>
 
 namespace corvyn::testing {
@@ -142,6 +144,143 @@ std::unique_ptr<FixtureDatabase> BuildModernAddressBook(const std::filesystem::p
   // A person removed with its value, and one number of a person that stays.
   if (!db->Delete("ABPerson", {3}) || !db->Delete("ABMultiValue", {6}) || !db->Delete("ABMultiValue", {2}))
     return Fail(error, *db);
+  db->Close();
+  return db;
+}
+
+namespace {
+
+struct NamedTable {
+  const char* name;
+  const char* columns;  // declared order, space separated
+  const char* types;    // one per column, same order
+};
+
+// Column lists of the app's iOS 15 store, in declared order.
+constexpr NamedTable kChatTables[] = {
+    {"ZWAMESSAGE",
+     "Z_PK Z_ENT Z_OPT ZCHILDMESSAGESDELIVEREDCOUNT ZCHILDMESSAGESPLAYEDCOUNT ZCHILDMESSAGESREADCOUNT "
+     "ZDATAITEMVERSION ZDOCID ZENCRETRYCOUNT ZFILTEREDRECIPIENTCOUNT ZFLAGS ZGROUPEVENTTYPE ZISFROMME "
+     "ZMESSAGEERRORSTATUS ZMESSAGESTATUS ZMESSAGETYPE ZSORT ZSPOTLIGHTSTATUS ZSTARRED ZCHATSESSION "
+     "ZGROUPMEMBER "
+     "ZLASTSESSION ZMEDIAITEM ZMESSAGEINFO ZPARENTMESSAGE ZMESSAGEDATE ZSENTDATE ZFROMJID ZMEDIASECTIONID "
+     "ZPHASH "
+     "ZPUSHNAME ZSTANZAID ZTEXT ZTOJID",
+     "IIIIIIIIIIIIIIIIIIIIIIIIITTVVVVVVV"},
+    {"ZWACHATSESSION",
+     "Z_PK Z_ENT Z_OPT ZARCHIVED ZCONTACTABID ZFLAGS ZHIDDEN ZIDENTITYVERIFICATIONEPOCH "
+     "ZIDENTITYVERIFICATIONSTATE ZMESSAGECOUNTER ZREMOVED ZSESSIONTYPE ZSPOTLIGHTSTATUS ZUNREADCOUNT "
+     "ZGROUPINFO "
+     "ZLASTMESSAGE ZPROPERTIES ZLASTMESSAGEDATE ZLOCATIONSHARINGENDDATE ZCONTACTIDENTIFIER ZCONTACTJID ZETAG "
+     "ZLASTMESSAGETEXT ZPARTNERNAME ZSAVEDINPUT",
+     "IIIIIIIIIIIIIIIIITTVVVVVV"},
+    {"ZWAGROUPMEMBER",
+     "Z_PK Z_ENT Z_OPT ZCONTACTABID ZISACTIVE ZISADMIN ZSENDERKEYSENT ZCHATSESSION ZRECENTGROUPCHAT "
+     "ZCONTACTIDENTIFIER ZCONTACTNAME ZFIRSTNAME ZMEMBERJID",
+     "IIIIIIIIIVVVV"},
+    {"ZWAPROFILEPUSHNAME", "Z_PK Z_ENT Z_OPT ZJID ZPUSHNAME", "IIIVV"},
+    {"ZWAMEDIAITEM",
+     "Z_PK Z_ENT Z_OPT ZCLOUDSTATUS ZFILESIZE ZMEDIAORIGIN ZMOVIEDURATION ZMESSAGE ZASPECTRATIO ZHACCURACY "
+     "ZLATITUDE ZLONGITUDE ZMEDIAURLDATE ZAUTHORNAME ZCOLLECTIONNAME ZMEDIALOCALPATH ZMEDIAURL "
+     "ZTHUMBNAILLOCALPATH ZTITLE ZVCARDNAME ZVCARDSTRING ZXMPPTHUMBPATH ZMEDIAKEY ZMETADATA",
+     "IIIIIIIIFFFFTVVVVVVVVVBB"},
+};
+
+std::vector<std::string> Words(const char* text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::string CreateSql(const NamedTable& table) {
+  const std::vector<std::string> columns = Words(table.columns);
+  std::string sql = std::string("CREATE TABLE ") + table.name + " (";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const char type = table.types[i];
+    sql += (i == 0 ? " " : ", ") + columns[i] + " " +
+           (i == 0        ? "INTEGER PRIMARY KEY"
+            : type == 'I' ? "INTEGER"
+            : type == 'T' ? "TIMESTAMP"
+            : type == 'F' ? "FLOAT"
+            : type == 'B' ? "BLOB"
+                          : "VARCHAR");
+  }
+  return sql + " )";
+}
+
+// A row of the table from column names (the others NULL).
+std::vector<FixtureValue> RowOf(const NamedTable& table, const std::map<std::string, FixtureValue>& values) {
+  const std::vector<std::string> columns = Words(table.columns);
+  std::vector<FixtureValue> row(columns.size(), nullptr);
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (const auto found = values.find(columns[i]); found != values.end()) row[i] = found->second;
+  }
+  return row;
+}
+
+}  // namespace
+
+std::unique_ptr<FixtureDatabase> BuildModernChatStorage(const std::filesystem::path& path,
+                                                        std::string* error) {
+  auto db = FixtureDatabase::Create(path, {}, error);
+  if (!db) return nullptr;
+  for (const NamedTable& table : kChatTables) {
+    if (!db->Exec(CreateSql(table))) return Fail(error, *db);
+  }
+  const auto insert = [&](int table, const std::map<std::string, FixtureValue>& values) {
+    return db->Insert(kChatTables[table].name, RowOf(kChatTables[table], values)) >= 0;
+  };
+  const auto message = [&](int64_t key, int64_t chat, FixtureValue member, int64_t fromMe, FixtureValue date,
+                           const std::string& text) {
+    return insert(0, {{"Z_PK", key},
+                      {"Z_ENT", int64_t{9}},
+                      {"Z_OPT", int64_t{3}},
+                      {"ZISFROMME", fromMe},
+                      {"ZMESSAGETYPE", int64_t{0}},
+                      {"ZCHATSESSION", chat},
+                      {"ZGROUPMEMBER", member},
+                      {"ZMESSAGEDATE", date},
+                      {"ZSENTDATE", date},
+                      {"ZSTANZAID", "3AD2D4F6C4FC6362220" + std::to_string(key)},
+                      {"ZTEXT", text}});
+  };
+  const bool built =
+      insert(1, {{"Z_PK", int64_t{1}},
+                 {"ZSESSIONTYPE", int64_t{0}},
+                 {"ZCONTACTJID", std::string("19198887386@s.whatsapp.net")},
+                 {"ZPARTNERNAME", std::string("Dana Two")}}) &&
+      insert(1, {{"Z_PK", int64_t{2}},
+                 {"ZSESSIONTYPE", int64_t{1}},
+                 {"ZCONTACTJID", std::string("120363023356659014@g.us")},
+                 {"ZPARTNERNAME", std::string("Test Group")}}) &&
+      insert(2, {{"Z_PK", int64_t{1}},
+                 {"ZCHATSESSION", int64_t{2}},
+                 {"ZCONTACTNAME", std::string()},
+                 {"ZMEMBERJID", std::string("19198887386@s.whatsapp.net")}}) &&
+      insert(2, {{"Z_PK", int64_t{2}},
+                 {"ZCHATSESSION", int64_t{2}},
+                 {"ZCONTACTNAME", std::string()},
+                 {"ZMEMBERJID", std::string("205690463334636@lid")}}) &&
+      insert(3, {{"Z_PK", int64_t{1}},
+                 {"ZJID", std::string("19198887386@s.whatsapp.net")},
+                 {"ZPUSHNAME", std::string("Dana")}}) &&
+      message(1, 1, nullptr, 0, int64_t{666000000}, "Hello from Dana, a longer line of text") &&
+      message(2, 1, nullptr, 1, 666000060.5, "Hello back, another longer line of text") &&
+      message(3, 2, int64_t{1}, 0, int64_t{666000120}, "Group hello from Dana with enough text") &&
+      message(4, 2, int64_t{2}, 0, 666000180.25, "Group hello from the lid member, long text") &&
+      message(5, 2, nullptr, 1, int64_t{666000240}, "Group answer from me with a long text line") &&
+      message(6, 1, nullptr, 0, int64_t{666000300}, "A deleted message with a fairly long text") &&
+      message(7, 1, nullptr, 1, int64_t{666000360}, "Photo caption for the picture sent") &&
+      message(8, 2, int64_t{1}, 0, int64_t{666000420}, "Another message in the group chat, long") &&
+      insert(4,
+             {{"Z_PK", int64_t{1}},
+              {"ZMESSAGE", int64_t{7}},
+              {"ZMEDIALOCALPATH",
+               std::string("Media/19198887386@s.whatsapp.net/d/0/d041d159-0000-4000-8000-000000000001.jpg")},
+              {"ZVCARDSTRING", std::string("image/jpeg")}});
+  if (!built) return Fail(error, *db);
+  if (!db->Delete("ZWAMESSAGE", {6}) || !db->Delete("ZWAMESSAGE", {3})) return Fail(error, *db);
   db->Close();
   return db;
 }

@@ -23,4 +23,11 @@ std::unique_ptr<FixtureDatabase> BuildModernCallHistory(const std::filesystem::p
 std::unique_ptr<FixtureDatabase> BuildModernAddressBook(const std::filesystem::path& path,
                                                         std::string* error = nullptr);
 
+// WhatsApp ChatStorage.sqlite with the tables of the app's iOS 15 version
+// (ZWAMESSAGE with 34 columns): a one-to-one chat and a group whose members
+// have no group name (one has a push name), messages with text and one with a
+// media item; two messages deleted (see the ground truth).
+std::unique_ptr<FixtureDatabase> BuildModernChatStorage(const std::filesystem::path& path,
+                                                        std::string* error = nullptr);
+
 }  // namespace corvyn::testing
