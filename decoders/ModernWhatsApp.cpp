@@ -1,5 +1,6 @@
 #include "decoders/ModernWhatsApp.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "decoders/NamedColumnScan.h"
@@ -19,12 +20,19 @@ std::string CutBeforeAt(const std::string& text) {
   return at == std::string::npos ? text : text.substr(0, at);
 }
 
-constexpr uint32_t kLastFixedLayout = 29;
+// Column counts of ZWAMESSAGE read with fixed positions (2014-15 versions).
+constexpr std::size_t kFirstFixedLayout = 27;
+constexpr std::size_t kLastFixedLayout = 29;
 
 }  // namespace
 
 bool HasNamedWhatsAppTables(const sqlite::SqliteDbReader& reader) {
-  return DeclaredColumns(reader, "ZWAMESSAGE").size() > kLastFixedLayout;
+  const std::vector<std::string> columns = DeclaredColumns(reader, "ZWAMESSAGE");
+  const auto declares = [&columns](std::string_view name) {
+    return std::find(columns.begin(), columns.end(), name) != columns.end();
+  };
+  const bool fixedLayout = columns.size() >= kFirstFixedLayout && columns.size() <= kLastFixedLayout;
+  return !fixedLayout && declares("ZTEXT") && declares("ZCHATSESSION");
 }
 
 Status ScanNamedWhatsApp(sqlite::SqliteDbReader& reader, std::vector<WhatsAppRecord>& messages,

@@ -14,8 +14,9 @@
 
 namespace corvyn::decoders {
 
-// True when ZWAMESSAGE declares more columns than the layouts with fixed
-// positions know (29).
+// True when ZWAMESSAGE declares ZTEXT and ZCHATSESSION and has another
+// column count than the layouts with fixed positions (27 to 29): newer
+// versions (30 and more) and cut-down stores.
 bool HasNamedWhatsAppTables(const sqlite::SqliteDbReader& reader);
 
 // The rows the WhatsApp decoder joins: messages (text, date, direction,

@@ -143,3 +143,39 @@ TEST(ModernWhatsApp, BuiltStoreWithDeletedMessages) {
 
 }  // namespace
 }  // namespace corvyn::decoders
+
+namespace corvyn::decoders {
+namespace {
+
+// mvt's cut-down store (8-column ZWAMESSAGE, no member tables) read by name.
+TEST(ModernWhatsApp, CutDownStoreMatchesSql) {
+  const char* relative =
+      "mvt-project__mvt/tests/artifacts/ios_backup/7c/7c7fba66680ef796b916b067077cc246adacf01d";
+  const std::filesystem::path root = ExternalTestData();
+  if (root.empty() || !std::filesystem::exists(root / relative))
+    GTEST_SKIP() << "external test data not found: " << relative;
+  TempFolder folder;
+  const std::filesystem::path copy = CopySample(root / relative, folder.Path());
+  WhatsAppChatMap chats;
+  int32_t columns = kInitialWhatsAppMessageColumnCount;
+  ASSERT_EQ(DecodeWhatsApp(chats, copy, columns), kOk);
+  using Row = std::tuple<int32_t, std::string, std::string, int32_t, std::string>;
+  std::set<Row> got;
+  for (const auto& [session, messages] : chats) {
+    for (const WhatsAppRecord& m : messages) got.insert({m.sessionId, m.date, m.text, m.sent, m.senderName});
+  }
+  std::set<Row> expected;
+  Query(
+      copy,
+      "SELECT m.ZCHATSESSION, CAST(m.ZMESSAGEDATE AS INTEGER), m.ZTEXT, m.ZISFROMME, "
+      "CASE WHEN m.ZISFROMME = 1 THEN 'Me' ELSE c.ZPARTNERNAME END "
+      "FROM ZWAMESSAGE m LEFT JOIN ZWACHATSESSION c ON c.Z_PK = m.ZCHATSESSION WHERE m.ZTEXT <> ''",
+      [&](const std::vector<std::string>& v) {
+        expected.insert({std::stoi(v[0]), DateTextFromCocoa(std::stoll(v[1])), v[2], std::stoi(v[3]), v[4]});
+      });
+  EXPECT_EQ(expected.size(), 3u);
+  EXPECT_EQ(got, expected);
+}
+
+}  // namespace
+}  // namespace corvyn::decoders
