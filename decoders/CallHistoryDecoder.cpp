@@ -3,6 +3,7 @@
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
 #include "decoders/FirstFailure.h"
+#include "decoders/NamedColumnScan.h"
 #include "decoders/SqlProbe.h"
 #include "decoders/TextRules.h"
 #include "sqlite/SqliteDbReader.h"
@@ -20,6 +21,10 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
   if (probe.openCode != 0)
     return Status(kInvalidData, "the SQLite library cannot open " + callHistoryDb.string());
   const bool newerSchema = !probe.queryFailed;
+
+  // Neither table: not a call history this program reads.
+  if (!newerSchema && DeclaredColumns(reader, "call").empty())
+    return Status(kInvalidData, "the call history holds neither ZCALLRECORD nor call");
 
   FirstFailure failure;
   const std::string_view table = newerSchema ? "ZCALLRECORD" : "call";

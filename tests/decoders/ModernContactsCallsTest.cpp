@@ -161,7 +161,7 @@ TEST(PersonAddressBook, NamesCallsByDialableForms) {
   EXPECT_EQ(DisplayLabel("TextNow"), "TextNow");
 }
 
-TEST(PersonAddressBook, NeitherLayoutIsAnErrorInWords) {
+TEST(UnknownSchemas, AreErrorsInWords) {
   TempFolder folder;
   auto db = testing::FixtureDatabase::Create(folder.Path() / "other.db");
   ASSERT_TRUE(db);
@@ -172,6 +172,10 @@ TEST(PersonAddressBook, NeitherLayoutIsAnErrorInWords) {
   const Status status = DecodeContacts(contacts, db->Path(), highest);
   EXPECT_EQ(status, kInvalidData);
   EXPECT_NE(status.Message().find("ABPerson"), std::string::npos) << status.Message();
+  std::vector<CallRecord> calls;
+  const Status callStatus = DecodeCallHistory(calls, db->Path(), db->Path());
+  EXPECT_EQ(callStatus, kInvalidData);
+  EXPECT_NE(callStatus.Message().find("ZCALLRECORD"), std::string::npos) << callStatus.Message();
 }
 
 // ---- real address books ----
