@@ -106,7 +106,7 @@ TEST(IdeviceBackup2Builder, WritesTheInfoPlistOfThatProgram) {
   plist_free(root);
 }
 
-enum class Layout { kOlder, kNewer, kNewerEncrypted };
+enum class Layout { kOlder, kOlderEncrypted, kNewer, kNewerEncrypted };
 
 // Each backup lies in <root>/<UDID>/, as the program writes it; the root is
 // listed as a backup root, and also picked as a folder.
@@ -128,6 +128,7 @@ TEST(IdeviceBackup2Discovery, ListedWithTheirSummaryStateAndEncryption) {
     bool unfinished;
   } cases[] = {
       {"iOS 9, finished", Layout::kOlder, "9.3.5", Left::kFinished, false, false},
+      {"iOS 9, encrypted, finished", Layout::kOlderEncrypted, "9.3.5", Left::kFinished, true, false},
       {"iOS 16, finished", Layout::kNewer, "16.7.2", Left::kFinished, false, false},
       {"iOS 16, encrypted, finished", Layout::kNewerEncrypted, "16.7.2", Left::kFinished, true, false},
       {"phone still sending", Layout::kNewer, "16.7.2", Left::kStatusUploading, false, true},
@@ -157,6 +158,9 @@ TEST(IdeviceBackup2Discovery, ListedWithTheirSummaryStateAndEncryption) {
     switch (c.layout) {
       case Layout::kOlder:
         ASSERT_EQ(builder.Write(folder), kOk);
+        break;
+      case Layout::kOlderEncrypted:
+        ASSERT_EQ(builder.WriteEncrypted(temp.Path() / "plain", folder, "1234"), kOk);
         break;
       case Layout::kNewer:
         ASSERT_EQ(builder.WriteNewerLayout(folder), kOk);
