@@ -271,21 +271,10 @@ std::vector<fs::path> BackupRoots(const fs::path& configIni) {
   return roots;
 }
 
-Status ListBackups(const std::vector<fs::path>& roots, std::vector<BackupDescriptor>& descriptors) {
-  if (roots.empty()) return Status(kInvalidData, "no backup folder can be named (set HOME or XDG_DATA_HOME)");
-  for (const auto& root : roots) {
-    FolderListing listing;
-    if (ListFolder(root, listing) != kOk) continue;
-    for (const auto& entry : listing.entries) {
-      if (entry.filename() == kSnapshotFolderName) continue;
-      BackupDescriptor descriptor;
-      if (ReadBackupFolder(entry, descriptor) == kOk) descriptors.push_back(std::move(descriptor));
-    }
-  }
-  return kOk;
-}
-
 namespace {
+
+// One folder's descriptor, read from its own Info.plist only.
+Status ReadOneBackupFolder(const fs::path& folder, BackupDescriptor& descriptor);
 
 // The one backup inside `folder` (an entry holding an "Info.plist", not the
 // staging folder), or nothing when there is none or more than one.
@@ -305,17 +294,35 @@ std::optional<fs::path> OnlyBackupInside(const fs::path& folder) {
 
 }  // namespace
 
+Status ListBackups(const std::vector<fs::path>& roots, std::vector<BackupDescriptor>& descriptors) {
+  if (roots.empty()) return Status(kInvalidData, "no backup folder can be named (set HOME or XDG_DATA_HOME)");
+  for (const auto& root : roots) {
+    FolderListing listing;
+    if (ListFolder(root, listing) != kOk) continue;
+    for (const auto& entry : listing.entries) {
+      if (entry.filename() == kSnapshotFolderName) continue;
+      BackupDescriptor descriptor;
+      if (ReadOneBackupFolder(entry, descriptor) == kOk) descriptors.push_back(std::move(descriptor));
+    }
+  }
+  return kOk;
+}
+
 Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
-  auto bytes = ReadWholeFile(folder / kInfoPlistName, kInfoPlistSizeLimit);
-  if (!bytes) {
-    std::error_code error;
-    if (fs::exists(folder / kInfoPlistName, error)) return kInvalidData;
+  std::error_code error;
+  if (!fs::exists(folder / kInfoPlistName, error)) {
     // idevicebackup2 writes into <its folder>/<UDID>/: the folder it was
     // given stands for the one backup in it.
-    const auto inner = OnlyBackupInside(folder);
-    if (!inner) return kInvalidData;
-    return ReadBackupFolder(*inner, descriptor);
+    if (const auto inner = OnlyBackupInside(folder)) return ReadOneBackupFolder(*inner, descriptor);
   }
+  return ReadOneBackupFolder(folder, descriptor);
+}
+
+namespace {
+
+Status ReadOneBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
+  const auto bytes = ReadWholeFile(folder / kInfoPlistName, kInfoPlistSizeLimit);
+  if (!bytes) return kInvalidData;
   InfoValues values;
   if (!ReadInfoPlist(*bytes, values)) ReadInfoLines(*bytes, values);
   descriptor = {};
@@ -337,6 +344,8 @@ Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
       StatusSaysUnfinished(clean) || fs::is_directory(clean / kSnapshotFolderName, error);
   return kOk;
 }
+
+}  // namespace
 
 bool IsEncryptedBackup(const fs::path& folder) {
   std::ifstream file(folder / kAddressBookStoredName, std::ios::binary);
