@@ -1,0 +1,180 @@
+// SqliteDbReader: the write-ahead log beside the file and the page history
+// it leaves (see the top of SqliteDbReader.h).
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "sqlite/ByteOrder.h"
+#include "sqlite/SqliteDbReader.h"
+
+namespace corvyn::sqlite {
+
+void SqliteDbReader::OpenWal(const std::filesystem::path& path) {
+  std::filesystem::path walPath = path;
+  walPath += "-wal";
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(walPath, error)) return;
+  // An unreadable log leaves its verdict; the file is then read alone.
+  (void)wal_.Open(walPath, pageSize_);
+  walVerdict_ = wal_.Verdict();
+  if (walVerdict_ == WalVerdict::kApplied) {
+    walApplied_ = true;
+    pageCount_ = wal_.DatabasePages();
+  } else if (walVerdict_ != WalVerdict::kNothingCommitted) {
+    wal_.Close();
+  }
+}
+
+void SqliteDbReader::DropWal(WalVerdict verdict) {
+  wal_.Close();
+  walVerdict_ = verdict;
+  walApplied_ = false;
+  pageCount_ = pageSize_ ? fileSize_ / pageSize_ : 0;
+  history_.clear();
+}
+
+Status SqliteDbReader::ReadMainPage(PageIndex index, std::span<uint8_t> page) const {
+  return file_.ReadAt(static_cast<uint64_t>(index) * pageSize_, page);
+}
+
+Status SqliteDbReader::ReadVersion(const PageVersion& version, std::vector<uint8_t>& page) const {
+  page.resize(pageSize_);
+  if (version.walFrame < 0) return ReadMainPage(version.page, page);
+  const std::vector<WalFrame>& frames = wal_.Frames();
+  if (static_cast<std::size_t>(version.walFrame) >= frames.size()) return kInvalidData;
+  return wal_.ReadFrameBytes(frames[static_cast<std::size_t>(version.walFrame)], 0, page);
+}
+
+Status SqliteDbReader::BuildHistory() {
+  history_.clear();
+  const std::vector<WalFrame>& frames = wal_.Frames();
+  if (frames.empty()) return kOk;
+  const uint64_t mainPages = fileSize_ / pageSize_;
+  // Frames of each page in log order.
+  std::map<PageIndex, std::vector<std::size_t>> framesOfPage;
+  for (std::size_t i = 0; i < frames.size(); ++i) framesOfPage[frames[i].pageNumber - 1].push_back(i);
+
+  std::vector<uint8_t> page(pageSize_);
+  for (const auto& [index, frameIndexes] : framesOfPage) {
+    const int64_t liveFrame = wal_.CommittedFrameOf(index);
+    const bool mainIsLive = liveFrame < 0 && index < pageCount_;
+    // Hashes of the versions already accounted for: the live one first.
+    std::set<uint64_t> known;
+    std::optional<uint64_t> mainHash;
+    if (index < mainPages) {
+      if (const Status status = ReadMainPage(index, page); status != kOk) return status;
+      mainHash = PageContentHash(page);
+    }
+    if (liveFrame >= 0) {
+      known.insert(frames[static_cast<std::size_t>(liveFrame)].contentHash);
+    } else if (mainIsLive && mainHash) {
+      known.insert(*mainHash);
+    }
+    if (mainHash && !mainIsLive && known.insert(*mainHash).second) {
+      history_.push_back(PageVersion{index, -1, *mainHash});
+    }
+    for (const std::size_t frame : frameIndexes) {
+      if (static_cast<int64_t>(frame) == liveFrame || !known.insert(frames[frame].contentHash).second)
+        continue;
+      history_.push_back(PageVersion{index, static_cast<int64_t>(frame), frames[frame].contentHash});
+    }
+  }
+  return kOk;
+}
+
+bool SqliteDbReader::CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity,
+                                  uint32_t& cellEnd) const {
+  if (offset >= page.size()) return false;
+  const ByteSpan cell = page.subspan(offset);
+  const Varint payload = ReadVarint(cell);
+  if (!payload.complete) return false;
+  const Varint rowid = ReadVarint(cell.subspan(payload.length));
+  if (!rowid.complete) return false;
+  const std::size_t prefix = payload.length + rowid.length;
+  const uint64_t local = LocalPayloadSize(payload.value);
+  uint64_t payloadHash = 0;
+  if (local >= payload.value) {
+    if (payload.value > cell.size() - prefix) return false;
+    payloadHash = PageContentHash(cell.subspan(prefix, static_cast<std::size_t>(payload.value)));
+    cellEnd = static_cast<uint32_t>(offset + prefix + payload.value);
+  } else {
+    if (prefix + local + 4 > cell.size()) return false;
+    const RecordLocation location{cell, offset, 0, RecordMode::kFullCell, 0};
+    std::vector<uint8_t> whole;
+    bool overflowed = false;
+    if (GatherOverflowCell(location, whole, overflowed) != kOk || !overflowed) return false;
+    payloadHash = PageContentHash(ByteSpan(whole).subspan(prefix));
+    cellEnd = static_cast<uint32_t>(offset + prefix + local + 4);
+  }
+  identity = (payloadHash ^ (rowid.value * 0x9e3779b97f4a7c15ull)) * 0xbf58476d1ce4e5b9ull;
+  identity ^= identity >> 31;
+  return true;
+}
+
+void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecoder& decoder,
+                                 const std::vector<bool>& treePages) {
+  const uint32_t expected = profile.columnCount;
+  const bool likeFreePages = profile.scanFreePages && expected != 0;
+  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> live;
+  PageIndex livePage = 0;  // page 0 never enters the history scan
+  bool liveRead = false;
+  for (PageVersion& version : history_) {
+    // Page 1 holds the schema behind the file header.
+    if (version.page == 0) continue;
+    const bool inTree = version.page < treePages.size() && treePages[version.page];
+    if (!inTree && !likeFreePages) continue;
+    if (version.inspected && (version.pageType != kLeafTablePage || version.firstRecordColumns == 0))
+      continue;
+    if (ReadVersion(version, bytes) != kOk) continue;
+    const std::vector<uint16_t> cells = ReadCellPointers(bytes, 0);
+    if (!version.inspected) {
+      version.inspected = true;
+      version.pageType = bytes[0];
+      uint64_t identity = 0;
+      uint32_t cellEnd = 0;
+      uint32_t columns = 0;
+      if (version.pageType == kLeafTablePage && !cells.empty() &&
+          CellIdentity(bytes, cells.front(), identity, cellEnd) &&
+          CountRecordColumns(bytes, cells.front(), cellEnd, columns) == kOk) {
+        version.firstRecordColumns = columns;
+      }
+      if (version.pageType != kLeafTablePage || version.firstRecordColumns == 0) continue;
+    }
+    // A page of the table's tree keeps its table across versions unless its
+    // records say otherwise (more columns than the table has); any other page
+    // must show the table's column count, as free pages must.
+    const uint32_t columns = version.firstRecordColumns;
+    if (inTree ? (expected != 0 && columns > expected) : columns != expected) continue;
+
+    const bool compareLive = inTree && carveDeletedRecords;
+    if (compareLive && livePage != version.page) {
+      livePage = version.page;
+      liveRead = ReadPage(version.page, live) == kOk;
+    }
+    for (const uint16_t offset : cells) {
+      uint64_t identity = 0;
+      uint32_t cellEnd = 0;
+      if (!CellIdentity(bytes, offset, identity, cellEnd)) continue;
+      if (liveCells_.count(identity) != 0 || reportedCells_.count(identity) != 0) continue;
+      // A record carved from within the cell's place on the live page, whose
+      // bytes there are the cell's but for the four a freeblock header
+      // overwrites: already handed over.
+      if (compareLive && liveRead && offset + 4u < cellEnd && cellEnd <= live.size()) {
+        const auto carved = carvedRecords_.lower_bound({version.page, offset});
+        if (carved != carvedRecords_.end() && carved->first == version.page && carved->second < cellEnd &&
+            std::equal(bytes.begin() + offset + 4, bytes.begin() + cellEnd, live.begin() + offset + 4)) {
+          continue;
+        }
+      }
+      reportedCells_.insert(identity);
+      const RecordLocation location{ByteSpan(bytes).subspan(offset), offset, cellEnd, RecordMode::kFullCell,
+                                    1};
+      (void)decoder(*this, location);
+    }
+  }
+}
+
+}  // namespace corvyn::sqlite

@@ -1,0 +1,43 @@
+// Databases in WAL mode whose write-ahead log is kept for the reader: the
+// SQLite library writes every change to `<file>-wal` and never checkpoints
+// it, and SnapshotWithWal copies the file and its log as they stand (closing
+// the connection would checkpoint the log into the file and remove it). Also
+// small editors of a copied log for the damaged and foreign cases.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "tests/support/sqlite_fixtures/SqliteFixture.h"
+
+namespace corvyn::testing {
+
+// Switches an open fixture database to WAL mode with automatic checkpoints
+// off; everything committed before stays in the main file. With
+// spillEveryPage, the page cache holds almost nothing, so a long transaction
+// writes frames to the log before it commits. False (and LastError) on
+// failure.
+bool SwitchToWal(FixtureDatabase& database, bool spillEveryPage = false);
+
+// Copies the database file and its `-wal` (when there is one) to `target`
+// and `target-wal`, replacing them. False when a copy fails.
+bool SnapshotWithWal(const FixtureDatabase& database, const std::filesystem::path& target);
+
+// Layout of a log file: its page size and number of whole frames.
+struct WalLayout {
+  uint32_t pageSize = 0;
+  uint64_t frames = 0;
+  uint64_t FrameOffset(uint64_t frame) const { return 32 + frame * (24 + static_cast<uint64_t>(pageSize)); }
+};
+WalLayout ReadWalLayout(const std::filesystem::path& wal);
+
+// Cuts the file to `size` bytes; false on failure.
+bool TruncateFile(const std::filesystem::path& file, uint64_t size);
+// XORs one byte of the file with 0xff; false on failure.
+bool FlipByte(const std::filesystem::path& file, uint64_t offset);
+// Replaces the first `count` bytes of `target` with those of `source`.
+bool CopyPrefix(const std::filesystem::path& source, const std::filesystem::path& target, std::size_t count);
+
+}  // namespace corvyn::testing
