@@ -103,6 +103,12 @@ void SqliteDbReader::Close() {
 }
 
 Status SqliteDbReader::Open(const std::filesystem::path& path) {
+  std::filesystem::path walPath = path;
+  walPath += "-wal";
+  return Open(path, walPath);
+}
+
+Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesystem::path& walPath) {
   Close();
   if (const Status status = file_.Open(path); status != kOk) return status;
   fileSize_ = file_.Size();
@@ -123,7 +129,7 @@ Status SqliteDbReader::Open(const std::filesystem::path& path) {
   usableSize_ = pageSize - reserved;
   pageCount_ = fileSize_ / pageSize_;
 
-  OpenWal(path);
+  if (!walPath.empty()) OpenWal(walPath);
   if (walApplied_) {
     // Page 1 now comes from the log; a first page there that is no database
     // header for this page size means the log is not this database's.

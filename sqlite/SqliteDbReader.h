@@ -162,6 +162,10 @@ class SqliteDbReader {
   // when it is not an SQLite 3 database (or its page size is unusable). A log
   // that cannot be used never fails the open: the file is read alone.
   Status Open(const std::filesystem::path& path);
+  // The same with the log at walPath (an empty path: no log), for a log kept
+  // under another name, as a backup keeps `-wal` files under their own file
+  // IDs.
+  Status Open(const std::filesystem::path& path, const std::filesystem::path& walPath);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
 
@@ -284,7 +288,7 @@ class SqliteDbReader {
     uint8_t pageType = 0;
     uint32_t firstRecordColumns = 0;  // 0: no cell or an unreadable first record
   };
-  void OpenWal(const std::filesystem::path& path);
+  void OpenWal(const std::filesystem::path& walPath);
   void DropWal(WalVerdict verdict);
   Status BuildHistory();
   Status ReadMainPage(PageIndex index, std::span<uint8_t> page) const;

@@ -11,9 +11,7 @@
 
 namespace corvyn::sqlite {
 
-void SqliteDbReader::OpenWal(const std::filesystem::path& path) {
-  std::filesystem::path walPath = path;
-  walPath += "-wal";
+void SqliteDbReader::OpenWal(const std::filesystem::path& walPath) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(walPath, error)) return;
   // An unreadable log leaves its verdict; the file is then read alone.

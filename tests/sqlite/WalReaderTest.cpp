@@ -173,12 +173,20 @@ TEST(WalReader, CommittedFramesGiveTheLiveRowsAndOlderVersionsComeOutOnceAsDelet
   for (const int64_t rowid : deletedCells)
     EXPECT_TRUE(rowid == 5 || (rowid >= 10 && rowid <= 12) || rowid == 20);
 
-  // Without the log the main file's rows are all there is.
-  std::filesystem::remove(WithSuffix(copy, "-wal"));
-  SqliteDbReader alone;
-  ASSERT_EQ(alone.Open(copy), kOk);
-  EXPECT_EQ(alone.WalState(), WalVerdict::kAbsent);
-  EXPECT_EQ(ScanHandlesOf(alone).live.size(), 150u);
+  // A log kept under another name (as in a backup) is given by its path;
+  // without the log the main file's rows are all there is.
+  const std::filesystem::path renamed = dir / "cd47480f213dba9bc38ee792775d17e3f5a73a59";
+  std::filesystem::rename(WithSuffix(copy, "-wal"), renamed);
+  SqliteDbReader named;
+  ASSERT_EQ(named.Open(copy, renamed), kOk);
+  EXPECT_EQ(named.WalState(), WalVerdict::kApplied);
+  EXPECT_EQ(ScanHandlesOf(named).live, scan.live);
+  for (const std::filesystem::path& wal : {std::filesystem::path(), renamed}) {
+    SqliteDbReader alone;
+    ASSERT_EQ(wal.empty() ? alone.Open(copy, wal) : alone.Open(copy), kOk);
+    EXPECT_EQ(alone.WalState(), WalVerdict::kAbsent);
+    EXPECT_EQ(ScanHandlesOf(alone).live.size(), 150u);
+  }
 }
 
 // Table of logs the reader must judge: each is edited after the snapshot,
