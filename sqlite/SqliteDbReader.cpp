@@ -96,6 +96,7 @@ void SqliteDbReader::Close() {
   walVerdict_ = WalVerdict::kAbsent;
   walApplied_ = false;
   history_.clear();
+  historyBuilt_ = false;
   trackCells_ = false;
   liveCells_.clear();
   reportedCells_.clear();
@@ -163,9 +164,6 @@ Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesy
     }
     trunkNumber = ReadBigEndian32(&trunk[0]);
   }
-  // The history is optional: when the file cannot give the old copies of
-  // the pages, the live database still reads.
-  if (BuildHistory() != kOk) history_.clear();
   return kOk;
 }
 
@@ -528,7 +526,8 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   }
 
   std::vector<bool> tablePages(PageCount(), false);
-  trackCells_ = !history_.empty();
+  if (carveDeletedRecords) BuildHistory();
+  trackCells_ = !history_.empty() && carveDeletedRecords;
   liveCells_.clear();
   reportedCells_.clear();
   carvedRecords_.clear();

@@ -194,7 +194,8 @@ class SqliteDbReader {
   // Distinct page versions the live database no longer shows (the file's
   // copies of pages the log replaced, superseded and uncommitted frames),
   // each differing from its page's live version and from the others.
-  std::size_t HistoricalPageVersions() const { return history_.size(); }
+  // Found at the first call or the first scan that carves, not at Open.
+  std::size_t HistoricalPageVersions() const;
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
 
   // Cell offsets of the b-tree page whose header starts at headerOffset (0,
@@ -262,7 +263,7 @@ class SqliteDbReader {
   Status ScanTable(TableProfile& profile, const RecordDecoder& decoder);
 
   // When false, ScanTable hands over live cells and free-page cells only and
-  // runs no carving (true at construction).
+  // runs no carving and no page history (true at construction).
   bool carveDeletedRecords = true;
 
  private:
@@ -290,7 +291,9 @@ class SqliteDbReader {
   };
   void OpenWal(const std::filesystem::path& walPath);
   void DropWal(WalVerdict verdict);
-  Status BuildHistory();
+  // Lists the page history once (nothing when the file cannot give the old
+  // copies: the live database still reads).
+  void BuildHistory() const;
   Status ReadMainPage(PageIndex index, std::span<uint8_t> page) const;
   Status ReadVersion(const PageVersion& version, std::vector<uint8_t>& page) const;
   // Rowid and payload of the full cell at `offset` in one number; false when
@@ -308,7 +311,8 @@ class SqliteDbReader {
   WalFile wal_;
   WalVerdict walVerdict_ = WalVerdict::kAbsent;
   bool walApplied_ = false;
-  std::vector<PageVersion> history_;
+  mutable bool historyBuilt_ = false;
+  mutable std::vector<PageVersion> history_;
   // During a scan with page history: identities of the live cells and of the
   // deleted cells already handed over.
   bool trackCells_ = false;

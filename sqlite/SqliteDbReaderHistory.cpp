@@ -31,6 +31,7 @@ void SqliteDbReader::DropWal(WalVerdict verdict) {
   walApplied_ = false;
   pageCount_ = pageSize_ ? fileSize_ / pageSize_ : 0;
   history_.clear();
+  historyBuilt_ = false;
 }
 
 Status SqliteDbReader::ReadMainPage(PageIndex index, std::span<uint8_t> page) const {
@@ -45,10 +46,17 @@ Status SqliteDbReader::ReadVersion(const PageVersion& version, std::vector<uint8
   return wal_.ReadFrameBytes(frames[static_cast<std::size_t>(version.walFrame)], 0, page);
 }
 
-Status SqliteDbReader::BuildHistory() {
+std::size_t SqliteDbReader::HistoricalPageVersions() const {
+  BuildHistory();
+  return history_.size();
+}
+
+void SqliteDbReader::BuildHistory() const {
+  if (historyBuilt_ || !IsOpen()) return;
+  historyBuilt_ = true;
   history_.clear();
   const std::vector<WalFrame>& frames = wal_.Frames();
-  if (frames.empty()) return kOk;
+  if (frames.empty()) return;
   const uint64_t mainPages = fileSize_ / pageSize_;
   // Frames of each page in log order.
   std::map<PageIndex, std::vector<std::size_t>> framesOfPage;
@@ -62,7 +70,10 @@ Status SqliteDbReader::BuildHistory() {
     std::set<uint64_t> known;
     std::optional<uint64_t> mainHash;
     if (index < mainPages) {
-      if (const Status status = ReadMainPage(index, page); status != kOk) return status;
+      if (ReadMainPage(index, page) != kOk) {
+        history_.clear();
+        return;
+      }
       mainHash = PageContentHash(page);
     }
     if (liveFrame >= 0) {
@@ -79,7 +90,6 @@ Status SqliteDbReader::BuildHistory() {
       history_.push_back(PageVersion{index, static_cast<int64_t>(frame), frames[frame].contentHash});
     }
   }
-  return kOk;
 }
 
 bool SqliteDbReader::CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity,
