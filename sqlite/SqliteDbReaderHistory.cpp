@@ -19,7 +19,12 @@ void SqliteDbReader::OpenWal(const std::filesystem::path& walPath) {
   walVerdict_ = wal_.Verdict();
   if (walVerdict_ == WalVerdict::kApplied) {
     walApplied_ = true;
-    pageCount_ = wal_.DatabasePages();
+    // Every page of the database lies in the file or in a committed frame; a
+    // larger size after commit is not believed (it would size every page map).
+    uint64_t highest = fileSize_ / pageSize_;
+    for (std::size_t i = 0; i < wal_.CommittedFrameCount(); ++i)
+      highest = std::max<uint64_t>(highest, wal_.Frames()[i].pageNumber);
+    pageCount_ = std::min<uint64_t>(wal_.DatabasePages(), highest);
   } else if (walVerdict_ != WalVerdict::kNothingCommitted) {
     wal_.Close();
   }

@@ -1,6 +1,7 @@
 #include "tests/support/sqlite_fixtures/WalFixture.h"
 
 #include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -36,6 +37,76 @@ WalLayout ReadWalLayout(const std::filesystem::path& wal) {
   if (error || layout.pageSize == 0) return layout;
   layout.frames = (size - 32) / (24 + static_cast<uint64_t>(layout.pageSize));
   return layout;
+}
+
+namespace {
+
+uint32_t BigEndian(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+         static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+void PutBigEndian(unsigned char* bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+}
+
+// SQLite's log checksum, continued over `size` bytes (a multiple of 8).
+void Checksum(uint32_t sum[2], const unsigned char* bytes, std::size_t size, bool bigEndianWords) {
+  for (std::size_t i = 0; i < size; i += 8) {
+    uint32_t words[2];
+    for (int w = 0; w < 2; ++w) {
+      const unsigned char* p = bytes + i + 4 * w;
+      words[w] = bigEndianWords ? BigEndian(p)
+                                : static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 |
+                                      static_cast<uint32_t>(p[1]) << 8 | p[0];
+    }
+    sum[0] += words[0] + sum[1];
+    sum[1] += words[1] + sum[0];
+  }
+}
+
+}  // namespace
+
+bool ResealWal(const std::filesystem::path& wal, bool bigEndianChecksums) {
+  std::fstream file(wal, std::ios::binary | std::ios::in | std::ios::out);
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 32) return false;
+  PutBigEndian(bytes.data(), bigEndianChecksums ? 0x377f0683 : 0x377f0682);
+  uint32_t sum[2] = {0, 0};
+  Checksum(sum, bytes.data(), 24, bigEndianChecksums);
+  PutBigEndian(&bytes[24], sum[0]);
+  PutBigEndian(&bytes[28], sum[1]);
+  const std::size_t pageSize = BigEndian(&bytes[8]);
+  for (std::size_t offset = 32; pageSize != 0 && offset + 24 + pageSize <= bytes.size();
+       offset += 24 + pageSize) {
+    unsigned char* frame = &bytes[offset];
+    if (BigEndian(frame + 8) != BigEndian(&bytes[16]) || BigEndian(frame + 12) != BigEndian(&bytes[20]))
+      break;
+    Checksum(sum, frame, 8, bigEndianChecksums);
+    Checksum(sum, frame + 24, pageSize, bigEndianChecksums);
+    PutBigEndian(frame + 16, sum[0]);
+    PutBigEndian(frame + 20, sum[1]);
+  }
+  file.clear();
+  file.seekp(0);
+  return static_cast<bool>(
+      file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())));
+}
+
+uint32_t ReadNumber(const std::filesystem::path& file, uint64_t offset) {
+  std::ifstream stream(file, std::ios::binary);
+  unsigned char bytes[4] = {};
+  stream.seekg(static_cast<std::streamoff>(offset));
+  stream.read(reinterpret_cast<char*>(bytes), 4);
+  return BigEndian(bytes);
+}
+
+bool WriteNumber(const std::filesystem::path& file, uint64_t offset, uint32_t value) {
+  std::fstream stream(file, std::ios::binary | std::ios::in | std::ios::out);
+  unsigned char bytes[4];
+  PutBigEndian(bytes, value);
+  return stream.seekp(static_cast<std::streamoff>(offset)) &&
+         stream.write(reinterpret_cast<const char*>(bytes), 4);
 }
 
 bool TruncateFile(const std::filesystem::path& file, uint64_t size) {

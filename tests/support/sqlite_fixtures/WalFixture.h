@@ -33,6 +33,16 @@ struct WalLayout {
 };
 WalLayout ReadWalLayout(const std::filesystem::path& wal);
 
+// Rewrites the log's magic for checksums over big- or little-endian words
+// and recomputes the header checksum and the running checksum of every
+// frame that carries the header's salts, so that edits made to frame
+// headers or pages (page number, database size) stay valid. False on
+// failure.
+bool ResealWal(const std::filesystem::path& wal, bool bigEndianChecksums);
+// Reads or writes a big-endian 32-bit number in the file.
+uint32_t ReadNumber(const std::filesystem::path& file, uint64_t offset);
+bool WriteNumber(const std::filesystem::path& file, uint64_t offset, uint32_t value);
+
 // Cuts the file to `size` bytes; false on failure.
 bool TruncateFile(const std::filesystem::path& file, uint64_t size);
 // XORs one byte of the file with 0xff; false on failure.
