@@ -248,10 +248,10 @@ class SqliteDbReader {
   // profile.columnCount columns (its cells with deleted 1, then its carved
   // records). Leaf pages that are live pages of the table are never taken
   // again from the free list. Then the page history (see the top of this
-  // file): an old version of a leaf table page that is now a page of the
-  // table's tree (its first record at most profile.columnCount columns), or,
-  // with profile.scanFreePages, of any page (first record exactly
-  // profile.columnCount columns), has its cells handed over with deleted 1,
+  // file): an old version of a leaf table page whose first record has
+  // profile.columnCount columns (with profile.scanFreePages, as free pages)
+  // or, for a page now in the table's tree, as many as the live page's
+  // first record, has its cells handed over with deleted 1,
   // except a cell whose rowid and payload equal a live cell's or a cell
   // handed over before, and a cell whose record the carving of the page's
   // live version has already handed over from the same place and bytes.
@@ -299,6 +299,8 @@ class SqliteDbReader {
   // Rowid and payload of the full cell at `offset` in one number; false when
   // the cell cannot be read. *cellEnd gets the end of its bytes on the page.
   bool CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd) const;
+  // Columns of the first record of a leaf table page (0: none readable).
+  uint32_t FirstRecordColumns(ByteSpan page, const std::vector<uint16_t>& cells) const;
   void ScanHistory(const TableProfile& profile, const RecordDecoder& decoder,
                    const std::vector<bool>& tablePages);
 

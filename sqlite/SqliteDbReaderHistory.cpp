@@ -126,6 +126,18 @@ bool SqliteDbReader::CellIdentity(ByteSpan page, uint32_t offset, uint64_t& iden
   return true;
 }
 
+uint32_t SqliteDbReader::FirstRecordColumns(ByteSpan page, const std::vector<uint16_t>& cells) const {
+  uint64_t identity = 0;
+  uint32_t cellEnd = 0;
+  uint32_t columns = 0;
+  if (page.empty() || page[0] != kLeafTablePage || cells.empty() ||
+      !CellIdentity(page, cells.front(), identity, cellEnd) ||
+      CountRecordColumns(page, cells.front(), cellEnd, columns) != kOk) {
+    return 0;
+  }
+  return columns;
+}
+
 void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecoder& decoder,
                                  const std::vector<bool>& treePages) {
   const uint32_t expected = profile.columnCount;
@@ -134,6 +146,7 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
   std::vector<uint8_t> live;
   PageIndex livePage = 0;  // page 0 never enters the history scan
   bool liveRead = false;
+  uint32_t liveColumns = 0;
   for (PageVersion& version : history_) {
     // Page 1 holds the schema behind the file header.
     if (version.page == 0) continue;
@@ -146,27 +159,23 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
     if (!version.inspected) {
       version.inspected = true;
       version.pageType = bytes[0];
-      uint64_t identity = 0;
-      uint32_t cellEnd = 0;
-      uint32_t columns = 0;
-      if (version.pageType == kLeafTablePage && !cells.empty() &&
-          CellIdentity(bytes, cells.front(), identity, cellEnd) &&
-          CountRecordColumns(bytes, cells.front(), cellEnd, columns) == kOk) {
-        version.firstRecordColumns = columns;
-      }
+      version.firstRecordColumns = FirstRecordColumns(bytes, cells);
       if (version.pageType != kLeafTablePage || version.firstRecordColumns == 0) continue;
     }
-    // A page of the table's tree keeps its table across versions unless its
-    // records say otherwise (more columns than the table has); any other page
-    // must show the table's column count, as free pages must.
+    // An old version of a page of the table's tree must show the column count
+    // of the live page's records or of the table (a page freed by one table
+    // may have served another before); any other page must show the table's,
+    // as free pages must.
     const uint32_t columns = version.firstRecordColumns;
-    if (inTree ? (expected != 0 && columns > expected) : columns != expected) continue;
-
-    const bool compareLive = inTree && carveDeletedRecords;
-    if (compareLive && livePage != version.page) {
+    if (inTree && livePage != version.page) {
       livePage = version.page;
       liveRead = ReadPage(version.page, live) == kOk;
+      liveColumns = liveRead ? FirstRecordColumns(live, ReadCellPointers(live, 0)) : 0;
     }
+    const bool belongs = (expected != 0 && columns == expected) || (inTree && columns == liveColumns);
+    if (!belongs) continue;
+
+    const bool compareLive = inTree && carveDeletedRecords;
     for (const uint16_t offset : cells) {
       uint64_t identity = 0;
       uint32_t cellEnd = 0;
