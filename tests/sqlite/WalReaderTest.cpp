@@ -479,6 +479,55 @@ TEST(WalReaderExternal, AddressBooksOfIos14To16MatchTheLibraryWithTheirLogs) {
   }
 }
 
+// Tables with rowids, through the library on a copy with the log applied.
+std::vector<std::string> LibraryRowidTables(const std::filesystem::path& database) {
+  std::vector<std::string> tables;
+  for (const auto& [rowid, row] : LibraryRows(database, "sqlite_master")) {
+    (void)rowid;
+    // type, name, tbl_name, rootpage, sql
+    if (row.size() == 5 && row[0] == "table" && row[3] != "0" &&
+        row[4].find("WITHOUT ROWID") == std::string::npos)
+      tables.push_back(row[1]);
+  }
+  return tables;
+}
+
+TEST(WalReaderExternal, EveryRealDatabaseWithALogHasTheLibrarysLiveRowids) {
+  const std::filesystem::path root = ExternalData();
+  if (!std::filesystem::exists(root)) GTEST_SKIP() << "external test data not found at " << root;
+  int databases = 0;
+  int tables = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || !name.ends_with("-wal")) continue;
+    const std::filesystem::path source = entry.path().parent_path() / name.substr(0, name.size() - 4);
+    if (!std::filesystem::exists(source)) continue;
+    SCOPED_TRACE(source.string());
+    test::TempDir dir;
+    const std::filesystem::path copy = dir / "db";
+    CopyWithCompanions(source, copy);
+    std::filesystem::remove(WithSuffix(copy, "-shm"));
+    SqliteDbReader reader;
+    ASSERT_EQ(reader.Open(copy), kOk);
+    ++databases;
+    for (const std::string& table : LibraryRowidTables(copy)) {
+      SCOPED_TRACE(table);
+      std::vector<test::ScannedRow> rows;
+      EXPECT_EQ(test::ScanRows(reader, table, rows), kOk);
+      std::vector<int64_t> live;
+      for (const auto& row : rows)
+        if (row.deleted == 0) live.push_back(row.rowId);
+      std::sort(live.begin(), live.end());
+      std::vector<int64_t> expected;
+      for (const auto& [rowid, columns] : LibraryRows(copy, table)) expected.push_back(rowid);
+      EXPECT_EQ(live, expected);
+      ++tables;
+    }
+  }
+  std::printf("external with logs: %d databases, %d tables compared\n", databases, tables);
+  EXPECT_GE(databases, 6);
+}
+
 // The main file of the iOS 15 book still holds rows the log has since
 // removed: they come out as deleted.
 TEST(WalReaderExternal, RowsTheLogRemovedFromTheMainFileComeOutAsDeleted) {
