@@ -43,12 +43,13 @@
 //
 // Page indexes are page numbers minus 1. Offsets into the file are 64-bit.
 //
-// Write-ahead log: when `<file>-wal` lies beside the file and holds committed
-// frames (sqlite/WalFile.h), every page is read from its last committed frame
-// when it has one, else from the file, and the page count is the database
-// size of the last commit: the live rows are the ones SQLite would show. A
-// log that is damaged or made for another page size is ignored (WalState()
-// says why). The versions of pages the live database no longer shows (the
+// Write-ahead log: when `<file>-wal` lies beside the file (or the log is named
+// at Open) and holds committed frames (sqlite/WalFile.h), every page is read
+// from its last committed frame when it has one, else from the file, and the
+// page count is the database size of the last commit: the live rows are the
+// ones SQLite would show. A log that is damaged, whose frames carry other
+// salts than its header, or made for another page size is ignored and the
+// file read alone (WalState() says why). The versions of pages the live database no longer shows (the
 // file's copy of a page the log replaced, superseded and uncommitted frames)
 // are kept as page history; ScanTable hands their records to the decoder as
 // deleted when the live table does not hold the same record.
@@ -301,8 +302,10 @@ class SqliteDbReader {
   bool CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd) const;
   // Columns of the first record of a leaf table page (0: none readable).
   uint32_t FirstRecordColumns(ByteSpan page, const std::vector<uint16_t>& cells) const;
+  // The history part of ScanTable; treePages marks the pages of the table's
+  // live trees.
   void ScanHistory(const TableProfile& profile, const RecordDecoder& decoder,
-                   const std::vector<bool>& tablePages);
+                   const std::vector<bool>& treePages);
 
   ReadOnlyFile file_;
   uint32_t pageSize_ = 0;
