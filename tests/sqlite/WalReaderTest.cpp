@@ -329,6 +329,37 @@ TEST(WalReader, ResealedLogsOfEveryByteOrderAndCommitAreRead) {
   }
 }
 
+// Any one byte of the log flipped: the reader takes exactly the frames the
+// library takes (both check the header, the salts and the running checksum).
+TEST(WalReader, EveryFlippedByteOfTheLogLeavesTheLibrarysLiveRows) {
+  test::TempDir dir;
+  auto db = BuildHandleHistory(dir / "build.db");
+  ASSERT_TRUE(db);
+  const std::filesystem::path original = dir / "original.db";
+  ASSERT_TRUE(corvyn::testing::SnapshotWithWal(*db, original));
+  const uint64_t walSize = std::filesystem::file_size(WithSuffix(original, "-wal"));
+  const corvyn::testing::WalLayout layout = corvyn::testing::ReadWalLayout(WithSuffix(original, "-wal"));
+  // Every header field, every frame header field, and spots in each page.
+  std::vector<uint64_t> offsets;
+  for (uint64_t offset = 0; offset < 32; offset += 3) offsets.push_back(offset);
+  for (uint64_t frame = 0; frame < layout.frames; ++frame) {
+    const uint64_t start = layout.FrameOffset(frame);
+    for (const uint64_t within : {0ull, 5ull, 7ull, 9ull, 14ull, 17ull, 22ull, 24ull, 1000ull, 4119ull})
+      offsets.push_back(start + within);
+  }
+  for (const uint64_t offset : offsets) {
+    ASSERT_LT(offset, walSize);
+    SCOPED_TRACE("byte " + std::to_string(offset));
+    const std::filesystem::path copy = dir / "sms.db";
+    CopyWithCompanions(original, copy);
+    ASSERT_TRUE(corvyn::testing::FlipByte(WithSuffix(copy, "-wal"), offset));
+    SqliteDbReader reader;
+    ASSERT_EQ(reader.Open(copy), kOk);
+    const HandleScan scan = ScanHandlesOf(reader);
+    EXPECT_EQ(scan.live, LibraryColumn(copy, "handle", 1)) << WalVerdictText(reader.WalState());
+  }
+}
+
 TEST(WalReader, FramesPastTheLastCommitAreNeverLive) {
   test::TempDir dir;
   auto db = BuildHandleHistory(dir / "build.db");
