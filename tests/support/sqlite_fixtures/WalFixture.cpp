@@ -1,11 +1,66 @@
 #include "tests/support/sqlite_fixtures/WalFixture.h"
 
+#include <sqlite3.h>
+
 #include <fstream>
 #include <iterator>
 #include <system_error>
 #include <vector>
 
 namespace corvyn::testing {
+
+std::filesystem::path WithSuffix(const std::filesystem::path& path, const char* suffix) {
+  std::filesystem::path result = path;
+  result += suffix;
+  return result;
+}
+
+void CopyWithCompanions(const std::filesystem::path& source, const std::filesystem::path& target) {
+  const auto overwrite = std::filesystem::copy_options::overwrite_existing;
+  std::filesystem::copy_file(source, target, overwrite);
+  for (const char* suffix : {"-wal", "-shm"}) {
+    std::filesystem::remove(WithSuffix(target, suffix));
+    if (std::filesystem::exists(WithSuffix(source, suffix)))
+      std::filesystem::copy_file(WithSuffix(source, suffix), WithSuffix(target, suffix), overwrite);
+  }
+  for (const auto& file : {target, WithSuffix(target, "-wal"), WithSuffix(target, "-shm")}) {
+    if (std::filesystem::exists(file))
+      std::filesystem::permissions(file,
+                                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+}
+
+std::map<int64_t, std::vector<std::string>> LibraryRows(const std::filesystem::path& database,
+                                                        const std::string& table) {
+  const std::filesystem::path copy = WithSuffix(database, ".library");
+  CopyWithCompanions(database, copy);
+  std::map<int64_t, std::vector<std::string>> rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    const std::string sql = "SELECT rowid, * FROM \"" + table + "\"";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(statement) == SQLITE_ROW) {
+        std::vector<std::string>& row = rows[sqlite3_column_int64(statement, 0)];
+        for (int column = 1; column < sqlite3_column_count(statement); ++column) {
+          const auto* text = sqlite3_column_text(statement, column);
+          row.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+        }
+      }
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(WithSuffix(copy, suffix));
+  return rows;
+}
+
+std::map<int64_t, std::string> LibraryColumn(const std::filesystem::path& database, const std::string& table,
+                                             std::size_t column) {
+  std::map<int64_t, std::string> values;
+  for (const auto& [rowid, row] : LibraryRows(database, table)) values[rowid] = row.at(column);
+  return values;
+}
 
 bool SwitchToWal(FixtureDatabase& database, bool spillEveryPage) {
   if (!database.Exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0")) return false;

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/sqlite_fixtures/SqliteFixture.h"
 
@@ -24,6 +26,23 @@ bool SwitchToWal(FixtureDatabase& database, bool spillEveryPage = false);
 // Copies the database file and its `-wal` (when there is one) to `target`
 // and `target-wal`, replacing them. False when a copy fails.
 bool SnapshotWithWal(const FixtureDatabase& database, const std::filesystem::path& target);
+
+// `path` with `suffix` appended to its last part ("-wal", "-shm").
+std::filesystem::path WithSuffix(const std::filesystem::path& path, const char* suffix);
+
+// Copies a database and those of its `-wal` and `-shm` that exist to
+// `target` (removing stale companions of the target), writable by the owner.
+void CopyWithCompanions(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// rowid -> every column as text ("" for NULL) of `SELECT rowid, *`, through
+// the SQLite library on a scratch copy of the database and its log (the
+// library applies the log, then checkpoints and removes it on close, so the
+// files given stay as they are). Empty when the table cannot be read.
+std::map<int64_t, std::vector<std::string>> LibraryRows(const std::filesystem::path& database,
+                                                        const std::string& table);
+// One column of LibraryRows by rowid.
+std::map<int64_t, std::string> LibraryColumn(const std::filesystem::path& database, const std::string& table,
+                                             std::size_t column);
 
 // Layout of a log file: its page size and number of whole frames.
 struct WalLayout {
