@@ -5,8 +5,10 @@
 #include <optional>
 #include <set>
 #include <system_error>
+#include <unordered_set>
 
 #include "sqlite/ByteOrder.h"
+#include "sqlite/Carving.h"
 #include "sqlite/SqliteDbReader.h"
 
 namespace corvyn::sqlite {
@@ -126,6 +128,20 @@ bool SqliteDbReader::CellIdentity(ByteSpan page, uint32_t offset, uint64_t& iden
   return true;
 }
 
+namespace {
+
+// A record carved from an old page version by its page, place and bytes
+// (the same deleted record carved from several versions of a page gives the
+// same key).
+uint64_t CarvedRecordKey(PageIndex page, ByteSpan bytes, uint32_t start, uint32_t end) {
+  const uint64_t content = PageContentHash(bytes.subspan(start, end - start));
+  const uint64_t place =
+      static_cast<uint64_t>(page) << 32 | static_cast<uint64_t>(start) << 16 | (end & 0xffff);
+  return (content ^ place * 0x9e3779b97f4a7c15ull) * 0xbf58476d1ce4e5b9ull;
+}
+
+}  // namespace
+
 uint32_t SqliteDbReader::FirstRecordColumns(ByteSpan page, const std::vector<uint16_t>& cells) const {
   uint64_t identity = 0;
   uint32_t cellEnd = 0;
@@ -147,6 +163,15 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
   PageIndex livePage = 0;  // page 0 never enters the history scan
   bool liveRead = false;
   uint32_t liveColumns = 0;
+  // Where the cells of old versions handed over lay, and the records carved
+  // from old versions (see CarvedRecordKey).
+  struct CellPlace {
+    uint32_t start = 0;
+    uint32_t end = 0;
+    uint64_t hash = 0;  // of the cell's bytes past its first four
+  };
+  std::map<PageIndex, std::vector<CellPlace>> reportedCellPlaces;
+  std::unordered_set<uint64_t> reportedCarved;
   for (PageVersion& version : history_) {
     // Page 1 holds the schema behind the file header.
     if (version.page == 0) continue;
@@ -192,8 +217,43 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
         }
       }
       reportedCells_.insert(identity);
+      if (offset + 4u < cellEnd && cellEnd <= bytes.size()) {
+        reportedCellPlaces[version.page].push_back(
+            {offset, cellEnd, PageContentHash(ByteSpan(bytes).subspan(offset + 4u, cellEnd - offset - 4u))});
+      }
       const RecordLocation location{ByteSpan(bytes).subspan(offset), offset, cellEnd, RecordMode::kFullCell,
                                     1};
+      (void)decoder(*this, location);
+    }
+
+    // Records carved from the old version's free space: those deleted before
+    // it was written, which the live page may no longer hold.
+    const CarvingContext context = MakeCarvingContext(*this, profile);
+    for (const Candidate& candidate : CollectPageCandidates(*this, context, bytes)) {
+      const uint32_t start = candidate.offset;
+      const uint64_t span = RecordSpan(context.columnCount, ByteSpan(bytes).subspan(start), 0,
+                                       bytes.size() - start, candidate.headerIntact);
+      if (span < 2 || span > bytes.size() - start) continue;
+      const uint32_t end = static_cast<uint32_t>(start + span);
+      // Carved from the same place of the live page with the same bytes.
+      if (compareLive && liveRead && carvedRecords_.count({version.page, start}) != 0 &&
+          std::equal(bytes.begin() + start + 1, bytes.begin() + end, live.begin() + start + 1)) {
+        continue;
+      }
+      // A cell of an older version handed over above, whose bytes (but for
+      // the four a freeblock header overwrites) this version still holds.
+      const auto places = reportedCellPlaces.find(version.page);
+      if (places != reportedCellPlaces.end() &&
+          std::any_of(places->second.begin(), places->second.end(), [&](const CellPlace& place) {
+            return place.start <= start && start < place.end &&
+                   PageContentHash(ByteSpan(bytes).subspan(place.start + 4u, place.end - place.start - 4u)) ==
+                       place.hash;
+          })) {
+        continue;
+      }
+      if (!reportedCarved.insert(CarvedRecordKey(version.page, bytes, start, end)).second) continue;
+      const RecordLocation location{ByteSpan(bytes).subspan(start), start, 0, RecordMode::kCarved, 1,
+                                    candidate.headerIntact};
       (void)decoder(*this, location);
     }
   }
