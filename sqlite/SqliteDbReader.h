@@ -252,11 +252,12 @@ class SqliteDbReader {
   // file): an old version of a leaf table page whose first record has
   // profile.columnCount columns (with profile.scanFreePages, as free pages)
   // or, for a page now in the table's tree, as many as the live page's
-  // first record, has its cells handed over with deleted 1,
-  // except a cell whose rowid and payload equal a live cell's or a cell
-  // handed over before, and a cell whose record the carving of the page's
-  // live version has already handed over from the same place and bytes.
-  // Carving follows the profile's rules (see
+  // first record, has its cells handed over with deleted 1, then its carved
+  // records, oldest version first; each record once: not a cell whose rowid
+  // and payload equal a live cell's or a cell handed over before, nor a
+  // record the carving of the live page or an older version's cell already
+  // gave from the same place and bytes, nor one carved from an older
+  // version. Carving follows the profile's rules (see
   // sqlite/Carving.h); the decoder may update profile.liveColumnCount.
   // Returns kOk or the first page-read error of the table's own pages (the
   // remaining roots are skipped, the free pages still scanned); a free page
