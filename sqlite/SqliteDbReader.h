@@ -49,10 +49,11 @@
 // page count is the database size of the last commit: the live rows are the
 // ones SQLite would show. A log that is damaged, whose frames carry other
 // salts than its header, or made for another page size is ignored and the
-// file read alone (WalState() says why). The versions of pages the live database no longer shows (the
-// file's copy of a page the log replaced, superseded and uncommitted frames)
-// are kept as page history; ScanTable hands their records to the decoder as
-// deleted when the live table does not hold the same record.
+// file read alone (WalState() says why). The versions of pages the live
+// database no longer shows (the file's copy of a page the log replaced,
+// superseded and uncommitted frames) are kept as page history; ScanTable
+// hands their records to the decoder as deleted when the live table does not
+// hold the same record.
 #pragma once
 
 #include <cstdint>
