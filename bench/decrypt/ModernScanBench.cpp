@@ -89,7 +89,9 @@ std::vector<BigFile> PlanMedia(std::uint64_t bytes) {
   std::uint64_t camera = 0, attachments = 0, apps = 0;
   for (int i = 0; camera + attachments + apps < bytes; ++i) {
     const bool isVideo = i % 8 == 7;
-    const std::uint64_t size = isVideo ? video(random) : photo(random);
+    const std::uint64_t left = bytes - (camera + attachments + apps);
+    const std::uint64_t size =
+        std::max<std::uint64_t>(std::min(isVideo ? video(random) : photo(random), left), 1u << 20);
     BigFile file;
     file.size = size;
     const std::string number = std::to_string(2000 + i);
@@ -132,7 +134,8 @@ void Fail(const std::string& what) {
 }
 
 MeasuredRun Best(const MeasuredRun& a, const MeasuredRun& b) {
-  return {std::min(a.wall, b.wall), std::min(a.cpu, b.cpu), std::min(a.written, b.written)};
+  return {std::min(a.wall, b.wall), std::min(a.cpu, b.cpu), std::min(a.written, b.written),
+          a.exitStatus != 0 ? a.exitStatus : b.exitStatus};
 }
 
 }  // namespace
@@ -256,7 +259,7 @@ int main(int argc, char** argv) {
   const std::string scanCommand = Quote(cli) + " scan " + Quote(backupFolder) +
                                   (plainOnly ? "" : " --password-stdin < " + Quote(root / "password")) +
                                   " > /dev/null 2> " + Quote(root / "scan.err");
-  MeasuredRun scan{1e30, 1e30, ~0ull}, decrypt{1e30, 1e30, ~0ull};
+  MeasuredRun scan{1e30, 1e30, ~0ull, 0}, decrypt{1e30, 1e30, ~0ull, 0};
   for (int round = 0; round < rounds; ++round) {
     if (cold) corvyn::bench::EvictFromCache(backupFolder);
     decrypt = Best(decrypt, corvyn::bench::RunMeasured("bash " + Quote(script) + " " +
@@ -276,6 +279,9 @@ int main(int argc, char** argv) {
   };
   line(plainOnly ? "copy databases (cat)" : "decrypt databases (openssl)", decrypt);
   line("corvyn-cli scan", scan);
+  if (decrypt.exitStatus != 0)
+    std::printf("the database decryption FAILED (exit status %d)\n", decrypt.exitStatus);
+  if (scan.exitStatus != 0) std::printf("corvyn-cli scan FAILED (exit status %d)\n", scan.exitStatus);
   std::printf("scan/decrypt wall %.2f (goal <= 2.00); scan wrote %.3f%% of the backup (goal < 5%%)\n",
               scan.wall / decrypt.wall,
               100.0 * static_cast<double>(scan.written) / static_cast<double>(backupBytes));
