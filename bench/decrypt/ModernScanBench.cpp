@@ -11,14 +11,16 @@
 // disk (wait4's ru_oublock x 512, i.e. the children's write_bytes). Goals: the
 // scan within 2 times the decrypt figure, and writing under 5% of the backup.
 //
-// Before every timed run the backup's pages are evicted from the page cache
-// (sync, then posix_fadvise DONTNEED on each of its files: the rest of the
-// machine's cache stays), so both sides read from disk; --cold 0 keeps them.
+// Each side runs cold, then warm. Before a cold run the backup's pages are
+// evicted from the page cache (sync, then posix_fadvise DONTNEED on each of
+// its files: the rest of the machine's cache stays, no root needed), so both
+// sides read from disk; a warm run follows right after a run of the same
+// side.
 // --plain 1 builds the same backup unencrypted and scans it without a
 // password (the decrypt side then copies the databases with cat).
 //
 //   bench_modern_scan [--gigabytes 5] [--messages 50000] [--rounds 2] [--dir /tmp]
-//                     [--cold 1] [--plain 0] [--keep 0]
+//                     [--plain 0] [--keep 0]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -79,16 +81,16 @@ struct BigFile {
   std::uint64_t size = 0;
 };
 
-// Media until `bytes` are reached: half camera roll (mostly 2-6 MB photos,
-// every eighth a 40-300 MB video), a quarter message attachments, a quarter
-// app files.
+// Media until `bytes` are reached: half camera roll, a quarter message
+// attachments, a quarter app files; 1.5-5 MB photos, every 25th file a
+// 20-150 MB video (about 800 files for 5 GB).
 std::vector<BigFile> PlanMedia(std::uint64_t bytes) {
   std::mt19937_64 random(20261210);
-  std::uniform_int_distribution<std::uint64_t> photo(2u << 20, 6u << 20), video(40u << 20, 300u << 20);
+  std::uniform_int_distribution<std::uint64_t> photo(3u << 19, 5u << 20), video(20u << 20, 150u << 20);
   std::vector<BigFile> files;
   std::uint64_t camera = 0, attachments = 0, apps = 0;
   for (int i = 0; camera + attachments + apps < bytes; ++i) {
-    const bool isVideo = i % 8 == 7;
+    const bool isVideo = i % 25 == 24;
     const std::uint64_t left = bytes - (camera + attachments + apps);
     const std::uint64_t size =
         std::max<std::uint64_t>(std::min(isVideo ? video(random) : photo(random), left), 1u << 20);
@@ -143,7 +145,7 @@ MeasuredRun Best(const MeasuredRun& a, const MeasuredRun& b) {
 int main(int argc, char** argv) {
   double gigabytes = 5;
   int messages = 50000, rounds = 2;
-  bool cold = true, plainOnly = false, keep = false;
+  bool plainOnly = false, keep = false;
   fs::path base = fs::temp_directory_path();
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--gigabytes"))
@@ -154,18 +156,15 @@ int main(int argc, char** argv) {
       rounds = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--dir"))
       base = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--cold"))
-      cold = std::atoi(argv[i + 1]) != 0;
     else if (!std::strcmp(argv[i], "--plain"))
       plainOnly = std::atoi(argv[i + 1]) != 0;
     else if (!std::strcmp(argv[i], "--keep"))
       keep = std::atoi(argv[i + 1]) != 0;
   }
   if (gigabytes <= 0 || messages < 0 || rounds <= 0) {
-    std::fprintf(
-        stderr,
-        "usage: bench_modern_scan [--gigabytes G] [--messages N] [--rounds N] [--dir D] [--cold 0|1] "
-        "[--plain 0|1] [--keep 0|1]\n");
+    std::fprintf(stderr,
+                 "usage: bench_modern_scan [--gigabytes G] [--messages N] [--rounds N] [--dir D] "
+                 "[--plain 0|1] [--keep 0|1]\n");
     return 2;
   }
   const fs::path cli = fs::path(CORVYN_BIN_DIR) / "corvyn-cli";
@@ -264,32 +263,41 @@ int main(int argc, char** argv) {
   const std::string scanCommand = Quote(cli) + " scan " + Quote(backupFolder) +
                                   (plainOnly ? "" : " --password-stdin < " + Quote(root / "password")) +
                                   " > /dev/null 2> " + Quote(root / "scan.err");
-  MeasuredRun scan{1e30, 1e30, ~0ull, 0}, decrypt{1e30, 1e30, ~0ull, 0};
+  constexpr MeasuredRun kNone{1e30, 1e30, ~0ull, 0};
+  MeasuredRun coldScan = kNone, coldDecrypt = kNone, warmScan = kNone, warmDecrypt = kNone;
+  int outputs = 0;
+  const auto runDecrypt = [&] {
+    return corvyn::bench::RunMeasured("bash " + Quote(script) + " " +
+                                      Quote(root / ("decrypted" + std::to_string(outputs++))));
+  };
   for (int round = 0; round < rounds; ++round) {
-    if (cold) corvyn::bench::EvictFromCache(backupFolder);
-    decrypt = Best(decrypt, corvyn::bench::RunMeasured("bash " + Quote(script) + " " +
-                                                       Quote(root / ("decrypted" + std::to_string(round)))));
-    if (cold) corvyn::bench::EvictFromCache(backupFolder);
-    scan = Best(scan, corvyn::bench::RunMeasured(scanCommand));
+    corvyn::bench::EvictFromCache(backupFolder);
+    coldDecrypt = Best(coldDecrypt, runDecrypt());
+    warmDecrypt = Best(warmDecrypt, runDecrypt());
+    corvyn::bench::EvictFromCache(backupFolder);
+    coldScan = Best(coldScan, corvyn::bench::RunMeasured(scanCommand));
+    warmScan = Best(warmScan, corvyn::bench::RunMeasured(scanCommand));
   }
 
-  std::printf("backup: %.2f GB, databases + Manifest.db %.1f MB; best of %d rounds, %s cache\n",
+  std::printf("backup: %.2f GB, databases + Manifest.db %.1f MB; best of %d rounds\n",
               static_cast<double>(backupBytes) / (1ull << 30), static_cast<double>(databaseBytes) / (1 << 20),
-              rounds, cold ? "cold (backup evicted)" : "warm");
-  std::printf("                                 wall s   cpu s   written MB  (%% of backup)\n");
+              rounds);
+  std::printf("                                       wall s   cpu s   written MB  (%% of backup)\n");
   const auto line = [&](const char* name, const MeasuredRun& run) {
-    std::printf("%-32s %7.3f %7.3f %10.1f  (%.3f%%)\n", name, run.wall, run.cpu,
+    std::printf("%-38s %7.3f %7.3f %10.1f  (%.3f%%)\n", name, run.wall, run.cpu,
                 static_cast<double>(run.written) / (1 << 20),
                 100.0 * static_cast<double>(run.written) / static_cast<double>(backupBytes));
+    if (run.exitStatus != 0) std::printf("  FAILED (exit status %d)\n", run.exitStatus);
   };
-  line(plainOnly ? "copy databases (cat)" : "decrypt databases (openssl)", decrypt);
-  line("corvyn-cli scan", scan);
-  if (decrypt.exitStatus != 0)
-    std::printf("the database decryption FAILED (exit status %d)\n", decrypt.exitStatus);
-  if (scan.exitStatus != 0) std::printf("corvyn-cli scan FAILED (exit status %d)\n", scan.exitStatus);
-  std::printf("scan/decrypt wall %.2f (goal <= 2.00); scan wrote %.3f%% of the backup (goal < 5%%)\n",
-              scan.wall / decrypt.wall,
-              100.0 * static_cast<double>(scan.written) / static_cast<double>(backupBytes));
+  line(plainOnly ? "copy databases (cat), cold" : "decrypt databases (openssl), cold", coldDecrypt);
+  line("corvyn-cli scan, cold", coldScan);
+  line(plainOnly ? "copy databases (cat), warm" : "decrypt databases (openssl), warm", warmDecrypt);
+  line("corvyn-cli scan, warm", warmScan);
+  std::printf(
+      "scan/decrypt wall: cold %.2f, warm %.2f (goal <= 2.00); scan wrote %.3f%% of the backup (goal < "
+      "5%%)\n",
+      coldScan.wall / coldDecrypt.wall, warmScan.wall / warmDecrypt.wall,
+      100.0 * static_cast<double>(coldScan.written) / static_cast<double>(backupBytes));
   std::ifstream errors(root / "scan.err");
   for (std::string text; std::getline(errors, text);) std::printf("scan stderr: %s\n", text.c_str());
   if (!keep) fs::remove_all(root);
