@@ -330,12 +330,20 @@ bool BackupContext::ExamineStoredFile(const BackupFileEntry& entry, const fs::pa
     extension = DetectedExtension(path, counter);
     return true;
   }
+  // The recorded size stands when the stored length is exactly what the
+  // cipher's padding makes of it (one to sixteen bytes more, to a whole
+  // block); otherwise the padding of the last block decides.
+  const uint64_t storedLength = fs::file_size(path, error);
+  if (error) return false;
+  const bool recordedFits = entry.hasAttributes && storedLength % 16 == 0 && entry.size < storedLength &&
+                            entry.size + 16 >= storedLength;
   EncryptedStore::Probe probe;
-  if (Status status = encryptedStore_->ProbeFile(entry, path, kSniffLength, probe); status != kOk) {
+  if (Status status = encryptedStore_->ProbeFile(entry, path, kSniffLength, probe, !recordedFits);
+      status != kOk) {
     AddFileWarning(status.Message());
     return false;
   }
-  size = probe.plainLength;
+  size = recordedFits ? entry.size : probe.plainLength;
   std::string name;
   if (!probe.head.empty()) (void)DetectBufferType(probe.head, name, counter);  // always kOk
   if (const auto dot = name.find('.'); dot != std::string::npos) extension = name.substr(dot + 1);
