@@ -38,8 +38,8 @@ struct MessageRecord {
   int32_t deleted = 0;
   int32_t sent = 0;  // 1 when the owner sent it
   int32_t messageId = 0;
-  int32_t handleId = 0;
-  std::string date;  // "%04d-%02d-%02d %02d:%02d:%02d", local time
+  int32_t handleId = 0;  // the conversation's key: the handle rowid, or minus the chat rowid of a group chat
+  std::string date;      // "%04d-%02d-%02d %02d:%02d:%02d", local time
   std::string address;
   std::string name;
   std::string text;

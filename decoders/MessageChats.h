@@ -28,8 +28,10 @@ inline int32_t GroupConversationKey(int32_t chatId) {
 // for a message no live row names) and sorts them by date (stable, ignoring
 // case), then appends each to its conversation:
 // - a group chat (style 43, or more than one member) under
-//   GroupConversationKey(chat), with chatName and members ("name <address>"
-//   or the address, in member order, names from `contacts`);
+//   GroupConversationKey(chat), which also becomes the message's handle id
+//   (as for every message, the key of its conversation; address and name
+//   stay the sender's), with chatName and members ("name <address>" or the
+//   address, in member order, names from `contacts`);
 // - any other message under its handle id as before; a message of a
 //   one-to-one chat without a handle (handle id 0) takes the chat's only
 //   member as its handle, address and name.

@@ -132,7 +132,7 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
       message.chatId = joined->second;
       const auto chat = chats.find(message.chatId);
       if (chat != chats.end() && chat->second.group) {
-        key = GroupConversationKey(message.chatId);
+        message.handleId = key = GroupConversationKey(message.chatId);
         if (chat->second.row != nullptr) message.chatName = chat->second.row->displayName;
         message.members = chat->second.members;
       } else if (chat != chats.end() && message.handleId == 0 && chat->second.memberHandles.size() == 1) {

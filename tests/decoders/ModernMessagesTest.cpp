@@ -114,8 +114,8 @@ TEST(ModernMessages, BuiltDatabaseGivesBodiesChatsEditsAndDeletedRows) {
     if (expected.chatId == truth.groupChatId) {
       EXPECT_EQ(m.chatName, truth.groupName);
       EXPECT_EQ(m.members, members);
-      EXPECT_EQ(m.handleId, expected.handleId);
-      EXPECT_TRUE(conversations.count(GroupConversationKey(truth.groupChatId)));
+      EXPECT_EQ(m.handleId, GroupConversationKey(truth.groupChatId));
+      if (expected.handleId != 0) EXPECT_EQ(m.address, truth.handleAddresses[expected.handleId - 1]);
     } else {
       // One-to-one: a message without a handle takes the chat's only member.
       EXPECT_EQ(m.handleId, 1);
