@@ -122,8 +122,15 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
     }
   }
 
-  if (messages.size() > 1)
+  // Rows come in rowid order, which is mostly date order already: sort only
+  // when it is not (the result is the same).
+  const auto earlier = [](const MessageRecord& left, const MessageRecord& right) {
+    return CompareIgnoringCase(left.date, right.date) < 0;
+  };
+  if (!std::is_sorted(messages.begin(), messages.end(), earlier))
     StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
+  std::vector<MessageRecord>* conversation = nullptr;
+  int32_t conversationKey = 0;
   for (auto& message : messages) {
     int32_t key = message.handleId;
     // Carved messages have no rowid of their own: no join row names them.
@@ -143,7 +150,11 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
         }
       }
     }
-    conversations[key].push_back(std::move(message));
+    if (conversation == nullptr || key != conversationKey) {
+      conversation = &conversations[key];
+      conversationKey = key;
+    }
+    conversation->push_back(std::move(message));
   }
   messages.clear();
 }
