@@ -115,7 +115,9 @@ TEST(ModernMessages, BuiltDatabaseGivesBodiesChatsEditsAndDeletedRows) {
       EXPECT_EQ(m.chatName, truth.groupName);
       EXPECT_EQ(m.members, members);
       EXPECT_EQ(m.handleId, GroupConversationKey(truth.groupChatId));
-      if (expected.handleId != 0) EXPECT_EQ(m.address, truth.handleAddresses[expected.handleId - 1]);
+      if (expected.handleId != 0) {
+        EXPECT_EQ(m.address, truth.handleAddresses[expected.handleId - 1]);
+      }
     } else {
       // One-to-one: a message without a handle takes the chat's only member.
       EXPECT_EQ(m.handleId, 1);
