@@ -20,9 +20,10 @@ Status ReadMessageTables(MessageTables& tables, MessageChatTables& chatTables,
                          const DecoderProgress& progress, int64_t& highestRowId, FirstFailure& failure) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
-  std::string messageSql;
-  if (reader.FindTableSql("message", messageSql) != kOk)
-    return Status(kInvalidData, "the Messages database has no message table");
+  // A message table of a layout this reader does not know (no text or no
+  // date column) is an error, not an empty success.
+  if (!sqlite::HasKnownMessageColumns(reader))
+    return Status(kInvalidData, "the message table of this Messages database has no text or no date column");
 
   // A table that could not be read to its end still gives the rows read
   // before the failure; the other tables are read all the same. Tables of

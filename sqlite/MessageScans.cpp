@@ -52,6 +52,17 @@ const ColumnValue* At(const ParsedRecord& parsed, const TableProfile& profile,
   return slot == kAbsent ? nullptr : parsed.Column(profile.taken[slot].number);
 }
 
+// A date a phone could have written: after 2001 and before 2101, in
+// seconds or nanoseconds (told apart as CocoaDateText does).
+bool PlausibleDate(const ColumnValue* column) {
+  constexpr int64_t kCentury = 3'155'760'000;  // seconds in 100 years
+  if (column != nullptr && column->IsFloat()) return column->real > 0 && column->real < kCentury;
+  std::optional<int64_t> value = detail::IntegerValue(column);
+  if (!value || *value <= 0) return false;
+  if (*value > 1'000'000'000'000) *value /= 1'000'000'000;
+  return *value < kCentury;
+}
+
 bool IsSet(const ColumnValue* column) {
   const std::optional<int64_t> value = detail::IntegerValue(column);
   return value && *value != 0;
@@ -116,6 +127,16 @@ bool HasModernMessageTable(const SqliteDbReader& reader) {
   return profile.DeclaredIndex("attributedBody").has_value();
 }
 
+bool HasKnownMessageColumns(const SqliteDbReader& reader) {
+  std::string sql;
+  TableProfile profile;
+  if (reader.FindTableSql("message", sql) != kOk || sql.empty() ||
+      !ParseCreateTableColumns(sql, profile.declaredColumns))
+    return true;
+  return profile.DeclaredIndex("date") &&
+         (profile.DeclaredIndex("text") || profile.DeclaredIndex("attributedBody"));
+}
+
 Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
                           std::vector<MessageRecord>& out, uint64_t& highestRowid) {
   highestRowid = 0;
@@ -147,7 +168,7 @@ Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
                                                                                                           : 0;
     message.edited = edited && message.unsent == 0 ? 1 : 0;
     // A carved row needs a date a phone could have written.
-    if (record.deleted != 0 && message.date.empty()) return kInvalidData;
+    if (record.deleted != 0 && !PlausibleDate(At(parsed, profile, slots, kDate))) return kInvalidData;
     if (parsed.rowId > 0) highestRowid = std::max(highestRowid, static_cast<uint64_t>(parsed.rowId));
     out.push_back(std::move(message));
     return kOk;

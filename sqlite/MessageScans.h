@@ -22,6 +22,11 @@ namespace corvyn::sqlite {
 // (the tables of iOS 10 and later, and of macOS Messages).
 bool HasModernMessageTable(const SqliteDbReader& reader);
 
+// False when the database declares a `message` table without a `date`
+// column or without both `text` and `attributedBody`; true otherwise (also
+// when there is no such table or its schema cannot be read).
+bool HasKnownMessageColumns(const SqliteDbReader& reader);
+
 // Turns the bytes of an `attributedBody` value into its plain text
 // (std::nullopt when it holds none).
 using AttributedBodyText = std::optional<std::string> (*)(std::string_view stream);

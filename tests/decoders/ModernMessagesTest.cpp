@@ -12,6 +12,7 @@
 
 #include "core/TextFormat.h"
 #include "decoders/Decoders.h"
+#include "decoders/MessageAttachments.h"
 #include "decoders/MessageChats.h"
 #include "decoders/TypedStream.h"
 #include "tests/decoders/SampleFiles.h"
@@ -72,6 +73,40 @@ TEST(TypedStreamText, RefusesDamagedStreams) {
   // Every cut that loses any of the text refuses; none reads past the end.
   for (std::size_t size = 0; size < textAt + 12; ++size)
     EXPECT_EQ(TypedStreamText(View(good).substr(0, size)), std::nullopt) << size;
+}
+
+TEST(AttachmentBackupKey, MapsDevicePathsToTheMediaDomain) {
+  const struct {
+    const char* device;
+    const char* key;
+  } cases[] = {
+      {"~/Library/SMS/Attachments/9e/14/3F582393-07A0-4DB2-9211-D0A9470D1079/IMG_0066.HEIC",
+       "MediaDomain-Library/SMS/Attachments/9e/14/3F582393-07A0-4DB2-9211-D0A9470D1079/IMG_0066.HEIC"},
+      {"/var/mobile/Library/SMS/Attachments/0a/10/A/voice.caf",
+       "MediaDomain-Library/SMS/Attachments/0a/10/A/voice.caf"},
+      {"~/Library/Messages/Attachments/0a/10/A/mac.jpg", ""},  // a Mac's folder
+      {"~/Library/SMS/Attachments/", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AttachmentBackupKey(c.device), c.key) << c.device;
+}
+
+TEST(ModernMessages, MessageTableOfAnUnknownLayoutIsAnErrorInWords) {
+  TempFolder folder;
+  std::string error;
+  auto db = testing::FixtureDatabase::Create(folder / "sms.db", {}, &error);
+  ASSERT_TRUE(db) << error;
+  ASSERT_TRUE(
+      db->Exec("CREATE TABLE message (ROWID INTEGER PRIMARY KEY, guid TEXT, body TEXT, sent_at INTEGER)"));
+  ASSERT_TRUE(db->Exec("INSERT INTO message (guid, body, sent_at) VALUES ('g', 'hello', 600000000)"));
+  db->Close();
+  ConversationMap conversations;
+  int64_t highest = 0;
+  const Status status =
+      DecodeMessages(conversations, folder / "sms.db", folder / "no-address-book", {}, highest);
+  EXPECT_EQ(status, kInvalidData);
+  EXPECT_NE(status.Message().find("no text or no date column"), std::string::npos) << status.Message();
+  EXPECT_TRUE(conversations.empty());
 }
 
 std::map<int32_t, const MessageRecord*> ByRowId(const ConversationMap& conversations, int32_t deleted) {
