@@ -121,6 +121,11 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
       if (join.deleted == deleted) chatOfMessage.emplace(join.otherId, join.chatId);
     }
   }
+  std::unordered_map<int32_t, int32_t> recentlyDeleted;
+  for (const auto& join : chatTables.recoverable) {
+    if (join.deleted == 0) recentlyDeleted.emplace(join.otherId, join.chatId);
+  }
+  for (const auto& [messageId, chatId] : recentlyDeleted) chatOfMessage.emplace(messageId, chatId);
 
   // Rows come in rowid order, which is mostly date order already: sort only
   // when it is not (the result is the same).
@@ -132,6 +137,8 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
   std::vector<MessageRecord>* conversation = nullptr;
   int32_t conversationKey = 0;
   for (auto& message : messages) {
+    if (message.deleted == 0 && message.messageId > 0 && recentlyDeleted.count(message.messageId) != 0)
+      message.deleted = 1;
     int32_t key = message.handleId;
     // Carved messages have no rowid of their own: no join row names them.
     const auto joined = message.messageId > 0 ? chatOfMessage.find(message.messageId) : chatOfMessage.end();

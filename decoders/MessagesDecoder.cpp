@@ -35,6 +35,8 @@ Status ReadMessageTables(MessageTables& tables, MessageChatTables& chatTables,
     failure.Note(sqlite::ScanChats(reader, chatTables.chats), "chat");
     failure.Note(sqlite::ScanChatMessageJoins(reader, chatTables.chatMessages), "chat_message_join");
     failure.Note(sqlite::ScanChatHandleJoins(reader, chatTables.chatHandles), "chat_handle_join");
+    failure.Note(sqlite::ScanRecoverableMessageJoins(reader, chatTables.recoverable),
+                 "chat_recoverable_message_join");
   } else {
     failure.Note(sqlite::ScanMessages(reader, tables.messages, highestMessageRowid), "message");
   }

@@ -202,4 +202,8 @@ Status ScanChatHandleJoins(SqliteDbReader& reader, std::vector<ChatJoinRow>& out
   return ScanJoins(reader, "chat_handle_join", "handle_id", out);
 }
 
+Status ScanRecoverableMessageJoins(SqliteDbReader& reader, std::vector<ChatJoinRow>& out) {
+  return ScanJoins(reader, "chat_recoverable_message_join", "message_id", out);
+}
+
 }  // namespace corvyn::sqlite

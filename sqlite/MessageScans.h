@@ -61,5 +61,8 @@ struct ChatJoinRow {
 Status ScanChats(SqliteDbReader& reader, std::vector<ChatRow>& out);
 Status ScanChatMessageJoins(SqliteDbReader& reader, std::vector<ChatJoinRow>& out);
 Status ScanChatHandleJoins(SqliteDbReader& reader, std::vector<ChatJoinRow>& out);
+// `chat_recoverable_message_join` (iOS 16 and later): messages the owner
+// deleted that the phone keeps about 30 days ("Recently Deleted").
+Status ScanRecoverableMessageJoins(SqliteDbReader& reader, std::vector<ChatJoinRow>& out);
 
 }  // namespace corvyn::sqlite

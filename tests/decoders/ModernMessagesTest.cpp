@@ -133,7 +133,7 @@ TEST(ModernMessages, BuiltDatabaseGivesBodiesChatsEditsAndDeletedRows) {
   const std::string members = truth.groupAddresses[0] + ", " + truth.groupAddresses[1];
   std::size_t liveCount = 0;
   for (const auto& expected : truth.messages) {
-    if (expected.deleted) continue;
+    if (expected.deleted || expected.recentlyDeleted) continue;
     ++liveCount;
     SCOPED_TRACE(expected.rowId);
     const auto found = live.find(static_cast<int32_t>(expected.rowId));
@@ -170,7 +170,18 @@ TEST(ModernMessages, BuiltDatabaseGivesBodiesChatsEditsAndDeletedRows) {
     }
   }
   EXPECT_EQ(liveKeys, (std::set<int32_t>{GroupConversationKey(truth.groupChatId), 1}));
-  EXPECT_EQ(highest, 7);
+  EXPECT_EQ(highest, 8);
+
+  // The message in "Recently Deleted" is shown deleted, in its chat, with its rowid.
+  const auto recentlyDeleted = ByRowId(conversations, 1);
+  for (const auto& expected : truth.messages) {
+    if (!expected.recentlyDeleted) continue;
+    const auto found = recentlyDeleted.find(static_cast<int32_t>(expected.rowId));
+    ASSERT_NE(found, recentlyDeleted.end());
+    EXPECT_EQ(found->second->text, expected.text);
+    EXPECT_EQ(found->second->chatId, expected.chatId);
+    EXPECT_EQ(found->second->handleId, expected.handleId);
+  }
 
   // Every deleted message is carved with its text and date; no live text is
   // reported as deleted.

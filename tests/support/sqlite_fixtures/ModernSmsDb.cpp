@@ -45,6 +45,8 @@ constexpr const char* kOtherTables[] = {
     "CREATE TABLE chat_handle_join (chat_id INTEGER, handle_id INTEGER, UNIQUE(chat_id, handle_id))",
     "CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER, message_date INTEGER DEFAULT 0,"
     " PRIMARY KEY (chat_id, message_id))",
+    "CREATE TABLE chat_recoverable_message_join (chat_id INTEGER, message_id INTEGER, delete_date INTEGER,"
+    " ck_sync_state INTEGER DEFAULT 0, PRIMARY KEY (chat_id, message_id))",
     "CREATE TABLE attachment (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL,"
     " created_date INTEGER DEFAULT 0, start_date INTEGER DEFAULT 0, filename TEXT, uti TEXT, mime_type TEXT,"
     " transfer_state INTEGER DEFAULT 0, is_outgoing INTEGER DEFAULT 0, user_info BLOB, transfer_name TEXT,"
@@ -177,6 +179,7 @@ bool BuildModernSmsDb(const std::filesystem::path& path, ModernSmsTruth& truth, 
     int32_t handleId;
     int32_t chatId;
     bool sent, edited, retracted, dateInSeconds;
+    bool recentlyDeleted = false;  // in "Recently Deleted" instead of its chat
   };
   const std::vector<Plan> plans = {
       {"Hello there", "Hello there", 1, 1, false, false, false, false},
@@ -186,6 +189,7 @@ bool BuildModernSmsDb(const std::filesystem::path& path, ModernSmsTruth& truth, 
       {nullptr, nullptr, 0, 2, true, true, true, false},
       {"\xEF\xBF\xBC", "\xEF\xBF\xBC", 1, 1, false, false, false, false},
       {"Dated in seconds", nullptr, 1, 1, true, false, false, true},
+      {"Recently deleted: see you Friday", nullptr, 1, 1, false, false, false, false, true},
       {"Deleted one: meet at the north gate at seven", nullptr, 1, 1, false, false, false, false},
       {"Deleted two: the group plan changed again", nullptr, 2, 2, false, false, false, false},
       {nullptr, "Deleted three: kept only in the body", 3, 2, false, false, false, false},
@@ -211,16 +215,23 @@ bool BuildModernSmsDb(const std::filesystem::path& path, ModernSmsTruth& truth, 
     if (plan.retracted) row["date_retracted"] = stored + 60 * kNanosecondsPerSecond;
     m.rowId = InsertNamed(*db, handle, "message", row);
     if (m.rowId < 0) return fail();
-    if (InsertNamed(*db, handle, "chat_message_join",
-                    {{"chat_id", int64_t{plan.chatId}}, {"message_id", m.rowId}, {"message_date", stored}}) <
-        0)
-      return fail();
+    const bool joined =
+        plan.recentlyDeleted
+            ? InsertNamed(
+                  *db, handle, "chat_recoverable_message_join",
+                  {{"chat_id", int64_t{plan.chatId}}, {"message_id", m.rowId}, {"delete_date", stored}}) >= 0
+            : InsertNamed(
+                  *db, handle, "chat_message_join",
+                  {{"chat_id", int64_t{plan.chatId}}, {"message_id", m.rowId}, {"message_date", stored}}) >=
+                  0;
+    if (!joined) return fail();
     m.text = plan.text != nullptr ? plan.text : plan.body != nullptr ? plan.body : "";
     m.handleId = plan.handleId;
     m.chatId = plan.chatId;
     m.sent = plan.sent;
     m.unsent = plan.retracted;
     m.edited = plan.edited && !plan.retracted;
+    m.recentlyDeleted = plan.recentlyDeleted;
     truth.messages.push_back(m);
   }
   // Two attachments of the message with the object replacement character.
@@ -243,8 +254,8 @@ bool BuildModernSmsDb(const std::filesystem::path& path, ModernSmsTruth& truth, 
   if (!db->Commit()) return fail();
   // The last three messages are deleted; their chat join rows stay, as the
   // trigger-less copies of real files show.
-  if (!db->Delete("message", {8, 9, 10})) return fail();
-  for (std::size_t i = 7; i < 10; ++i) truth.messages[i].deleted = true;
+  if (!db->Delete("message", {9, 10, 11})) return fail();
+  for (std::size_t i = 8; i < 11; ++i) truth.messages[i].deleted = true;
   db->Close();
   return true;
 }

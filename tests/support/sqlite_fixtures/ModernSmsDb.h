@@ -1,6 +1,6 @@
 // A small sms.db of today's Messages (iOS 16 layout: 82 `message` columns)
 // with one-to-one and group chats, a text kept only in attributedBody,
-// edited and unsent messages, an attachment, a date in seconds, and deleted
+// edited and unsent messages, a message in "Recently Deleted", an attachment, a date in seconds, and deleted
 // messages whose bytes stay in the file. The expected messages come with it.
 #pragma once
 
@@ -21,8 +21,9 @@ std::vector<uint8_t> AttributedBodyBytes(std::string_view text);
 
 struct ModernSmsMessage {
   int64_t rowId = 0;
-  bool deleted = false;
-  std::string text;  // what a reader should show (from text or attributedBody)
+  bool deleted = false;          // its row was deleted (only its bytes are left)
+  bool recentlyDeleted = false;  // its row is live but in "Recently Deleted"
+  std::string text;              // what a reader should show (from text or attributedBody)
   int32_t handleId = 0;
   int32_t chatId = 0;
   bool sent = false;
