@@ -134,8 +134,8 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
   };
   if (!std::is_sorted(messages.begin(), messages.end(), earlier))
     StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
-  std::vector<MessageRecord>* conversation = nullptr;
-  int32_t conversationKey = 0;
+  // First every message's chat and key, then each conversation grows once.
+  std::unordered_map<int32_t, std::size_t> sizes;
   for (auto& message : messages) {
     if (message.deleted == 0 && message.messageId > 0 && recentlyDeleted.count(message.messageId) != 0)
       message.deleted = 1;
@@ -157,9 +157,18 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
         }
       }
     }
-    if (conversation == nullptr || key != conversationKey) {
-      conversation = &conversations[key];
-      conversationKey = key;
+    ++sizes[key];
+  }
+  for (const auto& [key, size] : sizes) {
+    std::vector<MessageRecord>& conversation = conversations[key];
+    conversation.reserve(conversation.size() + size);
+  }
+  std::vector<MessageRecord>* conversation = nullptr;
+  int32_t conversationKey = 0;
+  for (auto& message : messages) {
+    if (conversation == nullptr || message.handleId != conversationKey) {
+      conversation = &conversations[message.handleId];
+      conversationKey = message.handleId;
     }
     conversation->push_back(std::move(message));
   }
