@@ -103,8 +103,9 @@ Status ScanJoins(SqliteDbReader& reader, std::string_view table, std::string_vie
       {{"chat_id", Storage::kInteger}, {otherColumn, Storage::kInteger}}};
   if (!ProfileByName(reader, table, wanted, profile, slots)) return kOk;
   if (slots[0] == kAbsent || slots[1] == kAbsent) return kOk;
+  // One parsed record for the whole scan: its column list keeps its room.
+  ParsedRecord parsed;
   return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) -> Status {
-    ParsedRecord parsed;
     if (const Status status = detail::ParseTakenColumns(r, record, profile, parsed); status != kOk)
       return status;
     const int32_t chatId = detail::Int32Value(At(parsed, profile, slots, 0));
@@ -144,8 +145,9 @@ Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
   std::array<uint32_t, kMessageColumns> slots{};
   if (!ProfileByName(reader, "message", kMessageWanted, profile, slots)) return kInvalidData;
   profile.nonZeroBodyPrefix = kMessageBodyCheckBytes;
+  // One parsed record for the whole scan: its column list keeps its room.
+  ParsedRecord parsed;
   return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) -> Status {
-    ParsedRecord parsed;
     if (const Status status = detail::ParseTakenColumns(r, record, profile, parsed); status != kOk)
       return status;
     MessageRecord message;
@@ -179,8 +181,9 @@ Status ScanChats(SqliteDbReader& reader, std::vector<ChatRow>& out) {
   TableProfile profile;
   std::array<uint32_t, kChatColumns> slots{};
   if (!ProfileByName(reader, "chat", kChatWanted, profile, slots)) return kOk;
+  // One parsed record for the whole scan: its column list keeps its room.
+  ParsedRecord parsed;
   return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) -> Status {
-    ParsedRecord parsed;
     if (const Status status = detail::ParseTakenColumns(r, record, profile, parsed); status != kOk)
       return status;
     ChatRow row;
