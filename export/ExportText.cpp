@@ -124,4 +124,10 @@ std::string WithCrLf(std::string_view text) {
   return out;
 }
 
+std::string_view MessageMark(const MessageRecord& message) {
+  if (message.unsent != 0) return "Unsent";
+  if (message.edited != 0) return "Edited";
+  return {};
+}
+
 }  // namespace corvyn::exporting

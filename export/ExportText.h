@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Records.h"
+
 namespace corvyn::exporting {
 
 // Longest path component made from a record name, in bytes, before the
@@ -43,5 +45,10 @@ std::string ExportTimeStamp(int64_t unixSeconds);
 
 // Lines joined with CR LF: every "\n" (or "\r\n", or lone "\r") becomes "\r\n".
 std::string WithCrLf(std::string_view text);
+
+// "Unsent" or "Edited" for a message changed after it was sent (the
+// transcripts add a "Note" line, the pages "(Edited)" after the text, the
+// printout a "Note:" line); empty otherwise.
+std::string_view MessageMark(const MessageRecord& message);
 
 }  // namespace corvyn::exporting

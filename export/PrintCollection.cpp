@@ -100,6 +100,7 @@ Status CollectMessages(const ScanResults& results, const CStatisticsObj& statist
       out.Line(message.sent == 1 ? "To:" : "From:", MessagePartner(message));
       out.Line("Date:", message.date);
       out.Line("Content:", message.text);
+      if (const std::string_view mark = MessageMark(message); !mark.empty()) out.Line("Note:", mark);
       out.Close();
     }
   }

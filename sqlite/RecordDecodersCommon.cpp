@@ -38,6 +38,7 @@ bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>&
     if (value == nullptr || value->IsNull()) continue;
     const bool fits = column.storage == Storage::kText      ? value->IsText()
                       : column.storage == Storage::kInteger ? value->IsInteger()
+                      : column.storage == Storage::kBlob    ? value->IsBlob() || value->IsText()
                                                             : value->IsInteger() || value->IsFloat();
     if (!fits) return false;
   }
