@@ -124,4 +124,8 @@ std::string WithCrLf(std::string_view text) {
   return out;
 }
 
+std::string NoteContentText(const NoteRecord& note) {
+  return note.locked != 0 ? std::string(kLockedNoteText) : note.content;
+}
+
 }  // namespace corvyn::exporting

@@ -7,6 +7,7 @@
 
 #include "export/ConversationWriter.h"
 #include "export/ExportReporter.h"
+#include "export/ExportText.h"
 #include "export/ReportTemplate.h"
 #include "export/RowReport.h"
 #include "tests/export/ExportTestSupport.h"
@@ -80,9 +81,25 @@ TEST_F(ReportWritersTest, TableRowsOfCallsNotesAndContacts) {
   contact.name = "Anna";
   contact.phones = "+49 1\n<2>";
   EXPECT_NE(ContactRow(contact).find("<td>+49 1<br />&lt;2&gt;</td>"), std::string::npos);
-  NoteRecord note{0, 1, "2014-01-01 00:00:00", "Title", "<div>x</div>"};
+  NoteRecord note{0, 1, "2014-01-01 00:00:00", "Title", "<div>x</div>", "", 0, ""};
   EXPECT_EQ(NoteRow(note),
             "\t<tr><td>Title</td><td>2014-01-01 00:00:00</td><td>&lt;div&gt;x&lt;/div&gt;</td></tr>\r\n");
+}
+
+TEST_F(ReportWritersTest, NoteRowNamesItsFolderAndSaysWhenItIsLocked) {
+  NoteRecord note;
+  note.title = "Diary";
+  note.date = "2020-01-06 10:48:20";
+  note.folder = "<Private>";
+  note.locked = 1;
+  note.content = "never shown";
+  EXPECT_EQ(NoteRow(note),
+            "\t<tr><td>Diary<br />Folder: &lt;Private&gt;</td><td>2020-01-06 10:48:20</td>"
+            "<td>Locked: the note is protected by a password.</td></tr>\r\n");
+  note.locked = 0;
+  note.folder.clear();
+  EXPECT_EQ(NoteContentText(note), "never shown");
+  EXPECT_EQ(NoteRow(note).find("Folder"), std::string::npos);
 }
 
 TEST_F(ReportWritersTest, MessagePageMarksSentReceivedAndDeleted) {
