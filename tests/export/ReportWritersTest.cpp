@@ -81,7 +81,7 @@ TEST_F(ReportWritersTest, TableRowsOfCallsNotesAndContacts) {
   contact.name = "Anna";
   contact.phones = "+49 1\n<2>";
   EXPECT_NE(ContactRow(contact).find("<td>+49 1<br />&lt;2&gt;</td>"), std::string::npos);
-  NoteRecord note{0, 1, "2014-01-01 00:00:00", "Title", "<div>x</div>", "", 0, ""};
+  NoteRecord note{0, 1, "2014-01-01 00:00:00", "Title", "<div>x</div>"};
   EXPECT_EQ(NoteRow(note),
             "\t<tr><td>Title</td><td>2014-01-01 00:00:00</td><td>&lt;div&gt;x&lt;/div&gt;</td></tr>\r\n");
 }
