@@ -417,9 +417,20 @@ Status BackupContext::CollectCallHistory(std::vector<CallRecord>& calls) {
 }
 
 Status BackupContext::CollectNotes(std::vector<NoteRecord>& notes) {
-  fs::path database;
-  Status status = DatabasePath(kNotesStoredName, database);
-  if (status == kOk) status = decoders::DecodeNotes(notes, database);
+  // A backup holds the older notes database, the Notes store of iOS 9 and
+  // later, or both; without either the older one's absence is reported.
+  std::error_code error;
+  const bool hasStore = fs::exists(StoredPath(kNoteStoreStoredName), error);
+  Status status = kOk;
+  for (const std::string_view storedName : {kNotesStoredName, kNoteStoreStoredName}) {
+    if (storedName == kNoteStoreStoredName ? !hasStore
+                                           : hasStore && !fs::exists(StoredPath(storedName), error))
+      continue;
+    fs::path database;
+    Status read = DatabasePath(storedName, database);
+    if (read == kOk) read = decoders::DecodeNotes(notes, database);
+    if (status == kOk) status = read;
+  }
   return EndStep(status, progress.span / 2);
 }
 

@@ -78,6 +78,12 @@ struct NoteRecord {
   std::string date;
   std::string title;
   std::string content;
+  // Filled from the Notes store of iOS 9 and later; empty or 0 for the older
+  // notes database. Each has a default so that brace lists of the first
+  // fields stay complete.
+  std::string folder{};   // the folder's name
+  int32_t locked = 0;     // 1: protected by a password; the title is kept, content stays empty
+  std::string created{};  // creation date text
 };
 
 struct WhatsAppRecord {

@@ -130,4 +130,8 @@ std::string_view MessageMark(const MessageRecord& message) {
   return {};
 }
 
+std::string NoteContentText(const NoteRecord& note) {
+  return note.locked != 0 ? std::string(kLockedNoteText) : note.content;
+}
+
 }  // namespace corvyn::exporting

@@ -51,4 +51,8 @@ std::string WithCrLf(std::string_view text);
 // printout a "Note:" line); empty otherwise.
 std::string_view MessageMark(const MessageRecord& message);
 
+inline constexpr std::string_view kLockedNoteText = "Locked: the note is protected by a password.";
+// The note's text, or kLockedNoteText for a password-protected note.
+std::string NoteContentText(const NoteRecord& note);
+
 }  // namespace corvyn::exporting

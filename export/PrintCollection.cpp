@@ -146,8 +146,9 @@ Status CollectNotes(const ScanResults& results, const CStatisticsObj& statistics
     if (Cancelled(cancel)) return kStopped;
     out.Open();
     out.Line("Title:", note.title);
+    if (!note.folder.empty()) out.Line("Folder:", note.folder);
     out.Line("Date:", note.date);
-    out.Line("Notes:", note.content);
+    out.Line("Notes:", NoteContentText(note));
     out.Close();
   }
   return kOk;

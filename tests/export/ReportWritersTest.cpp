@@ -86,6 +86,22 @@ TEST_F(ReportWritersTest, TableRowsOfCallsNotesAndContacts) {
             "\t<tr><td>Title</td><td>2014-01-01 00:00:00</td><td>&lt;div&gt;x&lt;/div&gt;</td></tr>\r\n");
 }
 
+TEST_F(ReportWritersTest, NoteRowNamesItsFolderAndSaysWhenItIsLocked) {
+  NoteRecord note;
+  note.title = "Diary";
+  note.date = "2020-01-06 10:48:20";
+  note.folder = "<Private>";
+  note.locked = 1;
+  note.content = "never shown";
+  EXPECT_EQ(NoteRow(note),
+            "\t<tr><td>Diary<br />Folder: &lt;Private&gt;</td><td>2020-01-06 10:48:20</td>"
+            "<td>Locked: the note is protected by a password.</td></tr>\r\n");
+  note.locked = 0;
+  note.folder.clear();
+  EXPECT_EQ(NoteContentText(note), "never shown");
+  EXPECT_EQ(NoteRow(note).find("Folder"), std::string::npos);
+}
+
 TEST_F(ReportWritersTest, MessagePageMarksSentReceivedAndDeleted) {
   MessageRecord row;
   row.name = "Anna";
