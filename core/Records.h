@@ -45,11 +45,11 @@ struct MessageRecord {
   std::string text;
   std::string attachment;
   // Messages of iOS 10 and later.
-  int32_t edited = 0;    // 1: changed after it was sent; text is its last version
-  int32_t unsent = 0;    // 1: taken back by its sender; text is what is left (often nothing)
-  int32_t chatId = 0;    // rowid of its chat, 0 when no chat names it
-  std::string chatName;  // group chats: the chat's display name (may be empty)
-  std::string members;   // group chats: every member as "name <address>" or "address", joined by ", "
+  int32_t edited = 0;      // 1: changed after it was sent; text is its last version
+  int32_t unsent = 0;      // 1: taken back by its sender; text is what is left (often nothing)
+  int32_t chatId = 0;      // rowid of its chat, 0 when no chat names it
+  std::string chatName{};  // group chats: the chat's display name (may be empty)
+  std::string members{};   // group chats: every member as "name <address>" or "address", joined by ", "
 };
 
 struct ContactRecord {
