@@ -262,8 +262,14 @@ void CPreviewVrtWnd::ShowNoteRecord(const NoteRecord& note) {
   cursor.insertText(Text("NoteTitle") + QLatin1Char('\n'), heading);
   cursor.insertText(QStringLiteral("    ") + FromUtf8(note.title), body);
   cursor.insertText(QStringLiteral("\n"), heading);
+  if (!note.folder.empty()) {
+    cursor.insertText(Text("NoteFolder") + QLatin1Char('\n'), heading);
+    cursor.insertText(QStringLiteral("    ") + FromUtf8(note.folder), body);
+    cursor.insertText(QStringLiteral("\n"), heading);
+  }
   cursor.insertText(Text("NoteBody") + QStringLiteral("\n "), heading);
-  cursor.insertText(QStringLiteral("    ") + FromUtf8(note.content), body);
+  cursor.insertText(QStringLiteral("    ") + (note.locked != 0 ? Text("NoteLocked") : FromUtf8(note.content)),
+                    body);
   noteView_->moveCursor(QTextCursor::Start);
   ShowPage(noteView_);
 }

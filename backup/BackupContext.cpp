@@ -330,12 +330,20 @@ bool BackupContext::ExamineStoredFile(const BackupFileEntry& entry, const fs::pa
     extension = DetectedExtension(path, counter);
     return true;
   }
+  // The recorded size stands when the stored length is exactly what the
+  // cipher's padding makes of it (one to sixteen bytes more, to a whole
+  // block); otherwise the padding of the last block decides.
+  const uint64_t storedLength = fs::file_size(path, error);
+  if (error) return false;
+  const bool recordedFits = entry.hasAttributes && storedLength % 16 == 0 && entry.size < storedLength &&
+                            entry.size + 16 >= storedLength;
   EncryptedStore::Probe probe;
-  if (Status status = encryptedStore_->ProbeFile(entry, path, kSniffLength, probe); status != kOk) {
+  if (Status status = encryptedStore_->ProbeFile(entry, path, kSniffLength, probe, !recordedFits);
+      status != kOk) {
     AddFileWarning(status.Message());
     return false;
   }
-  size = probe.plainLength;
+  size = recordedFits ? entry.size : probe.plainLength;
   std::string name;
   if (!probe.head.empty()) (void)DetectBufferType(probe.head, name, counter);  // always kOk
   if (const auto dot = name.find('.'); dot != std::string::npos) extension = name.substr(dot + 1);
@@ -386,7 +394,9 @@ Status BackupContext::CollectMessages(ConversationMap& out) {
                                       progress.Part(progress.span / 2), messageRowId);
   }
   if (status == kStopped) return status;
-  out = conversations;
+  // Handed over, not copied: a heavy user has hundreds of thousands.
+  out = std::move(conversations);
+  conversations.clear();
   return EndStep(status, progress.span / 2);
 }
 
@@ -409,9 +419,20 @@ Status BackupContext::CollectCallHistory(std::vector<CallRecord>& calls) {
 }
 
 Status BackupContext::CollectNotes(std::vector<NoteRecord>& notes) {
-  fs::path database;
-  Status status = DatabasePath(kNotesStoredName, database);
-  if (status == kOk) status = decoders::DecodeNotes(notes, database);
+  // A backup holds the older notes database, the Notes store of iOS 9 and
+  // later, or both; without either the older one's absence is reported.
+  std::error_code error;
+  const bool hasStore = fs::exists(StoredPath(kNoteStoreStoredName), error);
+  Status status = kOk;
+  for (const std::string_view storedName : {kNotesStoredName, kNoteStoreStoredName}) {
+    if (storedName == kNoteStoreStoredName ? !hasStore
+                                           : hasStore && !fs::exists(StoredPath(storedName), error))
+      continue;
+    fs::path database;
+    Status read = DatabasePath(storedName, database);
+    if (read == kOk) read = decoders::DecodeNotes(notes, database);
+    if (status == kOk) status = read;
+  }
   return EndStep(status, progress.span / 2);
 }
 

@@ -61,6 +61,8 @@ inline constexpr std::string_view kMessagesStoredName = "3d0d7e5fb2ce288813306e4
 inline constexpr std::string_view kCallHistoryStoredName = "5a4935c78a5255723f707230a451d79c540d2741";
 inline constexpr std::string_view kOlderCallHistoryStoredName = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
 inline constexpr std::string_view kNotesStoredName = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
+// AppDomainGroup-group.com.apple.notes-NoteStore.sqlite: the Notes store of iOS 9 and later.
+inline constexpr std::string_view kNoteStoreStoredName = "4f98687d8ab0d6d1a371110e6b7300f6e465bef2";
 inline constexpr std::string_view kManifestName = "Manifest.mbdb";
 // The file list of backups made by iOS 10 and later.
 inline constexpr std::string_view kNewerManifestName = "Manifest.db";

@@ -25,6 +25,9 @@ namespace {
 constexpr std::size_t kInfoLineLimit = 2048;
 constexpr std::size_t kInfoPlistSizeLimit = 64 * 1024 * 1024;
 constexpr int64_t kPlistDateEpoch = 978307200;  // 2001-01-01 in Unix seconds
+// The two forms of the file list the phone sends.
+constexpr std::string_view kManifestDbName = "Manifest.db";
+constexpr std::string_view kManifestMbdbName = "Manifest.mbdb";
 
 // The text between `open` and `close` of a value line: cut at `close`, then
 // what follows `open` (empty when `open` is missing).
@@ -159,9 +162,13 @@ struct ManifestValues {
   std::string productVersion;
 };
 
+// From the folder's Manifest.plist; when it has none, from the staging
+// folder's (a first backup that stopped before the phone moved its files into
+// place).
 ManifestValues ReadManifestPlist(const fs::path& folder) {
   ManifestValues values;
   plist_t root = ReadPlistDict(folder / kManifestPlistName);
+  if (!root) root = ReadPlistDict(folder / kSnapshotFolderName / kManifestPlistName);
   if (!root) return values;
   plist_t flag = plist_dict_get_item(root, "IsEncrypted");
   if (flag && plist_get_node_type(flag) == PLIST_BOOLEAN) {
@@ -181,10 +188,19 @@ bool ManifestSaysEncrypted(const fs::path& folder) {
 }
 
 // Status.plist's SnapshotState is something other than "finished". Without a
-// readable Status.plist (older backups have none) nothing is known: false.
+// readable Status.plist (older backups have none) nothing is known: false,
+// unless none of the files the phone sends is there at all (Status.plist,
+// Manifest.plist, the index): the host writes Info.plist before the phone
+// sends anything, so such a folder is a first backup that stopped early.
 bool StatusSaysUnfinished(const fs::path& folder) {
   plist_t root = ReadPlistDict(folder / kStatusPlistName);
-  if (!root) return false;
+  if (!root) {
+    std::error_code error;
+    for (std::string_view name : {kStatusPlistName, kManifestPlistName, kManifestDbName, kManifestMbdbName}) {
+      if (fs::exists(folder / name, error)) return false;
+    }
+    return true;
+  }
   plist_t state = plist_dict_get_item(root, "SnapshotState");
   const bool unfinished = state && PlistString(root, "SnapshotState") != kSnapshotFinished;
   plist_free(root);
@@ -255,6 +271,29 @@ std::vector<fs::path> BackupRoots(const fs::path& configIni) {
   return roots;
 }
 
+namespace {
+
+// One folder's descriptor, read from its own Info.plist only.
+Status ReadOneBackupFolder(const fs::path& folder, BackupDescriptor& descriptor);
+
+// The one backup inside `folder` (an entry holding an "Info.plist", not the
+// staging folder), or nothing when there is none or more than one.
+std::optional<fs::path> OnlyBackupInside(const fs::path& folder) {
+  FolderListing listing;
+  if (ListFolder(folder, listing) != kOk) return std::nullopt;
+  std::optional<fs::path> found;
+  std::error_code error;
+  for (const auto& entry : listing.entries) {
+    if (entry.filename() == kSnapshotFolderName || !fs::is_regular_file(entry / kInfoPlistName, error))
+      continue;
+    if (found) return std::nullopt;
+    found = entry;
+  }
+  return found;
+}
+
+}  // namespace
+
 Status ListBackups(const std::vector<fs::path>& roots, std::vector<BackupDescriptor>& descriptors) {
   if (roots.empty()) return Status(kInvalidData, "no backup folder can be named (set HOME or XDG_DATA_HOME)");
   for (const auto& root : roots) {
@@ -263,13 +302,25 @@ Status ListBackups(const std::vector<fs::path>& roots, std::vector<BackupDescrip
     for (const auto& entry : listing.entries) {
       if (entry.filename() == kSnapshotFolderName) continue;
       BackupDescriptor descriptor;
-      if (ReadBackupFolder(entry, descriptor) == kOk) descriptors.push_back(std::move(descriptor));
+      if (ReadOneBackupFolder(entry, descriptor) == kOk) descriptors.push_back(std::move(descriptor));
     }
   }
   return kOk;
 }
 
 Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
+  std::error_code error;
+  if (!fs::exists(folder / kInfoPlistName, error)) {
+    // idevicebackup2 writes into <its folder>/<UDID>/: the folder it was
+    // given stands for the one backup in it.
+    if (const auto inner = OnlyBackupInside(folder)) return ReadOneBackupFolder(*inner, descriptor);
+  }
+  return ReadOneBackupFolder(folder, descriptor);
+}
+
+namespace {
+
+Status ReadOneBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
   const auto bytes = ReadWholeFile(folder / kInfoPlistName, kInfoPlistSizeLimit);
   if (!bytes) return kInvalidData;
   InfoValues values;
@@ -293,6 +344,8 @@ Status ReadBackupFolder(const fs::path& folder, BackupDescriptor& descriptor) {
       StatusSaysUnfinished(clean) || fs::is_directory(clean / kSnapshotFolderName, error);
   return kOk;
 }
+
+}  // namespace
 
 bool IsEncryptedBackup(const fs::path& folder) {
   std::ifstream file(folder / kAddressBookStoredName, std::ios::binary);

@@ -42,14 +42,18 @@ struct BackupDescriptor {
   std::string serialNumber;
   std::filesystem::path folder;  // without a trailing separator
   std::string displayName;
-  // Manifest.plist's IsEncrypted (false without Manifest.plist).
+  // Manifest.plist's IsEncrypted (false without Manifest.plist). Here and
+  // below, a backup without Manifest.plist is read from the one in its
+  // "Snapshot" staging folder when there is one.
   bool manifestEncrypted = false;
   // The device's iOS version: Manifest.plist's Lockdown/ProductVersion, else
   // Info.plist's "Product Version"; empty when neither has one.
   std::string productVersion;
   // The backup did not finish: Status.plist's SnapshotState is not
-  // "finished", or a "Snapshot" staging folder is left in it. The backup is
-  // still listed and read; the list warns.
+  // "finished", a "Snapshot" staging folder is left in it, or none of the
+  // files the phone sends (Status.plist, Manifest.plist, Manifest.db or
+  // Manifest.mbdb) is there beside Info.plist. The backup is still listed
+  // and read; the list warns.
   bool snapshotUnfinished = false;
 };
 
@@ -81,16 +85,18 @@ std::vector<std::filesystem::path> BackupRoots(const std::filesystem::path& conf
 Status ListBackups(const std::vector<std::filesystem::path>& roots,
                    std::vector<BackupDescriptor>& descriptors);
 
-// Fills one descriptor from a folder the user picked. Returns kOk, or
-// kInvalidData when the folder has no readable "Info.plist". A missing or
-// unreadable Manifest.plist or Status.plist leaves their fields at their
-// defaults.
+// Fills one descriptor from a folder the user picked. A folder without an
+// "Info.plist" that holds exactly one backup folder (the folder given to
+// idevicebackup2, which writes into <folder>/<UDID>/) stands for that backup.
+// Returns kOk, or kInvalidData when no readable "Info.plist" is found that
+// way. A missing or unreadable Manifest.plist or Status.plist leaves their
+// fields at their defaults.
 Status ReadBackupFolder(const std::filesystem::path& folder, BackupDescriptor& descriptor);
 
 // True when the folder's address-book file (at the folder's root or, in
 // backups of iOS 10 and later, in its "31" subfolder) exists and does not begin with
 // "SQLite" (letter case ignored); without an address-book file, true when
-// Manifest.plist says IsEncrypted.
+// Manifest.plist (or, without one, the staging folder's) says IsEncrypted.
 bool IsEncryptedBackup(const std::filesystem::path& folder);
 
 // "YYYY-MM-DDTHH:MM:SSZ" (UTC) as local "YYYY-MM-DD HH:MM:SS", with the local

@@ -82,13 +82,14 @@ Status EncryptedStore::DecryptFileList(const fs::path& output) const {
 }
 
 Status EncryptedStore::ProbeFile(const BackupFileEntry& entry, const fs::path& stored, std::size_t count,
-                                 Probe& probe) const {
+                                 Probe& probe, bool length) const {
   probe = {};
   if (Status status = CheckKeyPresent(entry); status != kOk) return status;
   bc::ModernBackup::FileProbe found;
   const std::optional<std::uint64_t> recorded =
       entry.hasAttributes ? std::optional<std::uint64_t>(entry.size) : std::nullopt;
-  if (Status status = keys_->backup.ProbeFile(KeyOf(entry), stored, count, recorded, found); status != kOk)
+  if (Status status = keys_->backup.ProbeFile(KeyOf(entry), stored, count, recorded, found, length);
+      status != kOk)
     return status.WithContext(entry.key);
   probe.head = std::move(found.prefix);
   probe.plainLength = found.plainLength;

@@ -43,15 +43,16 @@ class EncryptedStore {
   // Decrypts Manifest.db into a fresh `output`.
   Status DecryptFileList(const std::filesystem::path& output) const;
 
-  // What a stored file holds, read from its first and last blocks only.
+  // What a stored file holds, read from its first and (when asked) last
+  // blocks only.
   struct Probe {
     std::vector<std::uint8_t> head;  // up to the asked count of plain bytes
-    std::uint64_t plainLength = 0;
+    std::uint64_t plainLength = 0;   // without `length`: the head's end at most
   };
   // Errors in words: the entry has no file key, its key does not unwrap (a
   // damaged blob, an unsupported class), the stored file cannot be read.
   Status ProbeFile(const BackupFileEntry& entry, const std::filesystem::path& stored, std::size_t count,
-                   Probe& probe) const;
+                   Probe& probe, bool length = true) const;
 
   // Decrypts a stored file whole into a fresh `output` (removed again on
   // failure).

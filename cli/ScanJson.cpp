@@ -96,6 +96,9 @@ void Write(std::string& out, const NoteRecord& r) {
   o.Text("date", r.date);
   o.Text("title", r.title);
   o.Text("content", r.content);
+  o.Text("folder", r.folder);
+  o.Number("locked", r.locked);
+  o.Text("created", r.created);
 }
 
 void Write(std::string& out, const WhatsAppRecord& r) {

@@ -38,12 +38,18 @@ struct MessageRecord {
   int32_t deleted = 0;
   int32_t sent = 0;  // 1 when the owner sent it
   int32_t messageId = 0;
-  int32_t handleId = 0;
-  std::string date;  // "%04d-%02d-%02d %02d:%02d:%02d", local time
+  int32_t handleId = 0;  // the conversation's key: the handle rowid, or minus the chat rowid of a group chat
+  std::string date;      // "%04d-%02d-%02d %02d:%02d:%02d", local time
   std::string address;
   std::string name;
   std::string text;
   std::string attachment;
+  // Messages of iOS 10 and later.
+  int32_t edited = 0;      // 1: changed after it was sent; text is its last version
+  int32_t unsent = 0;      // 1: taken back by its sender; text is what is left (often nothing)
+  int32_t chatId = 0;      // rowid of its chat, 0 when no chat names it
+  std::string chatName{};  // group chats: the chat's display name (may be empty)
+  std::string members{};   // group chats: every member as "name <address>" or "address", joined by ", "
 };
 
 struct ContactRecord {
@@ -75,6 +81,12 @@ struct NoteRecord {
   std::string date;
   std::string title;
   std::string content;
+  // Filled from the Notes store of iOS 9 and later; empty or 0 for the older
+  // notes database. Each has a default so that brace lists of the first
+  // fields stay complete.
+  std::string folder{};   // the folder's name
+  int32_t locked = 0;     // 1: protected by a password; the title is kept, content stays empty
+  std::string created{};  // creation date text
 };
 
 struct WhatsAppRecord {

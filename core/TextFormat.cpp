@@ -24,8 +24,23 @@ std::string DateText(int64_t unixSeconds) {
   const std::time_t time = static_cast<std::time_t>(unixSeconds);
   std::tm local{};
   if (localtime_r(&time, &local) == nullptr) return {};
-  return CORVYN_FORMAT("%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                       local.tm_hour, local.tm_min, local.tm_sec);
+  const int year = local.tm_year + 1900;
+  if (year < 0 || year > 9999) {
+    return CORVYN_FORMAT("%04d-%02d-%02d %02d:%02d:%02d", year, local.tm_mon + 1, local.tm_mday,
+                         local.tm_hour, local.tm_min, local.tm_sec);
+  }
+  // Every record carries dates: written digit by digit, without a format.
+  std::string text = "0000-00-00 00:00:00";
+  const auto put = [&text](std::size_t at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + static_cast<std::size_t>(i)] += value % 10;
+  };
+  put(0, year, 4);
+  put(5, local.tm_mon + 1, 2);
+  put(8, local.tm_mday, 2);
+  put(11, local.tm_hour, 2);
+  put(14, local.tm_min, 2);
+  put(17, local.tm_sec, 2);
+  return text;
 }
 
 std::string DateTextFromCocoa(int64_t cocoaSeconds) {

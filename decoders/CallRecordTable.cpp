@@ -37,9 +37,9 @@ std::string CallTypeText(int64_t callType, const std::string& serviceProvider) {
 
 Status ScanNamedCallRecords(sqlite::SqliteDbReader& reader, std::vector<CallRecord>& out) {
   const std::vector<WantedColumn> wanted = {
-      {"ZADDRESS", Storage::kTextOrBlob}, {"ZDATE", Storage::kNumber},
-      {"ZDURATION", Storage::kNumber},    {"ZORIGINATED", Storage::kInteger},
-      {"ZCALLTYPE", Storage::kInteger},   {"ZSERVICE_PROVIDER", Storage::kText}};
+      {"ZADDRESS", Storage::kBlob},     {"ZDATE", Storage::kNumber},
+      {"ZDURATION", Storage::kNumber},  {"ZORIGINATED", Storage::kInteger},
+      {"ZCALLTYPE", Storage::kInteger}, {"ZSERVICE_PROVIDER", Storage::kText}};
   static_assert(kSlotCount == 6);
   return ScanNamedColumns(reader, "ZCALLRECORD", wanted, [&](const NamedRow& row) {
     CallRecord call;

@@ -53,6 +53,8 @@ Status DecodeCallHistory(std::vector<CallRecord>& calls, const std::filesystem::
 // Note bodies paired with their titles and dates (Core Data time), HTML turned
 // into text; appended to the caller's vector. Returns kOk, the open error, or
 // the first table that could not be read to its end (what was read is kept).
+// The Notes store of iOS 9 and later (NoteStore.sqlite) is recognised by its
+// tables and read as decoders/NoteStore.h says.
 Status DecodeNotes(std::vector<NoteRecord>& notes, const std::filesystem::path& notesDb);
 
 // WhatsApp messages with text, named from their chat and group member, in

@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <unordered_map>
 
 #include "decoders/ContactNameIndex.h"
 #include "decoders/DecoderSteps.h"
+#include "decoders/MessageChats.h"
 #include "decoders/TextRules.h"
 
 namespace corvyn::decoders {
@@ -53,6 +55,123 @@ void SortAndGroupMessages(std::vector<MessageRecord>& messages, ConversationMap&
   if (messages.size() > 1)
     StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
   for (auto& message : messages) conversations[message.handleId].push_back(std::move(message));
+  messages.clear();
+}
+
+}  // namespace corvyn::decoders
+
+namespace corvyn::decoders {
+
+namespace {
+
+constexpr int32_t kGroupChatStyle = 43;
+
+struct ChatInfo {
+  const sqlite::ChatRow* row = nullptr;
+  std::vector<int32_t> memberHandles;  // in join order, each once
+  bool group = false;
+  std::string members;  // "name <address>" or "address", joined by ", "
+};
+
+}  // namespace
+
+void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChatTables& chatTables,
+                         const std::vector<sqlite::HandleRow>& handles,
+                         const std::vector<ContactRecord>& contacts, ConversationMap& conversations) {
+  std::unordered_map<int64_t, const std::string*> addressOfHandle;
+  for (const auto& handle : handles) {
+    if (handle.rowId != 0) addressOfHandle.emplace(handle.rowId, &handle.address);
+  }
+
+  // Live chat rows first: a chat row carved from free space never hides a live one.
+  std::unordered_map<int32_t, ChatInfo> chats;
+  for (const int32_t deleted : {0, 1}) {
+    for (const auto& row : chatTables.chats) {
+      if (row.deleted == deleted) chats.try_emplace(row.rowId).first->second.row = &row;
+    }
+  }
+  for (const int32_t deleted : {0, 1}) {
+    for (const auto& join : chatTables.chatHandles) {
+      if (join.deleted != deleted) continue;
+      ChatInfo& chat = chats[join.chatId];
+      if (std::find(chat.memberHandles.begin(), chat.memberHandles.end(), join.otherId) ==
+          chat.memberHandles.end())
+        chat.memberHandles.push_back(join.otherId);
+    }
+  }
+
+  ContactNameIndex names(contacts);
+  for (auto& [chatId, chat] : chats) {
+    chat.group = chat.memberHandles.size() > 1 || (chat.row != nullptr && chat.row->style == kGroupChatStyle);
+    if (!chat.group) continue;
+    for (const int32_t handleId : chat.memberHandles) {
+      const auto address = addressOfHandle.find(handleId);
+      if (address == addressOfHandle.end()) continue;
+      if (!chat.members.empty()) chat.members += ", ";
+      if (const std::string* name = names.FindName(*address->second))
+        chat.members += *name + " <" + *address->second + ">";
+      else
+        chat.members += *address->second;
+    }
+  }
+
+  std::unordered_map<int32_t, int32_t> chatOfMessage;
+  for (const int32_t deleted : {0, 1}) {
+    for (const auto& join : chatTables.chatMessages) {
+      if (join.deleted == deleted) chatOfMessage.emplace(join.otherId, join.chatId);
+    }
+  }
+  std::unordered_map<int32_t, int32_t> recentlyDeleted;
+  for (const auto& join : chatTables.recoverable) {
+    if (join.deleted == 0) recentlyDeleted.emplace(join.otherId, join.chatId);
+  }
+  for (const auto& [messageId, chatId] : recentlyDeleted) chatOfMessage.emplace(messageId, chatId);
+
+  // Rows come in rowid order, which is mostly date order already: sort only
+  // when it is not (the result is the same).
+  const auto earlier = [](const MessageRecord& left, const MessageRecord& right) {
+    return CompareIgnoringCase(left.date, right.date) < 0;
+  };
+  if (!std::is_sorted(messages.begin(), messages.end(), earlier))
+    StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
+  // First every message's chat and key, then each conversation grows once.
+  std::unordered_map<int32_t, std::size_t> sizes;
+  for (auto& message : messages) {
+    if (message.deleted == 0 && message.messageId > 0 && recentlyDeleted.count(message.messageId) != 0)
+      message.deleted = 1;
+    int32_t key = message.handleId;
+    // Carved messages have no rowid of their own: no join row names them.
+    const auto joined = message.messageId > 0 ? chatOfMessage.find(message.messageId) : chatOfMessage.end();
+    if (joined != chatOfMessage.end()) {
+      message.chatId = joined->second;
+      const auto chat = chats.find(message.chatId);
+      if (chat != chats.end() && chat->second.group) {
+        message.handleId = key = GroupConversationKey(message.chatId);
+        if (chat->second.row != nullptr) message.chatName = chat->second.row->displayName;
+        message.members = chat->second.members;
+      } else if (chat != chats.end() && message.handleId == 0 && chat->second.memberHandles.size() == 1) {
+        message.handleId = key = chat->second.memberHandles.front();
+        if (const auto address = addressOfHandle.find(key); address != addressOfHandle.end()) {
+          message.address = *address->second;
+          if (const std::string* name = names.FindName(message.address)) message.name = *name;
+        }
+      }
+    }
+    ++sizes[key];
+  }
+  for (const auto& [key, size] : sizes) {
+    std::vector<MessageRecord>& conversation = conversations[key];
+    conversation.reserve(conversation.size() + size);
+  }
+  std::vector<MessageRecord>* conversation = nullptr;
+  int32_t conversationKey = 0;
+  for (auto& message : messages) {
+    if (conversation == nullptr || message.handleId != conversationKey) {
+      conversation = &conversations[message.handleId];
+      conversationKey = message.handleId;
+    }
+    conversation->push_back(std::move(message));
+  }
   messages.clear();
 }
 

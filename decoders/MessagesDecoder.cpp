@@ -1,6 +1,9 @@
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
 #include "decoders/FirstFailure.h"
+#include "decoders/MessageChats.h"
+#include "decoders/TypedStream.h"
+#include "sqlite/MessageScans.h"
 #include "sqlite/SqliteDbReader.h"
 #include "sqlite/TableScans.h"
 
@@ -12,16 +15,31 @@ namespace {
 // (the caller then stops); a table that cannot be read is noted in `failure`
 // and the others are still read. A missing address book leaves the contacts empty: the
 // messages are still worth showing without names.
-Status ReadMessageTables(MessageTables& tables, const std::filesystem::path& messageDb,
-                         const std::filesystem::path& addressBookDb, const DecoderProgress& progress,
-                         int64_t& highestRowId, FirstFailure& failure) {
+Status ReadMessageTables(MessageTables& tables, MessageChatTables& chatTables,
+                         const std::filesystem::path& messageDb, const std::filesystem::path& addressBookDb,
+                         const DecoderProgress& progress, int64_t& highestRowId, FirstFailure& failure) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(messageDb); opened != kOk) return opened;
+  // A message table of a layout this reader does not know (no text or no
+  // date column) is an error, not an empty success.
+  if (!sqlite::HasKnownMessageColumns(reader))
+    return Status(kInvalidData, "the message table of this Messages database has no text or no date column");
 
   // A table that could not be read to its end still gives the rows read
-  // before the failure; the other tables are read all the same.
+  // before the failure; the other tables are read all the same. Tables of
+  // iOS 10 and later are read by column name, with their chats.
   uint64_t highestMessageRowid = 0;
-  failure.Note(sqlite::ScanMessages(reader, tables.messages, highestMessageRowid), "message");
+  if (sqlite::HasModernMessageTable(reader)) {
+    failure.Note(sqlite::ScanModernMessages(reader, &TypedStreamText, tables.messages, highestMessageRowid),
+                 "message");
+    failure.Note(sqlite::ScanChats(reader, chatTables.chats), "chat");
+    failure.Note(sqlite::ScanChatMessageJoins(reader, chatTables.chatMessages), "chat_message_join");
+    failure.Note(sqlite::ScanChatHandleJoins(reader, chatTables.chatHandles), "chat_handle_join");
+    failure.Note(sqlite::ScanRecoverableMessageJoins(reader, chatTables.recoverable),
+                 "chat_recoverable_message_join");
+  } else {
+    failure.Note(sqlite::ScanMessages(reader, tables.messages, highestMessageRowid), "message");
+  }
   if (Status answer = progress.ReportAt(1, 5); answer != kOk) return answer;
   highestRowId = static_cast<int64_t>(highestMessageRowid);
 
@@ -47,11 +65,15 @@ Status DecodeMessages(ConversationMap& conversations, const std::filesystem::pat
   Status result = kOk;
   {
     MessageTables tables;
+    MessageChatTables chatTables;
     FirstFailure failure;
-    result = ReadMessageTables(tables, messageDb, addressBookDb, progress, highestRowId, failure);
+    result = ReadMessageTables(tables, chatTables, messageDb, addressBookDb, progress, highestRowId, failure);
     if (result == kOk) {
       JoinMessages(tables);
-      SortAndGroupMessages(tables.messages, conversations);
+      if (chatTables.chats.empty() && chatTables.chatMessages.empty())
+        SortAndGroupMessages(tables.messages, conversations);
+      else
+        GroupMessagesByChat(tables.messages, chatTables, tables.handles, tables.contacts, conversations);
       result = failure.status();
     }
   }

@@ -4,6 +4,7 @@
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
 #include "decoders/FirstFailure.h"
+#include "decoders/NoteStore.h"
 #include "decoders/TextRules.h"
 #include "sqlite/SqliteDbReader.h"
 #include "sqlite/TableScans.h"
@@ -39,7 +40,12 @@ std::vector<NoteRecord> PairNotes(const std::vector<sqlite::NoteBodyRow>& bodies
   for (std::size_t index = 0; index < noteRows.size(); ++index) {
     if (taken[index] || noteRows[index].title.empty()) continue;
     const auto& row = noteRows[index];
-    paired.push_back(NoteRecord{row.deleted, row.noteId, row.date, row.title, std::string()});
+    NoteRecord record;
+    record.deleted = row.deleted;
+    record.noteId = row.noteId;
+    record.date = row.date;
+    record.title = row.title;
+    paired.push_back(std::move(record));
   }
 
   std::vector<NoteRecord> result;
@@ -56,6 +62,14 @@ std::vector<NoteRecord> PairNotes(const std::vector<sqlite::NoteBodyRow>& bodies
 Status DecodeNotes(std::vector<NoteRecord>& notes, const std::filesystem::path& notesDb) {
   sqlite::SqliteDbReader reader;
   if (const Status opened = reader.Open(notesDb); opened != kOk) return opened;
+  if (IsNoteStore(reader)) return DecodeNoteStore(notes, reader);
+  std::string noteSql, bodySql;
+  if (reader.FindTableSql("ZNOTE", noteSql) == kOk && reader.FindTableSql("ZNOTEBODY", bodySql) == kOk &&
+      noteSql.empty() && bodySql.empty()) {
+    return Status(kInvalidData,
+                  "the notes database has neither the older note tables (ZNOTE, ZNOTEBODY) nor the "
+                  "newer ones (ZICCLOUDSYNCINGOBJECT)");
+  }
   std::vector<sqlite::NoteBodyRow> bodies;
   std::vector<sqlite::NoteRow> noteRows;
   FirstFailure failure;

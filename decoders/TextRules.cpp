@@ -54,7 +54,11 @@ std::u16string ToUtf16(std::string_view utf8) {
 
 int CompareIgnoringCase(std::string_view left, std::string_view right) {
   const std::size_t common = std::min(left.size(), right.size());
-  for (std::size_t i = 0; i < common; ++i) {
+  // Equal bytes are equal ignoring case too: dates and numbers share long
+  // prefixes, so the folding starts at the first difference.
+  std::size_t same = 0;
+  while (same < common && left[same] == right[same]) ++same;
+  for (std::size_t i = same; i < common; ++i) {
     const unsigned char a = FoldAscii(static_cast<unsigned char>(left[i]));
     const unsigned char b = FoldAscii(static_cast<unsigned char>(right[i]));
     if (a != b) return a < b ? -1 : 1;

@@ -21,13 +21,14 @@ struct ChatLine {
   std::string_view name;      // sender's name
   std::string_view fallback;  // sender's address or id
   std::string_view text;
+  std::string_view mark;  // "Edited" or "Unsent" for messages changed after sending, else empty
 };
 
 ChatLine LineOf(const MessageRecord& m) {
-  return {m.deleted, m.sent, m.date, m.name, m.address, m.text};
+  return {m.deleted, m.sent, m.date, m.name, m.address, m.text, MessageMark(m)};
 }
 ChatLine LineOf(const WhatsAppRecord& m) {
-  return {m.deleted, m.sent, m.date, m.senderName, m.senderId, m.text};
+  return {m.deleted, m.sent, m.date, m.senderName, m.senderId, m.text, {}};
 }
 
 bool IsNamed(std::string_view name) {
@@ -48,7 +49,8 @@ std::string TranscriptEntry(const ChatLine& line) {
   const std::string who = IsNamed(line.name) ? std::string(line.name) + "(" + std::string(line.fallback) + ")"
                                              : std::string(line.fallback);
   return TranscriptLine(line.sent == 1 ? "To" : "From", who) + TranscriptLine("Data", line.date) +
-         TranscriptLine("Content", line.text) + "\r\n";
+         TranscriptLine("Content", line.text) + (line.mark.empty() ? "" : TranscriptLine("Note", line.mark)) +
+         "\r\n";
 }
 
 std::string CsvRow(const ChatLine& line) {
@@ -66,6 +68,7 @@ std::string PageEntry(const ChatLine& line) {
     entry += line.deleted == 1 ? "<div class=\"del_recv_msg\">" : "<div class=\"recv_msg\">";
   }
   entry += HtmlEscape(line.text, true);
+  if (!line.mark.empty()) entry += " <span class=\"mark\">(" + std::string(line.mark) + ")</span>";
   entry += "</div>\r\n";
   return entry;
 }
@@ -135,6 +138,8 @@ Status WriteConversation(const fs::path& folder, const std::string& base, std::s
 }  // namespace
 
 std::string ConversationName(const MessageRecord& conversationRow) {
+  if (!conversationRow.members.empty())
+    return conversationRow.chatName.empty() ? "Group chat" : conversationRow.chatName;
   return conversationRow.name.empty() ? "Unknown" : conversationRow.name;
 }
 
@@ -155,10 +160,13 @@ Status WriteMessageConversation(const fs::path& messageFolder, std::string_view 
                                 const std::vector<MessageRecord>* messages, const ReportTemplate& page,
                                 ExportReporter& reporter) {
   const std::string name = ConversationName(conversationRow);
+  // A group chat is named after the chat; its members head the page.
+  const bool group = !conversationRow.members.empty();
   const std::string base =
-      conversationRow.address.empty() ? name : name + "(" + conversationRow.address + ")";
+      group || conversationRow.address.empty() ? name : name + "(" + conversationRow.address + ")";
   const fs::path folder = messageFolder / (SafeComponent(name) + "-" + std::string(stamp));
-  const std::string person = "Name: " + name + ", Phone: " + conversationRow.address;
+  const std::string person = group ? "Name: " + name + ", Members: " + conversationRow.members
+                                   : "Name: " + name + ", Phone: " + conversationRow.address;
   return WriteConversation(folder, SafeComponent(base), person, messages, false, page, reporter);
 }
 

@@ -26,7 +26,8 @@
 
 namespace corvyn::exporting {
 
-// The conversation row's name, or "Unknown" when it is empty.
+// The conversation row's name, or "Unknown" when it is empty; for a group
+// chat (members set) the chat's name, or "Group chat" when it has none.
 std::string ConversationName(const MessageRecord& conversationRow);
 
 // memberName + "(" + memberPhone + ")" when memberName is not empty, else

@@ -124,4 +124,14 @@ std::string WithCrLf(std::string_view text) {
   return out;
 }
 
+std::string_view MessageMark(const MessageRecord& message) {
+  if (message.unsent != 0) return "Unsent";
+  if (message.edited != 0) return "Edited";
+  return {};
+}
+
+std::string NoteContentText(const NoteRecord& note) {
+  return note.locked != 0 ? std::string(kLockedNoteText) : note.content;
+}
+
 }  // namespace corvyn::exporting

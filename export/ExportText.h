@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Records.h"
+
 namespace corvyn::exporting {
 
 // Longest path component made from a record name, in bytes, before the
@@ -43,5 +45,14 @@ std::string ExportTimeStamp(int64_t unixSeconds);
 
 // Lines joined with CR LF: every "\n" (or "\r\n", or lone "\r") becomes "\r\n".
 std::string WithCrLf(std::string_view text);
+
+// "Unsent" or "Edited" for a message changed after it was sent (the
+// transcripts add a "Note" line, the pages "(Edited)" after the text, the
+// printout a "Note:" line); empty otherwise.
+std::string_view MessageMark(const MessageRecord& message);
+
+inline constexpr std::string_view kLockedNoteText = "Locked: the note is protected by a password.";
+// The note's text, or kLockedNoteText for a password-protected note.
+std::string NoteContentText(const NoteRecord& note);
 
 }  // namespace corvyn::exporting

@@ -101,6 +101,7 @@ Status CollectMessages(const ScanResults& results, const CStatisticsObj& statist
       out.Line(message.sent == 1 ? "To:" : "From:", MessagePartner(message));
       out.Line("Date:", message.date);
       out.Line("Content:", message.text);
+      if (const std::string_view mark = MessageMark(message); !mark.empty()) out.Line("Note:", mark);
       out.Close();
     }
   }
@@ -146,8 +147,9 @@ Status CollectNotes(const ScanResults& results, const CStatisticsObj& statistics
     if (Cancelled(cancel)) return kStopped;
     out.Open();
     out.Line("Title:", note.title);
+    if (!note.folder.empty()) out.Line("Folder:", note.folder);
     out.Line("Date:", note.date);
-    out.Line("Notes:", note.content);
+    out.Line("Notes:", NoteContentText(note));
     out.Close();
   }
   return kOk;

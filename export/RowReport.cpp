@@ -35,7 +35,9 @@ std::string CallRow(const CallRecord& call) {
 }
 
 std::string NoteRow(const NoteRecord& note) {
-  return TableRow({HtmlEscape(note.title), HtmlEscape(note.date), HtmlEscape(note.content, true)});
+  std::string title = HtmlEscape(note.title);
+  if (!note.folder.empty()) title += "<br />Folder: " + HtmlEscape(note.folder);
+  return TableRow({std::move(title), HtmlEscape(note.date), HtmlEscape(NoteContentText(note), true)});
 }
 
 std::string ContactRow(const ContactRecord& contact) {

@@ -24,6 +24,8 @@ std::string CallDurationText(const CallRecord& call);
 // date, content. Contacts: name, phones (lines joined by "<br />"), email,
 // address, url, social, company.
 std::string CallRow(const CallRecord& call);
+// A note's title cell names its folder under the title when it has one; a
+// password-protected note's text cell says so (NoteContentText).
 std::string NoteRow(const NoteRecord& note);
 std::string ContactRow(const ContactRecord& contact);
 

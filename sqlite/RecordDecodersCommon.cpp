@@ -36,10 +36,10 @@ bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>&
   for (const TakenColumn& column : taken) {
     const ColumnValue* value = record.Column(column.number);
     if (value == nullptr || value->IsNull()) continue;
-    const bool fits = column.storage == Storage::kText         ? value->IsText()
-                      : column.storage == Storage::kTextOrBlob ? value->IsText() || value->IsBlob()
-                      : column.storage == Storage::kInteger    ? value->IsInteger()
-                                                               : value->IsInteger() || value->IsFloat();
+    const bool fits = column.storage == Storage::kText      ? value->IsText()
+                      : column.storage == Storage::kInteger ? value->IsInteger()
+                      : column.storage == Storage::kBlob    ? value->IsBlob() || value->IsText()
+                                                            : value->IsInteger() || value->IsFloat();
     if (!fits) return false;
   }
   return true;

@@ -90,10 +90,26 @@ void SqliteDbReader::Close() {
   pageSize_ = 0;
   usableSize_ = 0;
   fileSize_ = 0;
+  pageCount_ = 0;
   freePages_.clear();
+  wal_.Close();
+  walVerdict_ = WalVerdict::kAbsent;
+  walApplied_ = false;
+  history_.clear();
+  historyBuilt_ = false;
+  trackCells_ = false;
+  liveCells_.clear();
+  reportedCells_.clear();
+  carvedRecords_.clear();
 }
 
 Status SqliteDbReader::Open(const std::filesystem::path& path) {
+  std::filesystem::path walPath = path;
+  walPath += "-wal";
+  return Open(path, walPath);
+}
+
+Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesystem::path& walPath) {
   Close();
   if (const Status status = file_.Open(path); status != kOk) return status;
   fileSize_ = file_.Size();
@@ -112,6 +128,23 @@ Status SqliteDbReader::Open(const std::filesystem::path& path) {
   }
   pageSize_ = pageSize;
   usableSize_ = pageSize - reserved;
+  pageCount_ = fileSize_ / pageSize_;
+
+  if (!walPath.empty()) OpenWal(walPath);
+  if (walApplied_) {
+    // Page 1 now comes from the log; a first page there that is no database
+    // header for this page size means the log is not this database's.
+    std::vector<uint8_t> first;
+    const bool sound = ReadPage(0, first) == kOk && HeaderStringMatches(first.data()) &&
+                       ReadBigEndian16(&first[kPageSizeOffset]) == pageSize &&
+                       pageSize - first[kReservedBytesOffset] >= kMinimumUsableSize;
+    if (sound) {
+      std::memcpy(header, first.data(), kFileHeaderSize);
+      usableSize_ = pageSize - header[kReservedBytesOffset];
+    } else {
+      DropWal(WalVerdict::kDamaged);
+    }
+  }
 
   // Free-list trunk chain: each trunk is read once, leaf counts are capped to
   // what the trunk page holds, leaf numbers outside the file are dropped, and
@@ -135,12 +168,40 @@ Status SqliteDbReader::Open(const std::filesystem::path& path) {
 }
 
 Status SqliteDbReader::ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t* bytesRead) const {
-  return file_.ReadAt(offset, out, bytesRead);
+  if (!walApplied_) return file_.ReadAt(offset, out, bytesRead);
+  if (bytesRead) *bytesRead = 0;
+  if (!IsOpen()) return kInvalidData;
+  // Page by page, each from where its live version lies.
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const uint64_t position = offset + done;
+    const uint64_t pageIndex = position / pageSize_;
+    const uint64_t within = position % pageSize_;
+    const std::size_t take =
+        static_cast<std::size_t>(std::min<uint64_t>(out.size() - done, pageSize_ - within));
+    if (pageIndex >= pageCount_) return kShortRead;
+    const std::span<uint8_t> piece = out.subspan(done, take);
+    const int64_t frame = wal_.CommittedFrameOf(static_cast<uint32_t>(pageIndex));
+    std::size_t got = 0;
+    const Status status =
+        frame >= 0 ? wal_.ReadFrameBytes(wal_.Frames()[static_cast<std::size_t>(frame)], within, piece)
+                   : file_.ReadAt(position, piece, &got);
+    if (frame >= 0 && status == kOk) got = take;
+    done += got;
+    if (bytesRead) *bytesRead = done;
+    if (status != kOk) return status;
+  }
+  return kOk;
 }
 
 Status SqliteDbReader::ReadPage(PageIndex index, std::vector<uint8_t>& page) const {
   if (!IsOpen() || pageSize_ == 0) return kInvalidData;
   page.resize(pageSize_);
+  if (walApplied_) {
+    const int64_t frame = wal_.CommittedFrameOf(index);
+    if (frame >= 0) return wal_.ReadFrameBytes(wal_.Frames()[static_cast<std::size_t>(frame)], 0, page);
+    if (index >= pageCount_) return kShortRead;
+  }
   return file_.ReadAt(static_cast<uint64_t>(index) * pageSize_, page);
 }
 
@@ -345,6 +406,14 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
   const ByteSpan bytes(page);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const RecordLocation location{bytes.subspan(cells[i]), cells[i], ends[i], RecordMode::kFullCell, deleted};
+    if (trackCells_) {
+      // Remembered so that the page history does not hand the same record over again.
+      uint64_t identity = 0;
+      uint32_t cellEnd = 0;
+      if (CellIdentity(bytes, cells[i], identity, cellEnd)) {
+        (deleted == 0 ? liveCells_ : reportedCells_).insert(identity);
+      }
+    }
     // A record the decoder refuses is dropped alone; the scan goes on.
     (void)decoder(*this, location);
   }
@@ -368,7 +437,8 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       const RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
       // A refused candidate is dropped alone.
-      (void)decoder(*this, location);
+      const Status decoded = decoder(*this, location);
+      if (trackCells_ && decoded == kOk) carvedRecords_.insert({index, offset});
     }
   }
 }
@@ -456,12 +526,19 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   }
 
   std::vector<bool> tablePages(PageCount(), false);
+  if (carveDeletedRecords) BuildHistory();
+  trackCells_ = !history_.empty() && carveDeletedRecords;
+  liveCells_.clear();
+  reportedCells_.clear();
+  carvedRecords_.clear();
   Status result = kOk;
   for (const auto& [root, key] : roots) {
     (void)key;
     result = ScanTableTree(root, profile, decoder, tablePages);
     if (result != kOk) break;
   }
+  // The free-page walk below marks pages too; the history needs the trees alone.
+  const std::vector<bool> treePages = trackCells_ ? tablePages : std::vector<bool>();
   if (profile.scanFreePages) {
     // Pages of the table's own trees are never taken again from the free list.
     std::vector<bool>& seenPages = tablePages;
@@ -472,6 +549,13 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
         break;
       }
     }
+  }
+  if (trackCells_) {
+    ScanHistory(profile, decoder, treePages);
+    trackCells_ = false;
+    liveCells_.clear();
+    reportedCells_.clear();
+    carvedRecords_.clear();
   }
   return result;
 }

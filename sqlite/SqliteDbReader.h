@@ -42,20 +42,35 @@
 //   then the column bodies in column order.
 //
 // Page indexes are page numbers minus 1. Offsets into the file are 64-bit.
+//
+// Write-ahead log: when `<file>-wal` lies beside the file (or the log is named
+// at Open) and holds committed frames (sqlite/WalFile.h), every page is read
+// from its last committed frame when it has one, else from the file, and the
+// page count is the database size of the last commit: the live rows are the
+// ones SQLite would show. A log that is damaged, whose frames carry other
+// salts than its header, or made for another page size is ignored and the
+// file read alone (WalState() says why). The versions of pages the live
+// database no longer shows (the file's copy of a page the log replaced,
+// superseded and uncommitted frames) are kept as page history; ScanTable
+// hands their records to the decoder as deleted when the live table does not
+// hold the same record.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/Status.h"
 #include "sqlite/ReadOnlyFile.h"
 #include "sqlite/TableProfile.h"
+#include "sqlite/WalFile.h"
 
 namespace corvyn::sqlite {
 
@@ -143,27 +158,46 @@ class SqliteDbReader {
   SqliteDbReader& operator=(const SqliteDbReader&) = delete;
 
   // Opens the file read-only (closing any file open before), checks the
-  // header, takes the page size and collects the free-list leaf pages.
-  // Returns kOk, a system error (with the path) when the file cannot be
-  // opened, kInvalidData when it is not an SQLite 3 database (or its page
-  // size is unusable).
+  // header, takes the page size, reads `<path>-wal` when present (see the top
+  // of this file) and collects the free-list leaf pages. Returns kOk, a
+  // system error (with the path) when the file cannot be opened, kInvalidData
+  // when it is not an SQLite 3 database (or its page size is unusable). A log
+  // that cannot be used never fails the open: the file is read alone.
   Status Open(const std::filesystem::path& path);
+  // The same with the log at walPath (an empty path: no log), for a log kept
+  // under another name, as a backup keeps `-wal` files under their own file
+  // IDs.
+  Status Open(const std::filesystem::path& path, const std::filesystem::path& walPath);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
 
-  // Positional read of out.size() bytes. kInvalidData when no file is open,
-  // kShortRead when the file ends before all bytes arrived, a system error
-  // on a failed read.
+  // Positional read of out.size() bytes of the database as the log leaves it
+  // (offset = page index * page size + offset in the page). kInvalidData when
+  // no file is open, kShortRead when the database ends before all bytes
+  // arrived, a system error on a failed read.
   Status ReadAt(uint64_t offset, std::span<uint8_t> out, std::size_t* bytesRead = nullptr) const;
 
-  // Reads one whole page into `page` (resized to the page size).
+  // Reads one whole page into `page` (resized to the page size), from its
+  // last committed log frame when it has one.
   Status ReadPage(PageIndex index, std::vector<uint8_t>& page) const;
 
   uint32_t PageSize() const { return pageSize_; }
   // Page size less the reserved bytes at the end of each page.
   uint32_t UsableSize() const { return usableSize_; }
+  // Size of the main file alone.
   uint64_t FileSize() const { return fileSize_; }
-  uint64_t PageCount() const { return pageSize_ ? fileSize_ / pageSize_ : 0; }
+  // Pages of the database: the database size of the log's last commit when
+  // the log is applied, else the main file's whole pages.
+  uint64_t PageCount() const { return pageCount_; }
+
+  // What became of `<path>-wal` (kAbsent when there was none).
+  WalVerdict WalState() const { return walVerdict_; }
+  const WalFile& Wal() const { return wal_; }
+  // Distinct page versions the live database no longer shows (the file's
+  // copies of pages the log replaced, superseded and uncommitted frames),
+  // each differing from its page's live version and from the others.
+  // Found at the first call or the first scan that carves, not at Open.
+  std::size_t HistoricalPageVersions() const;
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
 
   // Cell offsets of the b-tree page whose header starts at headerOffset (0,
@@ -215,7 +249,16 @@ class SqliteDbReader {
   // profile.scanFreePages, every free page whose first record has
   // profile.columnCount columns (its cells with deleted 1, then its carved
   // records). Leaf pages that are live pages of the table are never taken
-  // again from the free list. Carving follows the profile's rules (see
+  // again from the free list. Then the page history (see the top of this
+  // file): an old version of a leaf table page whose first record has
+  // profile.columnCount columns (with profile.scanFreePages, as free pages)
+  // or, for a page now in the table's tree, as many as the live page's
+  // first record, has its cells handed over with deleted 1, then its carved
+  // records, oldest version first; each record once: not a cell whose rowid
+  // and payload equal a live cell's or a cell handed over before, nor a
+  // record the carving of the live page or an older version's cell already
+  // gave from the same place and bytes, nor one carved from an older
+  // version. Carving follows the profile's rules (see
   // sqlite/Carving.h); the decoder may update profile.liveColumnCount.
   // Returns kOk or the first page-read error of the table's own pages (the
   // remaining roots are skipped, the free pages still scanned); a free page
@@ -223,7 +266,7 @@ class SqliteDbReader {
   Status ScanTable(TableProfile& profile, const RecordDecoder& decoder);
 
   // When false, ScanTable hands over live cells and free-page cells only and
-  // runs no carving (true at construction).
+  // runs no carving and no page history (true at construction).
   bool carveDeletedRecords = true;
 
  private:
@@ -239,11 +282,52 @@ class SqliteDbReader {
   void DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index, const std::vector<uint16_t>& cells,
                        const RecordDecoder& decoder, int32_t deleted);
 
+  // One page version of the history.
+  struct PageVersion {
+    PageIndex page = 0;
+    int64_t walFrame = -1;  // index into wal_.Frames(); -1: the main file's copy
+    uint64_t contentHash = 0;
+    // Learnt at the first scan that looks at the version.
+    bool inspected = false;
+    uint8_t pageType = 0;
+    uint32_t firstRecordColumns = 0;  // 0: no cell or an unreadable first record
+  };
+  void OpenWal(const std::filesystem::path& walPath);
+  void DropWal(WalVerdict verdict);
+  // Lists the page history once (nothing when the file cannot give the old
+  // copies: the live database still reads).
+  void BuildHistory() const;
+  Status ReadMainPage(PageIndex index, std::span<uint8_t> page) const;
+  Status ReadVersion(const PageVersion& version, std::vector<uint8_t>& page) const;
+  // Rowid and payload of the full cell at `offset` in one number; false when
+  // the cell cannot be read. *cellEnd gets the end of its bytes on the page.
+  bool CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd) const;
+  // Columns of the first record of a leaf table page (0: none readable).
+  uint32_t FirstRecordColumns(ByteSpan page, const std::vector<uint16_t>& cells) const;
+  // The history part of ScanTable; treePages marks the pages of the table's
+  // live trees.
+  void ScanHistory(const TableProfile& profile, const RecordDecoder& decoder,
+                   const std::vector<bool>& treePages);
+
   ReadOnlyFile file_;
   uint32_t pageSize_ = 0;
   uint32_t usableSize_ = 0;
   uint64_t fileSize_ = 0;
+  uint64_t pageCount_ = 0;
   std::vector<PageIndex> freePages_;
+  WalFile wal_;
+  WalVerdict walVerdict_ = WalVerdict::kAbsent;
+  bool walApplied_ = false;
+  mutable bool historyBuilt_ = false;
+  mutable std::vector<PageVersion> history_;
+  // During a scan with page history: identities of the live cells and of the
+  // deleted cells already handed over.
+  bool trackCells_ = false;
+  std::unordered_set<uint64_t> liveCells_;
+  std::unordered_set<uint64_t> reportedCells_;
+  // Carved records the decoder took during the scan, by page and the offset
+  // of their first serial type.
+  std::set<std::pair<PageIndex, uint32_t>> carvedRecords_;
 };
 
 }  // namespace corvyn::sqlite

@@ -18,7 +18,7 @@
 namespace corvyn::sqlite {
 
 // What a table stores in a column a decoder takes. NULL fits every class.
-enum class Storage { kText, kInteger, kNumber /* integer or double */, kTextOrBlob };
+enum class Storage { kText, kInteger, kNumber /* integer or double */, kBlob /* blob or text */ };
 
 // A column a decoder takes: the name the table declares it under, the column
 // number it is read from (counting from 0 in declared order) and its storage

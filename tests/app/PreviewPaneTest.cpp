@@ -471,6 +471,19 @@ TEST_F(PreviewPaneTest, ANoteShowsItsTitleAndBodyOrangeWhenDeleted) {
   }
 }
 
+TEST_F(PreviewPaneTest, ANoteNamesItsFolderAndALockedNoteSaysSoInsteadOfItsText) {
+  NoteRecord note;
+  note.title = "Diary";
+  note.folder = "Private";
+  note.locked = 1;
+  note.content = "never shown";
+  Show(RecordCategory::kNotes, &note);
+  EXPECT_EQ(
+      Control<QTextEdit>("PreviewEdit")->toPlainText(),
+      "  ---------------------------------------------------  \nTitle:\n    Diary\nFolder:\n    Private\n"
+      "Note:\n     Locked: the note is protected by a password, its text cannot be shown.");
+}
+
 TEST_F(PreviewPaneTest, PicturesAreLoadedFittedToThePaneOrReportedMissing) {
   const QColor red(220, 30, 30);
   QImage jpeg(800, 400, QImage::Format_RGB32);
@@ -685,6 +698,12 @@ TEST_F(PreviewPaneTest, Screenshot) {
   note.content = "Milk\nBread\nApples";
   Show(RecordCategory::kNotes, &note);
   save("note");
+  NoteRecord locked;
+  locked.title = "Diary";
+  locked.folder = "Private";
+  locked.locked = 1;
+  Show(RecordCategory::kNotes, &locked);
+  save("note-locked");
 
   QImage picture(600, 400, QImage::Format_RGB32);
   picture.fill(QColor(90, 160, 210));

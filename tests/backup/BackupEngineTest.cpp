@@ -13,6 +13,7 @@
 #include "core/EngineFactory.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
+#include "tests/support/sqlite_fixtures/NoteStoreBuilder.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
@@ -89,6 +90,33 @@ std::vector<std::string> Names(const std::vector<Record>& records) {
   std::vector<std::string> names;
   for (const auto& r : records) names.push_back(r.name);
   return names;
+}
+
+TEST_F(BackupEngineTest, NotesComeFromTheOlderDatabaseAndTheNotesStoreTogether) {
+  // The Notes store sits in the Notes app group; the engine finds it by the
+  // stored name of that domain and path, beside the older notes database.
+  const fs::path store = root_ / "store" / "NoteStore.sqlite";
+  fs::create_directories(store.parent_path());
+  const std::vector<corvyn::testing::ExpectedNote> storeNotes = corvyn::testing::BuildNoteStore(store);
+  ASSERT_EQ(backup_.builder.AddFileFrom("AppDomainGroup-group.com.apple.notes", "NoteStore.sqlite", store),
+            kOk);
+  folder_ = root_ / "with-store";
+  ASSERT_EQ(backup_.builder.Write(folder_), kOk);
+  Prepare();
+  ASSERT_EQ(engine_.OpenSource(""), kOk);
+  std::vector<NoteRecord> notes;
+  ASSERT_EQ(engine_.CollectNotes(notes), kOk);
+
+  std::multiset<std::string> titles, expectedTitles;
+  for (const auto& n : notes) titles.insert(n.title);
+  for (const auto& n : backup_.databases.notes) expectedTitles.insert(n.title);
+  for (const auto& n : storeNotes) expectedTitles.insert(n.title);
+  EXPECT_EQ(titles, expectedTitles);
+  const auto diary =
+      std::find_if(notes.begin(), notes.end(), [](const NoteRecord& n) { return n.title == "Diary"; });
+  ASSERT_NE(diary, notes.end());
+  EXPECT_EQ(diary->locked, 1);
+  EXPECT_EQ(diary->folder, "Private");
 }
 
 TEST_F(BackupEngineTest, MediaCategoriesMatchTheBuiltBackup) {

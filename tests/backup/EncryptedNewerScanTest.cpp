@@ -18,6 +18,8 @@
 #include "backup/WorkingRoot.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/sqlite_fixtures/AppSchemas.h"
+#include "tests/support/sqlite_fixtures/WalFixture.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
@@ -307,6 +309,52 @@ void WritePlistFile(const fs::path& path, plist_t root) {
   std::ofstream(path, std::ios::binary).write(bytes, length);
   plist_to_bin_free(bytes);
   plist_free(root);
+}
+
+// An address book whose newest contact is only in its write-ahead log: the
+// backup's log reaches the page reader, in a plain and in an encrypted
+// backup alike.
+TEST(DatabaseCopies, AContactKeptOnlyInTheLogIsRead) {
+  corvyn::testing::TempFolder temp("log-only-contact");
+  auto database = corvyn::testing::FixtureDatabase::Create(temp / "build.sqlitedb");
+  ASSERT_TRUE(database);
+  ASSERT_TRUE(database->Exec(corvyn::testing::ContactContentTable().CreateSql()));
+  ASSERT_TRUE(
+      database->Exec("INSERT INTO ABPersonFullTextSearch_content (docid, c0First, c1Last, c15Phone) "
+                     "VALUES (1, 'Anna', 'Berger', '+4915112345678 ')"));
+  ASSERT_TRUE(corvyn::testing::SwitchToWal(*database));
+  ASSERT_TRUE(
+      database->Exec("INSERT INTO ABPersonFullTextSearch_content (docid, c0First, c1Last, c15Phone) "
+                     "VALUES (2, 'Ludwig', 'Logged', '+4930123456 ')"));
+  ASSERT_TRUE(corvyn::testing::SnapshotWithWal(*database, temp / "AddressBook.sqlitedb"));
+  ASSERT_TRUE(fs::exists(temp / "AddressBook.sqlitedb-wal"));
+
+  ts::BackupBuilder builder;
+  ASSERT_EQ(builder.AddFileFrom("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb",
+                                temp / "AddressBook.sqlitedb"),
+            kOk);
+  ASSERT_EQ(builder.AddFileFrom("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb-wal",
+                                temp / "AddressBook.sqlitedb-wal"),
+            kOk);
+  ASSERT_EQ(builder.WriteNewerLayout(temp / "plain"), kOk);
+  ASSERT_EQ(ts::EncryptNewerLayoutFolder(temp / "plain", temp / "encrypted", kPassword), kOk);
+  for (const char* kind : {"plain", "encrypted"}) {
+    SCOPED_TRACE(kind);
+    BackupDescriptor descriptor;
+    ASSERT_EQ(ReadBackupFolder(temp / kind, descriptor), kOk);
+    BackupContext context;
+    context.Select(descriptor);
+    context.workingRoot = temp / (std::string("work ") + kind);
+    ASSERT_EQ(context.OpenSource(descriptor.encrypted ? kPassword : ""), kOk);
+    std::vector<ContactRecord> contacts;
+    ASSERT_EQ(context.CollectContacts(contacts), kOk);
+    std::vector<std::string> names;
+    for (const ContactRecord& contact : contacts) names.push_back(contact.name);
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_NE(std::find_if(names.begin(), names.end(),
+                           [](const std::string& name) { return name.find("Ludwig") != std::string::npos; }),
+              names.end());
+  }
 }
 
 // pyiosbackup's published vector (password "0000", 10,000,000 first-stage

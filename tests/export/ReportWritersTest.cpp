@@ -7,6 +7,7 @@
 
 #include "export/ConversationWriter.h"
 #include "export/ExportReporter.h"
+#include "export/ExportText.h"
 #include "export/ReportTemplate.h"
 #include "export/RowReport.h"
 #include "tests/export/ExportTestSupport.h"
@@ -87,6 +88,22 @@ TEST_F(ReportWritersTest, TableRowsOfCallsNotesAndContacts) {
             "\t<tr><td>Title</td><td>2014-01-01 00:00:00</td><td>&lt;div&gt;x&lt;/div&gt;</td></tr>\r\n");
 }
 
+TEST_F(ReportWritersTest, NoteRowNamesItsFolderAndSaysWhenItIsLocked) {
+  NoteRecord note;
+  note.title = "Diary";
+  note.date = "2020-01-06 10:48:20";
+  note.folder = "<Private>";
+  note.locked = 1;
+  note.content = "never shown";
+  EXPECT_EQ(NoteRow(note),
+            "\t<tr><td>Diary<br />Folder: &lt;Private&gt;</td><td>2020-01-06 10:48:20</td>"
+            "<td>Locked: the note is protected by a password.</td></tr>\r\n");
+  note.locked = 0;
+  note.folder.clear();
+  EXPECT_EQ(NoteContentText(note), "never shown");
+  EXPECT_EQ(NoteRow(note).find("Folder"), std::string::npos);
+}
+
 TEST_F(ReportWritersTest, MessagePageMarksSentReceivedAndDeleted) {
   MessageRecord row;
   row.name = "Anna";
@@ -141,6 +158,43 @@ TEST_F(ReportWritersTest, MessagePageMarksSentReceivedAndDeleted) {
             kOk);
   EXPECT_TRUE(fs::exists(folder / "Anna(+491)(1).html"));
   EXPECT_TRUE(fs::exists(folder / "Anna(+491)(1).txt"));
+}
+
+TEST_F(ReportWritersTest, GroupChatPageNamesTheChatAndMarksEditedAndUnsentMessages) {
+  MessageRecord row;
+  row.name = "Ben";  // the last sender, not the conversation
+  row.address = "+492";
+  row.members = "Anna <+491>, +492";
+  std::vector<MessageRecord> messages(3);
+  const int marks[3][2] = {{0, 0}, {1, 0}, {1, 1}};  // edited, unsent
+  for (int i = 0; i < 3; ++i) {
+    messages[i] = row;
+    messages[i].date = "2023-01-0" + std::to_string(i + 1) + " 10:00:00";
+    messages[i].text = "text " + std::to_string(i);
+    messages[i].edited = marks[i][0] != 0 && marks[i][1] == 0 ? 1 : 0;
+    messages[i].unsent = marks[i][1];
+  }
+  EXPECT_EQ(MessageMark(messages[0]), "");
+  EXPECT_EQ(MessageMark(messages[1]), "Edited");
+  EXPECT_EQ(MessageMark(messages[2]), "Unsent");
+  for (const std::string chatName : {"Climbing", ""}) {
+    row.chatName = chatName;
+    const std::string name = chatName.empty() ? "Group chat" : chatName;
+    EXPECT_EQ(ConversationName(row), name);
+    ASSERT_EQ(WriteMessageConversation(temp_.Path() / "Message", "1", row, &messages,
+                                       Page(ReportKind::kMessages), reporter_),
+              kOk);
+    const fs::path folder = temp_.Path() / "Message" / (name + "-1");
+    const std::string page = ReadFile(folder / (name + ".html"));
+    EXPECT_NE(page.find("<p>Name: " + name + ", Members: Anna &lt;+491&gt;, +492</p>"), std::string::npos);
+    EXPECT_NE(page.find("text 0</div>"), std::string::npos);
+    EXPECT_NE(page.find("text 1 <span class=\"mark\">(Edited)</span></div>"), std::string::npos);
+    EXPECT_NE(page.find("text 2 <span class=\"mark\">(Unsent)</span></div>"), std::string::npos);
+    const std::string transcript = ReadFile(folder / (name + ".txt"));
+    EXPECT_NE(transcript.find("   Content: text 0\r\n\r\n"), std::string::npos);
+    EXPECT_NE(transcript.find("   Content: text 1\r\n      Note: Edited\r\n\r\n"), std::string::npos);
+    EXPECT_NE(transcript.find("   Content: text 2\r\n      Note: Unsent\r\n\r\n"), std::string::npos);
+  }
 }
 
 TEST_F(ReportWritersTest, WhatsAppLabelsAndCsvRowsParseBack) {

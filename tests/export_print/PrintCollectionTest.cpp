@@ -214,6 +214,20 @@ TEST(PrintCollectionTest, SkipsUncheckedRecords) {
   EXPECT_EQ(Collect(scan, RecordCategory::kNotes).find("Stranger"), std::string::npos);
 }
 
+// A note of the Notes store prints its folder under its title; a locked one
+// says so instead of giving its text.
+TEST(PrintCollectionTest, NoteFolderAndLock) {
+  Scan scan;
+  scan.results.notes[0].folder = "Home";
+  scan.results.notes[0].locked = 1;
+  const std::string body = Collect(scan, RecordCategory::kNotes);
+  EXPECT_NE(body.find("<p><span>Title:</span>Shopping</p>\r\n<p><span>Folder:</span>Home</p>\r\n"),
+            std::string::npos);
+  EXPECT_NE(body.find("<p><span>Notes:</span>Locked: the note is protected by a password.</p>"),
+            std::string::npos);
+  EXPECT_EQ(body.find("Milk"), std::string::npos);
+}
+
 // A call of zero seconds is "Missed" when it came in and "Canceled" when it
 // went out; other durations are the shared duration text.
 TEST(PrintCollectionTest, CallDurations) {

@@ -340,8 +340,8 @@ bool DecryptBlocks(std::span<const std::uint8_t> key, const std::uint8_t* iv,
 }  // namespace
 
 Status ModernBackup::ProbeFile(std::span<const std::uint8_t> wrappedKeyWithClass, const fs::path& source,
-                               std::size_t count, std::optional<std::uint64_t> recordedSize,
-                               FileProbe& probe) const {
+                               std::size_t count, std::optional<std::uint64_t> recordedSize, FileProbe& probe,
+                               bool length) const {
   probe = {};
   Bytes key;
   if (const Status status = UnwrapKey(wrappedKeyWithClass, key); status != kOk) return status;
@@ -367,7 +367,7 @@ Status ModernBackup::ProbeFile(std::span<const std::uint8_t> wrappedKeyWithClass
 
   // The last block, with the one before it (or the zero IV) as its IV.
   probe.plainLength = wholeBlocks;
-  if (wholeBlocks >= kAesBlockSize) {
+  if (wholeBlocks >= kAesBlockSize && (length || cipher.size() == wholeBlocks)) {
     std::uint8_t tail[2 * kAesBlockSize] = {};
     const bool hasPrevious = wholeBlocks >= 2 * kAesBlockSize;
     const std::uint64_t tailStart = wholeBlocks - (hasPrevious ? 2 : 1) * kAesBlockSize;

@@ -116,8 +116,11 @@ class ModernBackup {
     std::uint64_t plainLength = 0;
     bool paddingValid = false;
   };
+  // Without `length` the last block is not read: the length is then that of
+  // the whole blocks, less the padding when the head reached the end.
   Status ProbeFile(std::span<const std::uint8_t> wrappedKeyWithClass, const std::filesystem::path& source,
-                   std::size_t count, std::optional<std::uint64_t> recordedSize, FileProbe& probe) const;
+                   std::size_t count, std::optional<std::uint64_t> recordedSize, FileProbe& probe,
+                   bool length = true) const;
 
  private:
   void Wipe();

@@ -5,12 +5,14 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <system_error>
 
 #include "tests/support/backup_crypto/BackupEncryptor.h"
@@ -204,6 +206,22 @@ std::string FileAttributesBlob(const ManifestRecordPlan& record) {
   return PlistBinaryBytes(root);
 }
 
+namespace {
+
+// Seconds since 2001-01-01 UTC (a plist date), from "YYYY-MM-DDTHH:MM:SSZ".
+std::optional<int32_t> PlistDateSeconds(const std::string& isoUtc) {
+  std::tm parts = {};
+  if (std::sscanf(isoUtc.c_str(), "%d-%d-%dT%d:%d:%d", &parts.tm_year, &parts.tm_mon, &parts.tm_mday,
+                  &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6) {
+    return std::nullopt;
+  }
+  parts.tm_year -= 1900;
+  parts.tm_mon -= 1;
+  return static_cast<int32_t>(timegm(&parts) - 978307200);
+}
+
+}  // namespace
+
 std::string InfoPlistBinary(const BackupInfo& info) {
   plist_t root = plist_new_dict();
   const auto add = [root](const char* key, const std::string& value) {
@@ -217,21 +235,53 @@ std::string InfoPlistBinary(const BackupInfo& info) {
   add("Product Type", "iPhone6,2");
   add("Product Version", info.productVersion);
   add("Serial Number", info.serialNumber);
-  add("Target Identifier", "0123456789abcdef0123456789abcdef01234567");
+  add("Target Identifier", std::string(kBuiltBackupUdid));
   add("iTunes Version", "11.2.2");
-  if (!info.lastBackupDate.empty()) {
-    // Seconds since 2001-01-01 UTC, from "YYYY-MM-DDTHH:MM:SSZ".
-    std::tm parts = {};
-    if (std::sscanf(info.lastBackupDate.c_str(), "%d-%d-%dT%d:%d:%d", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) == 6) {
-      parts.tm_year -= 1900;
-      parts.tm_mon -= 1;
-      const int64_t unixSeconds = timegm(&parts);
-      plist_dict_set_item(root, "Last Backup Date",
-                          plist_new_date(static_cast<int32_t>(unixSeconds - 978307200), 0));
-    }
-  }
+  if (const auto seconds = PlistDateSeconds(info.lastBackupDate))
+    plist_dict_set_item(root, "Last Backup Date", plist_new_date(*seconds, 0));
   return PlistBinaryBytes(root);
+}
+
+std::string InfoPlistOfIdeviceBackup2(const BackupInfo& info) {
+  plist_t root = plist_new_dict();
+  const auto add = [root](const char* key, std::string_view value) {
+    plist_dict_set_item(root, key, plist_new_string(std::string(value).c_str()));
+  };
+  plist_dict_set_item(root, "Applications", plist_new_dict());
+  add("Build Version", "20H115");
+  add("Device Name", info.displayName);
+  add("Display Name", info.displayName);
+  add("GUID", "5F2B4C1E-7A3D-4E8B-9C60-1D2E3F405162");
+  plist_dict_set_item(root, "Installed Applications", plist_new_array());
+  if (const auto seconds = PlistDateSeconds(info.lastBackupDate))
+    plist_dict_set_item(root, "Last Backup Date", plist_new_date(*seconds, 0));
+  if (!info.phoneNumber.empty()) add("Phone Number", info.phoneNumber);
+  add("Product Type", "iPhone12,8");
+  add("Product Version", info.productVersion);
+  add("Serial Number", info.serialNumber);
+  add("Target Identifier", kBuiltBackupUdid);
+  add("Target Type", "Device");
+  std::string upper(kBuiltBackupUdid);
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+  add("Unique Identifier", upper);
+  plist_t files = plist_new_dict();
+  const std::string prefs = "bplist00-iTunesPrefs";
+  plist_dict_set_item(files, "iTunesPrefs", plist_new_data(prefs.data(), prefs.size()));
+  plist_dict_set_item(root, "iTunes Files", files);
+  plist_dict_set_item(root, "iTunes Settings", plist_new_dict());
+  add("iTunes Version", "10.0.1");
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(root, &bytes, &length);
+  std::string out(bytes ? bytes : "", length);
+  std::free(bytes);
+  plist_free(root);
+  return out;
+}
+
+std::string InfoPlistBytes(const BackupInfo& info) {
+  if (info.writer == BackupWriter::kIdeviceBackup2) return InfoPlistOfIdeviceBackup2(info);
+  return info.binaryInfoPlist ? InfoPlistBinary(info) : InfoPlistText(info);
 }
 
 std::string StoredNameFor(std::string_view domain, std::string_view path) {
@@ -294,7 +344,7 @@ std::string InfoPlistText(const BackupInfo& info) {
   add("Product Type", "string", "iPhone6,2");
   add("Product Version", "string", info.productVersion);
   add("Serial Number", "string", info.serialNumber);
-  add("Target Identifier", "string", "0123456789abcdef0123456789abcdef01234567");
+  add("Target Identifier", "string", kBuiltBackupUdid);
   add("iTunes Version", "string", "11.2.2");
   text.append("</dict>\n</plist>\n");
   return text;
@@ -354,8 +404,8 @@ Status WriteFolderAndPlists(const fs::path& folder, const BackupInfo& info, bool
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) return Status::System(error, "creating " + folder.string());
-  const std::string infoBytes = info.binaryInfoPlist ? InfoPlistBinary(info) : InfoPlistText(info);
-  if (const Status status = WriteBytes(folder / "Info.plist", infoBytes); status != kOk) return status;
+  if (const Status status = WriteBytes(folder / "Info.plist", InfoPlistBytes(info)); status != kOk)
+    return status;
   if (!info.snapshotState.empty()) {
     if (const Status status = WriteBytes(folder / "Status.plist", StatusPlistBytes(info)); status != kOk)
       return status;
@@ -415,7 +465,7 @@ Status BackupBuilder::WriteEncrypted(const fs::path& plainFolder, const fs::path
     return status;
   }
   // The encrypted folder carries the same summary.
-  return WriteBytes(encryptedFolder / "Info.plist", InfoPlistText(info));
+  return WriteBytes(encryptedFolder / "Info.plist", InfoPlistBytes(info));
 }
 
 std::vector<std::pair<std::string, std::string>> HashFolder(const fs::path& folder) {

@@ -49,6 +49,20 @@ std::string EncodeManifest(const std::vector<ManifestRecordPlan>& records);
 // One record's bytes, without the header.
 std::string EncodeManifestRecord(const ManifestRecordPlan& record);
 
+// Which program wrote the folder. The phone sends Manifest.plist,
+// Status.plist, the index and the stored files itself, so those are the same
+// for both; only Info.plist differs. idevicebackup2 writes it with libplist
+// as XML (tab-indented, keys in its own order): the device name as both
+// "Device Name" and "Display Name", a fresh GUID, empty "Applications",
+// "Installed Applications", "iTunes Files" and "iTunes Settings", "Target
+// Type" "Device", "Unique Identifier" (the UDID upper-cased), "iTunes
+// Version" "10.0.1" (the phone's minimum, not a real iTunes) and no "Product
+// Name"; "Last Backup Date" is when the backup started.
+enum class BackupWriter { kDesktopSync, kIdeviceBackup2 };
+
+// The UDID the built Info.plist names ("Target Identifier").
+inline constexpr std::string_view kBuiltBackupUdid = "0123456789abcdef0123456789abcdef01234567";
+
 struct BackupInfo {
   std::string displayName = "Corvyn Test iPhone";
   std::string serialNumber = "F17TESTSERIAL";
@@ -59,6 +73,9 @@ struct BackupInfo {
   // Status.plist's SnapshotState ("finished" for a complete backup); no
   // Status.plist is written when empty.
   std::string snapshotState;
+  // kIdeviceBackup2: Info.plist as that program writes it (always XML;
+  // binaryInfoPlist is then ignored).
+  BackupWriter writer = BackupWriter::kDesktopSync;
 };
 
 class BackupBuilder {
@@ -109,6 +126,12 @@ std::string InfoPlistText(const BackupInfo& info);
 
 // Info.plist as a binary property list with the same keys.
 std::string InfoPlistBinary(const BackupInfo& info);
+
+// Info.plist as idevicebackup2 writes it (see BackupWriter).
+std::string InfoPlistOfIdeviceBackup2(const BackupInfo& info);
+
+// Info.plist as info.writer (and binaryInfoPlist) ask for.
+std::string InfoPlistBytes(const BackupInfo& info);
 
 // The `file` blob of a Manifest.db row as iOS 14 writes it: a binary
 // NSKeyedArchiver archive of one MBFile (RelativePath, LastModified,
