@@ -30,7 +30,7 @@ void BM_CompleteMessagesAndCalls(benchmark::State& state) {
     message.text = "message text number " + std::to_string(i);
     source.conversations[message.handleId].push_back(message);
     source.calls.push_back(
-        {static_cast<int32_t>(i % 13 == 0), 1, 30, DateOf(i), "+1555" + std::to_string(i), "", ""});
+        {static_cast<int32_t>(i % 13 == 0), 1, 30, DateOf(i), "+1555" + std::to_string(i), ""});
   }
   for (auto _ : state) {
     state.PauseTiming();
