@@ -1,3 +1,4 @@
+#include "decoders/ContactNameIndex.h"
 #include "decoders/DecoderSteps.h"
 #include "decoders/Decoders.h"
 #include "decoders/FirstFailure.h"
@@ -50,10 +51,9 @@ Status ReadMessageTables(MessageTables& tables, MessageChatTables& chatTables,
   failure.Note(sqlite::ScanMessageAttachmentJoins(reader, tables.joins), "message_attachment_join");
   if (Status answer = progress.ReportAt(1, 2); answer != kOk) return answer;
 
-  if (reader.Open(addressBookDb) == kOk) {
-    // Contacts only lend names: a damaged address book is no failure of the messages.
-    (void)sqlite::ScanContacts(reader, tables.contacts);
-  }
+  // Contacts only lend names (from either layout of the address book): a
+  // damaged address book is no failure of the messages.
+  (void)ReadContactsForNames(addressBookDb, tables.contacts);
   return progress.ReportAt(1, 1);
 }
 
