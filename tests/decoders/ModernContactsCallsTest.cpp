@@ -20,6 +20,7 @@
 #include "decoders/ContactNameIndex.h"
 #include "decoders/Decoders.h"
 #include "tests/decoders/SampleFiles.h"
+#include "tests/decoders/SqlOnCopy.h"
 #include "tests/support/sqlite_fixtures/ModernAppBuilders.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
@@ -202,21 +203,7 @@ std::filesystem::path SampleOrEmpty(const char* relative) {
 // gets an empty one) and hands every row's texts (NULL as "") to `row`.
 void Query(const std::filesystem::path& copy, const std::string& sql,
            const std::function<void(const std::vector<std::string>&)>& row) {
-  sqlite3* handle = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(copy.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(handle);
-  while (sqlite3_step(statement) == SQLITE_ROW) {
-    std::vector<std::string> values;
-    for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-      const auto* text = sqlite3_column_text(statement, column);
-      values.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
-    }
-    row(values);
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(handle);
+  testing::QueryCopy(copy, sql, row, testing::CopyOpen::kReadWrite);
 }
 
 // Live persons with phones as SQL sees them: name (First + Last) and phones

@@ -18,6 +18,7 @@
 #include "decoders/NoteStoreBody.h"
 #include "decoders/ProtobufWire.h"
 #include "tests/decoders/SampleFiles.h"
+#include "tests/decoders/SqlOnCopy.h"
 #include "tests/support/sqlite_fixtures/AppDatabase.h"
 #include "tests/support/sqlite_fixtures/NoteStoreBuilder.h"
 #include "tests/support/temp_folder/TempFolder.h"
@@ -225,23 +226,7 @@ fs::path CopyMainFile(const fs::path& sample, const fs::path& folder) {
 
 void Query(const fs::path& copy, const std::string& sql,
            const std::function<void(const std::vector<std::string>&)>& row) {
-  sqlite3* handle = nullptr;
-  const std::string uri = "file:" + copy.string() + "?immutable=1";
-  ASSERT_EQ(sqlite3_open_v2(uri.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
-            SQLITE_OK);
-  sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(handle);
-  while (sqlite3_step(statement) == SQLITE_ROW) {
-    std::vector<std::string> values;
-    for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-      const auto* text = sqlite3_column_text(statement, column);
-      values.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
-    }
-    row(values);
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(handle);
+  testing::QueryCopy(copy, sql, row, testing::CopyOpen::kImmutable);
 }
 
 std::string CocoaDate(const std::string& stored) {
