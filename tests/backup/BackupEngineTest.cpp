@@ -11,6 +11,7 @@
 #include "backup/BackupContext.h"
 #include "backup/CLocalBuckupRecovery.h"
 #include "core/EngineFactory.h"
+#include "tests/backup/EngineRecords.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
 #include "tests/support/sqlite_fixtures/NoteStoreBuilder.h"
@@ -32,17 +33,7 @@ struct ProgressLog {
   }
 };
 
-// Everything one scan fills, in the driver's order.
-struct Collected {
-  std::vector<MediaFileRecord> cameraRoll, photoStream, whatsAppAttachments;
-  ConversationMap conversations;
-  std::vector<AttachmentRecord> attachments;
-  std::vector<ContactRecord> contacts;
-  std::vector<CallRecord> calls;
-  std::vector<NoteRecord> notes;
-  std::vector<AppFileRecord> appFiles;
-  WhatsAppChatMap whatsApp;
-};
+using Collected = EngineRecords;
 
 class BackupEngineTest : public ::testing::Test {
  protected:
@@ -63,15 +54,7 @@ class BackupEngineTest : public ::testing::Test {
 
   Status ScanAll(Collected& out) {
     if (const Status status = engine_.OpenSource(""); status != kOk) return status;
-    (void)engine_.CollectPhotos(out.cameraRoll, out.photoStream);
-    (void)engine_.CollectMessages(out.conversations);
-    (void)engine_.CollectMessageAttachments(out.attachments);
-    (void)engine_.CollectContacts(out.contacts);
-    (void)engine_.CollectCallHistory(out.calls);
-    (void)engine_.CollectNotes(out.notes);
-    (void)engine_.CollectAppFiles(out.appFiles);
-    (void)engine_.CollectWhatsApp(out.whatsApp);
-    return engine_.CollectWhatsAppAttachments(out.whatsAppAttachments);
+    return CollectEverything(engine_, out);
   }
 
   std::string Stored(const std::string& name) const { return (folder_ / name).string(); }

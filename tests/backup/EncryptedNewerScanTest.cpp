@@ -16,6 +16,7 @@
 #include "backup/CLocalBuckupRecovery.h"
 #include "backup/ManifestDbReader.h"
 #include "backup/WorkingRoot.h"
+#include "tests/backup/EngineRecords.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/sqlite_fixtures/AppSchemas.h"
@@ -29,17 +30,7 @@ namespace ts = testsupport;
 
 constexpr char kPassword[] = "open sesame";
 
-struct Collected {
-  std::vector<MediaFileRecord> cameraRoll, photoStream, whatsAppAttachments;
-  ConversationMap conversations;
-  std::vector<AttachmentRecord> attachments;
-  std::vector<ContactRecord> contacts;
-  std::vector<CallRecord> calls;
-  std::vector<NoteRecord> notes;
-  std::vector<AppFileRecord> appFiles;
-  WhatsAppChatMap whatsApp;
-  std::vector<std::string> failures;  // category operations that failed, in words
-};
+using Collected = EngineRecords;
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -95,18 +86,7 @@ class EncryptedNewerScanTest : public ::testing::Test {
 
   static Status Scan(CLocalBuckupRecovery& engine, const std::string& password, Collected& out) {
     if (const Status status = engine.OpenSource(password); status != kOk) return status;
-    const auto note = [&out](const char* what, const Status& status) {
-      if (status != kOk) out.failures.push_back(std::string(what) + ": " + status.Message());
-    };
-    note("photos", engine.CollectPhotos(out.cameraRoll, out.photoStream));
-    note("messages", engine.CollectMessages(out.conversations));
-    note("attachments", engine.CollectMessageAttachments(out.attachments));
-    note("contacts", engine.CollectContacts(out.contacts));
-    note("calls", engine.CollectCallHistory(out.calls));
-    note("notes", engine.CollectNotes(out.notes));
-    note("app files", engine.CollectAppFiles(out.appFiles));
-    note("WhatsApp", engine.CollectWhatsApp(out.whatsApp));
-    note("WhatsApp attachments", engine.CollectWhatsAppAttachments(out.whatsAppAttachments));
+    (void)CollectEverything(engine, out);  // failures are in out.failures
     return kOk;
   }
 

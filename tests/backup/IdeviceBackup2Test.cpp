@@ -17,6 +17,7 @@
 #include "backup/BackupContext.h"
 #include "backup/BackupDiscovery.h"
 #include "backup/CLocalBuckupRecovery.h"
+#include "tests/backup/EngineRecords.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
@@ -259,35 +260,20 @@ std::vector<std::string> ScanSummary(const fs::path& folder, const fs::path& wor
       lines.push_back(std::string(category) + " " + r.name + " " + std::to_string(r.size) + " " +
                       inFolder(r.path));
   };
-  std::vector<MediaFileRecord> cameraRoll, photoStream, whatsAppAttachments;
-  std::vector<AttachmentRecord> attachments;
-  std::vector<AppFileRecord> appFiles;
-  ConversationMap conversations;
-  std::vector<ContactRecord> contacts;
-  std::vector<CallRecord> calls;
-  std::vector<NoteRecord> notes;
-  WhatsAppChatMap whatsApp;
-  (void)engine.CollectPhotos(cameraRoll, photoStream);
-  (void)engine.CollectMessages(conversations);
-  (void)engine.CollectMessageAttachments(attachments);
-  (void)engine.CollectContacts(contacts);
-  (void)engine.CollectCallHistory(calls);
-  (void)engine.CollectNotes(notes);
-  (void)engine.CollectAppFiles(appFiles);
-  (void)engine.CollectWhatsApp(whatsApp);
-  (void)engine.CollectWhatsAppAttachments(whatsAppAttachments);
-  media("camera-roll", cameraRoll);
-  media("photo-stream", photoStream);
-  media("message-attachment", attachments);
-  media("app-file", appFiles);
-  media("whatsapp-attachment", whatsAppAttachments);
-  for (const auto& [chat, messages] : conversations)
+  EngineRecords got;
+  (void)CollectEverything(engine, got);
+  media("camera-roll", got.cameraRoll);
+  media("photo-stream", got.photoStream);
+  media("message-attachment", got.attachments);
+  media("app-file", got.appFiles);
+  media("whatsapp-attachment", got.whatsAppAttachments);
+  for (const auto& [chat, messages] : got.conversations)
     lines.push_back("conversation " + std::to_string(chat) + " " + std::to_string(messages.size()));
-  for (const auto& [chat, messages] : whatsApp)
+  for (const auto& [chat, messages] : got.whatsApp)
     lines.push_back("whatsapp-chat " + std::to_string(chat) + " " + std::to_string(messages.size()));
-  for (const auto& contact : contacts) lines.push_back("contact " + contact.name);
-  for (const auto& call : calls) lines.push_back("call " + call.name);
-  lines.push_back("notes " + std::to_string(notes.size()));
+  for (const auto& contact : got.contacts) lines.push_back("contact " + contact.name);
+  for (const auto& call : got.calls) lines.push_back("call " + call.name);
+  lines.push_back("notes " + std::to_string(got.notes.size()));
   return lines;
 }
 
