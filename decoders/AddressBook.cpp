@@ -143,9 +143,10 @@ Status ScanPersonContacts(sqlite::SqliteDbReader& reader, std::vector<ContactRec
   // Deleted values: under their person's name when it is known.
   for (auto& [personId, held] : valuesByPerson) {
     const auto person = livePersons.find(personId);
-    const bool personKnown = person != livePersons.end() ||
-                             std::any_of(persons.begin(), persons.end(),
-                                         [&](const auto& entry) { return entry.first == personId; });
+    const int64_t id = personId;  // a lambda may not capture a structured binding (C++20)
+    const bool personKnown =
+        person != livePersons.end() ||
+        std::any_of(persons.begin(), persons.end(), [id](const auto& entry) { return entry.first == id; });
     if (!personKnown && HasValues(held.live)) {
       held.live.deleted = 1;
       out.push_back(held.live);
