@@ -15,12 +15,19 @@ namespace corvyn::decoders {
 int CompareIgnoringCase(std::string_view left, std::string_view right);
 
 // Stable sort by the text that `key` returns, ascending, ignoring case; items
-// with equal texts keep their order.
+// with equal texts keep their order. Records are large: their positions are
+// sorted, then each record moves once.
 template <typename Item, typename KeyFunction>
 void StableSortByText(std::vector<Item>& items, KeyFunction key) {
-  std::stable_sort(items.begin(), items.end(), [&key](const Item& left, const Item& right) {
-    return CompareIgnoringCase(key(left), key(right)) < 0;
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&items, &key](std::size_t left, std::size_t right) {
+    return CompareIgnoringCase(key(items[left]), key(items[right])) < 0;
   });
+  std::vector<Item> sorted;
+  sorted.reserve(items.size());
+  for (const std::size_t position : order) sorted.push_back(std::move(items[position]));
+  items = std::move(sorted);
 }
 
 // Turns the address book's full-text phone column (every number in several
