@@ -21,8 +21,8 @@ namespace {
 std::filesystem::path DatabasePath() {
   static const std::filesystem::path path = [] {
     std::random_device random;
-    const std::filesystem::path made = std::filesystem::temp_directory_path() /
-                                       ("corvyn-wal-fuzz-" + std::to_string(random()) + ".db");
+    const std::filesystem::path made =
+        std::filesystem::temp_directory_path() / ("corvyn-wal-fuzz-" + std::to_string(random()) + ".db");
     // The database the corpus logs were written for: a handle table in a
     // 1024-byte-page file with a few rows.
     sqlite3* handle = nullptr;
