@@ -65,6 +65,11 @@ void Write(std::string& out, const MessageRecord& r) {
   o.Text("name", r.name);
   o.Text("text", r.text);
   o.Text("attachment", r.attachment);
+  o.Number("edited", r.edited);
+  o.Number("unsent", r.unsent);
+  o.Number("chatId", r.chatId);
+  o.Text("chatName", r.chatName);
+  o.Text("members", r.members);
 }
 
 void Write(std::string& out, const ContactRecord& r) {
@@ -87,6 +92,7 @@ void Write(std::string& out, const CallRecord& r) {
   o.Text("date", r.date);
   o.Text("number", r.number);
   o.Text("name", r.name);
+  o.Text("callType", r.callType);
 }
 
 void Write(std::string& out, const NoteRecord& r) {

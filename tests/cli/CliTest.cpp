@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "tests/cli/MiniJson.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/backup_builder/TodayBackup.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::cli {
@@ -323,6 +325,46 @@ TEST_F(CliScanTest, JsonOfANewerLayoutBackupMatchesWhatWasBuilt) {
     const std::string& storedName = backup_->media.cameraRoll[i].path;
     EXPECT_EQ(cameraRoll[i]["path"].AsString(), (newer / storedName.substr(0, 2) / storedName).string());
   }
+}
+
+// A phone of today: every category of the backup is filled, and the JSON
+// carries what today's databases add (group chats with their name and
+// members, edited messages, the kind of call).
+TEST(CliTodayScan, JsonCarriesChatsEditsAndCallTypes) {
+  testsupport::TodayBackup today;
+  ASSERT_EQ(testsupport::MakeTodayBackup(TestRoot() / "today-scratch", today), kOk);
+  const fs::path folder = TestRoot() / "today backup";
+  ASSERT_EQ(today.builder.WriteNewerLayout(folder), kOk);
+  const CliRun run = RunInProcess({"scan", folder.string(), "--json"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  const auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << "not JSON: " << run.out.substr(0, 200);
+  const Value& categories = (*json)["categories"];
+  for (const char* label : {"Messages", "Messages Attachments", "Contacts", "Call History", "Notes",
+                            "WhatsApp", "WhatsApp Attachments"})
+    EXPECT_FALSE(categories[label].AsArray().empty()) << label;
+
+  bool groupSeen = false, editedSeen = false;
+  for (const Value& conversation : categories["Messages"].AsArray()) {
+    for (const Value& message : conversation["messages"].AsArray()) {
+      if (message["chatId"].AsNumber() == today.messages.groupChatId) {
+        groupSeen = true;
+        EXPECT_EQ(message["chatName"].AsString(), today.messages.groupName);
+        for (const std::string& address : today.messages.groupAddresses)
+          EXPECT_NE(message["members"].AsString().find(address), std::string::npos) << address;
+      }
+      if (message["edited"].AsNumber() == 1) {
+        editedSeen = true;
+        EXPECT_EQ(message["text"].AsString(), "Edited to this");
+      }
+    }
+  }
+  EXPECT_TRUE(groupSeen);
+  EXPECT_TRUE(editedSeen);
+  std::set<std::string> callTypes;
+  for (const Value& call : categories["Call History"].AsArray())
+    callTypes.insert(call["callType"].AsString());
+  EXPECT_TRUE(callTypes.count("FaceTime Video")) << run.out.substr(0, 300);
 }
 
 // Rows of Manifest.db that lead outside their domain or whose attributes do

@@ -1,7 +1,8 @@
-// corvyn-make-demo: writes four demo backups into the backup root (or into
+// corvyn-make-demo: writes five demo backups into the backup root (or into
 // the folder given with --root): one plain, one plain in the layout of iOS 10
-// and later (Manifest.db), and one of each layout encrypted with the password
-// "corvyn-demo".
+// and later (Manifest.db), one of each layout encrypted with the password
+// "corvyn-demo", and one of a phone of today (iOS 17: every application
+// database in today's layout).
 // Existing demo folders are replaced. With --hostile the records carry
 // hostile texts and names (markup, script, commas, formulas, path separators,
 // "..") for the export and browser checks.
@@ -15,6 +16,7 @@
 #include "backup/BackupDiscovery.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
+#include "tests/support/backup_builder/TodayBackup.h"
 #ifdef CORVYN_DEMO_REAL_MEDIA
 #include <QGuiApplication>
 
@@ -61,7 +63,9 @@ int main(int argc, char** argv) {
   const fs::path encrypted = root / "corvyn-demo-encrypted";
   const fs::path modern = root / "corvyn-demo-modern";
   const fs::path modernEncrypted = root / "corvyn-demo-modern-encrypted";
-  for (const fs::path& folder : {plain, encrypted, modern, modernEncrypted}) fs::remove_all(folder, error);
+  const fs::path today = root / "corvyn-demo-today";
+  for (const fs::path& folder : {plain, encrypted, modern, modernEncrypted, today})
+    fs::remove_all(folder, error);
   Status status = demo.builder.Write(plain);
   if (status == kOk) {
     // The layout of iOS 10 and later: Manifest.db and stored files in subfolders.
@@ -84,12 +88,18 @@ int main(int argc, char** argv) {
     status =
         testsupport::EncryptNewerLayoutFolder(scratch / "modern", modernEncrypted, "corvyn-demo", encryption);
   }
+  if (status == kOk) {
+    testsupport::TodayBackup todayDemo;
+    status = testsupport::MakeTodayBackup(scratch / "today", todayDemo);
+    todayDemo.builder.info.displayName = "Demo iPhone (iOS 17)";
+    if (status == kOk) status = todayDemo.builder.WriteNewerLayout(today);
+  }
   fs::remove_all(scratch, error);
   if (status != kOk) {
     std::fprintf(stderr, "corvyn-make-demo: writing the demo backups failed: %s\n", status.Message().c_str());
     return 1;
   }
-  std::printf("%s\n%s\n%s (password: corvyn-demo)\n%s (password: corvyn-demo)\n", plain.c_str(),
-              modern.c_str(), encrypted.c_str(), modernEncrypted.c_str());
+  std::printf("%s\n%s\n%s (password: corvyn-demo)\n%s (password: corvyn-demo)\n%s\n", plain.c_str(),
+              modern.c_str(), encrypted.c_str(), modernEncrypted.c_str(), today.c_str());
   return 0;
 }
