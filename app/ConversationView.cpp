@@ -9,6 +9,8 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "core/TextFormat.h"
+
 namespace corvyn::app {
 namespace {
 
@@ -88,7 +90,8 @@ void ConversationModel::SetMessages(const std::vector<MessageRecord>& messages) 
   for (const MessageRecord& message : messages) {
     const std::string& sender = message.name.empty() ? message.address : message.name;
     bubbles.push_back({message.sent != 0, message.deleted != 0, FromUtf8(message.date),
-                       message.sent != 0 ? QString() : FromUtf8(sender), FromUtf8(message.text)});
+                       message.sent != 0 ? QString() : FromUtf8(sender),
+                       FromUtf8(MessageBodyText(message.text, message.attachment))});
   }
   Reset(std::move(bubbles));
 }
@@ -102,7 +105,8 @@ void ConversationModel::SetWhatsAppMessages(const std::vector<WhatsAppRecord>& m
                                 : !message.senderName.empty() ? message.senderName
                                                               : message.senderId;
     bubbles.push_back({message.sent != 0, message.deleted != 0, FromUtf8(message.date),
-                       message.sent != 0 ? QString() : FromUtf8(sender), FromUtf8(message.text)});
+                       message.sent != 0 ? QString() : FromUtf8(sender),
+                       FromUtf8(MessageBodyText(message.text, message.attachment))});
   }
   Reset(std::move(bubbles));
 }

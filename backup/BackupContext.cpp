@@ -79,6 +79,8 @@ void BackupContext::Select(const BackupDescriptor& chosen) {
   DiscardWorkingFiles();
   encryptedStore_.reset();
   entryOfStoredName_.clear();
+  examined_.clear();
+  indexOfKey_.clear();
   descriptor = chosen;
   backupFolder = chosen.folder;
 }
@@ -170,6 +172,8 @@ Status BackupContext::OpenSource(const std::string& password) {
   fileWarningsLeftOut_ = 0;
   encryptedStore_.reset();
   entryOfStoredName_.clear();
+  examined_.clear();
+  indexOfKey_.clear();
   databases_.clear();
 
   storedLayout = StoredLayout::kFlat;
@@ -394,6 +398,7 @@ Status BackupContext::CollectMessages(ConversationMap& out) {
                                       progress.Part(progress.span / 2), messageRowId);
   }
   if (status == kStopped) return status;
+  NameMessageAttachments(conversations);
   // Handed over, not copied: a heavy user has hundreds of thousands.
   out = std::move(conversations);
   conversations.clear();
@@ -443,6 +448,7 @@ Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
   Status status = chats ? DatabasePath(chats->storedName, database)
                         : Status(kInvalidData, "the backup holds no WhatsApp database");
   if (status == kOk) status = decoders::DecodeWhatsApp(whatsAppChats, database);
+  NameWhatsAppAttachments(whatsAppChats);
   out = whatsAppChats;
   return EndStep(status, progress.span);
 }

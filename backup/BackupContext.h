@@ -213,6 +213,24 @@ class BackupContext {
   // `extension` its detected media type ("" when its first bytes are none).
   bool ExamineStoredFile(const BackupFileEntry& entry, const std::filesystem::path& path, uint64_t& size,
                          std::string& extension, uint64_t& counter);
+  // ExamineStoredFile once per map entry: a file both a message names and
+  // the attachment list holds is read once.
+  struct ExaminedFile {
+    bool readable = false;
+    uint64_t size = 0;
+    std::string extension;
+  };
+  const ExaminedFile& ExamineEntry(std::size_t index, uint64_t& counter);
+  // The name a media list gives the backup's file of this key, or the last
+  // component of `devicePath` when the backup holds no readable media file
+  // under that key.
+  std::string ListedFileName(std::string_view key, std::string_view devicePath);
+  // Gives each message's attachment (a device path) the name its file has
+  // in the Message Attachments list, or the device file's name when the
+  // backup does not hold that file.
+  void NameMessageAttachments(ConversationMap& conversations);
+  // The same for WhatsApp media (paths of the shared container's "Message/").
+  void NameWhatsAppAttachments(WhatsAppChatMap& chats);
   // The detected media type of a file named by a record ("" when unknown).
   std::string RecordFileType(const std::filesystem::path& source, uint64_t& counter) const;
   // The entry of a stored file of the backup decrypted on read; null for any
@@ -230,6 +248,8 @@ class BackupContext {
   std::shared_ptr<const EncryptedStore> encryptedStore_;              // decrypting on read: the unlocked keys
   std::unordered_map<std::string, std::size_t> entryOfStoredName_;    // map index of each stored name
   std::unordered_map<std::string, std::filesystem::path> databases_;  // decrypted databases, by stored name
+  std::unordered_map<std::size_t, ExaminedFile> examined_;            // by map index
+  std::unordered_map<std::string_view, std::size_t> indexOfKey_;  // map index of each key, built when asked
   std::size_t fileWarningsLeftOut_ = 0;
 };
 

@@ -169,7 +169,11 @@ ListRowTexts RowTexts(const AppFileRecord& file) {
 }
 
 ListRowTexts RowTexts(const MessageRecord& row) {
-  return {row.name, row.address, row.date, row.text};
+  // A group chat is listed under its name (or as a group chat) with its members.
+  if (!row.members.empty())
+    return {row.chatName.empty() ? "Group chat" : row.chatName, row.members, row.date,
+            MessageBodyText(row.text, row.attachment)};
+  return {row.name, row.address, row.date, MessageBodyText(row.text, row.attachment)};
 }
 
 std::string_view FirstPhone(std::string_view phones) {

@@ -103,6 +103,10 @@ struct WhatsAppRecord {
   std::string memberPhone;  // group chats only
   std::string chatTitle;
   std::string extra;  // free for the decoder; no consumer reads it
+  // WhatsApp of today: the name of the message's media file (as the WhatsApp
+  // Attachments list names it when the backup holds the file); empty when it
+  // has none.
+  std::string attachment{};
 };
 
 // A message of a QQ or WeChat conversation (one table per conversation).

@@ -30,4 +30,10 @@ std::string SizeText(int64_t bytes);
 // formula and keeps its form.
 bool CouldRunAsFormula(std::string_view text);
 
+// What a message shows as its text: its own text, or, when that is empty or
+// holds nothing but the object replacement characters (U+FFFC) that stand
+// for its attachments, "[Attachment: NAME]" of its attachment. Empty when it
+// has neither.
+std::string MessageBodyText(std::string_view text, std::string_view attachment);
+
 }  // namespace corvyn

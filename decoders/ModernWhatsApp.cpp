@@ -114,8 +114,10 @@ Status ScanNamedWhatsApp(sqlite::SqliteDbReader& reader, std::vector<WhatsAppRec
                           message.date = sqlite::detail::CocoaDateText(row.columns[2]);
                           message.sent = sqlite::detail::HoldsInteger(row.columns[3], 1) ? 1 : 0;
                           if (row.rowId > 0) {
-                            if (const auto path = mediaPaths.find(row.rowId); path != mediaPaths.end())
+                            if (const auto path = mediaPaths.find(row.rowId); path != mediaPaths.end()) {
                               message.extra = path->second;
+                              message.attachment = path->second.substr(path->second.rfind('/') + 1);
+                            }
                           }
                           messages.push_back(std::move(message));
                           return true;

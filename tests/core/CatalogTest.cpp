@@ -150,6 +150,20 @@ TEST(CatalogTest, ContactAndWhatsAppRowsPickTheRightFields) {
   EXPECT_EQ(RowTexts(sent), (ListRowTexts{"Eve", "Me", "", "", "", ""}));
 }
 
+TEST(CatalogTest, ConversationRowsNameGroupChatsAndPictureOnlyMessages) {
+  MessageRecord oneToOne;
+  oneToOne.name = "Ann", oneToOne.address = "+1555", oneToOne.date = "d", oneToOne.text = "Hi";
+  MessageRecord group;
+  group.name = "Bob", group.address = "+1666", group.date = "d", group.chatName = "Family";
+  group.members = "Ann <+1555>, Bob <+1666>", group.attachment = "IMG_1.HEIC";
+  MessageRecord unnamedGroup = group;
+  unnamedGroup.chatName.clear();
+  EXPECT_EQ(RowTexts(oneToOne), (ListRowTexts{"Ann", "+1555", "d", "Hi", "", ""}));
+  EXPECT_EQ(RowTexts(group),
+            (ListRowTexts{"Family", "Ann <+1555>, Bob <+1666>", "d", "[Attachment: IMG_1.HEIC]", "", ""}));
+  EXPECT_EQ(RowTexts(unnamedGroup).front(), "Group chat");
+}
+
 TEST(CatalogTest, FileRowsAndIcons) {
   EXPECT_EQ(RowTexts(MediaFileRecord{1536, "a.jpg", "/p"}),
             (ListRowTexts{"a.jpg", "1.50 KB", "", "", "", ""}));

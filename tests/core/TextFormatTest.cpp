@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "core/TextFormat.h"
 
@@ -24,6 +25,25 @@ TEST(TextFormatTest, SizeText) {
       {tib, "1.00 TB"},        {3 * tib, "3.00 TB"}, {-1, "-1 Bytes"},  {-4096, "-4096 Bytes"},
   };
   for (const auto& [bytes, text] : cases) EXPECT_EQ(SizeText(bytes), text) << bytes;
+}
+
+// A message that is only a picture shows the picture's name; text, even
+// beside a placeholder, stays as it is.
+TEST(TextFormatTest, MessageBodyTextNamesTheAttachmentOfAMessageWithoutText) {
+  const std::string placeholder = "\xEF\xBF\xBC";
+  const struct {
+    std::string text, attachment, shown;
+  } cases[] = {
+      {"", "IMG_1.HEIC", "[Attachment: IMG_1.HEIC]"},
+      {placeholder, "IMG_1.HEIC", "[Attachment: IMG_1.HEIC]"},
+      {placeholder + " " + placeholder + "\n", "IMG_1.HEIC", "[Attachment: IMG_1.HEIC]"},
+      {placeholder + "Look", "IMG_1.HEIC", placeholder + "Look"},
+      {"Hello", "IMG_1.HEIC", "Hello"},
+      {placeholder, "", placeholder},
+      {"", "", ""},
+      {"\xEF\xBF", "IMG_1.HEIC", "\xEF\xBF"},  // a cut placeholder is text
+  };
+  for (const auto& c : cases) EXPECT_EQ(MessageBodyText(c.text, c.attachment), c.shown) << c.text;
 }
 
 TEST(TextFormatTest, DateTextIsZeroPaddedLocalTime) {

@@ -58,7 +58,7 @@ TEST(ModernWhatsApp, Ios15StoreMatchesSql) {
 
   std::set<MessageKey> expected;
   Query(copy,
-        "SELECT m.ZCHATSESSION, CAST(m.ZMESSAGEDATE AS INTEGER), m.ZTEXT, m.ZISFROMME, "
+        "SELECT m.ZCHATSESSION, CAST(m.ZMESSAGEDATE AS INTEGER), coalesce(m.ZTEXT, ''), m.ZISFROMME, "
         "CASE WHEN m.ZISFROMME = 1 THEN 'Me' WHEN g.Z_PK IS NULL THEN c.ZPARTNERNAME "
         "WHEN g.ZCONTACTNAME <> '' THEN g.ZCONTACTNAME "
         "ELSE coalesce(p.ZPUSHNAME, substr(g.ZMEMBERJID, 1, instr(g.ZMEMBERJID, '@') - 1)) END, "
@@ -67,13 +67,22 @@ TEST(ModernWhatsApp, Ios15StoreMatchesSql) {
         "LEFT JOIN ZWAGROUPMEMBER g ON g.Z_PK = m.ZGROUPMEMBER "
         "LEFT JOIN ZWAPROFILEPUSHNAME p ON p.ZJID = g.ZMEMBERJID "
         "LEFT JOIN ZWAMEDIAITEM i ON i.ZMESSAGE = m.Z_PK "
-        "WHERE m.ZTEXT IS NOT NULL AND m.ZTEXT <> ''",
+        "WHERE coalesce(m.ZTEXT, '') <> '' OR coalesce(i.ZMEDIALOCALPATH, '') <> ''",
         [&](const std::vector<std::string>& v) {
           expected.insert(
               {std::stoi(v[0]), DateTextFromCocoa(std::stoll(v[1])), v[2], std::stoi(v[3]), v[4], v[5]});
         });
-  EXPECT_EQ(expected.size(), 15u);
+  // 15 with text and the two pictures sent without any.
+  EXPECT_EQ(expected.size(), 17u);
   EXPECT_EQ(got, expected);
+  std::set<std::string> media;
+  for (const auto& [session, messages] : chats) {
+    for (const WhatsAppRecord& m : messages) {
+      if (!m.attachment.empty()) media.insert(m.attachment);
+    }
+  }
+  EXPECT_EQ(media, (std::set<std::string>{"d041d159-fd7d-4abb-9192-0e97c10ddb00.jpg",
+                                          "074dc9c5-d1e2-418b-8bcc-8c4ed1f67f7e.jpg"}));
   // Z_PK 28 is gone; the reader finds no deleted message with text in this
   // store, and none is made up.
   EXPECT_EQ(deleted, 0u);

@@ -68,9 +68,11 @@ Status MakeTodayBackup(const fs::path& scratch, TodayBackup& out) {
     if (message.attachment.empty() || !message.attachment.starts_with(kDeviceAttachments)) continue;
     const std::string relative =
         "Library/SMS/Attachments/" + message.attachment.substr(kDeviceAttachments.size());
-    out.builder.AddFile("MediaDomain", relative, MakeHeic(20000, variant++));
+    // Its bytes are a JPEG although the phone named it .HEIC: the lists go by
+    // the bytes.
+    out.builder.AddFile("MediaDomain", relative, MakeJpegExif(20000, variant++));
     const std::string name = relative.substr(relative.rfind('/') + 1);
-    out.attachmentNames.push_back(name.substr(0, name.rfind('.')) + ".HEIC");
+    out.attachmentNames.push_back(name.substr(0, name.rfind('.')) + ".JPG");
   }
   // A WhatsApp photo where its database says it lies.
   out.builder.AddFile(std::string(kWhatsAppDomain),
