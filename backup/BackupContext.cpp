@@ -79,6 +79,8 @@ void BackupContext::Select(const BackupDescriptor& chosen) {
   DiscardWorkingFiles();
   encryptedStore_.reset();
   entryOfStoredName_.clear();
+  entryOfKey_.clear();
+  examined_.clear();
   descriptor = chosen;
   backupFolder = chosen.folder;
 }
@@ -170,6 +172,8 @@ Status BackupContext::OpenSource(const std::string& password) {
   fileWarningsLeftOut_ = 0;
   encryptedStore_.reset();
   entryOfStoredName_.clear();
+  entryOfKey_.clear();
+  examined_.clear();
   databases_.clear();
 
   storedLayout = StoredLayout::kFlat;
@@ -202,8 +206,10 @@ Status BackupContext::OpenSource(const std::string& password) {
     if (Status answer = progress.Report(1); answer != kOk) return answer;
     status = ReadBackupFileMap(backupFolder / kManifestName, fileMap);
   }
-  for (std::size_t index = 0; index < fileMap.size(); ++index)
+  for (std::size_t index = 0; index < fileMap.size(); ++index) {
     entryOfStoredName_.emplace(fileMap[index].storedName, index);
+    entryOfKey_.emplace(fileMap[index].key, index);
+  }
   return EndStep(status, progress.span);
 }
 
@@ -254,6 +260,11 @@ void BackupContext::AddFileWarning(std::string warning) {
 const BackupFileEntry* BackupContext::EntryOfStoredName(std::string_view storedName) const {
   const auto found = entryOfStoredName_.find(std::string(storedName));
   return found == entryOfStoredName_.end() ? nullptr : &fileMap[found->second];
+}
+
+const BackupFileEntry* BackupContext::EntryOfKey(std::string_view key) const {
+  const auto found = entryOfKey_.find(std::string(key));
+  return found == entryOfKey_.end() ? nullptr : &fileMap[found->second];
 }
 
 Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) {
@@ -394,6 +405,7 @@ Status BackupContext::CollectMessages(ConversationMap& out) {
                                       progress.Part(progress.span / 2), messageRowId);
   }
   if (status == kStopped) return status;
+  NameMessageAttachments(conversations);
   // Handed over, not copied: a heavy user has hundreds of thousands.
   out = std::move(conversations);
   conversations.clear();
@@ -443,6 +455,7 @@ Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
   Status status = chats ? DatabasePath(chats->storedName, database)
                         : Status(kInvalidData, "the backup holds no WhatsApp database");
   if (status == kOk) status = decoders::DecodeWhatsApp(whatsAppChats, database);
+  NameWhatsAppMedia(whatsAppChats);
   out = whatsAppChats;
   return EndStep(status, progress.span);
 }

@@ -5,6 +5,8 @@
 
 #include "backup/BackupContext.h"
 #include "backup/MediaProbe.h"
+#include "decoders/MessageAttachments.h"
+#include "decoders/ModernWhatsApp.h"
 #include "platform/Ascii.h"
 
 namespace corvyn::backup {
@@ -70,7 +72,7 @@ Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& a
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
     std::string extension;
-    if (ExamineStoredFile(entry, path, size, extension, counter) && size != 0) {
+    if (ExamineStoredFileOnce(entry, path, size, extension, counter) && size != 0) {
       if (!extension.empty()) {
         AttachmentRecord record;
         record.name = NameWithDetectedExtension(entry.key, extension);
@@ -97,7 +99,7 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
     std::string extension;
-    ExamineStoredFile(entry, path, size, extension, counter);
+    ExamineStoredFileOnce(entry, path, size, extension, counter);
     if (!extension.empty()) {
       const std::string name = NameWithDetectedExtension(entry.key, extension);
       if (Contains(entry.key, kWhatsAppDomainText)) {
@@ -111,6 +113,58 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
   }
   SortByName(whatsAppAttachments);
   return progress.Advance(progress.span);
+}
+
+bool BackupContext::ExamineStoredFileOnce(const BackupFileEntry& entry, const fs::path& path, uint64_t& size,
+                                          std::string& extension, uint64_t& counter) {
+  auto [known, added] = examined_.try_emplace(entry.storedName);
+  ExaminedFile& file = known->second;
+  if (added) file.found = ExamineStoredFile(entry, path, file.size, file.extension, counter);
+  size = file.size;
+  extension = file.extension;
+  return file.found;
+}
+
+std::string BackupContext::ListedMediaName(std::string_view key, uint64_t& counter) {
+  const BackupFileEntry* entry = EntryOfKey(key);
+  if (entry == nullptr) return {};
+  uint64_t size = 0;
+  std::string extension;
+  if (!ExamineStoredFileOnce(*entry, StoredPath(entry->storedName), size, extension, counter) || size == 0 ||
+      extension.empty())
+    return {};
+  return NameWithDetectedExtension(entry->key, extension);
+}
+
+void BackupContext::NameMessageAttachments(ConversationMap& conversations) {
+  uint64_t counter = 0;
+  for (auto& [handle, messages] : conversations) {
+    for (MessageRecord& message : messages) {
+      if (message.attachment.empty()) continue;
+      const std::string key = decoders::AttachmentBackupKey(message.attachment);
+      std::string name = key.empty() ? std::string() : ListedMediaName(key, counter);
+      if (name.empty()) name = SafeFileName(LastComponent(message.attachment));
+      message.attachment = std::move(name);
+    }
+  }
+}
+
+void BackupContext::NameWhatsAppMedia(WhatsAppChatMap& chats) {
+  // The paths the database keeps are relative to the shared group
+  // container's "Message/" folder (the decoder puts it in front).
+  constexpr std::string_view kMessageFolder = "Message/";
+  uint64_t counter = 0;
+  for (auto& [session, messages] : chats) {
+    for (WhatsAppRecord& message : messages) {
+      if (message.mediaName.empty() || !message.extra.starts_with(kMessageFolder)) continue;
+      const std::string key =
+          std::string(kWhatsAppSharedMessagesKey) + message.extra.substr(kMessageFolder.size());
+      std::string name = ListedMediaName(key, counter);
+      if (name.empty() || name == message.mediaName) continue;
+      message.mediaName = std::move(name);
+      message.text = decoders::WhatsAppMediaText(message.messageType, message.mediaName);
+    }
+  }
 }
 
 }  // namespace corvyn::backup

@@ -103,6 +103,11 @@ struct WhatsAppRecord {
   std::string memberPhone;  // group chats only
   std::string chatTitle;
   std::string extra;  // free for the decoder; no consumer reads it
+  // Newer stores: the message's kind (ZMESSAGETYPE: 0 text, 1 photo, 2 video,
+  // ...), and for a media message sent without words the name of its file as
+  // its text shows it ("[Photo: <mediaName>]"); empty otherwise.
+  int32_t messageType = 0;
+  std::string mediaName{};
 };
 
 // A message of a QQ or WeChat conversation (one table per conversation).
