@@ -20,12 +20,12 @@ struct ChatLine {
   std::string_view date;
   std::string_view name;      // sender's name
   std::string_view fallback;  // sender's address or id
-  std::string_view text;
+  std::string text;
   std::string_view mark;  // "Edited" or "Unsent" for messages changed after sending, else empty
 };
 
 ChatLine LineOf(const MessageRecord& m) {
-  return {m.deleted, m.sent, m.date, m.name, m.address, m.text, MessageMark(m)};
+  return {m.deleted, m.sent, m.date, m.name, m.address, MessageShownText(m), MessageMark(m)};
 }
 ChatLine LineOf(const WhatsAppRecord& m) {
   return {m.deleted, m.sent, m.date, m.senderName, m.senderId, m.text, {}};

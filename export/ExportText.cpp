@@ -130,6 +130,27 @@ std::string_view MessageMark(const MessageRecord& message) {
   return {};
 }
 
+bool ShowsAttachmentInsteadOfText(const MessageRecord& message) {
+  if (message.attachment.empty()) return false;
+  constexpr std::string_view kObjectReplacement = "\xEF\xBF\xBC";  // U+FFFC in UTF-8
+  std::string_view rest = message.text;
+  while (!rest.empty()) {
+    if (rest.starts_with(kObjectReplacement)) {
+      rest.remove_prefix(kObjectReplacement.size());
+    } else if (rest.front() == ' ' || rest.front() == '\t' || rest.front() == '\r' || rest.front() == '\n') {
+      rest.remove_prefix(1);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string MessageShownText(const MessageRecord& message) {
+  if (!ShowsAttachmentInsteadOfText(message)) return message.text;
+  return std::string(kAttachmentTextOpening) + message.attachment + std::string(kAttachmentTextClosing);
+}
+
 std::string NoteContentText(const NoteRecord& note) {
   return note.locked != 0 ? std::string(kLockedNoteText) : note.content;
 }
