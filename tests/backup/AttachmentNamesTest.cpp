@@ -37,7 +37,7 @@ bool AddMediaMessages(const fs::path& store) {
   if (sqlite3_open(store.string().c_str(), &db) != SQLITE_OK) return false;
   const std::string sql =
       std::string(
-          "BEGIN;"
+          "PRAGMA secure_delete = OFF; BEGIN;"
           "INSERT INTO ZWAMESSAGE (Z_PK, Z_ENT, ZISFROMME, ZMESSAGETYPE, ZCHATSESSION, ZMEDIAITEM, "
           "ZMESSAGEDATE) VALUES (9, 9, 0, 1, 1, 2, 666000500), (10, 9, 1, 2, 1, 3, 666000600), "
           "(11, 9, 0, 5, 1, 4, 666000700);"
@@ -45,7 +45,13 @@ bool AddMediaMessages(const fs::path& store) {
       kPhotoPath + "'), (3, 10, '" + kVideoPath +
       "');"
       "INSERT INTO ZWAMEDIAITEM (Z_PK, ZMESSAGE, ZLATITUDE, ZLONGITUDE) VALUES (4, 11, 35.6385, -78.876);"
-      "COMMIT;";
+      // A photo whose message was deleted: its record is carved, its item kept.
+      "INSERT INTO ZWAMESSAGE (Z_PK, Z_ENT, ZISFROMME, ZMESSAGETYPE, ZCHATSESSION, ZMEDIAITEM, ZMESSAGEDATE) "
+      "VALUES (12, 9, 0, 1, 1, 5, 666000800);"
+      "INSERT INTO ZWAMEDIAITEM (Z_PK, ZMESSAGE, ZMEDIALOCALPATH) VALUES (5, 12, "
+      "'Media/19198887386@s.whatsapp.net/c/3/c3000000-0000-4000-8000-000000000012.jpg');"
+      "COMMIT;"
+      "DELETE FROM ZWAMESSAGE WHERE Z_PK = 12;";
   const bool ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
   sqlite3_close(db);
   return ok;
@@ -59,6 +65,7 @@ struct Scan {
   EngineRecords records;
   MessageRecord picture;                   // the message that is only a picture
   std::vector<std::string> whatsAppTexts;  // every WhatsApp text
+  std::vector<std::string> deletedWhatsAppTexts;
 };
 
 // Builds the backup (with or without the attachment files) and scans it.
@@ -112,7 +119,8 @@ void BuildAndScan(const fs::path& root, bool withFiles, Scan& scan) {
   }
   ASSERT_TRUE(found);
   for (const auto& [session, messages] : scan.records.whatsApp) {
-    for (const WhatsAppRecord& m : messages) scan.whatsAppTexts.push_back(m.text);
+    for (const WhatsAppRecord& m : messages)
+      (m.deleted ? scan.deletedWhatsAppTexts : scan.whatsAppTexts).push_back(m.text);
   }
 }
 
@@ -142,6 +150,10 @@ TEST(AttachmentNames, FilesInTheBackupGiveTheirListedNames) {
   EXPECT_TRUE(Holds(scan.whatsAppTexts, "[Photo: " + photoName + "]"));
   EXPECT_TRUE(Holds(scan.whatsAppTexts, "[Video: b2000000-0000-4000-8000-000000000010.mp4]"));
   EXPECT_TRUE(Holds(scan.whatsAppTexts, "[Location: 35.63850, -78.87600]"));
+  // Only the deleted photo: the rows added later took the space of the texts
+  // the built store had deleted, and nothing is made up.
+  EXPECT_EQ(scan.deletedWhatsAppTexts.size(), 1u);
+  EXPECT_TRUE(Holds(scan.deletedWhatsAppTexts, "[Photo: c3000000-0000-4000-8000-000000000012.jpg]"));
   // Messages with words keep them.
   EXPECT_TRUE(Holds(scan.whatsAppTexts, "Photo caption for the picture sent"));
 }
