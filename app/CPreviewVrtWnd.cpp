@@ -115,7 +115,8 @@ QString CPreviewVrtWnd::Text(const char* key) const {
 void CPreviewVrtWnd::RefreshTexts() {
   ApplyLanguage();
   ui::ApplyTexts(contactCard_, ui::Texts().Section(kContactSection));
-  conversation_->SetTexts({Text("MessagesHeader"), Text("SentTitle"), Text("ReceivedTitle")});
+  conversation_->SetTexts(
+      {Text("MessagesHeader"), Text("SentTitle"), Text("ReceivedTitle"), Text("AttachmentText")});
   if (note_.key != nullptr) ShowNote(note_.key, note_.detail);
   if (item_.category == RecordCategory::kNotes && item_.record != nullptr) {
     ShowNoteRecord(*static_cast<const NoteRecord*>(item_.record));

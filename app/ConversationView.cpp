@@ -9,7 +9,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "core/TextFormat.h"
+#include "export/ExportText.h"
 
 namespace corvyn::app {
 namespace {
@@ -89,9 +89,11 @@ void ConversationModel::SetMessages(const std::vector<MessageRecord>& messages) 
   bubbles.reserve(messages.size());
   for (const MessageRecord& message : messages) {
     const std::string& sender = message.name.empty() ? message.address : message.name;
+    const bool attachmentOnly = exporting::ShowsAttachmentInsteadOfText(message);
     bubbles.push_back({message.sent != 0, message.deleted != 0, FromUtf8(message.date),
                        message.sent != 0 ? QString() : FromUtf8(sender),
-                       FromUtf8(MessageBodyText(message.text, message.attachment))});
+                       attachmentOnly ? QString() : FromUtf8(message.text),
+                       attachmentOnly ? FromUtf8(message.attachment) : QString()});
   }
   Reset(std::move(bubbles));
 }
@@ -105,8 +107,7 @@ void ConversationModel::SetWhatsAppMessages(const std::vector<WhatsAppRecord>& m
                                 : !message.senderName.empty() ? message.senderName
                                                               : message.senderId;
     bubbles.push_back({message.sent != 0, message.deleted != 0, FromUtf8(message.date),
-                       message.sent != 0 ? QString() : FromUtf8(sender),
-                       FromUtf8(MessageBodyText(message.text, message.attachment))});
+                       message.sent != 0 ? QString() : FromUtf8(sender), FromUtf8(message.text), QString()});
   }
   Reset(std::move(bubbles));
 }
@@ -147,7 +148,8 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
   const Bubble& bubble = bubbles_[static_cast<std::size_t>(index.row() - 1)];
   switch (role) {
     case Qt::DisplayRole:
-      return bubble.text;
+      return bubble.attachment.isEmpty() ? bubble.text
+                                         : FillStrings(texts_.attachmentText, {bubble.attachment});
     case kTitleRole:
       return bubble.sent ? FillStrings(texts_.sentTitle, {bubble.date})
                          : FillStrings(texts_.receivedTitle, {bubble.date, bubble.sender});

@@ -25,6 +25,8 @@ struct ConversationTexts {
   QString header = QStringLiteral("-------------------- Messages --------------------");
   QString sentTitle = QStringLiteral("%s Me:");      // date
   QString receivedTitle = QStringLiteral("%s %s:");  // date, sender
+  // In place of a message's text when it has none, only its attachment.
+  QString attachmentText = QStringLiteral("[Attachment: %s]");  // attachment name
 };
 
 // Row 0 is the header; rows 1.. are the messages in the order given.
@@ -57,6 +59,7 @@ class ConversationModel final : public QAbstractListModel {
     QString date;
     QString sender;  // received only: contact name, else address
     QString text;
+    QString attachment;  // shown with texts_.attachmentText in place of an empty text
   };
   void Reset(std::vector<Bubble> bubbles);
 

@@ -79,8 +79,8 @@ void BackupContext::Select(const BackupDescriptor& chosen) {
   DiscardWorkingFiles();
   encryptedStore_.reset();
   entryOfStoredName_.clear();
+  entryOfKey_.clear();
   examined_.clear();
-  indexOfKey_.clear();
   descriptor = chosen;
   backupFolder = chosen.folder;
 }
@@ -172,8 +172,8 @@ Status BackupContext::OpenSource(const std::string& password) {
   fileWarningsLeftOut_ = 0;
   encryptedStore_.reset();
   entryOfStoredName_.clear();
+  entryOfKey_.clear();
   examined_.clear();
-  indexOfKey_.clear();
   databases_.clear();
 
   storedLayout = StoredLayout::kFlat;
@@ -206,8 +206,10 @@ Status BackupContext::OpenSource(const std::string& password) {
     if (Status answer = progress.Report(1); answer != kOk) return answer;
     status = ReadBackupFileMap(backupFolder / kManifestName, fileMap);
   }
-  for (std::size_t index = 0; index < fileMap.size(); ++index)
+  for (std::size_t index = 0; index < fileMap.size(); ++index) {
     entryOfStoredName_.emplace(fileMap[index].storedName, index);
+    entryOfKey_.emplace(fileMap[index].key, index);
+  }
   return EndStep(status, progress.span);
 }
 
@@ -258,6 +260,11 @@ void BackupContext::AddFileWarning(std::string warning) {
 const BackupFileEntry* BackupContext::EntryOfStoredName(std::string_view storedName) const {
   const auto found = entryOfStoredName_.find(std::string(storedName));
   return found == entryOfStoredName_.end() ? nullptr : &fileMap[found->second];
+}
+
+const BackupFileEntry* BackupContext::EntryOfKey(std::string_view key) const {
+  const auto found = entryOfKey_.find(std::string(key));
+  return found == entryOfKey_.end() ? nullptr : &fileMap[found->second];
 }
 
 Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) {
@@ -448,7 +455,7 @@ Status BackupContext::CollectWhatsApp(WhatsAppChatMap& out) {
   Status status = chats ? DatabasePath(chats->storedName, database)
                         : Status(kInvalidData, "the backup holds no WhatsApp database");
   if (status == kOk) status = decoders::DecodeWhatsApp(whatsAppChats, database);
-  NameWhatsAppAttachments(whatsAppChats);
+  NameWhatsAppMedia(whatsAppChats);
   out = whatsAppChats;
   return EndStep(status, progress.span);
 }

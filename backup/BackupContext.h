@@ -213,24 +213,6 @@ class BackupContext {
   // `extension` its detected media type ("" when its first bytes are none).
   bool ExamineStoredFile(const BackupFileEntry& entry, const std::filesystem::path& path, uint64_t& size,
                          std::string& extension, uint64_t& counter);
-  // ExamineStoredFile once per map entry: a file both a message names and
-  // the attachment list holds is read once.
-  struct ExaminedFile {
-    bool readable = false;
-    uint64_t size = 0;
-    std::string extension;
-  };
-  const ExaminedFile& ExamineEntry(std::size_t index, uint64_t& counter);
-  // The name a media list gives the backup's file of this key, or the last
-  // component of `devicePath` when the backup holds no readable media file
-  // under that key.
-  std::string ListedFileName(std::string_view key, std::string_view devicePath);
-  // Gives each message's attachment (a device path) the name its file has
-  // in the Message Attachments list, or the device file's name when the
-  // backup does not hold that file.
-  void NameMessageAttachments(ConversationMap& conversations);
-  // The same for WhatsApp media (paths of the shared container's "Message/").
-  void NameWhatsAppAttachments(WhatsAppChatMap& chats);
   // The detected media type of a file named by a record ("" when unknown).
   std::string RecordFileType(const std::filesystem::path& source, uint64_t& counter) const;
   // The entry of a stored file of the backup decrypted on read; null for any
@@ -238,6 +220,23 @@ class BackupContext {
   const BackupFileEntry* EntryOfStoredPath(const std::filesystem::path& path) const;
   // The map entry of a stored name; null when the file list has none.
   const BackupFileEntry* EntryOfStoredName(std::string_view storedName) const;
+  // The map entry of a key (domain "-" relative path); null when none.
+  const BackupFileEntry* EntryOfKey(std::string_view key) const;
+  // ExamineStoredFile once per stored file and opening: the media
+  // collections and the naming of message attachments share the result.
+  bool ExamineStoredFileOnce(const BackupFileEntry& entry, const std::filesystem::path& path, uint64_t& size,
+                             std::string& extension, uint64_t& counter);
+  // The name the file of `key` carries in the Message Attachments or
+  // WhatsApp Attachments list; empty when the backup does not list it there
+  // (no such file, empty, or of no recognised type).
+  std::string ListedMediaName(std::string_view key, uint64_t& counter);
+  // Gives each message with an attachment the name its file carries in the
+  // Message Attachments list, or the device path's last component when the
+  // backup does not hold the file.
+  void NameMessageAttachments(ConversationMap& conversations);
+  // Names the media of WhatsApp messages sent without words as the WhatsApp
+  // Attachments list names their files (kept when the file is not there).
+  void NameWhatsAppMedia(WhatsAppChatMap& chats);
   void AddFileWarning(std::string warning);
   // The address book for names in messages and calls: its DatabasePath, or
   // its stored path (which then may not exist) when it cannot be had.
@@ -245,11 +244,16 @@ class BackupContext {
 
   std::filesystem::path decryptedCopy_;  // made by DecryptBackup or OpenSource; empty when none
   std::filesystem::path previewFolder_;  // made by ExtractForPreview; empty when none
-  std::shared_ptr<const EncryptedStore> encryptedStore_;              // decrypting on read: the unlocked keys
-  std::unordered_map<std::string, std::size_t> entryOfStoredName_;    // map index of each stored name
+  std::shared_ptr<const EncryptedStore> encryptedStore_;            // decrypting on read: the unlocked keys
+  std::unordered_map<std::string, std::size_t> entryOfStoredName_;  // map index of each stored name
+  std::unordered_map<std::string, std::size_t> entryOfKey_;         // map index of each key, the first one
+  struct ExaminedFile {
+    bool found = false;
+    uint64_t size = 0;
+    std::string extension;
+  };
+  std::unordered_map<std::string, ExaminedFile> examined_;            // by stored name
   std::unordered_map<std::string, std::filesystem::path> databases_;  // decrypted databases, by stored name
-  std::unordered_map<std::size_t, ExaminedFile> examined_;            // by map index
-  std::unordered_map<std::string_view, std::size_t> indexOfKey_;  // map index of each key, built when asked
   std::size_t fileWarningsLeftOut_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "backup/BackupContext.h"
 #include "backup/MediaProbe.h"
 #include "decoders/MessageAttachments.h"
+#include "decoders/ModernWhatsApp.h"
 #include "platform/Ascii.h"
 
 namespace corvyn::backup {
@@ -62,65 +63,23 @@ Status BackupContext::CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
   return progress.Advance(2 * progress.span);
 }
 
-const BackupContext::ExaminedFile& BackupContext::ExamineEntry(std::size_t index, uint64_t& counter) {
-  if (const auto found = examined_.find(index); found != examined_.end()) return found->second;
-  const BackupFileEntry& entry = fileMap[index];
-  ExaminedFile file;
-  file.readable = ExamineStoredFile(entry, StoredPath(entry.storedName), file.size, file.extension, counter);
-  return examined_.emplace(index, std::move(file)).first->second;
-}
-
-std::string BackupContext::ListedFileName(std::string_view key, std::string_view devicePath) {
-  if (indexOfKey_.empty()) {
-    indexOfKey_.reserve(fileMap.size());
-    for (std::size_t index = 0; index < fileMap.size(); ++index)
-      indexOfKey_.emplace(fileMap[index].key, index);
-  }
-  if (const auto found = indexOfKey_.find(key); found != indexOfKey_.end()) {
-    uint64_t counter = 0;
-    const ExaminedFile& file = ExamineEntry(found->second, counter);
-    if (file.readable && file.size != 0 && !file.extension.empty())
-      return NameWithDetectedExtension(fileMap[found->second].key, file.extension);
-  }
-  return std::string(LastComponent(devicePath));
-}
-
-void BackupContext::NameMessageAttachments(ConversationMap& conversations) {
-  for (auto& [handle, messages] : conversations) {
-    for (MessageRecord& message : messages) {
-      if (!message.attachment.empty())
-        message.attachment =
-            ListedFileName(decoders::AttachmentBackupKey(message.attachment), message.attachment);
-    }
-  }
-}
-
-void BackupContext::NameWhatsAppAttachments(WhatsAppChatMap& chats) {
-  // The stored paths are relative to the shared container; its "Message/"
-  // folder is where the key prefix ends.
-  const std::string_view container = kWhatsAppSharedMessagesKey.substr(
-      0, kWhatsAppSharedMessagesKey.size() - std::string_view("Message/").size());
-  for (auto& [session, messages] : chats) {
-    for (WhatsAppRecord& message : messages) {
-      if (message.attachment.empty() || !message.extra.starts_with("Message/")) continue;
-      message.attachment = ListedFileName(std::string(container) + message.extra, message.extra);
-    }
-  }
-}
-
 Status BackupContext::CollectMessageAttachments(std::vector<AttachmentRecord>& attachments) {
   uint64_t counter = 0;
   const int64_t count = static_cast<int64_t>(fileMap.size());
   for (int64_t index = 0; index < count; ++index) {
     const BackupFileEntry& entry = fileMap[static_cast<std::size_t>(index)];
     if (!Contains(entry.key, kAttachmentsText)) continue;
-    const ExaminedFile& file = ExamineEntry(static_cast<std::size_t>(index), counter);
-    if (file.readable && file.size != 0 && !file.extension.empty()) {
-      AttachmentRecord record;
-      record.name = NameWithDetectedExtension(entry.key, file.extension);
-      record.path = StoredPath(entry.storedName).string();
-      record.size = file.size;
-      attachments.push_back(std::move(record));
+    const fs::path path = StoredPath(entry.storedName);
+    uint64_t size = 0;
+    std::string extension;
+    if (ExamineStoredFileOnce(entry, path, size, extension, counter) && size != 0) {
+      if (!extension.empty()) {
+        AttachmentRecord record;
+        record.name = NameWithDetectedExtension(entry.key, extension);
+        record.path = path.string();
+        record.size = size;
+        attachments.push_back(std::move(record));
+      }
     }
     if (Status answer = progress.ReportAt(index + 1, count); answer != kOk) return answer;
   }
@@ -140,7 +99,7 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
     std::string extension;
-    ExamineStoredFile(entry, path, size, extension, counter);
+    ExamineStoredFileOnce(entry, path, size, extension, counter);
     if (!extension.empty()) {
       const std::string name = NameWithDetectedExtension(entry.key, extension);
       if (Contains(entry.key, kWhatsAppDomainText)) {
@@ -154,6 +113,58 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
   }
   SortByName(whatsAppAttachments);
   return progress.Advance(progress.span);
+}
+
+bool BackupContext::ExamineStoredFileOnce(const BackupFileEntry& entry, const fs::path& path, uint64_t& size,
+                                          std::string& extension, uint64_t& counter) {
+  auto [known, added] = examined_.try_emplace(entry.storedName);
+  ExaminedFile& file = known->second;
+  if (added) file.found = ExamineStoredFile(entry, path, file.size, file.extension, counter);
+  size = file.size;
+  extension = file.extension;
+  return file.found;
+}
+
+std::string BackupContext::ListedMediaName(std::string_view key, uint64_t& counter) {
+  const BackupFileEntry* entry = EntryOfKey(key);
+  if (entry == nullptr) return {};
+  uint64_t size = 0;
+  std::string extension;
+  if (!ExamineStoredFileOnce(*entry, StoredPath(entry->storedName), size, extension, counter) || size == 0 ||
+      extension.empty())
+    return {};
+  return NameWithDetectedExtension(entry->key, extension);
+}
+
+void BackupContext::NameMessageAttachments(ConversationMap& conversations) {
+  uint64_t counter = 0;
+  for (auto& [handle, messages] : conversations) {
+    for (MessageRecord& message : messages) {
+      if (message.attachment.empty()) continue;
+      const std::string key = decoders::AttachmentBackupKey(message.attachment);
+      std::string name = key.empty() ? std::string() : ListedMediaName(key, counter);
+      if (name.empty()) name = SafeFileName(LastComponent(message.attachment));
+      message.attachment = std::move(name);
+    }
+  }
+}
+
+void BackupContext::NameWhatsAppMedia(WhatsAppChatMap& chats) {
+  // The paths the database keeps are relative to the shared group
+  // container's "Message/" folder (the decoder puts it in front).
+  constexpr std::string_view kMessageFolder = "Message/";
+  uint64_t counter = 0;
+  for (auto& [session, messages] : chats) {
+    for (WhatsAppRecord& message : messages) {
+      if (message.mediaName.empty() || !message.extra.starts_with(kMessageFolder)) continue;
+      const std::string key =
+          std::string(kWhatsAppSharedMessagesKey) + message.extra.substr(kMessageFolder.size());
+      std::string name = ListedMediaName(key, counter);
+      if (name.empty() || name == message.mediaName) continue;
+      message.mediaName = std::move(name);
+      message.text = decoders::WhatsAppMediaText(message.messageType, message.mediaName);
+    }
+  }
 }
 
 }  // namespace corvyn::backup

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/Utf8.h"
+#include "export/ExportText.h"
 
 namespace corvyn::cli {
 namespace {
@@ -63,7 +64,7 @@ void Write(std::string& out, const MessageRecord& r) {
   o.Text("date", r.date);
   o.Text("address", r.address);
   o.Text("name", r.name);
-  o.Text("text", r.text);
+  o.Text("text", exporting::MessageShownText(r));
   o.Text("attachment", r.attachment);
   o.Number("edited", r.edited);
   o.Number("unsent", r.unsent);

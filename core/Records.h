@@ -103,10 +103,11 @@ struct WhatsAppRecord {
   std::string memberPhone;  // group chats only
   std::string chatTitle;
   std::string extra;  // free for the decoder; no consumer reads it
-  // WhatsApp of today: the name of the message's media file (as the WhatsApp
-  // Attachments list names it when the backup holds the file); empty when it
-  // has none.
-  std::string attachment{};
+  // Newer stores: the message's kind (ZMESSAGETYPE: 0 text, 1 photo, 2 video,
+  // ...), and for a media message sent without words the name of its file as
+  // its text shows it ("[Photo: <mediaName>]"); empty otherwise.
+  int32_t messageType = 0;
+  std::string mediaName{};
 };
 
 // A message of a QQ or WeChat conversation (one table per conversation).

@@ -74,19 +74,23 @@ bool CouldRunAsFormula(std::string_view text) {
   return text.find_first_not_of("0123456789 +-().") != std::string_view::npos;
 }
 
-std::string MessageBodyText(std::string_view text, std::string_view attachment) {
+bool ShowsAttachmentInsteadOfText(std::string_view text, std::string_view attachment) {
+  if (attachment.empty()) return false;
   constexpr std::string_view kPlaceholder = "\xEF\xBF\xBC";  // U+FFFC in UTF-8
-  bool onlyPlaceholders = true;
-  for (std::size_t at = 0; at < text.size() && onlyPlaceholders;) {
-    if (text.substr(at, kPlaceholder.size()) == kPlaceholder) {
-      at += kPlaceholder.size();
-    } else if (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t') {
-      ++at;
+  while (!text.empty()) {
+    if (text.starts_with(kPlaceholder)) {
+      text.remove_prefix(kPlaceholder.size());
+    } else if (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n') {
+      text.remove_prefix(1);
     } else {
-      onlyPlaceholders = false;
+      return false;
     }
   }
-  if (!onlyPlaceholders || attachment.empty()) return std::string(text);
+  return true;
+}
+
+std::string MessageBodyText(std::string_view text, std::string_view attachment) {
+  if (!ShowsAttachmentInsteadOfText(text, attachment)) return std::string(text);
   return "[Attachment: " + std::string(attachment) + "]";
 }
 

@@ -35,5 +35,7 @@ bool CouldRunAsFormula(std::string_view text);
 // for its attachments, "[Attachment: NAME]" of its attachment. Empty when it
 // has neither.
 std::string MessageBodyText(std::string_view text, std::string_view attachment);
+// True when MessageBodyText shows the attachment's name.
+bool ShowsAttachmentInsteadOfText(std::string_view text, std::string_view attachment);
 
 }  // namespace corvyn

@@ -84,9 +84,8 @@ void NameAndGroupWhatsAppMessages(std::vector<WhatsAppRecord>& messages,
         message.senderId = members[memberFound->second].memberId;
       }
     }
-    // Every message with text or a media file is listed, the first of a
-    // group chat's run too.
-    if (!message.text.empty() || !message.attachment.empty()) kept.push_back(std::move(message));
+    // Every message with text is listed, the first of a group chat's run too.
+    if (!message.text.empty()) kept.push_back(std::move(message));
   }
   messages.clear();
 

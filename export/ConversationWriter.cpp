@@ -3,7 +3,6 @@
 #include <initializer_list>
 #include <system_error>
 
-#include "core/TextFormat.h"
 #include "export/ExportText.h"
 #include "export/OutputFile.h"
 
@@ -21,16 +20,15 @@ struct ChatLine {
   std::string_view date;
   std::string_view name;      // sender's name
   std::string_view fallback;  // sender's address or id
-  std::string text;           // what the message shows (its attachment's name when it has no text)
-  std::string_view mark;      // "Edited" or "Unsent" for messages changed after sending, else empty
+  std::string text;
+  std::string_view mark;  // "Edited" or "Unsent" for messages changed after sending, else empty
 };
 
 ChatLine LineOf(const MessageRecord& m) {
-  return {m.deleted,     m.sent, m.date, m.name, m.address, MessageBodyText(m.text, m.attachment),
-          MessageMark(m)};
+  return {m.deleted, m.sent, m.date, m.name, m.address, MessageShownText(m), MessageMark(m)};
 }
 ChatLine LineOf(const WhatsAppRecord& m) {
-  return {m.deleted, m.sent, m.date, m.senderName, m.senderId, MessageBodyText(m.text, m.attachment), {}};
+  return {m.deleted, m.sent, m.date, m.senderName, m.senderId, m.text, {}};
 }
 
 bool IsNamed(std::string_view name) {

@@ -100,7 +100,7 @@ Status CollectMessages(const ScanResults& results, const CStatisticsObj& statist
       out.Open();
       out.Line(message.sent == 1 ? "To:" : "From:", MessagePartner(message));
       out.Line("Date:", message.date);
-      out.Line("Content:", MessageBodyText(message.text, message.attachment));
+      out.Line("Content:", MessageShownText(message));
       if (const std::string_view mark = MessageMark(message); !mark.empty()) out.Line("Note:", mark);
       out.Close();
     }
@@ -175,7 +175,7 @@ Status CollectWhatsApp(const ScanResults& results, const CStatisticsObj& statist
       // A received message without a name still says who sent it.
       const std::string& sender = message.senderName.empty() ? message.senderId : message.senderName;
       out.ChatLine(message.sent == 1 ? std::string_view("Me") : std::string_view(sender), message.date,
-                   MessageBodyText(message.text, message.attachment));
+                   message.text);
     }
     out.Close();
   }

@@ -660,6 +660,23 @@ TEST_F(PreviewPaneTest, ALanguageChangeRewritesTheShownTexts) {
   EXPECT_EQ(Control<QLabel>("LblPhoneDesc")->text(), "Telefon:");
 }
 
+// A message that is only a picture shows the picture's name, in the words of
+// the chosen language; words beside a picture stay as they are.
+TEST_F(PreviewPaneTest, AnAttachmentOnlyMessageShowsItsAttachmentsName) {
+  MessageRecord picture = Message(0, 0, "2024-01-02 10:00:00", "\xEF\xBF\xBC");
+  picture.attachment = "IMG_0066.HEIC";
+  MessageRecord captioned = Message(1, 0, "2024-01-02 10:01:00", "\xEF\xBF\xBC Look");
+  captioned.attachment = "IMG_0067.PNG";
+  results_.conversations[7] = {picture, captioned};
+  results_.conversationRows = {results_.conversations[7].back()};
+  Show(RecordCategory::kMessages, &results_.conversationRows[0]);
+  EXPECT_EQ(Conversation()->index(1, 0).data().toString(), "[Attachment: IMG_0066.HEIC]");
+  EXPECT_EQ(Conversation()->index(2, 0).data().toString(), QString::fromUtf8("\xEF\xBF\xBC Look"));
+  ASSERT_EQ(store_->SetLanguage("German"), kOk);
+  pane_->OnLanguageChanged();
+  EXPECT_EQ(Conversation()->index(1, 0).data().toString(), "[Anhang: IMG_0066.HEIC]");
+}
+
 // Saves the pane's pages, skinned, as $CORVYN_SCREENSHOT_DIR/preview-*.png
 // (for the documentation).
 TEST_F(PreviewPaneTest, Screenshot) {
@@ -678,7 +695,9 @@ TEST_F(PreviewPaneTest, Screenshot) {
       Message(1, 0, "2024-01-02 10:01:00", "Yes! 12:30?"),
       Message(0, 1, "2024-01-02 10:02:00", "This one was deleted but found again.", ""),
       Message(1, 0, "2024-01-02 10:03:00", "See you there."),
+      Message(0, 0, "2024-01-02 10:04:00", "", "Anna Berg"),
   };
+  results_.conversations[7].back().attachment = "IMG_0066.HEIC";
   results_.conversationRows = {results_.conversations[7].back()};
   Show(RecordCategory::kMessages, &results_.conversationRows[0]);
   save("conversation");

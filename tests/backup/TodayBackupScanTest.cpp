@@ -158,45 +158,6 @@ TEST_F(TodayBackupScanTest, EveryCategoryIsWhatItsDecoderReadsFromTheDatabase) {
     }
   }
   EXPECT_EQ(messageAttachments, b.attachmentNames);
-  std::vector<std::string> whatsAppMedia;
-  for (const auto& [session, messages] : got.whatsApp) {
-    for (const WhatsAppRecord& m : messages) {
-      if (!m.attachment.empty()) whatsAppMedia.push_back(m.attachment);
-    }
-  }
-  EXPECT_EQ(whatsAppMedia, std::vector<std::string>{got.whatsAppAttachments[0].name});
-}
-
-// A message whose attachment file the backup lacks keeps the device file's
-// name; a picture the backup holds under another type is named by its bytes.
-TEST_F(TodayBackupScanTest, AttachmentsMissingFromTheBackupKeepTheirDeviceNames) {
-  ts::TodayBackup partial;
-  ASSERT_EQ(ts::MakeTodayBackup(Root() / "scratch-partial", partial), kOk);
-  ts::BackupBuilder builder;
-  builder.info = partial.builder.info;
-  for (const auto& record : partial.builder.Records()) {
-    if (record.path.find("SMS/Attachments/") == std::string::npos &&
-        record.path.find("Message/Media/") == std::string::npos)
-      builder.AddRecord(record);
-  }
-  ASSERT_EQ(builder.WriteNewerLayout(Root() / "partial"), kOk);
-  EngineRecords got;
-  Scan(Root() / "partial", "", got);
-  EXPECT_TRUE(got.attachments.empty());
-  std::vector<std::string> names;
-  for (const auto& [key, messages] : got.conversations) {
-    for (const MessageRecord& m : messages) {
-      if (!m.attachment.empty()) names.push_back(m.attachment);
-    }
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"IMG_0001.HEIC"});
-  for (const auto& [session, messages] : got.whatsApp) {
-    for (const WhatsAppRecord& m : messages) {
-      if (!m.attachment.empty()) {
-        EXPECT_EQ(m.attachment, "d041d159-0000-4000-8000-000000000001.jpg");
-      }
-    }
-  }
 }
 
 TEST_F(TodayBackupScanTest, EncryptedBackupGivesWhatThePlainOneGives) {

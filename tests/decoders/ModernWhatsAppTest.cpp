@@ -30,7 +30,7 @@ void Query(const std::filesystem::path& copy, const std::string& sql,
 
 using MessageKey = std::tuple<int32_t, std::string, std::string, int32_t, std::string, std::string>;
 
-// Messages with text: chat, date, text, direction, sender name, media path.
+// Chat, date, text, direction, sender name, media path of each message.
 TEST(ModernWhatsApp, Ios15StoreMatchesSql) {
   const char* relative =
       "abrignoni__iLEAPP/admin/test/cases/data/whatsApp/testdata.whatsApp.whatsAppMessages.josh_ios15_ffs/"
@@ -56,33 +56,38 @@ TEST(ModernWhatsApp, Ios15StoreMatchesSql) {
     }
   }
 
+  // Messages with text, and media sent without words: two photos (named by
+  // their files) and four places (their coordinates).
   std::set<MessageKey> expected;
+  std::size_t photos = 0, places = 0;
   Query(copy,
         "SELECT m.ZCHATSESSION, CAST(m.ZMESSAGEDATE AS INTEGER), coalesce(m.ZTEXT, ''), m.ZISFROMME, "
         "CASE WHEN m.ZISFROMME = 1 THEN 'Me' WHEN g.Z_PK IS NULL THEN c.ZPARTNERNAME "
         "WHEN g.ZCONTACTNAME <> '' THEN g.ZCONTACTNAME "
         "ELSE coalesce(p.ZPUSHNAME, substr(g.ZMEMBERJID, 1, instr(g.ZMEMBERJID, '@') - 1)) END, "
-        "coalesce('Message/' || i.ZMEDIALOCALPATH, '') "
+        "coalesce('Message/' || i.ZMEDIALOCALPATH, ''), m.ZMESSAGETYPE, "
+        "coalesce(printf('[Location: %.5f, %.5f]', i.ZLATITUDE, i.ZLONGITUDE), '') "
         "FROM ZWAMESSAGE m LEFT JOIN ZWACHATSESSION c ON c.Z_PK = m.ZCHATSESSION "
         "LEFT JOIN ZWAGROUPMEMBER g ON g.Z_PK = m.ZGROUPMEMBER "
         "LEFT JOIN ZWAPROFILEPUSHNAME p ON p.ZJID = g.ZMEMBERJID "
         "LEFT JOIN ZWAMEDIAITEM i ON i.ZMESSAGE = m.Z_PK "
-        "WHERE coalesce(m.ZTEXT, '') <> '' OR coalesce(i.ZMEDIALOCALPATH, '') <> ''",
+        "WHERE (m.ZTEXT IS NOT NULL AND m.ZTEXT <> '') OR i.Z_PK IS NOT NULL",
         [&](const std::vector<std::string>& v) {
+          std::string text = v[2];
+          if (text.empty() && v[6] == "1") {
+            text = "[Photo: " + std::filesystem::path(v[5]).filename().string() + "]";
+            ++photos;
+          } else if (text.empty() && v[6] == "5") {
+            text = v[7];
+            ++places;
+          }
           expected.insert(
-              {std::stoi(v[0]), DateTextFromCocoa(std::stoll(v[1])), v[2], std::stoi(v[3]), v[4], v[5]});
+              {std::stoi(v[0]), DateTextFromCocoa(std::stoll(v[1])), text, std::stoi(v[3]), v[4], v[5]});
         });
-  // 15 with text and the two pictures sent without any.
-  EXPECT_EQ(expected.size(), 17u);
+  EXPECT_EQ(expected.size(), 21u);
+  EXPECT_EQ(photos, 2u);
+  EXPECT_EQ(places, 4u);
   EXPECT_EQ(got, expected);
-  std::set<std::string> media;
-  for (const auto& [session, messages] : chats) {
-    for (const WhatsAppRecord& m : messages) {
-      if (!m.attachment.empty()) media.insert(m.attachment);
-    }
-  }
-  EXPECT_EQ(media, (std::set<std::string>{"d041d159-fd7d-4abb-9192-0e97c10ddb00.jpg",
-                                          "074dc9c5-d1e2-418b-8bcc-8c4ed1f67f7e.jpg"}));
   // Z_PK 28 is gone; the reader finds no deleted message with text in this
   // store, and none is made up.
   EXPECT_EQ(deleted, 0u);

@@ -290,3 +290,49 @@ TEST_F(ReportWritersTest, WriteFailuresAreReturnedNotHidden) {
 
 }  // namespace
 }  // namespace corvyn::exporting
+
+namespace corvyn::exporting {
+namespace {
+
+// A message that is only a picture shows the picture's name where its text
+// would be; a message with words keeps them, attachment or not.
+TEST_F(ReportWritersTest, AttachmentOnlyMessagesNameTheirAttachment) {
+  struct Case {
+    std::string text;
+    std::string attachment;
+    std::string shown;
+  };
+  const std::string placeholder = "\xEF\xBF\xBC";  // U+FFFC
+  const Case cases[] = {
+      {"", "IMG_0066.HEIC", "[Attachment: IMG_0066.HEIC]"},
+      {placeholder + placeholder, "IMG_0067.PNG", "[Attachment: IMG_0067.PNG]"},
+      {placeholder + " Look <b>", "IMG_0068.PNG", placeholder + " Look <b>"},
+      {"", "", ""},
+  };
+  MessageRecord row;
+  row.name = "Anna";
+  row.address = "+491";
+  std::vector<MessageRecord> messages;
+  for (const Case& c : cases) {
+    MessageRecord m = row;
+    m.date = "2020-01-01 10:00:00";
+    m.text = c.text;
+    m.attachment = c.attachment;
+    EXPECT_EQ(MessageShownText(m), c.shown) << c.attachment;
+    messages.push_back(m);
+  }
+  ASSERT_EQ(WriteMessageConversation(temp_.Path() / "Message", "1", row, &messages,
+                                     Page(ReportKind::kMessages), reporter_),
+            kOk);
+  const fs::path folder = temp_.Path() / "Message" / "Anna-1";
+  const std::string page = ReadFile(folder / "Anna(+491).html");
+  EXPECT_NE(page.find("<div class=\"recv_msg\">[Attachment: IMG_0066.HEIC]</div>"), std::string::npos);
+  EXPECT_NE(page.find("<div class=\"recv_msg\">[Attachment: IMG_0067.PNG]</div>"), std::string::npos);
+  EXPECT_NE(page.find("Look &lt;b&gt;</div>"), std::string::npos);
+  const std::string transcript = ReadFile(folder / "Anna(+491).txt");
+  EXPECT_NE(transcript.find("   Content: [Attachment: IMG_0066.HEIC]\r\n"), std::string::npos);
+  EXPECT_NE(transcript.find("   Content: [Attachment: IMG_0067.PNG]\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvyn::exporting
