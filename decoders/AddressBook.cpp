@@ -82,7 +82,7 @@ std::string DisplayLabel(std::string_view stored) {
 }
 
 Status ScanPersonContacts(sqlite::SqliteDbReader& reader, std::vector<ContactRecord>& out,
-                          uint64_t& highestRowid) {
+                          uint64_t& highestRowid, bool withLabels) {
   std::vector<std::pair<int64_t, Person>> persons;  // rowid 0 for carved persons
   Status result =
       ScanNamedColumns(reader, "ABPerson", {{"First"}, {"Last"}, {"Organization"}}, [&](const NamedRow& row) {
@@ -98,9 +98,27 @@ Status ScanPersonContacts(sqlite::SqliteDbReader& reader, std::vector<ContactRec
         return true;
       });
 
+  // Label texts by rowid (live rows only: a label row is shared by every
+  // value that carries it).
+  std::map<int64_t, std::string> labels;
+  if (withLabels) {
+    const Status labelsRead =
+        ScanNamedColumns(reader, "ABMultiValueLabel", {{"value"}}, [&](const NamedRow& row) {
+          const std::optional<std::string> text = sqlite::detail::StrictTextValue(row.columns[0]);
+          if (row.deleted != 0 || row.rowId <= 0 || !text || text->empty()) return false;
+          labels.emplace(row.rowId, DisplayLabel(*text));
+          return true;
+        });
+    if (result == kOk) result = labelsRead;
+  }
+
   std::vector<Value> values;
   const Status valuesRead = ScanNamedColumns(
-      reader, "ABMultiValue", {{"record_id", Storage::kInteger}, {"property", Storage::kInteger}, {"value"}},
+      reader, "ABMultiValue",
+      {{"record_id", Storage::kInteger},
+       {"property", Storage::kInteger},
+       {"value"},
+       {"label", Storage::kInteger}},
       [&](const NamedRow& row) {
         const std::optional<int64_t> person = sqlite::detail::IntegerValue(row.columns[0]);
         const std::optional<int64_t> property = sqlite::detail::IntegerValue(row.columns[1]);
@@ -109,6 +127,10 @@ Status ScanPersonContacts(sqlite::SqliteDbReader& reader, std::vector<ContactRec
         if (std::any_of(text->begin(), text->end(),
                         [](char c) { return static_cast<unsigned char>(c) < 32; }))
           return false;
+        if (const std::optional<int64_t> label = sqlite::detail::IntegerValue(row.columns[3])) {
+          if (const auto found = labels.find(*label); found != labels.end())
+            *text += " (" + found->second + ")";
+        }
         values.push_back(Value{row.deleted, *person, *property, std::move(*text)});
         return true;
       });
@@ -163,10 +185,10 @@ Status ScanPersonContacts(sqlite::SqliteDbReader& reader, std::vector<ContactRec
 }
 
 Status ReadAddressBook(sqlite::SqliteDbReader& reader, std::vector<ContactRecord>& out,
-                       uint64_t& highestRowid) {
+                       uint64_t& highestRowid, bool withLabels) {
   switch (DetectAddressBookLayout(reader)) {
     case AddressBookLayout::kPerson:
-      return ScanPersonContacts(reader, out, highestRowid);
+      return ScanPersonContacts(reader, out, highestRowid, withLabels);
     case AddressBookLayout::kFullText:
       return sqlite::ScanContacts(reader, out, highestRowid);
     case AddressBookLayout::kUnknown:

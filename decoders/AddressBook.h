@@ -29,14 +29,16 @@ AddressBookLayout DetectAddressBookLayout(const sqlite::SqliteDbReader& reader);
 // deleted, contact under the person's name. Phones one per line as typed,
 // e-mail addresses and web addresses one per line. Values whose person is
 // gone become a deleted contact without a name. highestRowid gets the
-// largest person rowid.
+// largest person rowid. withLabels: each labelled value is followed by its
+// label, "(919) 888-7386 (Mobile)" (for showing; the name index matches
+// bare numbers).
 Status ScanPersonContacts(sqlite::SqliteDbReader& reader, std::vector<ContactRecord>& out,
-                          uint64_t& highestRowid);
+                          uint64_t& highestRowid, bool withLabels = false);
 
 // The contacts of either layout (unsorted, not cleaned up); kInvalidData in
 // words when the database holds neither layout's tables.
 Status ReadAddressBook(sqlite::SqliteDbReader& reader, std::vector<ContactRecord>& out,
-                       uint64_t& highestRowid);
+                       uint64_t& highestRowid, bool withLabels = false);
 
 // Label text for display: "_$!<Mobile>!$_" gives "Mobile", a custom label
 // stays as typed.

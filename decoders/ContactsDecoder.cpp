@@ -53,7 +53,8 @@ Status DecodeContacts(std::vector<ContactRecord>& contacts, const std::filesyste
   // Rows read before a failed page read are kept and the failure is reported.
   if (result == kOk) {
     phonesFromFullText = DetectAddressBookLayout(reader) != AddressBookLayout::kPerson;
-    result = ReadAddressBook(reader, contacts, highestContactRowid).WithContext("reading the address book");
+    result = ReadAddressBook(reader, contacts, highestContactRowid, /*withLabels=*/true)
+                 .WithContext("reading the address book");
   }
   CleanUpContacts(contacts, phonesFromFullText);
   highestRowId = static_cast<int64_t>(highestContactRowid);

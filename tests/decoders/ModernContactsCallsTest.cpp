@@ -124,10 +124,10 @@ TEST(PersonAddressBook, ContactsWithLiveAndDeletedValues) {
   // e-mail); a deleted number forms a deleted contact of its person, one
   // whose person is gone a nameless one.
   const std::set<std::tuple<int32_t, std::string, std::string, std::string, std::string>> expected = {
-      {0, "JaneRoe", "(919) 888-7386", "jane@example.com", ""},
-      {1, "JaneRoe", "+1 555 010 0202", "", ""},
-      {0, "MaxMuster", "030 1234567\n0170 7654321", "", "Acme Ltd"},
-      {1, "No Name", "+44 20 7946 0000", "", ""},
+      {0, "JaneRoe", "(919) 888-7386 (Mobile)", "jane@example.com (Home)", ""},
+      {1, "JaneRoe", "+1 555 010 0202 (TextNow)", "", ""},
+      {0, "MaxMuster", "030 1234567 (Home)\n0170 7654321 (Mobile)", "", "Acme Ltd"},
+      {1, "No Name", "+44 20 7946 0000 (Mobile)", "", ""},
   };
   EXPECT_EQ(got, expected);
 }
@@ -207,18 +207,20 @@ void Query(const std::filesystem::path& copy, const std::string& sql,
 }
 
 // Live persons with phones as SQL sees them: name (First + Last) and phones
-// one per line in value order.
+// one per line in value order, each followed by its label ("_$!<Mobile>!$_"
+// shown as "Mobile") when it has one.
 std::set<std::pair<std::string, std::string>> PersonsWithPhonesBySql(const std::filesystem::path& copy) {
   std::map<std::string, std::pair<std::string, std::string>> byPerson;
-  Query(
-      copy,
-      "SELECT p.ROWID, ifnull(p.First,'') || ifnull(p.Last,''), v.value FROM ABPerson p JOIN ABMultiValue v "
-      "ON v.record_id = p.ROWID WHERE v.property = 3 AND v.value <> '' ORDER BY v.UID",
-      [&](const std::vector<std::string>& v) {
-        auto& [name, phones] = byPerson[v[0]];
-        name = v[1].empty() ? "No Name" : v[1];
-        phones += (phones.empty() ? "" : "\n") + v[2];
-      });
+  Query(copy,
+        "SELECT p.ROWID, ifnull(p.First,'') || ifnull(p.Last,''), v.value || ifnull(' (' || "
+        "replace(replace(l.value, '_$!<', ''), '>!$_', '') || ')', '') FROM ABPerson p JOIN ABMultiValue v "
+        "ON v.record_id = p.ROWID LEFT JOIN ABMultiValueLabel l ON l.ROWID = v.label "
+        "WHERE v.property = 3 AND v.value <> '' ORDER BY v.UID",
+        [&](const std::vector<std::string>& v) {
+          auto& [name, phones] = byPerson[v[0]];
+          name = v[1].empty() ? "No Name" : v[1];
+          phones += (phones.empty() ? "" : "\n") + v[2];
+        });
   std::set<std::pair<std::string, std::string>> persons;
   for (const auto& [id, person] : byPerson) persons.insert(person);
   return persons;
