@@ -1,6 +1,10 @@
 #include "backup/BackupContext.h"
 
+#include <algorithm>
+#include <iterator>
+#include <set>
 #include <system_error>
+#include <tuple>
 
 #include "backup/DecryptionRunner.h"
 #include "backup/EncryptedStore.h"
@@ -425,8 +429,31 @@ Status BackupContext::CollectCallHistory(std::vector<CallRecord>& calls) {
                                           ? kCallHistoryStoredName
                                           : kOlderCallHistoryStoredName;
   fs::path database;
+  std::vector<CallRecord> found;
   Status status = DatabasePath(storedName, database);
-  if (status == kOk) status = decoders::DecodeCallHistory(calls, database, AddressBookPath());
+  if (status == kOk) status = decoders::DecodeCallHistory(found, database, AddressBookPath());
+  // Calls still waiting in CallHistoryTemp.storedata join them; a call both
+  // files hold is listed once.
+  if (const BackupFileEntry* temp = EntryOfKey(kCallHistoryTempKey); temp != nullptr && status != kStopped) {
+    fs::path tempDatabase;
+    std::vector<CallRecord> pending;
+    Status read = DatabasePath(temp->storedName, tempDatabase);
+    if (read == kOk) read = decoders::DecodeCallHistory(pending, tempDatabase, AddressBookPath());
+    if (read != kOk) AddFileWarning("CallHistoryTemp.storedata: " + read.Message());
+    const auto key = [](const CallRecord& c) { return std::tie(c.date, c.number, c.duration, c.incoming); };
+    std::set<std::tuple<const std::string&, const std::string&, const int32_t&, const int32_t&>> held;
+    for (const CallRecord& call : found) held.insert(key(call));
+    std::vector<CallRecord> added;
+    for (CallRecord& call : pending) {
+      if (!held.contains(key(call))) added.push_back(std::move(call));
+    }
+    found.insert(found.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    std::stable_sort(found.begin(), found.end(),
+                     [](const CallRecord& a, const CallRecord& b) { return a.date < b.date; });
+    // The main file missing but the waiting calls read: the category holds them.
+    if (status != kOk && read == kOk && !fs::exists(StoredPath(storedName), error)) status = kOk;
+  }
+  calls.insert(calls.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   return EndStep(status, progress.span / 2);
 }
 

@@ -59,6 +59,9 @@ class EncryptedStore;
 // Stored names of the databases the engine opens directly.
 inline constexpr std::string_view kMessagesStoredName = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
 inline constexpr std::string_view kCallHistoryStoredName = "5a4935c78a5255723f707230a451d79c540d2741";
+// Calls the phone has not yet moved into CallHistory.storedata.
+inline constexpr std::string_view kCallHistoryTempKey =
+    "HomeDomain-Library/CallHistoryDB/CallHistoryTemp.storedata";
 inline constexpr std::string_view kOlderCallHistoryStoredName = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
 inline constexpr std::string_view kNotesStoredName = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
 // AppDomainGroup-group.com.apple.notes-NoteStore.sqlite: the Notes store of iOS 9 and later.

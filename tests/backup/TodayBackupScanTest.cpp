@@ -3,6 +3,7 @@
 // ground truth of the fixture builders (texts, chat names, note titles)
 // arriving through the engine.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "tests/backup/EngineRecords.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/TodayBackup.h"
+#include "tests/support/sqlite_fixtures/ModernAppBuilders.h"
 #include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::backup {
@@ -158,6 +160,45 @@ TEST_F(TodayBackupScanTest, EveryCategoryIsWhatItsDecoderReadsFromTheDatabase) {
     }
   }
   EXPECT_EQ(messageAttachments, b.attachmentNames);
+}
+
+// Calls the phone has not yet moved out of CallHistoryTemp.storedata are
+// listed with the others; a call both files hold is listed once.
+TEST_F(TodayBackupScanTest, CallsWaitingInTheTemporaryStoreJoinTheOthersOnce) {
+  ts::TodayBackup withTemp;
+  ASSERT_EQ(ts::MakeTodayBackup(Root() / "scratch-temp", withTemp), kOk);
+  // The older layout's table holds the same calls in part and others besides.
+  const fs::path temp = Root() / "scratch-temp" / "CallHistoryTemp.storedata";
+  ASSERT_TRUE(corvyn::testing::BuildModernCallHistory(temp, 18));
+  // Two of its calls are a day later: calls only it holds.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(temp.c_str(), &db), SQLITE_OK);
+  const int changed = sqlite3_exec(
+      db, "UPDATE ZCALLRECORD SET ZDATE = ZDATE + 86400 WHERE Z_PK IN (SELECT Z_PK FROM ZCALLRECORD LIMIT 2)",
+      nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(changed, SQLITE_OK);
+  ASSERT_EQ(
+      withTemp.builder.AddFileFrom("HomeDomain", "Library/CallHistoryDB/CallHistoryTemp.storedata", temp),
+      kOk);
+  ASSERT_EQ(withTemp.builder.WriteNewerLayout(Root() / "with-temp"), kOk);
+  EngineRecords got;
+  Scan(Root() / "with-temp", "", got);
+  EXPECT_TRUE(got.failures.empty()) << got.failures.front();
+
+  std::vector<CallRecord> main, pending;
+  ASSERT_EQ(decoders::DecodeCallHistory(main, withTemp.callHistory, withTemp.addressBook), kOk);
+  ASSERT_EQ(decoders::DecodeCallHistory(pending, temp, withTemp.addressBook), kOk);
+  using Key = std::tuple<std::string, std::string, int32_t, int32_t>;
+  std::set<Key> expected, listed;
+  for (const auto* calls : {&main, &pending}) {
+    for (const CallRecord& c : *calls) expected.insert({c.date, c.number, c.duration, c.incoming});
+  }
+  for (const CallRecord& c : got.calls) listed.insert({c.date, c.number, c.duration, c.incoming});
+  ASSERT_GT(expected.size(), main.size());                   // the temporary store adds calls
+  ASSERT_LT(expected.size(), main.size() + pending.size());  // and shares some
+  EXPECT_EQ(got.calls.size(), expected.size());
+  EXPECT_EQ(listed, expected);
 }
 
 TEST_F(TodayBackupScanTest, EncryptedBackupGivesWhatThePlainOneGives) {
