@@ -162,9 +162,11 @@ TableProfile ReadTableProfile(const SqliteDbReader& reader, std::string_view tab
   TableProfile profile = ProfileFor(tableName, whatsAppMessageColumns);
   std::string sql;
   // A schema that cannot be read or parsed leaves the fixed positions.
-  if (reader.FindTableSql(tableName, sql) == kOk && ParseCreateTableColumns(sql, profile.declaredColumns))
+  if (reader.FindTableSql(tableName, sql) == kOk && ParseCreateTableColumns(sql, profile.declaredColumns)) {
     profile.ResolveTakenColumns();
-  else
+    // A complete record holds every declared column: carving expects that many.
+    profile.columnCount = static_cast<uint32_t>(profile.declaredColumns.size());
+  } else
     profile.declaredColumns.clear();
   return profile;
 }

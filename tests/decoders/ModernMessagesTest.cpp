@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -15,6 +16,8 @@
 #include "decoders/MessageAttachments.h"
 #include "decoders/MessageChats.h"
 #include "decoders/TypedStream.h"
+#include "sqlite/SqliteDbReader.h"
+#include "sqlite/TableScans.h"
 #include "tests/decoders/SampleFiles.h"
 #include "tests/support/sqlite_fixtures/ModernSmsDb.h"
 #include "tests/support/temp_folder/TempFolder.h"
@@ -107,6 +110,49 @@ TEST(ModernMessages, MessageTableOfAnUnknownLayoutIsAnErrorInWords) {
   EXPECT_EQ(status, kInvalidData);
   EXPECT_NE(status.Message().find("no text or no date column"), std::string::npos) << status.Message();
   EXPECT_TRUE(conversations.empty());
+}
+
+// Deleted rows of today's handle and attachment tables (more columns than
+// the older ones) are carved with the column count their CREATE TABLE text
+// declares. (The row inserted last lies at the start of the cell content
+// area; deleting it widens the unallocated gap instead of making a
+// freeblock, a case left to the gap scanner.)
+TEST(ModernMessages, DeletedHandlesAndAttachmentsAreCarvedByTheirDeclaredColumns) {
+  TempFolder folder;
+  testing::ModernSmsTruth truth;
+  std::string error;
+  const std::filesystem::path path = folder / "sms.db";
+  ASSERT_TRUE(testing::BuildModernSmsDb(path, truth, &error)) << error;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const int deleted = sqlite3_exec(db,
+                                   "PRAGMA secure_delete = 0;"
+                                   "DELETE FROM attachment WHERE filename LIKE '%IMG_0002.HEIC';"
+                                   "DELETE FROM handle WHERE id = '+15551230002';",
+                                   nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(deleted, SQLITE_OK);
+
+  sqlite::SqliteDbReader reader;
+  ASSERT_EQ(reader.Open(path), kOk);
+  std::vector<sqlite::HandleRow> handles;
+  std::vector<sqlite::AttachmentRow> attachments;
+  ASSERT_EQ(sqlite::ScanHandles(reader, handles), kOk);
+  ASSERT_EQ(sqlite::ScanAttachments(reader, attachments), kOk);
+  std::multiset<std::pair<int32_t, std::string>> gotHandles, gotAttachments;
+  for (const auto& h : handles) gotHandles.insert({h.deleted, h.address});
+  for (const auto& a : attachments) gotAttachments.insert({a.deleted, a.fileName});
+  EXPECT_EQ(gotHandles.count({1, "+15551230002"}), 1u);
+  EXPECT_EQ(gotHandles.count({0, "+15551230002"}), 0u);
+  EXPECT_EQ(gotAttachments.count(
+                {1, "~/Library/SMS/Attachments/cd/22/6F1E2A4C-0000-4000-8000-000000000007/IMG_0002.HEIC"}),
+            1u);
+  EXPECT_EQ(gotAttachments.count(
+                {0, "~/Library/SMS/Attachments/ab/11/6F1E2A4C-0000-4000-8000-000000000006/IMG_0001.HEIC"}),
+            1u);
+  // Nothing live comes a second time as deleted.
+  for (const auto& [isDeleted, text] : gotHandles)
+    EXPECT_EQ(gotHandles.count({0, text}) + gotHandles.count({1, text}), 1u) << text;
 }
 
 std::map<int32_t, const MessageRecord*> ByRowId(const ConversationMap& conversations, int32_t deleted) {
