@@ -1,6 +1,7 @@
 #include "core/Utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace corvyn {
 namespace {
@@ -85,6 +86,15 @@ std::size_t Utf16Length(std::string_view utf8) {
 
 bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
+    // Eight ASCII bytes at a time: most texts are mostly ASCII.
+    if (pos + 8 <= bytes.size()) {
+      uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + pos, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        pos += 8;
+        continue;
+      }
+    }
     char32_t codePoint = 0;
     const std::size_t length = SequenceLength(bytes, pos, &codePoint);
     if (length == 0) return false;
