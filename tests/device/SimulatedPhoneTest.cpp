@@ -393,21 +393,53 @@ TEST_F(SimulatedPhone, LockedPhoneRefusesPairing) {
   EXPECT_EQ(lockdownd_client_new_with_handshake(device_, &lockdown_, "tests"), LOCKDOWN_E_PASSWORD_PROTECTED);
 }
 
-// Backups: the demo backups are uploaded by the phone and written by the real
-// idevicebackup2; what it wrote must be the source, byte for byte.
+TEST_F(SimulatedPhone, EncryptionSwitchFlipsWillEncrypt) {
+  if (!OnPath("idevicebackup2"))
+    GTEST_SKIP() << "idevicebackup2 is not installed (package libimobiledevice-utils)";
+  struct Case {
+    const char* command;
+    bool encrypts;
+  } cases[] = {{"encryption off secret", false}, {"encryption on secret", true}};
+  for (const Case& c : cases) {
+    const std::string run =
+        std::string("timeout 60 idevicebackup2 -u ") + kPhone + " " + c.command + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(run.c_str()), 0) << c.command;
+    idevice_t device = nullptr;
+    lockdownd_client_t client = nullptr;
+    ASSERT_EQ(idevice_new_with_options(&device, kPhone, IDEVICE_LOOKUP_USBMUX), IDEVICE_E_SUCCESS);
+    ASSERT_EQ(lockdownd_client_new_with_handshake(device, &client, "tests"), LOCKDOWN_E_SUCCESS);
+    plist_t value = nullptr;
+    lockdownd_get_value(client, "com.apple.mobile.backup", "WillEncrypt", &value);
+    uint8_t on = !c.encrypts;
+    plist_get_bool_val(value, &on);
+    EXPECT_EQ(on != 0, c.encrypts) << c.command;
+    plist_free(value);
+    lockdownd_client_free(client);
+    idevice_free(device);
+  }
+}
+
+// Backups: the demo backups (Manifest.mbdb and Manifest.db, plain and encrypted) are uploaded by the phone
+// and written by the real idevicebackup2; what it wrote must be the source, byte for byte.
 class SimulatedBackup : public ::testing::TestWithParam<const char*> {
  protected:
   static void SetUpTestSuite() {
     demo_ = new TempFolder;
     const char* tool = std::getenv("CORVYN_MAKE_DEMO");
+#ifdef CORVYN_MAKE_DEMO_TOOL
+    const std::string maker = tool ? tool : CORVYN_MAKE_DEMO_TOOL;
+#else
     const std::string maker = tool ? tool : CORVYN_BIN_DIR "/corvyn-make-demo";
+#endif
     made_ =
         fs::exists(maker) &&
         std::system(
             ("'" + maker + "' --root '" + (demo_->path() / "demo").string() + "' >/dev/null 2>&1").c_str()) ==
             0;
   }
-  static void TearDownTestSuite() { delete demo_; }
+  static void TearDownTestSuite() {
+    delete demo_;
+  }
 
   void SetUp() override {
     if (!OnPath("python3")) GTEST_SKIP() << "python3 is not installed: the simulated phone needs it";
@@ -434,7 +466,9 @@ class SimulatedBackup : public ::testing::TestWithParam<const char*> {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  fs::path Written() const { return temp_.path() / "out" / udid_; }
+  fs::path Written() const {
+    return temp_.path() / "out" / udid_;
+  }
 
   static inline TempFolder* demo_ = nullptr;
   static inline bool made_ = false;
@@ -483,7 +517,8 @@ TEST_P(SimulatedBackup, InterruptedBackupNeverLooksFinished) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Demo, SimulatedBackup,
-                         ::testing::Values("corvyn-demo-modern", "corvyn-demo-modern-encrypted"),
+                         ::testing::Values("corvyn-demo-encrypted", "corvyn-demo-modern",
+                                           "corvyn-demo-modern-encrypted"),
                          [](const auto& info) {
                            std::string name = info.param;
                            std::replace(name.begin(), name.end(), '-', '_');
