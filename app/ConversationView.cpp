@@ -9,7 +9,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "export/ExportText.h"
+#include "core/TextFormat.h"
 
 namespace corvyn::app {
 namespace {
@@ -89,7 +89,7 @@ void ConversationModel::SetMessages(const std::vector<MessageRecord>& messages) 
   bubbles.reserve(messages.size());
   for (const MessageRecord& message : messages) {
     const std::string& sender = message.name.empty() ? message.address : message.name;
-    const bool attachmentOnly = exporting::ShowsAttachmentInsteadOfText(message);
+    const bool attachmentOnly = ShowsAttachmentInsteadOfText(message.text, message.attachment);
     bubbles.push_back({message.sent != 0, message.deleted != 0, FromUtf8(message.date),
                        message.sent != 0 ? QString() : FromUtf8(sender),
                        attachmentOnly ? QString() : FromUtf8(message.text),

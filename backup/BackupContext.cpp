@@ -440,14 +440,13 @@ Status BackupContext::CollectCallHistory(std::vector<CallRecord>& calls) {
     Status read = DatabasePath(temp->storedName, tempDatabase);
     if (read == kOk) read = decoders::DecodeCallHistory(pending, tempDatabase, AddressBookPath());
     if (read != kOk) AddFileWarning("CallHistoryTemp.storedata: " + read.Message());
-    const auto key = [](const CallRecord& c) { return std::tie(c.date, c.number, c.duration, c.incoming); };
-    std::set<std::tuple<const std::string&, const std::string&, const int32_t&, const int32_t&>> held;
+    using CallKey = std::tuple<std::string, std::string, int32_t, int32_t>;
+    const auto key = [](const CallRecord& c) { return CallKey{c.date, c.number, c.duration, c.incoming}; };
+    std::set<CallKey> held;
     for (const CallRecord& call : found) held.insert(key(call));
-    std::vector<CallRecord> added;
     for (CallRecord& call : pending) {
-      if (!held.contains(key(call))) added.push_back(std::move(call));
+      if (held.insert(key(call)).second) found.push_back(std::move(call));
     }
-    found.insert(found.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
     std::stable_sort(found.begin(), found.end(),
                      [](const CallRecord& a, const CallRecord& b) { return a.date < b.date; });
     // The main file missing but the waiting calls read: the category holds them.

@@ -99,10 +99,15 @@ Status BackupContext::CollectAppFiles(std::vector<AppFileRecord>& files) {
     const fs::path path = StoredPath(entry.storedName);
     uint64_t size = 0;
     std::string extension;
-    ExamineStoredFileOnce(entry, path, size, extension, counter);
+    // Only WhatsApp's files are looked at again (naming its messages' media).
+    const bool whatsApp = Contains(entry.key, kWhatsAppDomainText);
+    if (whatsApp)
+      ExamineStoredFileOnce(entry, path, size, extension, counter);
+    else
+      ExamineStoredFile(entry, path, size, extension, counter);
     if (!extension.empty()) {
       const std::string name = NameWithDetectedExtension(entry.key, extension);
-      if (Contains(entry.key, kWhatsAppDomainText)) {
+      if (whatsApp) {
         if (size != 0) whatsAppAttachments.push_back({size, name, path.string()});
       } else {
         files.push_back({size, AppNameOf(entry.key), name, path.string()});

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "core/TextFormat.h"
 #include "core/Utf8.h"
-#include "export/ExportText.h"
 
 namespace corvyn::cli {
 namespace {
@@ -64,7 +64,7 @@ void Write(std::string& out, const MessageRecord& r) {
   o.Text("date", r.date);
   o.Text("address", r.address);
   o.Text("name", r.name);
-  o.Text("text", exporting::MessageShownText(r));
+  o.Text("text", MessageBodyText(r.text, r.attachment));
   o.Text("attachment", r.attachment);
   o.Number("edited", r.edited);
   o.Number("unsent", r.unsent);

@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <system_error>
 
+#include "core/TextFormat.h"
 #include "export/ExportText.h"
 #include "export/OutputFile.h"
 
@@ -25,7 +26,8 @@ struct ChatLine {
 };
 
 ChatLine LineOf(const MessageRecord& m) {
-  return {m.deleted, m.sent, m.date, m.name, m.address, MessageShownText(m), MessageMark(m)};
+  return {m.deleted,     m.sent, m.date, m.name, m.address, MessageBodyText(m.text, m.attachment),
+          MessageMark(m)};
 }
 ChatLine LineOf(const WhatsAppRecord& m) {
   return {m.deleted, m.sent, m.date, m.senderName, m.senderId, m.text, {}};

@@ -130,14 +130,6 @@ std::string_view MessageMark(const MessageRecord& message) {
   return {};
 }
 
-bool ShowsAttachmentInsteadOfText(const MessageRecord& message) {
-  return corvyn::ShowsAttachmentInsteadOfText(message.text, message.attachment);
-}
-
-std::string MessageShownText(const MessageRecord& message) {
-  return MessageBodyText(message.text, message.attachment);
-}
-
 std::string NoteContentText(const NoteRecord& note) {
   return note.locked != 0 ? std::string(kLockedNoteText) : note.content;
 }

@@ -51,18 +51,6 @@ std::string WithCrLf(std::string_view text);
 // printout a "Note:" line); empty otherwise.
 std::string_view MessageMark(const MessageRecord& message);
 
-// A message that is only a picture (or another file) has no words, or only
-// the object replacement characters (U+FFFC) that stood where its files were:
-// reports show "[Attachment: NAME]" in their place.
-inline constexpr std::string_view kAttachmentTextOpening = "[Attachment: ";
-inline constexpr std::string_view kAttachmentTextClosing = "]";
-// True when the message has an attachment and its text is empty or only
-// U+FFFC and white space.
-bool ShowsAttachmentInsteadOfText(const MessageRecord& message);
-// The message's text, or kAttachmentTextOpening + attachment +
-// kAttachmentTextClosing when ShowsAttachmentInsteadOfText.
-std::string MessageShownText(const MessageRecord& message);
-
 inline constexpr std::string_view kLockedNoteText = "Locked: the note is protected by a password.";
 // The note's text, or kLockedNoteText for a password-protected note.
 std::string NoteContentText(const NoteRecord& note);

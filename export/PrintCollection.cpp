@@ -100,7 +100,7 @@ Status CollectMessages(const ScanResults& results, const CStatisticsObj& statist
       out.Open();
       out.Line(message.sent == 1 ? "To:" : "From:", MessagePartner(message));
       out.Line("Date:", message.date);
-      out.Line("Content:", MessageShownText(message));
+      out.Line("Content:", MessageBodyText(message.text, message.attachment));
       if (const std::string_view mark = MessageMark(message); !mark.empty()) out.Line("Note:", mark);
       out.Close();
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/TextFormat.h"
 #include "export/ConversationWriter.h"
 #include "export/ExportReporter.h"
 #include "export/ExportText.h"
@@ -318,7 +319,7 @@ TEST_F(ReportWritersTest, AttachmentOnlyMessagesNameTheirAttachment) {
     m.date = "2020-01-01 10:00:00";
     m.text = c.text;
     m.attachment = c.attachment;
-    EXPECT_EQ(MessageShownText(m), c.shown) << c.attachment;
+    EXPECT_EQ(MessageBodyText(m.text, m.attachment), c.shown) << c.attachment;
     messages.push_back(m);
   }
   ASSERT_EQ(WriteMessageConversation(temp_.Path() / "Message", "1", row, &messages,

@@ -71,32 +71,32 @@ def recv_exact(sock, n):
 
 
 class Device:
-    def __init__(self, spec, base, device_id):
-        if not isinstance(spec, dict):
+    def __init__(self, entry, base, device_id):
+        if not isinstance(entry, dict):
             raise ProfileError("each device must be a JSON object")
-        if not isinstance(spec.get("UDID"), str) or not spec["UDID"]:
+        if not isinstance(entry.get("UDID"), str) or not entry["UDID"]:
             raise ProfileError("a device has no UDID text")
-        self.udid = spec["UDID"]
+        self.udid = entry["UDID"]
         self.device_id = device_id
         self.values = {
-            "DeviceName": spec.get("DeviceName", "Simulated iPhone"),
-            "DeviceClass": spec.get("DeviceClass", "iPhone"),
-            "ProductType": spec.get("ProductType", "iPhone12,1"),
-            "ProductVersion": spec.get("ProductVersion", "14.8"),
-            "BuildVersion": spec.get("BuildVersion", "18H17"),
-            "SerialNumber": spec.get("SerialNumber", "F00SIMULATED"),
+            "DeviceName": entry.get("DeviceName", "Simulated iPhone"),
+            "DeviceClass": entry.get("DeviceClass", "iPhone"),
+            "ProductType": entry.get("ProductType", "iPhone12,1"),
+            "ProductVersion": entry.get("ProductVersion", "14.8"),
+            "BuildVersion": entry.get("BuildVersion", "18H17"),
+            "SerialNumber": entry.get("SerialNumber", "F00SIMULATED"),
             "UniqueDeviceID": self.udid,
-            "PhoneNumber": spec.get("PhoneNumber", "+49 170 0000000"),
+            "PhoneNumber": entry.get("PhoneNumber", "+49 170 0000000"),
         }
-        self.will_encrypt = bool(spec.get("WillEncrypt", False))
-        refuse = spec.get("refusesPairing", False)
+        self.will_encrypt = bool(entry.get("WillEncrypt", False))
+        refuse = entry.get("refusesPairing", False)
         if refuse is True:
             refuse = "PasswordProtected"
         if refuse not in (False, None, "PasswordProtected", "UserDeniedPairing"):
             raise ProfileError("refusesPairing of %s must be true, false, "
                                "\"PasswordProtected\" or \"UserDeniedPairing\"" % self.udid)
         self.refuse = refuse or None
-        self.has_afc2 = bool(spec.get("hasAfc2", False))
+        self.has_afc2 = bool(entry.get("hasAfc2", False))
 
         def folder(key, value):
             if value is None:
@@ -106,10 +106,10 @@ class Device:
                 raise ProfileError("%s of %s is not a folder: %s" % (key, self.udid, path))
             return os.path.realpath(path)
 
-        self.afc_root = folder("afcRoot", spec.get("afcRoot"))
-        self.backup = folder("backup", spec.get("backup"))
+        self.afc_root = folder("afcRoot", entry.get("afcRoot"))
+        self.backup = folder("backup", entry.get("backup"))
         self.apps = []
-        for app in spec.get("apps", []):
+        for app in entry.get("apps", []):
             if not isinstance(app, dict) or "bundleId" not in app:
                 raise ProfileError("an app of %s has no bundleId" % self.udid)
             self.apps.append({
@@ -120,9 +120,9 @@ class Device:
                 "ApplicationType": app.get("applicationType", "User"),
                 "_container": folder("container", app.get("container")),
             })
-        self.page_size = max(1, int(spec.get("browsePageSize", 2)))
-        self.browse_empty = bool(spec.get("browseEmpty", False))
-        self.attached = bool(spec.get("attached", True))
+        self.page_size = max(1, int(entry.get("browsePageSize", 2)))
+        self.browse_empty = bool(entry.get("browseEmpty", False))
+        self.attached = bool(entry.get("attached", True))
         self.next_backup = None  # None, "fail" or "stall"
         self.services = {}
         self.next_port = 49152
@@ -734,16 +734,16 @@ def make_profile(backup, out, afc_root):
                 except Exception:
                     pass
     udid = info.get("Target Identifier") or info.get("Unique Identifier") or os.path.basename(backup)
-    spec = {"UDID": udid, "DeviceName": info.get("Device Name", "Simulated iPhone"),
+    entry = {"UDID": udid, "DeviceName": info.get("Device Name", "Simulated iPhone"),
             "ProductType": info.get("Product Type", "iPhone12,1"),
             "ProductVersion": info.get("Product Version", "14.8"),
             "BuildVersion": info.get("Build Version", "18H17"),
             "SerialNumber": info.get("Serial Number", "F00SIMULATED"),
             "WillEncrypt": bool(info.get("IsEncrypted", False)), "backup": backup}
     if afc_root:
-        spec["afcRoot"] = os.path.abspath(afc_root)
+        entry["afcRoot"] = os.path.abspath(afc_root)
     with open(out, "w", encoding="utf-8") as f:
-        json.dump({"devices": [spec]}, f, indent=2)
+        json.dump({"devices": [entry]}, f, indent=2)
     return udid
 
 
