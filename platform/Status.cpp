@@ -37,6 +37,12 @@ std::string_view StatusCodeWords(StatusCode code) {
       return "the source cannot be read";
     case StatusCode::kWrongPassword:
       return "the backup password is wrong";
+    case StatusCode::kPasscodeLocked:
+      return "the phone is locked with its passcode: unlock it and try again";
+    case StatusCode::kPasswordRefused:
+      return "the phone did not accept this backup password";
+    case StatusCode::kValueTooLong:
+      return "the phone's value is too long to be shown";
     case StatusCode::kWhatsAppQueryFailed:
       return "the WhatsApp database could not be queried";
     case StatusCode::kFileMapUnopenable:

@@ -25,6 +25,9 @@ enum class StatusCode : int {
   kInvalidData = 87,       // invalid data, or a file that cannot be opened
   kSourceUnreadable = -1,  // device source cannot be read
   kWrongPassword = -110,   // wrong backup password
+  kPasscodeLocked = -102,  // the phone is locked with a passcode
+  kPasswordRefused = 86,   // the phone refused the backup password offered
+  kValueTooLong = 111,     // a device value longer than its buffer
   kWhatsAppQueryFailed = 1006,
   kFileMapUnopenable = 6009,
 };
@@ -35,6 +38,9 @@ inline constexpr StatusCode kShortRead = StatusCode::kShortRead;
 inline constexpr StatusCode kInvalidData = StatusCode::kInvalidData;
 inline constexpr StatusCode kSourceUnreadable = StatusCode::kSourceUnreadable;
 inline constexpr StatusCode kWrongPassword = StatusCode::kWrongPassword;
+inline constexpr StatusCode kPasscodeLocked = StatusCode::kPasscodeLocked;
+inline constexpr StatusCode kPasswordRefused = StatusCode::kPasswordRefused;
+inline constexpr StatusCode kValueTooLong = StatusCode::kValueTooLong;
 inline constexpr StatusCode kWhatsAppQueryFailed = StatusCode::kWhatsAppQueryFailed;
 inline constexpr StatusCode kFileMapUnopenable = StatusCode::kFileMapUnopenable;
 

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/simphone/SimPhoneProcess.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -61,74 +63,7 @@ std::string PhotoBytes() {
   return data;
 }
 
-// One simphone process on a socket of its own; killed when the object goes.
-class Simulator {
- public:
-  bool Start(const fs::path& dir, const fs::path& profile) {
-    socket_ = dir / "usbmuxd.sock";
-    int out[2];
-    if (pipe(out) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      execlp("python3", "python3", CORVYN_SIMPHONE, "--socket", socket_.c_str(), "--profile", profile.c_str(),
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) continue;
-      char buf[256];
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + socket_.string()).c_str(), 1);
-    return line.rfind("simphone ready", 0) == 0;
-  }
-
-  ~Simulator() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-
-  // Sends one control line and returns the answer's first line.
-  std::string Control(const std::string& command) const {
-    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string path = socket_.string() + ".ctl";
-    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-    std::string answer;
-    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-      const std::string line = command + "\n";
-      (void)!write(s, line.data(), line.size());
-      pollfd p{s, POLLIN, 0};
-      char buf[256];
-      if (poll(&p, 1, 5000) > 0) {
-        const ssize_t n = read(s, buf, sizeof buf);
-        if (n > 0) answer.assign(buf, static_cast<size_t>(n));
-      }
-    }
-    close(s);
-    return answer.substr(0, answer.find('\n'));
-  }
-
- private:
-  pid_t pid_ = -1;
-  fs::path socket_;
-};
+using Simulator = corvyn::testing::SimPhoneProcess;
 
 class TempFolder {
  public:

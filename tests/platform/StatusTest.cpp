@@ -43,8 +43,9 @@ TEST(Status, EqualityComparesKindAndNumberNotWords) {
 }
 
 TEST(Status, EveryStatusHasWordsForPeople) {
-  for (StatusCode code : {kOk, kStopped, kShortRead, kInvalidData, kSourceUnreadable, kWrongPassword,
-                          kWhatsAppQueryFailed, kFileMapUnopenable}) {
+  for (StatusCode code :
+       {kOk, kStopped, kShortRead, kInvalidData, kSourceUnreadable, kWrongPassword, kPasscodeLocked,
+        kPasswordRefused, kValueTooLong, kWhatsAppQueryFailed, kFileMapUnopenable}) {
     const std::string words = Status(code).Message();
     EXPECT_FALSE(words.empty());
     EXPECT_EQ(words.find_first_of("0123456789"), std::string::npos) << words;
