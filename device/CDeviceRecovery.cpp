@@ -78,7 +78,8 @@ CDeviceRecovery::~CDeviceRecovery() {
   backup_.DiscardWorkingFiles();
   std::error_code error;
   if (!workFolder_.empty()) fs::remove_all(workFolder_, error);
-  if (source_ != nullptr && LiesInside(backupFolder_, source_->backupRoot)) fs::remove_all(backupFolder_, error);
+  if (source_ != nullptr && LiesInside(backupFolder_, source_->backupRoot))
+    fs::remove_all(backupFolder_, error);
 }
 
 Status CDeviceRecovery::Attach(void* sourceContext) {
@@ -146,7 +147,8 @@ Status CDeviceRecovery::OpenSource(const std::string& password) {
   } else {
     backup::BackupDescriptor descriptor;
     if (backup::ReadBackupFolder(backupFolder_, descriptor) != kOk) {
-      openStatus_ = Status(kInvalidData, "the phone's backup in " + backupFolder_.string() + " cannot be read");
+      openStatus_ =
+          Status(kInvalidData, "the phone's backup in " + backupFolder_.string() + " cannot be read");
     } else {
       backup_.Select(descriptor);
       backup_.workingRoot = root;
@@ -241,8 +243,8 @@ bool CDeviceRecovery::TakeMediaFile(const std::string& devicePath, TakenFile& ta
     filled += length;
   }
   (void)phone.CloseFile(file);
-  const int type = DetectTypeCode(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(head.data()), filled));
+  const int type =
+      DetectTypeCode(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(head.data()), filled));
   if (filled == 0 || type == kFileTypeUnknown) return false;
   if (!CopyIntoWorkFolder(devicePath, taken.local, taken.size)) return false;
   std::string_view base = LastPart(devicePath);
@@ -382,8 +384,8 @@ Status CDeviceRecovery::ExportContactsCsv(const fs::path& destination) {
 Status CDeviceRecovery::ExportWhatsAppText(int32_t, const fs::path&, ProgressCallback, void*) {
   return kOk;
 }
-Status CDeviceRecovery::ExportQQText(const std::string&, const std::string&, const fs::path&, ProgressCallback,
-                                     void*) {
+Status CDeviceRecovery::ExportQQText(const std::string&, const std::string&, const fs::path&,
+                                     ProgressCallback, void*) {
   return kOk;
 }
 Status CDeviceRecovery::ExportWeChatText(const std::string&, const std::string&, const fs::path&,

@@ -2,8 +2,6 @@
 // writes is read like a backup folder, the pictures are walked on the phone,
 // and the applications' files come from their containers on old systems and
 // from the backup on newer ones.
-#include "device/CDeviceRecovery.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 
 #include "backup/BackupDiscovery.h"
 #include "backup/CLocalBuckupRecovery.h"
+#include "device/CDeviceRecovery.h"
 #include "tests/backup/EngineRecords.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
@@ -62,7 +61,8 @@ class FolderPhone final : public IDeviceServices {
   void ListDirectory(const std::string& path, std::vector<std::string>& names) override {
     std::error_code error;
     std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(Local(path), error)) found.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(Local(path), error))
+      found.push_back(entry.path().filename());
     std::sort(found.begin(), found.end());
     names.insert(names.end(), found.begin(), found.end());
   }
@@ -189,8 +189,8 @@ TEST(VersionRule, ComparesVersionsAsNumbers) {
   struct Case {
     const char* version;
     bool before;
-  } cases[] = {{"8.2", true},  {"8.2.1", true},   {"7.1.2", true},  {"", true},        {"8.3", false},
-               {"8.3.0", false}, {"9.0", false}, {"10.0", false}, {"17.4.1", false}, {"8.10", false}};
+  } cases[] = {{"8.2", true},    {"8.2.1", true}, {"7.1.2", true}, {"", true},        {"8.3", false},
+               {"8.3.0", false}, {"9.0", false},  {"10.0", false}, {"17.4.1", false}, {"8.10", false}};
   for (const Case& c : cases) EXPECT_EQ(VersionBefore(c.version, "8.3"), c.before) << c.version;
 }
 
@@ -240,7 +240,8 @@ TEST_F(DeviceEngineTest, ATodaysPhoneGivesWhatItsBackupGivesAndItsPicturesFromTh
   ASSERT_GE(progress.values.size(), 4u);
   EXPECT_EQ(progress.values[0], 1);
   EXPECT_EQ(progress.values[1], 1 + 45 * 18 / 100);
-  EXPECT_TRUE(std::is_sorted(progress.values.begin(), progress.values.end())) << ::testing::PrintToString(progress.values);
+  EXPECT_TRUE(std::is_sorted(progress.values.begin(), progress.values.end()))
+      << ::testing::PrintToString(progress.values);
   EXPECT_LE(progress.values.back(), 100);
   // Released, the engine leaves neither the helper's backup nor its copies.
   EXPECT_TRUE(fs::is_empty(source_.backupRoot));
@@ -259,7 +260,8 @@ TEST_F(DeviceEngineTest, AnOldPhoneGivesItsApplicationsFilesFromTheirContainers)
   WriteFile(qq / "Documents/face.png", ts::MakePng(2200, 7));
   const fs::path other = Root() / "other-container";
   WriteFile(other / "Documents/clip.mov", ts::MakeMov(4100, 8));
-  phone_.containers = {{"net.whatsapp.WhatsApp", whatsApp}, {"com.tencent.mqq", qq}, {"org.example.clips", other}};
+  phone_.containers = {
+      {"net.whatsapp.WhatsApp", whatsApp}, {"com.tencent.mqq", qq}, {"org.example.clips", other}};
 
   CDeviceRecovery engine;
   ASSERT_EQ(engine.Attach(&source_), kOk);
@@ -270,9 +272,9 @@ TEST_F(DeviceEngineTest, AnOldPhoneGivesItsApplicationsFilesFromTheirContainers)
   EXPECT_EQ(Names(got.whatsAppAttachments), std::vector<std::string>{"PHOTO.JPG"});
   std::set<std::pair<std::string, std::string>> apps;
   for (const AppFileRecord& file : got.appFiles) apps.insert({file.appName, file.name});
-  EXPECT_EQ(apps, (std::set<std::pair<std::string, std::string>>{{"whatsapp.WhatsApp", "inside.JPG"},
-                                                                  {"tencent.mqq", "face.PNG"},
-                                                                  {"other", "clip.MOV"}}));
+  EXPECT_EQ(apps,
+            (std::set<std::pair<std::string, std::string>>{
+                {"whatsapp.WhatsApp", "inside.JPG"}, {"tencent.mqq", "face.PNG"}, {"other", "clip.MOV"}}));
   // The file service is back on the media folder after the containers.
   std::vector<std::string> top;
   phone_.ListDirectory("/", top);
