@@ -121,18 +121,15 @@ int PrepareBackup(const std::string& folder, bool passwordFromStdin, const CliSt
 // Runs the backup engine on the context through the driver until the scan
 // ends, and finishes the progress bar. Returns kExitOk, or kExitFailed when
 // the scan could not start (its line already printed).
-int RunScan(backup::BackupContext& context, const std::string& password, ScanSink& sink, CScanDriver& driver,
-            const CliStreams& streams) {
+int RunScan(int sourceKind, void* sourceContext, const std::string& password, ScanSink& sink,
+            CScanDriver& driver, const CliStreams& streams) {
   Status status = kOk;
-  auto engine = CreateRecoveryEngine(kSourceKindBackup, &context, &status);
+  auto engine = CreateRecoveryEngine(sourceKind, sourceContext, &status);
   if (!engine) {
-    std::fprintf(streams.err, "corvyn-cli: the backup engine could not be created: %s\n",
-                 status.Message().c_str());
+    std::fprintf(streams.err, "corvyn-cli: the %s engine could not be created: %s\n",
+                 sourceKind == kSourceKindDevice ? "device" : "backup", status.Message().c_str());
     return kExitFailed;
   }
-  // The password check of an encrypted backup takes seconds before the bar moves.
-  if (context.descriptor.encrypted && streams.errIsTerminal)
-    std::fprintf(streams.err, "corvyn-cli: checking the password of the encrypted backup...\n");
   if (const Status started = driver.Start(std::move(engine), password); started != kOk) {
     std::fprintf(streams.err, "corvyn-cli: the scan could not be started: %s\n", started.Message().c_str());
     return kExitFailed;
@@ -143,6 +140,60 @@ int RunScan(backup::BackupContext& context, const std::string& password, ScanSin
     std::fprintf(streams.err, "\n");
   }
   return kExitOk;
+}
+
+// Scans the source through its engine and prints what was found (counts,
+// or every record with --json), then what could not be read. `sourceWords`
+// names the source in messages ("the backup FOLDER", "the phone"),
+// `lockedWords` what a wrong password was given for; the warnings are read
+// once the scan has ended.
+int ScanAndReport(int sourceKind, void* sourceContext, const std::string& password, bool json,
+                  const std::string& sourceWords, const std::string& lockedWords,
+                  const std::vector<std::string>& fileListWarnings, const CliStreams& streams) {
+  ScanSink sink(streams);
+  int exitCode = kExitOk;
+  {
+    CScanDriver driver(sink, std::chrono::milliseconds(0));
+    if (const int exit = RunScan(sourceKind, sourceContext, password, sink, driver, streams); exit != kExitOk)
+      return exit;
+    const Status finalStatus = driver.FinalStatus();
+    std::vector<CategoryError> errors;
+    if (!sink.wrongPassword && !sink.openFailed && finalStatus != kStopped) {
+      for (const auto& failure : driver.CategoryFailures()) {
+        errors.push_back({failure.label, failure.status.Message()});
+      }
+    }
+    auto access = driver.LockResults();
+    if (json) {
+      const std::string text = ScanJson(finalStatus, errors, access.results);
+      std::fwrite(text.data(), 1, text.size(), streams.out);
+    } else if (!sink.wrongPassword && !sink.openFailed) {
+      for (const RecordCategory category : kAllCategories) {
+        std::fprintf(streams.out, "%s: %llu\n", std::string(CategoryLabel(category)).c_str(),
+                     static_cast<unsigned long long>(TreeCount(category, access.results, access.statistics)));
+      }
+    }
+    if (sink.wrongPassword) {
+      std::fprintf(streams.err, "corvyn-cli: wrong password for %s\n", lockedWords.c_str());
+      exitCode = kExitWrongPassword;
+    } else if (sink.openFailed) {
+      std::fprintf(streams.err, "corvyn-cli: cannot open %s: %s\n", sourceWords.c_str(),
+                   finalStatus.Message().c_str());
+      exitCode = kExitUnopenable;
+    } else if (finalStatus == kStopped) {
+      std::fprintf(streams.err, "corvyn-cli: the scan was stopped\n");
+      exitCode = kExitFailed;
+    }
+    for (const CategoryError& error : errors) {
+      std::fprintf(streams.err, "corvyn-cli: %s: %s\n", error.label.c_str(), error.message.c_str());
+    }
+    // Rows of the file list that were refused or damaged: the rest was scanned.
+    for (const std::string& warning : fileListWarnings) {
+      std::fprintf(streams.err, "corvyn-cli: file list: %s\n", warning.c_str());
+    }
+  }
+  std::fflush(streams.out);
+  return exitCode;
 }
 
 int ListCommand(const CliStreams& streams) {
@@ -192,49 +243,11 @@ int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams)
   backup::RegisterBackupEngine();
   backup::BackupContext context;
   context.Select(descriptor);
-  ScanSink sink(streams);
-  int exitCode = kExitOk;
-  {
-    CScanDriver driver(sink, std::chrono::milliseconds(0));
-    if (const int exit = RunScan(context, password, sink, driver, streams); exit != kExitOk) return exit;
-    const Status finalStatus = driver.FinalStatus();
-    std::vector<CategoryError> errors;
-    if (!sink.wrongPassword && !sink.openFailed && finalStatus != kStopped) {
-      for (const auto& failure : driver.CategoryFailures()) {
-        errors.push_back({failure.label, failure.status.Message()});
-      }
-    }
-    auto access = driver.LockResults();
-    if (json) {
-      const std::string text = ScanJson(finalStatus, errors, access.results);
-      std::fwrite(text.data(), 1, text.size(), streams.out);
-    } else if (!sink.wrongPassword && !sink.openFailed) {
-      for (const RecordCategory category : kAllCategories) {
-        std::fprintf(streams.out, "%s: %llu\n", std::string(CategoryLabel(category)).c_str(),
-                     static_cast<unsigned long long>(TreeCount(category, access.results, access.statistics)));
-      }
-    }
-    if (sink.wrongPassword) {
-      std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
-      exitCode = kExitWrongPassword;
-    } else if (sink.openFailed) {
-      std::fprintf(streams.err, "corvyn-cli: cannot open the backup %s: %s\n", folder.c_str(),
-                   finalStatus.Message().c_str());
-      exitCode = kExitUnopenable;
-    } else if (finalStatus == kStopped) {
-      std::fprintf(streams.err, "corvyn-cli: the scan was stopped\n");
-      exitCode = kExitFailed;
-    }
-    for (const CategoryError& error : errors) {
-      std::fprintf(streams.err, "corvyn-cli: %s: %s\n", error.label.c_str(), error.message.c_str());
-    }
-    // Rows of the file list that were refused or damaged: the rest was scanned.
-    for (const std::string& warning : context.fileListWarnings) {
-      std::fprintf(streams.err, "corvyn-cli: file list: %s\n", warning.c_str());
-    }
-  }
-  std::fflush(streams.out);
-  return exitCode;
+  // The password check of an encrypted backup takes seconds before the bar moves.
+  if (descriptor.encrypted && streams.errIsTerminal)
+    std::fprintf(streams.err, "corvyn-cli: checking the password of the encrypted backup...\n");
+  return ScanAndReport(kSourceKindBackup, &context, password, json, "the backup " + folder,
+                       "the encrypted backup " + folder, context.fileListWarnings, streams);
 }
 
 // Draws the export's progress on a terminal and keeps nothing else.
@@ -324,7 +337,8 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
   context.Select(descriptor);
   ScanSink sink(streams);
   CScanDriver driver(sink, std::chrono::milliseconds(0));
-  if (const int exit = RunScan(context, password, sink, driver, streams); exit != kExitOk) return exit;
+  if (const int exit = RunScan(kSourceKindBackup, &context, password, sink, driver, streams); exit != kExitOk)
+    return exit;
   if (sink.wrongPassword) {
     std::fprintf(streams.err, "corvyn-cli: wrong password for the encrypted backup %s\n", folder.c_str());
     return kExitWrongPassword;
