@@ -450,6 +450,9 @@ int RunBackup(const BackupRequest& request) {
   if (!MoveIntoPlace(written, target, request.root)) return kExitFailed;
   cleaner.Clean();
   Say("100");
+  // The caller reads whatever the pipe holds as one text, and a text with the
+  // path in it does not count as progress: a moment apart, both are seen.
+  poll(nullptr, 0, kPollMilliseconds);
   Say("Path=" + target.string());
   return kExitOk;
 }
