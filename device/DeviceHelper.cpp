@@ -1,6 +1,7 @@
 #include "device/DeviceHelper.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <fstream>
@@ -94,8 +95,10 @@ class HelperRun {
       if (drainPolls > 0) {
         --drainPolls;
       } else {
+        // a timeout means the helper still runs; anything else, that it is gone
         platform::ExitStatus exit;
-        if (child_->Wait(kPollWait, &exit) != Status::System(ETIMEDOUT, "")) drainPolls = kDrainPolls;
+        const Status waited = child_->Wait(kPollWait, &exit);
+        if (waited.systemError() != ETIMEDOUT) drainPolls = kDrainPolls;
       }
       std::size_t available = 0;
       if (child_->PeekOutput(&available) != kOk) return;
