@@ -31,7 +31,8 @@ LinkOutcome FromLockdownError(lockdownd_error_t error, const char* doing) {
     case LOCKDOWN_E_USER_DENIED_PAIRING:
       return Fail(LinkResult::kFailed, "the phone's owner did not trust this computer");
     case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
-      return Fail(LinkResult::kFailed, "the phone waits for its owner to trust this computer");
+      // the owner has to unlock the phone to answer: the same thing to ask of them as for a lock
+      return Fail(LinkResult::kLocked, "the phone waits for its owner to unlock it and trust this computer");
     case LOCKDOWN_E_INVALID_HOST_ID:
       return Fail(LinkResult::kFailed, "the phone does not know this computer: pair it again");
     default:

@@ -16,7 +16,7 @@ namespace corvyn::tool2 {
 enum class LinkResult {
   kOk,
   kNoPhone,  // no phone is listed, or the one asked for is not
-  kLocked,   // the phone is locked with a passcode
+  kLocked,   // the phone is locked with a passcode, or waits to be unlocked to trust us
   kFailed,   // any other failure (the words say which)
 };
 
