@@ -313,6 +313,24 @@ TEST_F(SimulatedHelper, PhoneLeavingDuringTheBackupIsADisconnect) {
   EXPECT_NE(asked.Message().find("not connected"), std::string::npos) << asked;
 }
 
+TEST_F(SimulatedHelper, DroppedConnectionKeepsTheEarlierBackup) {
+  ASSERT_TRUE(StartPhone("corvyn-demo-modern"));
+  fs::path folder;
+  ASSERT_EQ(RunDeviceBackup(Setup(), "", nullptr, nullptr, folder), kOk);
+  const std::string manifest = ReadAll(folder / "Manifest.db");
+  ASSERT_FALSE(manifest.empty());
+
+  ASSERT_EQ(phone_->Control("fail-backup " + udid_), "ok");
+  fs::path second;
+  const Status status = RunDeviceBackup(Setup(), "", nullptr, nullptr, second);
+  EXPECT_EQ(status, kSourceUnreadable) << status;
+  EXPECT_TRUE(second.empty());
+  // the broken run left the finished backup as it was, and nothing beside it
+  EXPECT_EQ(ReadAll(folder / "Manifest.db"), manifest);
+  EXPECT_TRUE(fs::exists(folder / "Status.plist"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp_ / "root"), fs::directory_iterator()), 1);
+}
+
 TEST_F(SimulatedHelper, LockedPhoneIsReportedAsLocked) {
   ASSERT_TRUE(StartPhone("corvyn-demo-modern", R"(, "refusesPairing": true)"));
   fs::path folder;
