@@ -4,6 +4,7 @@
 Usage:
   simphone.py --socket PATH --profile PROFILE.json [--control PATH]
   simphone.py --make-profile BACKUP_DIR --out PROFILE.json [--afc-root DIR]
+              [--password PWD]
 
 The program listens on the Unix socket PATH and speaks the usbmuxd plist
 protocol there; point libimobiledevice at it with
@@ -15,6 +16,10 @@ Profile (JSON): {"devices": [DEVICE, ...]} or a single DEVICE object.
 DEVICE keys:
   UDID (required), DeviceName, DeviceClass, ProductType, ProductVersion,
   BuildVersion, SerialNumber, WillEncrypt (bool),
+  BackupPassword  (text: the backup password; a ChangePassword request that
+                   carries both OldPassword and NewPassword is answered
+                   ErrorCode 0 when OldPassword equals it, else ErrorCode 207
+                   "The password is not right"; nothing is changed either way)
   attached        (bool, default true: present at start)
   refusesPairing  (false, true, "PasswordProtected" or "UserDeniedPairing":
                    no pair record is served and lockdownd answers pairing
@@ -89,6 +94,9 @@ class Device:
             "PhoneNumber": entry.get("PhoneNumber", "+49 170 0000000"),
         }
         self.will_encrypt = bool(entry.get("WillEncrypt", False))
+        self.backup_password = entry.get("BackupPassword")
+        if self.backup_password is not None and not isinstance(self.backup_password, str):
+            raise ProfileError("BackupPassword of %s must be text" % self.udid)
         refuse = entry.get("refusesPairing", False)
         if refuse is True:
             refuse = "PasswordProtected"
@@ -579,6 +587,14 @@ class MobileBackup2:
                 self.backup()
             elif name == "ChangePassword":
                 new, old = body.get("NewPassword"), body.get("OldPassword")
+                if new is not None and old is not None:
+                    # a password check: answered, never acted on
+                    if old == self.dev.backup_password:
+                        self.send(["DLMessageProcessMessage", {"ErrorCode": 0}])
+                    else:
+                        self.send(["DLMessageProcessMessage",
+                                   {"ErrorCode": 207, "ErrorDescription": "The password is not right"}])
+                    continue
                 if new is not None and old is None:
                     self.dev.will_encrypt = True
                 elif old is not None and new is None:
@@ -722,7 +738,7 @@ def load_profile(path):
     return devices
 
 
-def make_profile(backup, out, afc_root):
+def make_profile(backup, out, afc_root, password=None):
     backup = os.path.abspath(backup)
     info = {}
     for name in ("Info.plist", "Manifest.plist"):
@@ -742,6 +758,8 @@ def make_profile(backup, out, afc_root):
             "WillEncrypt": bool(info.get("IsEncrypted", False)), "backup": backup}
     if afc_root:
         entry["afcRoot"] = os.path.abspath(afc_root)
+    if password is not None:
+        entry["BackupPassword"] = password
     with open(out, "w", encoding="utf-8") as f:
         json.dump({"devices": [entry]}, f, indent=2)
     return udid
@@ -777,11 +795,12 @@ def main():
     ap.add_argument("--make-profile", metavar="BACKUP_DIR")
     ap.add_argument("--out")
     ap.add_argument("--afc-root")
+    ap.add_argument("--password")
     a = ap.parse_args()
     if a.make_profile:
         if not a.out:
             ap.error("--make-profile needs --out")
-        print(make_profile(a.make_profile, a.out, a.afc_root))
+        print(make_profile(a.make_profile, a.out, a.afc_root, a.password))
         return 0
     if not a.socket or not a.profile:
         ap.error("--socket and --profile are required")
