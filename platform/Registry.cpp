@@ -62,6 +62,10 @@ Status MemoryRegistry::DeleteValue(std::string_view keyPath, std::string_view va
   return kOk;
 }
 
+std::filesystem::path MachineRegistryFile(const std::filesystem::path& programFolder) {
+  return programFolder / "registry.ini";
+}
+
 std::filesystem::path DefaultRegistryFile() {
   return ConfigHomeDir() / "corvyn" / "registry.ini";
 }

@@ -60,6 +60,9 @@ class MemoryRegistry final : public IRegistry {
   std::map<std::pair<std::string, std::string>, std::string> values_;  // lower-cased key path, name
 };
 
+// The local-machine keys live beside the program: programFolder/registry.ini.
+std::filesystem::path MachineRegistryFile(const std::filesystem::path& programFolder);
+
 // The user's registry file: $XDG_CONFIG_HOME/corvyn/registry.ini (default
 // ~/.config/corvyn/registry.ini).
 std::filesystem::path DefaultRegistryFile();
