@@ -313,6 +313,31 @@ TEST(MobileDeviceLoader, MissingSoftwareFailsWithWords) {
   EXPECT_EQ(MobileDeviceLibrary::Load(kProgramFolder, loaded, &internal), kOk) << internal;
 }
 
+TEST(MobileDeviceTexts, ComeOutAsUtf8OrUtf16) {
+  std::unique_ptr<MobileDeviceLibrary> library;
+  ASSERT_EQ(MobileDeviceLibrary::Load(kProgramFolder, library), kOk);
+  const MobileDeviceFunctions& api = library->Functions();
+  const std::string text = "Anna\xC3\xBC\xF0\x9F\x98\x80";  // a two-byte character and a surrogate pair
+  CFStringRef handle = api.CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(api.CFStringGetLength(handle), 7);
+  char16_t wide[8];
+  ASSERT_EQ(
+      api.CFStringGetCString(handle, reinterpret_cast<char*>(wide), sizeof wide, kCFStringEncodingUnicode),
+      1);
+  EXPECT_TRUE(std::u16string(wide) == u"Anna\u00fc\U0001F600");
+  char tooSmall[10] = "untouched";  // no room for the terminator
+  EXPECT_EQ(api.CFStringGetCString(handle, tooSmall, sizeof tooSmall, kCFStringEncodingUTF8), 0);
+  EXPECT_STREQ(tooSmall, "untouched");
+  char exact[11];
+  ASSERT_EQ(api.CFStringGetCString(handle, exact, sizeof exact, kCFStringEncodingUTF8), 1);
+  EXPECT_EQ(exact, text);
+  api.CFRelease(handle);
+
+  EXPECT_EQ(api.CFStringCreateWithCString(nullptr, "cut \xC3", kCFStringEncodingUTF8), nullptr);
+  EXPECT_EQ(api.CFStringMakeConstantString("com.apple.afc"), api.CFStringMakeConstantString("com.apple.afc"));
+}
+
 // Phones coming and going, on a phone of their own (detaching changes it).
 TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   if (!corvyn::testing::ToolOnPath("python3")) GTEST_SKIP() << "python3 is not installed: no simulated phone";
