@@ -386,6 +386,13 @@ TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   EXPECT_EQ(status, kInvalidData);
   EXPECT_NE(status.Message().find("not connected"), std::string::npos) << status.Message();
   EXPECT_EQ(phone->LastInternalError(), "未连接到iPhone");
+
+  // plugged in again, it is taken and served again
+  ASSERT_EQ(sim.Control(std::string("attach ") + kFirst), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return phone->DeviceStored(); }));
+  ASSERT_EQ(phone->Connect(), kOk) << phone->LastInternalError();
+  phone->ListDirectory("/DCIM", names);
+  EXPECT_EQ(names, Names{"100APPLE"});
 }
 
 }  // namespace
