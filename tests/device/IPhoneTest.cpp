@@ -31,6 +31,7 @@ constexpr const char* kRooted = "00008030-00000000000000A2";
 constexpr const char* kEmptyBrowse = "00008030-00000000000000E0";
 constexpr const char* kLocked = "00008030-00000000000000F0";
 constexpr const char* kDenied = "00008030-00000000000000F1";
+constexpr const char* kPending = "00008030-00000000000000F2";
 constexpr std::size_t kPhotoSize = 3 * 1024 * 1024 + 123;
 constexpr const char* kPhotoPath = "/DCIM/100APPLE/IMG_0001.JPG";
 // 254 bytes of 'x', then a two-byte character that straddles byte 255
@@ -56,6 +57,17 @@ std::string ReadAll(const fs::path& path) {
 void WriteAll(const fs::path& path, const std::string& data) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << data;
+}
+
+// One phone of a simulated-phone profile: its UDID and further JSON keys.
+std::string Entry(const std::string& udid, const std::string& keys) {
+  return R"({"UDID": ")" + udid + R"(", )" + keys + "}";
+}
+
+void WriteProfile(const fs::path& path, const std::vector<std::string>& entries) {
+  std::string json = R"({"devices": [)";
+  for (const std::string& entry : entries) json += (json.back() == '[' ? "" : ", ") + entry;
+  WriteAll(path, json + "]}");
 }
 
 // Polls `done` for at most 10 s; the library reports phones on its own thread.
@@ -100,24 +112,19 @@ class IPhoneTest : public ::testing::Test {
     WriteAll(dir / "afc/DCIM/100APPLE/IMG_0001.JPG", PhotoBytes());
     WriteAll(dir / "wa/Documents/ChatStorage.sqlite", "chats");
     WriteAll(dir / "wa/Library/Preferences/x.plist", "prefs");
-    std::ofstream(dir / "profile.json")
-        << R"({"devices": [
-      {"UDID": ")"
-        << kPhone << R"(", "DeviceName": "Anna's iPhone", "DeviceClass": "iPhone",
-       "ProductVersion": "14.8", "afcRoot": "afc", "browsePageSize": 2,
-       "apps": [{"bundleId": "net.whatsapp.WhatsApp", "container": "wa"},
-                {"bundleId": "com.example.notes"}, {"bundleId": "com.example.maps"},
-                {"bundleId": "com.apple.mobilesafari", "applicationType": "System"}]},
-      {"UDID": ")"
-        << kRooted << R"(", "hasAfc2": true, "afcRoot": "afc",
-       "DeviceName": ")"
-        << kLongNamePrefix << R"(\u00fc and more"},
-      {"UDID": ")"
-        << kEmptyBrowse << R"(", "browseEmpty": true, "apps": [{"bundleId": "com.example.hidden"}]},
-      {"UDID": ")"
-        << kLocked << R"(", "refusesPairing": "PasswordProtected"},
-      {"UDID": ")"
-        << kDenied << R"(", "refusesPairing": "UserDeniedPairing"}]})";
+    WriteProfile(
+        dir / "profile.json",
+        {Entry(kPhone, R"("DeviceName": "Anna's iPhone", "DeviceClass": "iPhone", "ProductVersion": "14.8",
+                        "afcRoot": "afc", "browsePageSize": 2,
+                        "apps": [{"bundleId": "net.whatsapp.WhatsApp", "container": "wa"},
+                                 {"bundleId": "com.example.notes"}, {"bundleId": "com.example.maps"},
+                                 {"bundleId": "com.apple.mobilesafari", "applicationType": "System"}])"),
+         Entry(kRooted, R"("hasAfc2": true, "afcRoot": "afc", "DeviceName": ")" + kLongNamePrefix +
+                            R"(\u00fc and more")"),
+         Entry(kEmptyBrowse, R"("browseEmpty": true, "apps": [{"bundleId": "com.example.hidden"}])"),
+         Entry(kLocked, R"("refusesPairing": "PasswordProtected")"),
+         Entry(kDenied, R"("refusesPairing": "UserDeniedPairing")"),
+         Entry(kPending, R"("refusesPairing": "PairingDialogResponsePending")")});
     sim_ = new SimPhoneProcess;
     started_ = corvyn::testing::ToolOnPath("python3") && sim_->Start(dir, dir / "profile.json");
   }
@@ -252,7 +259,7 @@ TEST_F(IPhoneTest, OpensAnApplicationContainerAndGoesBackToTheMedia) {
 }
 
 TEST_F(IPhoneTest, RefusedPairingAsksTheUserToUnlockAndTrust) {
-  for (const char* udid : {kLocked, kDenied}) {
+  for (const char* udid : {kLocked, kDenied, kPending}) {
     SCOPED_TRACE(udid);
     std::unique_ptr<iPhone> phone;
     const Status status = ConnectTo(udid, phone);
@@ -345,9 +352,8 @@ TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   constexpr const char* kSecond = "00008030-0000000000000B02";
   TempFolder folder("iphone-removal");
   WriteAll(folder / "afc/DCIM/100APPLE/IMG_0001.JPG", "jpeg");
-  std::ofstream(folder / "profile.json") << R"({"devices": [
-      {"UDID": ")" << kFirst << R"(", "afcRoot": "afc"},
-      {"UDID": ")" << kSecond << R"(", "attached": false}]})";
+  WriteProfile(folder / "profile.json",
+               {Entry(kFirst, R"("afcRoot": "afc")"), Entry(kSecond, R"("attached": false)")});
   SimPhoneProcess sim;
   ASSERT_TRUE(sim.Start(folder.Path(), folder / "profile.json"));
 
