@@ -96,9 +96,10 @@ enum {
 enum { kAFCSeekSet = 0, kAFCSeekCurrent = 1, kAFCSeekEnd = 2 };
 
 // --- notifications -----------------------------------------------------------
-// Subscribes `callback`; every phone already present is announced at once
-// (message 1) on the notification thread, later arrivals and removals as they
-// happen. `unused0` and `unused1` must be 0.
+// Subscribes `callback`. Phones already present are announced (message 1):
+// those the library already follows for another subscriber at once on the
+// calling thread, before this returns; the others, and later arrivals and
+// removals, on the notification thread. `unused0` and `unused1` are ignored.
 typedef int32_t (*AMDeviceNotificationSubscribeFn)(AMDeviceNotificationCallback callback, uint32_t unused0,
                                                    uint32_t unused1, void* cookie, AMDNotificationRef* out);
 // After it returns, the callback is never called again. The last
