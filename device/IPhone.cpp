@@ -132,7 +132,7 @@ void iPhone::OnNotification(const AMDeviceNotificationInfo* info, void* cookie) 
   {
     std::lock_guard lock(phone->mutex_);
     if (!phone->listening_) return;
-    if (info->message == kAMDDeviceConnected) {
+    if (info->message == kAMDNotificationConnected) {
       if (!phone->stored_) {
         std::string udid = phone->UdidOf(info->device);
         if (phone->wantedUdid_.empty() || udid == phone->wantedUdid_) {

@@ -63,7 +63,7 @@ enum {
 };
 
 // Notification messages.
-enum { kAMDDeviceConnected = 1, kAMDDeviceDisconnectedMessage = 2 };
+enum { kAMDNotificationConnected = 1, kAMDNotificationDisconnected = 2 };
 
 // What a notification callback receives: the phone and whether it came (1)
 // or went (2). Valid during the call only; the device handle stays valid.
@@ -72,8 +72,9 @@ typedef struct AMDeviceNotificationInfo {
   uint32_t message;
 } AMDeviceNotificationInfo;
 
-// Runs on the library's notification thread. It must not call
-// AMDeviceNotificationUnsubscribe.
+// Runs on the library's notification thread (the first announcements to a
+// later subscriber: on the subscribing thread). It must not subscribe or
+// unsubscribe.
 typedef void (*AMDeviceNotificationCallback)(const AMDeviceNotificationInfo* info, void* cookie);
 
 // Encodings of CFStringGetCString / CFStringCreateWithCString.

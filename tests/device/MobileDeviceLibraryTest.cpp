@@ -48,7 +48,7 @@ class LibraryTest : public ::testing::Test {
   }
 
   static void Arrived(const AMDeviceNotificationInfo* info, void* cookie) {
-    if (info->message == kAMDDeviceConnected) static_cast<LibraryTest*>(cookie)->device_ = info->device;
+    if (info->message == kAMDNotificationConnected) static_cast<LibraryTest*>(cookie)->device_ = info->device;
   }
   const MobileDeviceFunctions& api() const { return library_->Functions(); }
   CFStringRef Text(const char* text) const { return api().CFStringMakeConstantString(text); }
