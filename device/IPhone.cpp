@@ -1,7 +1,5 @@
 #include "device/IPhone.h"
 
-#include <plist/plist.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -9,6 +7,8 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+
+#include "device/IPhoneMessages.h"
 
 namespace corvyn::device {
 namespace {
@@ -22,7 +22,6 @@ constexpr const char* kFileRelay = "com.apple.mobile.file_relay";
 constexpr const char* kHouseArrest = "com.apple.mobile.house_arrest";
 constexpr std::size_t kCopyChunk = 64 * 1024;
 constexpr std::size_t kMaxValueBytes = 255;
-constexpr uint32_t kMaxMessageBytes = 64u << 20;  // a service message larger than this is not believed
 
 // The wrapper's error: its own text, the words a person is shown, the code.
 struct DeviceError {
@@ -77,38 +76,6 @@ class TextHandle {
   CFStringRef text_;
 };
 
-using Plist = std::unique_ptr<std::remove_pointer_t<plist_t>, decltype(&plist_free)>;
-
-Plist MakePlist(plist_t node) {
-  return Plist(node, &plist_free);
-}
-
-std::string ToXml(plist_t node) {
-  char* xml = nullptr;
-  uint32_t size = 0;
-  plist_to_xml(node, &xml, &size);
-  std::string text = xml ? std::string(xml, size) : std::string();
-  if (xml) plist_to_xml_free(xml);
-  return text;
-}
-
-std::string StringItem(plist_t dict, const char* key) {
-  plist_t item = dict ? plist_dict_get_item(dict, key) : nullptr;
-  if (!item || plist_get_node_type(item) != PLIST_STRING) return {};
-  char* text = nullptr;
-  plist_get_string_val(item, &text);
-  std::string out = text ? text : "";
-  std::free(text);
-  return out;
-}
-
-uint64_t UintItem(plist_t dict, const char* key) {
-  plist_t item = dict ? plist_dict_get_item(dict, key) : nullptr;
-  uint64_t value = 0;
-  if (item && plist_get_node_type(item) == PLIST_UINT) plist_get_uint_val(item, &value);
-  return value;
-}
-
 }  // namespace
 
 // What the file service tells about one path.
@@ -128,9 +95,7 @@ Status iPhone::Create(const fs::path& programFolder, std::function<void()> onRem
                       std::unique_ptr<iPhone>& out, std::string wantedUdid) {
   out.reset();
   std::unique_ptr<MobileDeviceLibrary> library;
-  std::string internal;
-  if (Status loaded = MobileDeviceLibrary::Load(programFolder, library, &internal); !loaded.ok())
-    return loaded;
+  if (Status loaded = MobileDeviceLibrary::Load(programFolder, library); !loaded.ok()) return loaded;
   std::unique_ptr<iPhone> phone(new iPhone(std::move(library), std::move(onRemoved), std::move(wantedUdid)));
   if (phone->library_->Functions().AMDeviceNotificationSubscribe(&iPhone::OnNotification, 0, 0, phone.get(),
                                                                  &phone->notification_) != kAMDSuccess) {
@@ -167,7 +132,7 @@ void iPhone::OnNotification(const AMDeviceNotificationInfo* info, void* cookie) 
   {
     std::lock_guard lock(phone->mutex_);
     if (!phone->listening_) return;
-    if (info->message == kAMDDeviceConnected) {
+    if (info->message == kAMDNotificationConnected) {
       if (!phone->stored_) {
         std::string udid = phone->UdidOf(info->device);
         if (phone->wantedUdid_.empty() || udid == phone->wantedUdid_) {
@@ -510,10 +475,7 @@ Status iPhone::CopyFile(const std::string& path, const fs::path& local, uint64_t
 }
 
 void iPhone::SendMessage(AMDServiceSocket socket, const std::string& xml) {
-  const uint32_t size = static_cast<uint32_t>(xml.size());
-  std::string message = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                         static_cast<char>(size >> 8), static_cast<char>(size)};
-  message += xml;
+  const std::string message = messages::Frame(xml);
   if (library_->Functions().AMDServiceConnectionSend(socket, message.data(),
                                                      static_cast<uint32_t>(message.size())) !=
       static_cast<int32_t>(message.size()))
@@ -532,10 +494,8 @@ std::string iPhone::ReceiveMessage(AMDServiceSocket socket) {
     }
     return bytes;
   };
-  const std::string head = receive(4);
-  const auto byte = [&](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(head[i])); };
-  const uint32_t size = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
-  if (size > kMaxMessageBytes) Throw("消息过长", "The phone sent a message that cannot be right.");
+  const uint32_t size = messages::PayloadSize(receive(messages::kFrameHeadSize));
+  if (size > messages::kMaxPayloadSize) Throw("消息过长", "The phone sent a message that cannot be right.");
   return receive(size);
 }
 
@@ -551,15 +511,8 @@ Status iPhone::OpenAppContainer(const std::string& bundleIdentifier) {
     if (!socket)
       Throw("开始house_arrest服务失败", "The phone did not open application containers.", kSourceUnreadable);
     try {
-      Plist request = MakePlist(plist_new_dict());
-      plist_dict_set_item(request.get(), "Command", plist_new_string("VendContainer"));
-      plist_dict_set_item(request.get(), "Identifier", plist_new_string(bundleIdentifier.c_str()));
-      SendMessage(socket, ToXml(request.get()));
-      const std::string reply = ReceiveMessage(socket);
-      plist_t parsed = nullptr;
-      plist_from_memory(reply.data(), static_cast<uint32_t>(reply.size()), &parsed);
-      Plist answer = MakePlist(parsed);
-      if (const std::string error = StringItem(answer.get(), "Error"); !error.empty() || !answer) {
+      SendMessage(socket, messages::VendContainerRequest(bundleIdentifier));
+      if (const std::string error = messages::VendContainerError(ReceiveMessage(socket)); !error.empty()) {
         Throw("打开应用容器失败: " + error,
               "The phone did not open the container of the application " + bundleIdentifier + ".",
               kSourceUnreadable);
@@ -587,34 +540,16 @@ Status iPhone::ListUserApplications(std::vector<std::string>& bundleIdentifiers)
     RequireConnected();
     if (!installationProxy_)
       Throw("开始installation_proxy服务失败", "The phone did not list its applications.");
-    Plist options = MakePlist(plist_new_dict());
-    plist_dict_set_item(options.get(), "ApplicationType", plist_new_string("User"));
-    Plist request = MakePlist(plist_new_dict());
-    plist_dict_set_item(request.get(), "ClientOptions", plist_copy(options.get()));
-    plist_dict_set_item(request.get(), "Command", plist_new_string("Browse"));
-    SendMessage(installationProxy_, ToXml(request.get()));
+    SendMessage(installationProxy_, messages::BrowseUserApplicationsRequest());
     std::vector<std::string> found;
     for (;;) {
-      const std::string bytes = ReceiveMessage(installationProxy_);
-      plist_t parsed = nullptr;
-      plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &parsed);
-      Plist reply = MakePlist(parsed);
-      if (!reply || plist_get_node_type(reply.get()) != PLIST_DICT)
-        Throw("解析应用列表失败", "The phone's list of applications could not be read.");
-      if (!StringItem(reply.get(), "Error").empty())
-        Throw("获取应用列表失败: " + StringItem(reply.get(), "Error"),
-              "The phone refused to list its applications.");
-      if (UintItem(reply.get(), "CurrentAmount") > 0) {
-        plist_t list = plist_dict_get_item(reply.get(), "CurrentList");
-        const uint32_t count =
-            list && plist_get_node_type(list) == PLIST_ARRAY ? plist_array_get_size(list) : 0;
-        for (uint32_t i = 0; i < count; ++i) {
-          const std::string identifier = StringItem(plist_array_get_item(list, i), "CFBundleIdentifier");
-          if (!identifier.empty()) found.push_back(identifier);
-        }
-      }
+      const messages::BrowseReply reply = messages::ParseBrowseReply(ReceiveMessage(installationProxy_));
+      if (!reply.readable) Throw("解析应用列表失败", "The phone's list of applications could not be read.");
+      if (!reply.error.empty())
+        Throw("获取应用列表失败: " + reply.error, "The phone refused to list its applications.");
+      found.insert(found.end(), reply.identifiers.begin(), reply.identifiers.end());
       // an empty first page means the phone has nothing to list
-      if (found.empty() || StringItem(reply.get(), "Status") == "Complete") break;
+      if (found.empty() || reply.complete) break;
     }
     bundleIdentifiers.insert(bundleIdentifiers.end(), found.begin(), found.end());
     lastInternalError_.clear();

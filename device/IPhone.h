@@ -6,6 +6,10 @@
 // One phone is served at a time: the first that arrives (or the first with
 // the wanted UDID) is stored; others are ignored until it goes.
 //
+// Texts: device values come out as UTF-8 (the library's texts are read with
+// its UTF-8 encoding); phone files are opened read-only, so nothing on the
+// phone is ever changed.
+//
 // Threads: the arrival and removal notifications run on the library's
 // notification thread and only touch the stored phone and the connected
 // flag; every other operation runs on the calling thread, one at a time.
@@ -66,9 +70,14 @@ class iPhone final : public IDeviceServices {
   Status ReadFile(uint64_t file, char* buffer, std::size_t& length) override;
   Status CloseFile(uint64_t file) override;
   Status CopyFile(const std::string& path, const std::filesystem::path& local, uint64_t& size) override;
-  // Fails with kSourceUnreadable.
+  // Reconnects (house arrest needs a session) and vends the container; an
+  // unknown application or a phone that refuses gives kSourceUnreadable, and
+  // the next file operation opens the media folders again.
   Status OpenAppContainer(const std::string& bundleIdentifier) override;
-  // A reply shorter than its 4-byte length gives kSourceUnreadable.
+  // Browses on the installation proxy of the last Connect, page by page until
+  // "Complete"; a first page with nothing counted ends the listing at once.
+  // A phone that stops answering gives kSourceUnreadable, an error reply
+  // kInvalidData.
   Status ListUserApplications(std::vector<std::string>& bundleIdentifiers) override;
 
  private:

@@ -63,7 +63,7 @@ enum {
 };
 
 // Notification messages.
-enum { kAMDDeviceConnected = 1, kAMDDeviceDisconnectedMessage = 2 };
+enum { kAMDNotificationConnected = 1, kAMDNotificationDisconnected = 2 };
 
 // What a notification callback receives: the phone and whether it came (1)
 // or went (2). Valid during the call only; the device handle stays valid.
@@ -72,8 +72,9 @@ typedef struct AMDeviceNotificationInfo {
   uint32_t message;
 } AMDeviceNotificationInfo;
 
-// Runs on the library's notification thread. It must not call
-// AMDeviceNotificationUnsubscribe.
+// Runs on the library's notification thread (the first announcements to a
+// later subscriber: on the subscribing thread). It must not subscribe or
+// unsubscribe.
 typedef void (*AMDeviceNotificationCallback)(const AMDeviceNotificationInfo* info, void* cookie);
 
 // Encodings of CFStringGetCString / CFStringCreateWithCString.
@@ -96,9 +97,10 @@ enum {
 enum { kAFCSeekSet = 0, kAFCSeekCurrent = 1, kAFCSeekEnd = 2 };
 
 // --- notifications -----------------------------------------------------------
-// Subscribes `callback`; every phone already present is announced at once
-// (message 1) on the notification thread, later arrivals and removals as they
-// happen. `unused0` and `unused1` must be 0.
+// Subscribes `callback`. Phones already present are announced (message 1):
+// those the library already follows for another subscriber at once on the
+// calling thread, before this returns; the others, and later arrivals and
+// removals, on the notification thread. `unused0` and `unused1` are ignored.
 typedef int32_t (*AMDeviceNotificationSubscribeFn)(AMDeviceNotificationCallback callback, uint32_t unused0,
                                                    uint32_t unused1, void* cookie, AMDNotificationRef* out);
 // After it returns, the callback is never called again. The last

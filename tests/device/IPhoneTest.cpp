@@ -31,6 +31,7 @@ constexpr const char* kRooted = "00008030-00000000000000A2";
 constexpr const char* kEmptyBrowse = "00008030-00000000000000E0";
 constexpr const char* kLocked = "00008030-00000000000000F0";
 constexpr const char* kDenied = "00008030-00000000000000F1";
+constexpr const char* kPending = "00008030-00000000000000F2";
 constexpr std::size_t kPhotoSize = 3 * 1024 * 1024 + 123;
 constexpr const char* kPhotoPath = "/DCIM/100APPLE/IMG_0001.JPG";
 // 254 bytes of 'x', then a two-byte character that straddles byte 255
@@ -56,6 +57,17 @@ std::string ReadAll(const fs::path& path) {
 void WriteAll(const fs::path& path, const std::string& data) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << data;
+}
+
+// One phone of a simulated-phone profile: its UDID and further JSON keys.
+std::string Entry(const std::string& udid, const std::string& keys) {
+  return R"({"UDID": ")" + udid + R"(", )" + keys + "}";
+}
+
+void WriteProfile(const fs::path& path, const std::vector<std::string>& entries) {
+  std::string json = R"({"devices": [)";
+  for (const std::string& entry : entries) json += (json.back() == '[' ? "" : ", ") + entry;
+  WriteAll(path, json + "]}");
 }
 
 // Polls `done` for at most 10 s; the library reports phones on its own thread.
@@ -100,24 +112,19 @@ class IPhoneTest : public ::testing::Test {
     WriteAll(dir / "afc/DCIM/100APPLE/IMG_0001.JPG", PhotoBytes());
     WriteAll(dir / "wa/Documents/ChatStorage.sqlite", "chats");
     WriteAll(dir / "wa/Library/Preferences/x.plist", "prefs");
-    std::ofstream(dir / "profile.json")
-        << R"({"devices": [
-      {"UDID": ")"
-        << kPhone << R"(", "DeviceName": "Anna's iPhone", "DeviceClass": "iPhone",
-       "ProductVersion": "14.8", "afcRoot": "afc", "browsePageSize": 2,
-       "apps": [{"bundleId": "net.whatsapp.WhatsApp", "container": "wa"},
-                {"bundleId": "com.example.notes"}, {"bundleId": "com.example.maps"},
-                {"bundleId": "com.apple.mobilesafari", "applicationType": "System"}]},
-      {"UDID": ")"
-        << kRooted << R"(", "hasAfc2": true, "afcRoot": "afc",
-       "DeviceName": ")"
-        << kLongNamePrefix << R"(\u00fc and more"},
-      {"UDID": ")"
-        << kEmptyBrowse << R"(", "browseEmpty": true, "apps": [{"bundleId": "com.example.hidden"}]},
-      {"UDID": ")"
-        << kLocked << R"(", "refusesPairing": "PasswordProtected"},
-      {"UDID": ")"
-        << kDenied << R"(", "refusesPairing": "UserDeniedPairing"}]})";
+    WriteProfile(
+        dir / "profile.json",
+        {Entry(kPhone, R"("DeviceName": "Anna's iPhone", "DeviceClass": "iPhone", "ProductVersion": "14.8",
+                        "afcRoot": "afc", "browsePageSize": 2,
+                        "apps": [{"bundleId": "net.whatsapp.WhatsApp", "container": "wa"},
+                                 {"bundleId": "com.example.notes"}, {"bundleId": "com.example.maps"},
+                                 {"bundleId": "com.apple.mobilesafari", "applicationType": "System"}])"),
+         Entry(kRooted, R"("hasAfc2": true, "afcRoot": "afc", "DeviceName": ")" + kLongNamePrefix +
+                            R"(\u00fc and more")"),
+         Entry(kEmptyBrowse, R"("browseEmpty": true, "apps": [{"bundleId": "com.example.hidden"}])"),
+         Entry(kLocked, R"("refusesPairing": "PasswordProtected")"),
+         Entry(kDenied, R"("refusesPairing": "UserDeniedPairing")"),
+         Entry(kPending, R"("refusesPairing": "PairingDialogResponsePending")")});
     sim_ = new SimPhoneProcess;
     started_ = corvyn::testing::ToolOnPath("python3") && sim_->Start(dir, dir / "profile.json");
   }
@@ -252,7 +259,7 @@ TEST_F(IPhoneTest, OpensAnApplicationContainerAndGoesBackToTheMedia) {
 }
 
 TEST_F(IPhoneTest, RefusedPairingAsksTheUserToUnlockAndTrust) {
-  for (const char* udid : {kLocked, kDenied}) {
+  for (const char* udid : {kLocked, kDenied, kPending}) {
     SCOPED_TRACE(udid);
     std::unique_ptr<iPhone> phone;
     const Status status = ConnectTo(udid, phone);
@@ -313,6 +320,31 @@ TEST(MobileDeviceLoader, MissingSoftwareFailsWithWords) {
   EXPECT_EQ(MobileDeviceLibrary::Load(kProgramFolder, loaded, &internal), kOk) << internal;
 }
 
+TEST(MobileDeviceTexts, ComeOutAsUtf8OrUtf16) {
+  std::unique_ptr<MobileDeviceLibrary> library;
+  ASSERT_EQ(MobileDeviceLibrary::Load(kProgramFolder, library), kOk);
+  const MobileDeviceFunctions& api = library->Functions();
+  const std::string text = "Anna\xC3\xBC\xF0\x9F\x98\x80";  // a two-byte character and a surrogate pair
+  CFStringRef handle = api.CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(api.CFStringGetLength(handle), 7);
+  char16_t wide[8];
+  ASSERT_EQ(
+      api.CFStringGetCString(handle, reinterpret_cast<char*>(wide), sizeof wide, kCFStringEncodingUnicode),
+      1);
+  EXPECT_TRUE(std::u16string(wide) == u"Anna\u00fc\U0001F600");
+  char tooSmall[10] = "untouched";  // no room for the terminator
+  EXPECT_EQ(api.CFStringGetCString(handle, tooSmall, sizeof tooSmall, kCFStringEncodingUTF8), 0);
+  EXPECT_STREQ(tooSmall, "untouched");
+  char exact[11];
+  ASSERT_EQ(api.CFStringGetCString(handle, exact, sizeof exact, kCFStringEncodingUTF8), 1);
+  EXPECT_EQ(exact, text);
+  api.CFRelease(handle);
+
+  EXPECT_EQ(api.CFStringCreateWithCString(nullptr, "cut \xC3", kCFStringEncodingUTF8), nullptr);
+  EXPECT_EQ(api.CFStringMakeConstantString("com.apple.afc"), api.CFStringMakeConstantString("com.apple.afc"));
+}
+
 // Phones coming and going, on a phone of their own (detaching changes it).
 TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   if (!corvyn::testing::ToolOnPath("python3")) GTEST_SKIP() << "python3 is not installed: no simulated phone";
@@ -320,9 +352,8 @@ TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   constexpr const char* kSecond = "00008030-0000000000000B02";
   TempFolder folder("iphone-removal");
   WriteAll(folder / "afc/DCIM/100APPLE/IMG_0001.JPG", "jpeg");
-  std::ofstream(folder / "profile.json") << R"({"devices": [
-      {"UDID": ")" << kFirst << R"(", "afcRoot": "afc"},
-      {"UDID": ")" << kSecond << R"(", "attached": false}]})";
+  WriteProfile(folder / "profile.json",
+               {Entry(kFirst, R"("afcRoot": "afc")"), Entry(kSecond, R"("attached": false)")});
   SimPhoneProcess sim;
   ASSERT_TRUE(sim.Start(folder.Path(), folder / "profile.json"));
 
@@ -361,6 +392,13 @@ TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   EXPECT_EQ(status, kInvalidData);
   EXPECT_NE(status.Message().find("not connected"), std::string::npos) << status.Message();
   EXPECT_EQ(phone->LastInternalError(), "未连接到iPhone");
+
+  // plugged in again, it is taken and served again
+  ASSERT_EQ(sim.Control(std::string("attach ") + kFirst), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return phone->DeviceStored(); }));
+  ASSERT_EQ(phone->Connect(), kOk) << phone->LastInternalError();
+  phone->ListDirectory("/DCIM", names);
+  EXPECT_EQ(names, Names{"100APPLE"});
 }
 
 }  // namespace

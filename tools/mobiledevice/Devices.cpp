@@ -60,9 +60,9 @@ void OnEvent(const idevice_event_t* event, void* /*unused*/) {
         slot->udid = event->udid;
       }
       if (event->event == IDEVICE_DEVICE_ADD && !slot->attached.exchange(true)) {
-        Announce(registry, slot.get(), kAMDDeviceConnected);
+        Announce(registry, slot.get(), kAMDNotificationConnected);
       } else if (event->event == IDEVICE_DEVICE_REMOVE && slot->attached.exchange(false)) {
-        Announce(registry, slot.get(), kAMDDeviceDisconnectedMessage);
+        Announce(registry, slot.get(), kAMDNotificationDisconnected);
       }
     }
   }
@@ -280,7 +280,7 @@ CORVYN_EXPORT int32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback
     // phones already known are announced to the newcomer alone
     for (auto& [udid, device] : registry.devices) {
       if (!device->attached) continue;
-      const AMDeviceNotificationInfo info{device.get(), kAMDDeviceConnected};
+      const AMDeviceNotificationInfo info{device.get(), kAMDNotificationConnected};
       callback(&info, cookie);
     }
     registry.subscribers.insert(subscriber.get());

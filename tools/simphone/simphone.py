@@ -21,7 +21,8 @@ DEVICE keys:
                    ErrorCode 0 when OldPassword equals it, else ErrorCode 207
                    "The password is not right"; nothing is changed either way)
   attached        (bool, default true: present at start)
-  refusesPairing  (false, true, "PasswordProtected" or "UserDeniedPairing":
+  refusesPairing  (false, true, "PasswordProtected", "UserDeniedPairing" or
+                   "PairingDialogResponsePending":
                    no pair record is served and lockdownd answers pairing
                    and session requests with that error)
   hasAfc2         (bool: com.apple.afc2 present, else InvalidService)
@@ -100,9 +101,10 @@ class Device:
         refuse = entry.get("refusesPairing", False)
         if refuse is True:
             refuse = "PasswordProtected"
-        if refuse not in (False, None, "PasswordProtected", "UserDeniedPairing"):
-            raise ProfileError("refusesPairing of %s must be true, false, "
-                               "\"PasswordProtected\" or \"UserDeniedPairing\"" % self.udid)
+        if refuse not in (False, None, "PasswordProtected", "UserDeniedPairing",
+                          "PairingDialogResponsePending"):
+            raise ProfileError("refusesPairing of %s must be true, false, \"PasswordProtected\", "
+                               "\"UserDeniedPairing\" or \"PairingDialogResponsePending\"" % self.udid)
         self.refuse = refuse or None
         self.has_afc2 = bool(entry.get("hasAfc2", False))
 
