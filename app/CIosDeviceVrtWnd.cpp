@@ -4,12 +4,20 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "app/AppLinks.h"
 #include "app/AppMessages.h"
+#include "app/CDecryptionWnd.h"
 #include "core/EngineFactory.h"
+#include "core/ScanDriver.h"
+#include "device/DeviceHelper.h"
+#include "device/DeviceScanSetup.h"
+#include "device/MobileDeviceLibrary.h"
+#include "platform/SpecialFolders.h"
+#include "ui/CMessageBox.h"
 
 namespace corvyn::app {
 
@@ -22,6 +30,8 @@ QString DeviceInfoText(const DeviceFacts& device) {
 }
 
 bool PhoneServicePresent() {
+  if (const char* address = std::getenv("USBMUXD_SOCKET_ADDRESS"); address != nullptr && *address != '\0')
+    return true;
   std::error_code error;
   for (const char* socket : {"/var/run/usbmuxd", "/run/usbmuxd"}) {
     if (std::filesystem::exists(socket, error)) return true;
@@ -36,12 +46,28 @@ bool PhoneServicePresent() {
               .isEmpty();
 }
 
+bool DeviceSoftwarePresent() {
+  return device::MobileDeviceSoftwarePresent(platform::ProgramDir()) && PhoneServicePresent();
+}
+
 CIosDeviceVrtWnd::CIosDeviceVrtWnd(ui::CLayoutWnd& mainWnd, platform::IDesktop& desktop,
                                    std::function<bool()> softwarePresent)
     : mainWnd_(mainWnd),
       desktop_(desktop),
       softwarePresent_(softwarePresent ? std::move(softwarePresent)
-                                       : std::function<bool()>(PhoneServicePresent)) {}
+                                       : std::function<bool()>(DeviceSoftwarePresent)) {}
+
+CIosDeviceVrtWnd::~CIosDeviceVrtWnd() {
+  ReleasePhone();
+}
+
+void CIosDeviceVrtWnd::ReleasePhone() {
+  phone_.reset();
+}
+
+QWidget* CIosDeviceVrtWnd::DialogOwner() const {
+  return mainWnd_.window();
+}
 
 Status CIosDeviceVrtWnd::Create() {
   const Status status = LoadLayout(QStringLiteral("PageIosDevice"), QStringLiteral("PageIosDevice"));
@@ -64,13 +90,53 @@ void CIosDeviceVrtWnd::ShowPage(int page) {
   if (auto* tabs = FindControl<QStackedWidget>(QStringLiteral("TabIosDevice"))) tabs->setCurrentIndex(page);
 }
 
+void CIosDeviceVrtWnd::ShowConnectProblem(const QString& words) {
+  if (auto* label = FindControl<QLabel>(QStringLiteral("LblConnectProblem"))) {
+    label->setText(words);
+    label->setVisible(!words.isEmpty());
+  }
+}
+
+std::optional<DeviceFacts> CIosDeviceVrtWnd::DetectPhone() {
+  if (!phone_) {
+    ui::CLayoutWnd* main = &mainWnd_;
+    std::unique_ptr<device::iPhone> made;
+    // Called on the library's thread: posting is safe from any thread.
+    const Status created = device::iPhone::Create(
+        platform::ProgramDir(),
+        [main] { main->PostPrivateMessage(kMsgScanState, kScanStateDeviceUnreadable); }, made);
+    if (created != kOk) {
+      ShowConnectProblem(QString::fromStdString(created.Message()));
+      return std::nullopt;
+    }
+    phone_ = std::move(made);
+  }
+  if (!phone_->DeviceStored()) {
+    ShowConnectProblem({});
+    return std::nullopt;
+  }
+  if (!phone_->Connected()) {
+    if (const Status connected = phone_->Connect(); connected != kOk) {
+      ShowConnectProblem(QString::fromStdString(connected.Message()));
+      return std::nullopt;
+    }
+  }
+  ShowConnectProblem({});
+  DeviceFacts facts;
+  (void)phone_->DeviceValue("DeviceName", facts.name);
+  (void)phone_->DeviceValue("DeviceClass", facts.deviceClass);
+  (void)phone_->DeviceValue("ProductVersion", facts.productVersion);
+  return facts;
+}
+
 void CIosDeviceVrtWnd::Update() {
   if (!softwarePresent_()) {
     device_.reset();
+    phone_.reset();
     ShowPage(kPageSoftwareMissing);
     return;
   }
-  device_ = detectDevice ? detectDevice() : std::nullopt;
+  device_ = detectDevice ? detectDevice() : DetectPhone();
   if (!device_.has_value()) {
     ShowPage(kPageConnect);
     return;
@@ -86,6 +152,47 @@ void CIosDeviceVrtWnd::OnDeviceRemoved() {
   if (auto* tabs = FindControl(QStringLiteral("TabIosDevice")); tabs && !device_.has_value()) {
     SetTimer(tabs, kTimerId, kTimerIntervalMs);
   }
+}
+
+void CIosDeviceVrtWnd::OnWrongPassword() {
+  ui::CMessageBox::Show(ui::kMessageBoxInformation, DialogOwner(), std::nullopt, Message("MSG0302"), 550,
+                        180);
+  StartDeviceScan();
+}
+
+void CIosDeviceVrtWnd::StartDeviceScan() {
+  if (!device_.has_value()) return;
+  const std::string udid = phone_ ? phone_->StoredUdid() : std::string();
+  const device::DeviceHelperSetup setup = device::MakeDeviceHelperSetup(platform::ProgramDir(), udid);
+  bool encrypted = false;
+  const Status asked =
+      askEncryption ? askEncryption(encrypted) : device::AskBackupEncryption(setup, encrypted);
+  if (asked != kOk) {
+    // Without an answer the phone is taken as one that does not encrypt.
+    ui::CMessageBox::Show(ui::kMessageBoxQuestion, DialogOwner(), std::nullopt, Message("MSG0512"), 550, 200);
+    encrypted = false;
+  }
+  std::string password;
+  if (encrypted) {
+    const bool given =
+        askPassword ? askPassword(DialogOwner(), &password) : AskBackupPassword(DialogOwner(), &password);
+    if (!given) return;
+    const Status checked =
+        checkPassword ? checkPassword(password) : device::CheckBackupPassword(setup, password);
+    if (checked != kOk) {
+      ui::CMessageBox::Show(ui::kMessageBoxInformation, DialogOwner(), std::nullopt, Message("MSG0302"), 550,
+                            200);
+      return;
+    }
+  }
+  if (request != nullptr) {
+    request->sourceKind = kSourceKindDevice;
+    request->sourceText = std::move(password);
+    request->phone = phone_.get();
+    request->deviceUdid = udid;
+    request->deviceName = device_->name;
+  }
+  mainWnd_.PostPrivateMessage(kMsgStartScan, kSourceKindDevice);
 }
 
 void CIosDeviceVrtWnd::Notify(const ui::Notification& notification) {
@@ -107,7 +214,7 @@ void CIosDeviceVrtWnd::Notify(const ui::Notification& notification) {
       return;
     }
     if (name == QLatin1String("BtnDeviceScan")) {
-      if (device_.has_value()) mainWnd_.PostPrivateMessage(kMsgStartScan, kSourceKindDevice);
+      StartDeviceScan();
       return;
     }
   }

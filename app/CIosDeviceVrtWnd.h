@@ -4,17 +4,27 @@
 //      "BtnAppleUrl" opens the DeviceSoftware link (AppLinks.h),
 //      "BtnItunesRetry" tests again;
 //   1  connect your device: plug it in, unlock it, trust this computer;
-//   2  the device is ready: "IphoneInfo" names it, "BtnDeviceScan" posts
-//      message 1031 with wParam 0 to the main window.
+//   2  the device is ready: "IphoneInfo" names it; "BtnDeviceScan" asks the
+//      device helper whether the phone encrypts its backups (and, if so,
+//      for the backup password, which the phone must accept), fills the
+//      scan request and posts message 1031 with wParam 0 to the main window.
 // Timer 101 of "TabIosDevice" (every second, from Create until a device is
-// ready) tests the service and the device and moves between the pages.
+// ready) tests the software and the device and moves between the pages.
+// The phone is reached through the mobile-device library beside the program
+// (device/IPhone.h): the first phone that arrives is taken and connected; a
+// phone that does not trust this computer yet keeps page 1, with the words
+// of the refusal under its text ("LblConnectProblem"). Its removal posts
+// message 1035 with wParam 2 to the main window.
 #pragma once
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "app/ScanRequest.h"
+#include "device/IPhone.h"
 #include "platform/Desktop.h"
 #include "platform/Status.h"
 #include "ui/CVrtWnd.h"
@@ -33,8 +43,13 @@ QString DeviceInfoText(const DeviceFacts& device);
 
 // True when the usbmuxd service is installed: its socket /var/run/usbmuxd
 // (or /run/usbmuxd) exists, or an executable "usbmuxd" is found on PATH or
-// in /usr/sbin, /sbin or /usr/local/sbin.
+// in /usr/sbin, /sbin or /usr/local/sbin; or when USBMUXD_SOCKET_ADDRESS
+// names another service (a simulated phone).
 bool PhoneServicePresent();
+
+// The device page's software test: the mobile-device library is installed
+// beside the program (its registry values and file) and usbmuxd is present.
+bool DeviceSoftwarePresent();
 
 class CIosDeviceVrtWnd final : public ui::CVrtWnd {
  public:
@@ -46,9 +61,13 @@ class CIosDeviceVrtWnd final : public ui::CVrtWnd {
 
   // `mainWnd` and `desktop` are borrowed for the page's life.
   // `softwarePresent` tells whether the phone-connection software is
-  // installed (default: PhoneServicePresent).
+  // installed (default: DeviceSoftwarePresent).
   CIosDeviceVrtWnd(ui::CLayoutWnd& mainWnd, platform::IDesktop& desktop,
                    std::function<bool()> softwarePresent = {});
+  ~CIosDeviceVrtWnd() override;
+
+  // The request "BtnDeviceScan" fills (the main window's); null: none is filled.
+  ScanRequest* request = nullptr;
 
   // Loads the layout, shows page 0 or 1 and starts timer 101. kOk, or
   // kInvalidData when the layout is missing or lacks "TabIosDevice".
@@ -56,14 +75,29 @@ class CIosDeviceVrtWnd final : public ui::CVrtWnd {
   // 0 software missing, 1 connect your device, 2 device ready.
   int ShownPage() const;
 
-  // Device detection (hook for the device connection to come): asked on
-  // every tick while the software is present; a device it names moves the
-  // page to 2 and stops the timer. Unset (the default), no device is ever
-  // found and the page stays between 0 and 1.
+  // Device detection: asked on every tick while the software is present; a
+  // device it names moves the page to 2 and stops the timer. Unset (the
+  // default), the phone is found through the mobile-device library.
   std::function<std::optional<DeviceFacts>()> detectDevice;
+  // The device helper's answers (tests replace them): whether the phone
+  // encrypts its backups, and whether it accepts a backup password. Unset,
+  // the helper beside the program is asked.
+  std::function<Status(bool& encrypted)> askEncryption;
+  std::function<Status(const std::string& password)> checkPassword;
+  // Asks the user for the backup password; false when cancelled. Unset: the
+  // password dialog.
+  std::function<bool(QWidget* owner, std::string* password)> askPassword;
+
+  // The connected phone (null while none is connected through the library).
+  device::iPhone* Phone() const { return phone_.get(); }
+  // Lets the library go (before the main window goes): no more removal messages.
+  void ReleasePhone();
   // The device went away (message 1035 with wParam 2): forgets it, shows
   // page 0 or 1 and restarts the timer.
   void OnDeviceRemoved();
+  // The scan did not accept the backup password (message 1035 with wParam
+  // 1): says so and asks again.
+  void OnWrongPassword();
 
  protected:
   void Notify(const ui::Notification& notification) override;
@@ -73,11 +107,19 @@ class CIosDeviceVrtWnd final : public ui::CVrtWnd {
   // Tests the software (and, with it, the device) and shows the page that fits.
   void Update();
   void ShowPage(int page);
+  // The phone through the mobile-device library: created on first use,
+  // connected once it has arrived; nullopt while none is usable.
+  std::optional<DeviceFacts> DetectPhone();
+  // Words under the connect page's text; empty hides them.
+  void ShowConnectProblem(const QString& words);
+  void StartDeviceScan();
+  QWidget* DialogOwner() const;
 
   ui::CLayoutWnd& mainWnd_;
   platform::IDesktop& desktop_;
   std::function<bool()> softwarePresent_;
   std::optional<DeviceFacts> device_;
+  std::unique_ptr<device::iPhone> phone_;
 };
 
 }  // namespace corvyn::app

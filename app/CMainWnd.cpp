@@ -50,7 +50,10 @@ CMainWnd::CMainWnd(LanguageStore& languages, platform::IDesktop& desktop)
   connect(this, &QDialog::finished, QCoreApplication::instance(), &QCoreApplication::quit);
 }
 
-CMainWnd::~CMainWnd() = default;
+CMainWnd::~CMainWnd() {
+  // The library's thread posts to this window: let it go before the window goes.
+  if (devicePage_ != nullptr) devicePage_->ReleasePhone();
+}
 
 Status CMainWnd::Create() {
   const Status status = LoadLayout(QStringLiteral("MainWnd"), QStringLiteral("MainWnd"));
@@ -80,6 +83,7 @@ Status CMainWnd::Create() {
 
 Status CMainWnd::CreatePages() {
   devicePage_ = new CIosDeviceVrtWnd(*this, desktop_);
+  devicePage_->request = &request_;
   devicePage_->Embed(FindControl(QStringLiteral("PageIosDeviceHost")));
   backupPage_ = new CItunesBackupVrtWnd(*this, request_);
   backupPage_->Embed(FindControl(QStringLiteral("PageItunesBackupHost")));
@@ -284,7 +288,10 @@ bool CMainWnd::HandleMessage(int message, qintptr wParam, qintptr lParam) {
       if (wParam == 0) {
         ShowScanPage();
       } else if (wParam == 1) {
-        backupPage_->OnWrongPassword();
+        if (request_.sourceKind == kSourceKindBackup)
+          backupPage_->OnWrongPassword();
+        else
+          devicePage_->OnWrongPassword();
       } else if (wParam == 2) {
         devicePage_->OnDeviceRemoved();
         scanPage_->HandleScanMessage(message, wParam);

@@ -17,6 +17,8 @@
 #include "backup/CLocalBuckupRecovery.h"
 #include "core/CategoryCatalog.h"
 #include "core/EngineFactory.h"
+#include "device/DeviceScanSetup.h"
+#include "platform/SpecialFolders.h"
 #include "ui/CMessageBox.h"
 
 namespace corvyn::app {
@@ -45,6 +47,7 @@ CScanVrtWnd::CScanVrtWnd(ui::CLayoutWnd& mainWnd, platform::IDesktop& desktop)
   auto access = driver_.LockResults();
   results_ = &access.results;
   backup::RegisterBackupEngine();
+  device::RegisterDeviceEngine();
   chooseFolder = [](QWidget* owner, const QString& title) {
     return QFileDialog::getExistingDirectory(owner, title);
   };
@@ -177,25 +180,38 @@ void CScanVrtWnd::OnProgress(int percent) {
 // --- Scan lifecycle ---------------------------------------------------------
 
 void CScanVrtWnd::StartScan(const ScanRequest& request) {
-  if (request.sourceKind != kSourceKindBackup) {
-    ui::CMessageBox::Show(ui::kMessageBoxError, &mainWnd_, std::nullopt, Message("MSG0516"), kBoxWidth,
+  if (request.sourceKind == kSourceKindDevice && request.phone == nullptr) {
+    ui::CMessageBox::Show(ui::kMessageBoxError, &mainWnd_, std::nullopt, Message("MSG0512"), kBoxWidth,
                           kBoxHeight);
     return;
   }
-  // The previous engine reads the backup context: it must be gone before
-  // the context takes the new backup.
+  // The previous engine reads the backup context (or the device source):
+  // both must stay as they are until the driver has let it go.
   driver_.Stop();
   driver_.Wait();
   ResetForScan();
-  backupContext_.Select(request.backup);
-  deviceName_ = request.backup.displayName;
-  ShowOpeningStep(request.backup);
   Status status;
-  auto engine = CreateRecoveryEngine(kSourceKindBackup, &backupContext_, &status);
+  std::unique_ptr<IPhoneRecoveryParse> engine;
+  std::unique_ptr<device::DeviceSource> previousSource;
+  if (request.sourceKind == kSourceKindDevice) {
+    previousSource = std::move(deviceSource_);
+    deviceSource_ = std::make_unique<device::DeviceSource>(device::MakeHelperDeviceSource(
+        *request.phone, device::MakeDeviceHelperSetup(platform::ProgramDir(), request.deviceUdid)));
+    deviceName_ = request.deviceName;
+    ShowDeviceOpeningStep();
+    engine = CreateRecoveryEngine(kSourceKindDevice, deviceSource_.get(), &status);
+  } else {
+    backupContext_.Select(request.backup);
+    deviceName_ = request.backup.displayName;
+    ShowOpeningStep(request.backup);
+    engine = CreateRecoveryEngine(kSourceKindBackup, &backupContext_, &status);
+  }
+  sourceKind_ = request.sourceKind;
   if (engine) {
     status = driver_.Start(std::move(engine), request.sourceText);
   } else if (status == kOk) {
-    status = Status(kInvalidData, "no engine reads backups");
+    status = Status(kInvalidData, request.sourceKind == kSourceKindDevice ? "no engine reads phones"
+                                                                          : "no engine reads backups");
   }
   if (status != kOk) {
     ShowScanState(false);
@@ -205,6 +221,16 @@ void CScanVrtWnd::StartScan(const ScanRequest& request) {
     return;
   }
   scanning_ = true;
+}
+
+void CScanVrtWnd::OnDeviceRemoved() {
+  if (sourceKind_ != kSourceKindDevice || !Scanning()) return;
+  // As a confirmed Stop: the phone is gone, nothing more can come from it.
+  StopAnimations();
+  (void)driver_.Stop([] { return true; });
+  ApplyCaptions();
+  ui::CMessageBox::Show(ui::kMessageBoxError, &mainWnd_, std::nullopt, Message("MSG0512"), kBoxWidth,
+                        kBoxHeight);
 }
 
 void CScanVrtWnd::ResetForScan() {
@@ -253,6 +279,15 @@ void CScanVrtWnd::ShowScanState(bool scanning) {
 // An encrypted backup opens with a long first step, named above the bar
 // until the progress passes it: the password check (newer layout), or the
 // decryption of the whole backup (older layout).
+void CScanVrtWnd::ShowDeviceOpeningStep() {
+  if (scanState_ == nullptr) return;
+  if (openingUntil_ != 0) scanState_->setText(scanningText_);
+  // The phone is backed up first: the opening takes the first fifth of the scale.
+  openingUntil_ = 20;
+  scanningText_ = scanState_->text();
+  scanState_->setText(Message("MSG0522"));
+}
+
 void CScanVrtWnd::ShowOpeningStep(const backup::BackupDescriptor& chosen) {
   if (scanState_ == nullptr) return;
   if (openingUntil_ != 0) scanState_->setText(scanningText_);  // an earlier scan ended in its opening
@@ -293,6 +328,7 @@ void CScanVrtWnd::HandleScanMessage(int message, qintptr wParam) {
       break;
     case kMsgScanState:
       if (wParam == kScanStateOpenFailed) openFailed_ = true;
+      if (wParam == kScanStateDeviceUnreadable) OnDeviceRemoved();
       break;
     default:
       break;

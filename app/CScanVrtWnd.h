@@ -25,6 +25,7 @@
 #include "app/ScanRequest.h"
 #include "backup/BackupContext.h"
 #include "core/ScanDriver.h"
+#include "device/CDeviceRecovery.h"
 #include "platform/Desktop.h"
 #include "ui/CVrtWnd.h"
 
@@ -115,10 +116,17 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   void DrawAnimations();
   void ApplyCaptions();
   void ShowFailures();
+  // The phone went away during its scan (1035 with wParam 2): ends the scan
+  // as a confirmed Stop does and says so.
+  void OnDeviceRemoved();
+  // The state line while the phone is backed up, until the backup is read.
+  void ShowDeviceOpeningStep();
 
   ui::CLayoutWnd& mainWnd_;
   platform::IDesktop& desktop_;
   backup::BackupContext backupContext_;
+  std::unique_ptr<device::DeviceSource> deviceSource_;  // of the last device scan
+  int sourceKind_ = kSourceKindBackup;                  // of the last scan
   std::string deviceName_;
   IPreviewPane* pane_ = nullptr;
   ScanResults* results_ = nullptr;  // the driver's; stable for the page's life

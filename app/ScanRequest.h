@@ -8,6 +8,7 @@
 
 #include "backup/BackupDiscovery.h"
 #include "core/EngineFactory.h"
+#include "device/IDeviceServices.h"
 
 namespace corvyn::app {
 
@@ -15,6 +16,11 @@ struct ScanRequest {
   int sourceKind = kSourceKindBackup;  // kSourceKindBackup or kSourceKindDevice
   backup::BackupDescriptor backup;     // the backup to scan (kind 1)
   std::string sourceText;              // the backup password; empty when none is needed
+  // Kind 0: the connected phone (the device page's, which outlives the
+  // scan), its UDID for the device helper and its name for reports.
+  device::IDeviceServices* phone = nullptr;
+  std::string deviceUdid;
+  std::string deviceName;
 };
 
 }  // namespace corvyn::app

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "backup/BackupContext.h"
 #include "backup/BackupDiscovery.h"
@@ -15,6 +16,10 @@
 #include "core/EngineFactory.h"
 #include "core/ScanDriver.h"
 #include "core/TextFormat.h"
+#include "device/CDeviceRecovery.h"
+#include "device/DeviceScanSetup.h"
+#include "device/IPhone.h"
+#include "device/MobileDeviceLibrary.h"
 #include "export/ExportJob.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Terminal.h"
@@ -35,6 +40,7 @@ constexpr const char* kUsage =
     "       corvyn-cli --help\n"
     "       corvyn-cli backups\n"
     "       corvyn-cli scan FOLDER [--password-stdin] [--json]\n"
+    "       corvyn-cli scan --device [UDID] [--password-stdin] [--json]\n"
     "       corvyn-cli export FOLDER --out DIR [--password-stdin] [--only-deleted]\n"
     "                  [--category LABEL]... [--json]\n"
     "\n"
@@ -45,6 +51,9 @@ constexpr const char* kUsage =
     "         line from standard input; --json prints every record as JSON\n"
     "         Categories that cannot be read are named on standard error (and\n"
     "         under \"errors\" with --json); the other categories are still read.\n"
+    "         --device scans the connected phone (the one named by UDID when\n"
+    "         several are): it is backed up into the working folder first;\n"
+    "         a phone that encrypts its backups needs --password-stdin\n"
     "export   scans one backup folder and writes its records into DIR (copies,\n"
     "         reports, transcripts and CSV files); --category LABEL (as scan\n"
     "         prints them, e.g. \"Camera Roll\", \"Messages\") limits it to those\n"
@@ -214,23 +223,99 @@ int ListCommand(const CliStreams& streams) {
   return kExitOk;
 }
 
+// How long a scan of the connected phone waits for the phone to be seen.
+constexpr auto kDeviceWait = std::chrono::seconds(10);
+
+// Scans the connected phone: waits for it, connects, asks the device helper
+// whether its backups are encrypted (and checks the password if so), then
+// runs the device engine, which has the helper back it up.
+int DeviceScanCommand(const std::string& udid, bool passwordFromStdin, bool json, const CliStreams& streams) {
+  const fs::path& programFolder = platform::ProgramDir();
+  if (!device::MobileDeviceSoftwarePresent(programFolder)) {
+    std::fprintf(streams.err,
+                 "corvyn-cli: the mobile-device library is not installed beside the program in %s "
+                 "(libcorvyn-mobiledevice.so and registry.ini)\n",
+                 programFolder.c_str());
+    return kExitUnopenable;
+  }
+  std::unique_ptr<device::iPhone> phone;
+  if (const Status created = device::iPhone::Create(programFolder, {}, phone, udid); created != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: the mobile-device library cannot be used: %s\n",
+                 created.Message().c_str());
+    return kExitUnopenable;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kDeviceWait;
+  while (!phone->DeviceStored() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (!phone->DeviceStored()) {
+    std::fprintf(streams.err, "corvyn-cli: %s\n",
+                 udid.empty() ? "no phone is connected (is usbmuxd running and the phone plugged in?)"
+                              : ("the phone " + udid + " is not connected").c_str());
+    return kExitUnopenable;
+  }
+  if (const Status connected = phone->Connect(); connected != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: cannot connect to the phone: %s\n", connected.Message().c_str());
+    return kExitUnopenable;
+  }
+  std::string name, version;
+  (void)phone->DeviceValue("DeviceName", name);
+  (void)phone->DeviceValue("ProductVersion", version);
+  const std::string words = "the phone \"" + name + "\"";
+  if (streams.errIsTerminal) {
+    std::fprintf(streams.err, "corvyn-cli: scanning %s (iOS %s); it is backed up first...\n", words.c_str(),
+                 version.c_str());
+  }
+
+  const device::DeviceHelperSetup setup = device::MakeDeviceHelperSetup(programFolder, phone->StoredUdid());
+  bool encrypted = false;
+  if (const Status asked = device::AskBackupEncryption(setup, encrypted); asked != kOk) {
+    // As the device page does: without an answer the phone is taken as not encrypting.
+    std::fprintf(streams.err, "corvyn-cli: whether the phone encrypts its backups is unknown (%s)\n",
+                 asked.Message().c_str());
+  }
+  std::string password;
+  if (encrypted) {
+    if (!passwordFromStdin)
+      return Usage(streams, "the phone encrypts its backups; give its backup password with --password-stdin");
+    if (!ReadPasswordLine(streams.in, password)) return Usage(streams, "the password line is too long");
+    if (const Status checked = device::CheckBackupPassword(setup, password); checked != kOk) {
+      std::fprintf(streams.err, "corvyn-cli: %s\n",
+                   checked == kPasswordRefused
+                       ? "wrong backup password for the phone"
+                       : ("the backup password cannot be checked: " + checked.Message()).c_str());
+      return checked == kPasswordRefused ? kExitWrongPassword : kExitUnopenable;
+    }
+  }
+
+  device::RegisterDeviceEngine();
+  device::DeviceSource source = device::MakeHelperDeviceSource(*phone, setup);
+  static const std::vector<std::string> kNoWarnings;
+  return ScanAndReport(kSourceKindDevice, &source, password, json, words, "the backups of " + words,
+                       kNoWarnings, streams);
+}
+
 int ScanCommand(const std::vector<std::string>& args, const CliStreams& streams) {
   std::string folder;
   bool passwordFromStdin = false;
   bool json = false;
+  bool fromDevice = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--password-stdin") {
       passwordFromStdin = true;
     } else if (args[i] == "--json") {
       json = true;
+    } else if (args[i] == "--device") {
+      fromDevice = true;
     } else if (!args[i].empty() && args[i][0] == '-') {
       return Usage(streams, "unknown option " + args[i]);
     } else if (folder.empty()) {
       folder = args[i];
     } else {
-      return Usage(streams, "scan takes one folder");
+      return Usage(streams, fromDevice ? "scan --device takes one UDID" : "scan takes one folder");
     }
   }
+  // With --device the one argument is the phone's UDID.
+  if (fromDevice) return DeviceScanCommand(folder, passwordFromStdin, json, streams);
   if (folder.empty()) return Usage(streams, "scan needs a backup folder");
 
   backup::BackupDescriptor descriptor;

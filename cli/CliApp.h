@@ -4,6 +4,7 @@
 //   corvyn-cli --version | --help
 //   corvyn-cli backups                     list the backups with their summary
 //   corvyn-cli scan FOLDER [--password-stdin] [--json]
+//   corvyn-cli scan --device [UDID] [--password-stdin] [--json]
 //   corvyn-cli export FOLDER --out DIR [--password-stdin] [--only-deleted]
 //                    [--category LABEL]... [--json]
 //

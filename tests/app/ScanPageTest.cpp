@@ -117,7 +117,11 @@ class ScanPageTest : public ::testing::Test {
     ui::SetTextSource(nullptr);
   }
 
-  ScanRequest Request() const { return ScanRequest{kSourceKindBackup, built_->descriptor, ""}; }
+  ScanRequest Request() const {
+    ScanRequest request;
+    request.backup = built_->descriptor;
+    return request;
+  }
   void ScanToEnd() {
     page_->StartScan(Request());
     ASSERT_TRUE(WaitFor([&] { return Control("ReocveryToolBar")->isVisible(); }, 60000));
@@ -555,7 +559,7 @@ TEST_F(ScanPageTest, AnEncryptedNewerBackupNamesItsPasswordCheckThenScans) {
   EXPECT_FALSE(Text("LblScanNotes").contains("File list")) << Text("LblScanNotes").toStdString();
 }
 
-TEST_F(ScanPageTest, ADeviceScanIsRefusedInWords) {
+TEST_F(ScanPageTest, ADeviceScanWithoutAPhoneIsRefusedInWords) {
   QString said;
   WhenModalShows({}, [&](QWidget* box) {
     said = box->findChild<QWidget*>("message")->property("text").toString();
@@ -564,7 +568,7 @@ TEST_F(ScanPageTest, ADeviceScanIsRefusedInWords) {
   ScanRequest request = Request();
   request.sourceKind = kSourceKindDevice;
   page_->StartScan(request);
-  EXPECT_EQ(said, Message("MSG0516"));
+  EXPECT_EQ(said, Message("MSG0512"));
   EXPECT_FALSE(page_->Scanning());
 }
 

@@ -402,6 +402,10 @@ TEST_F(SourcePagesTest, DevicePageFollowsTheSoftwareAndTheDevice) {
   EXPECT_TRUE(main_->messages.empty()) << "no device, no scan";
 
   devicePage_->detectDevice = [] { return DeviceFacts{"Anna", "iPhone", "17.2"}; };
+  devicePage_->askEncryption = [](bool& encrypted) {
+    encrypted = false;
+    return Status();
+  };
   EXPECT_TRUE(corvyn::testing::WaitFor([&] { return devicePage_->ShownPage() == 2; }, 3000));
   EXPECT_EQ(devicePage_->FindControl<QLabel>("IphoneInfo")->text(), "Anna (iPhone 17.2)");
   EXPECT_FALSE(devicePage_->HasTimer(tabs, 101)) << "a ready device stops the polling";
