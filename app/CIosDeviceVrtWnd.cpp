@@ -103,8 +103,7 @@ std::optional<DeviceFacts> CIosDeviceVrtWnd::DetectPhone() {
     std::unique_ptr<device::iPhone> made;
     // Called on the library's thread: posting is safe from any thread.
     const Status created = device::iPhone::Create(
-        platform::ProgramDir(),
-        [main] { main->PostPrivateMessage(kMsgScanState, kScanStateDeviceUnreadable); }, made);
+        programFolder, [main] { main->PostPrivateMessage(kMsgScanState, kScanStateDeviceUnreadable); }, made);
     if (created != kOk) {
       ShowConnectProblem(QString::fromStdString(created.Message()));
       return std::nullopt;
@@ -163,7 +162,7 @@ void CIosDeviceVrtWnd::OnWrongPassword() {
 void CIosDeviceVrtWnd::StartDeviceScan() {
   if (!device_.has_value()) return;
   const std::string udid = phone_ ? phone_->StoredUdid() : std::string();
-  const device::DeviceHelperSetup setup = device::MakeDeviceHelperSetup(platform::ProgramDir(), udid);
+  const device::DeviceHelperSetup setup = device::MakeDeviceHelperSetup(programFolder, udid);
   bool encrypted = false;
   const Status asked =
       askEncryption ? askEncryption(encrypted) : device::AskBackupEncryption(setup, encrypted);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QString>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +27,7 @@
 #include "app/ScanRequest.h"
 #include "device/IPhone.h"
 #include "platform/Desktop.h"
+#include "platform/SpecialFolders.h"
 #include "platform/Status.h"
 #include "ui/CVrtWnd.h"
 
@@ -68,6 +70,8 @@ class CIosDeviceVrtWnd final : public ui::CVrtWnd {
 
   // The request "BtnDeviceScan" fills (the main window's); null: none is filled.
   ScanRequest* request = nullptr;
+  // Where the mobile-device library and the device helper lie.
+  std::filesystem::path programFolder = platform::ProgramDir();
 
   // Loads the layout, shows page 0 or 1 and starts timer 101. kOk, or
   // kInvalidData when the layout is missing or lacks "TabIosDevice".

@@ -196,7 +196,7 @@ void CScanVrtWnd::StartScan(const ScanRequest& request) {
   if (request.sourceKind == kSourceKindDevice) {
     previousSource = std::move(deviceSource_);
     deviceSource_ = std::make_unique<device::DeviceSource>(device::MakeHelperDeviceSource(
-        *request.phone, device::MakeDeviceHelperSetup(platform::ProgramDir(), request.deviceUdid)));
+        *request.phone, device::MakeDeviceHelperSetup(programFolder, request.deviceUdid)));
     deviceName_ = request.deviceName;
     ShowDeviceOpeningStep();
     engine = CreateRecoveryEngine(kSourceKindDevice, deviceSource_.get(), &status);
@@ -207,6 +207,7 @@ void CScanVrtWnd::StartScan(const ScanRequest& request) {
     engine = CreateRecoveryEngine(kSourceKindBackup, &backupContext_, &status);
   }
   sourceKind_ = request.sourceKind;
+  deviceGone_ = false;
   if (engine) {
     status = driver_.Start(std::move(engine), request.sourceText);
   } else if (status == kOk) {
@@ -226,6 +227,7 @@ void CScanVrtWnd::StartScan(const ScanRequest& request) {
 void CScanVrtWnd::OnDeviceRemoved() {
   if (sourceKind_ != kSourceKindDevice || !Scanning()) return;
   // As a confirmed Stop: the phone is gone, nothing more can come from it.
+  deviceGone_ = true;
   StopAnimations();
   (void)driver_.Stop([] { return true; });
   ApplyCaptions();
@@ -351,7 +353,7 @@ void CScanVrtWnd::EndOfScan() {
     ui::CMessageBox::Show(ui::kMessageBoxError, &mainWnd_, std::nullopt,
                           Fill(Message("MSG0517"), QString::fromStdString(final.Message())), kBoxWidth,
                           kBoxHeight);
-  } else if (final == kSourceUnreadable) {
+  } else if (final == kSourceUnreadable && !deviceGone_) {
     ui::CMessageBox::Show(ui::kMessageBoxError, &mainWnd_, std::nullopt, Message("MSG0512"), kBoxWidth,
                           kBoxHeight);
   } else if (final != kStopped) {

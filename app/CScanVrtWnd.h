@@ -27,6 +27,7 @@
 #include "core/ScanDriver.h"
 #include "device/CDeviceRecovery.h"
 #include "platform/Desktop.h"
+#include "platform/SpecialFolders.h"
 #include "ui/CVrtWnd.h"
 
 class QCheckBox;
@@ -71,6 +72,8 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   std::function<QString(QWidget* owner, const QString& title)> chooseFolder;
   // Where export finds its report templates; empty: beside the program.
   std::filesystem::path templateFolder;
+  // Where the device helper lies (device scans).
+  std::filesystem::path programFolder = platform::ProgramDir();
 
   RecordCategory SelectedCategory() const;  // kNone when a group or nothing is selected
   bool OnlyDeleted(RecordCategory category) const;
@@ -127,6 +130,7 @@ class CScanVrtWnd final : public ui::CVrtWnd, private IScanEventSink {
   backup::BackupContext backupContext_;
   std::unique_ptr<device::DeviceSource> deviceSource_;  // of the last device scan
   int sourceKind_ = kSourceKindBackup;                  // of the last scan
+  bool deviceGone_ = false;                             // its phone went away (said once)
   std::string deviceName_;
   IPreviewPane* pane_ = nullptr;
   ScanResults* results_ = nullptr;  // the driver's; stable for the page's life

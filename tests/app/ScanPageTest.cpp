@@ -4,11 +4,13 @@
 // hand-over and live language changes.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <fstream>
 #include <set>
@@ -21,9 +23,11 @@
 #include "backup/BackupDiscovery.h"
 #include "core/CategoryCatalog.h"
 #include "core/Statistics.h"
+#include "device/IPhone.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
 #include "tests/support/backup_builder/SyntheticMedia.h"
+#include "tests/support/simphone/SimPhoneProcess.h"
 #include "tests/support/sqlite_fixtures/AppSchemas.h"
 #include "ui/SkinArchive.h"
 
@@ -570,6 +574,60 @@ TEST_F(ScanPageTest, ADeviceScanWithoutAPhoneIsRefusedInWords) {
   page_->StartScan(request);
   EXPECT_EQ(said, Message("MSG0512"));
   EXPECT_FALSE(page_->Scanning());
+}
+
+// A phone unplugged while it is being backed up: the scan ends as a
+// confirmed Stop does, and the user is told once.
+TEST_F(ScanPageTest, APhoneUnpluggedDuringItsScanEndsItAndIsToldOnce) {
+  if (!corvyn::testing::ToolOnPath("python3") || !corvyn::testing::ToolOnPath("idevicebackup2"))
+    GTEST_SKIP() << "python3 and idevicebackup2 are needed for the simulated phone";
+  const fs::path bin = CORVYN_BIN_DIR;
+  if (!fs::exists(bin / "libcorvyn-mobiledevice.so") || !fs::exists(bin / "tool2"))
+    GTEST_SKIP() << "the mobile-device library and the device helper are not built";
+  constexpr const char* kUdid = "00008110-0000000000000C17";
+  const fs::path folder = temp_.Path() / "phone";
+  fs::create_directories(folder);
+  std::ofstream(folder / "profile.json")
+      << R"({"devices": [{"UDID": ")" << kUdid << R"(", "ProductVersion": "17.3", "backup": ")"
+      << (built_->temp.Path() / "backup").string() << R"("}]})";
+  corvyn::testing::SimPhoneProcess phone;
+  ASSERT_TRUE(phone.Start(folder, folder / "profile.json"));
+  std::unique_ptr<device::iPhone> iphone;
+  ASSERT_EQ(
+      device::iPhone::Create(
+          bin, [this] { main_->PostPrivateMessage(kMsgScanState, kScanStateDeviceUnreadable); }, iphone),
+      kOk);
+  ASSERT_TRUE(WaitFor([&] { return iphone->DeviceStored(); }, 10000));
+  ASSERT_EQ(iphone->Connect(), kOk);
+  ASSERT_EQ(phone.Control(std::string("stall-backup ") + kUdid), "ok");
+
+  // Every box is answered and counted.
+  std::vector<QString> boxes;
+  QTimer answer;
+  answer.setInterval(5);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    boxes.push_back(box->findChild<QWidget*>("message")->property("text").toString());
+    box->close();
+  });
+  answer.start();
+
+  page_->programFolder = bin;
+  ScanRequest request;
+  request.sourceKind = kSourceKindDevice;
+  request.phone = iphone.get();
+  request.deviceUdid = kUdid;
+  request.deviceName = "Anna";
+  page_->StartScan(request);
+  ASSERT_TRUE(page_->Scanning());
+  EXPECT_EQ(Control<QLabel>("LblScanState")->text(), Message("MSG0522"));
+  QTest::qWait(1500);  // the helper is backing up, the phone has stalled
+  ASSERT_TRUE(page_->Scanning());
+  ASSERT_EQ(phone.Control(std::string("detach ") + kUdid), "ok");
+  ASSERT_TRUE(WaitFor([&] { return !page_->Scanning(); }, 30000));
+  QTest::qWait(300);
+  EXPECT_EQ(boxes, std::vector<QString>{Message("MSG0512")});
 }
 
 }  // namespace

@@ -22,7 +22,9 @@
 #include "app/CItunesBackupVrtWnd.h"
 #include "app/LanguageStore.h"
 #include "core/EngineFactory.h"
+#include "core/ScanDriver.h"
 #include "tests/support/backup_builder/BackupBuilder.h"
+#include "tests/support/simphone/SimPhoneProcess.h"
 #include "ui/SkinArchive.h"
 #include "ui/SkinImage.h"
 
@@ -417,6 +419,117 @@ TEST_F(SourcePagesTest, DevicePageFollowsTheSoftwareAndTheDevice) {
   devicePage_->OnDeviceRemoved();
   EXPECT_EQ(devicePage_->ShownPage(), 1);
   EXPECT_TRUE(devicePage_->HasTimer(tabs, 101));
+}
+
+// The device page with the real mobile-device library against the
+// simulated phone: arrival, the phone's description, removal and return,
+// and a phone that does not trust this computer yet.
+TEST_F(SourcePagesTest, DevicePageFollowsARealPhoneThroughTheLibrary) {
+  if (!corvyn::testing::ToolOnPath("python3")) GTEST_SKIP() << "python3 is not installed: no simulated phone";
+  if (!fs::exists(fs::path(CORVYN_BIN_DIR) / "libcorvyn-mobiledevice.so"))
+    GTEST_SKIP() << "the mobile-device library is not built";
+  const fs::path folder = temp_.Path() / "phone";
+  fs::create_directories(folder);
+  std::ofstream(folder / "profile.json") << R"({"devices": [
+    {"UDID": "00008110-0000000000000A17", "DeviceName": "Anna's iPhone", "DeviceClass": "iPhone",
+     "ProductVersion": "17.3"},
+    {"UDID": "00008110-0000000000000B17", "DeviceName": "Ben's iPad", "attached": false,
+     "refusesPairing": "PairingDialogResponsePending"}]})";
+  corvyn::testing::SimPhoneProcess phone;
+  ASSERT_TRUE(phone.Start(folder, folder / "profile.json"));
+
+  platform::RecordingDesktop desktop;
+  devicePage_ = std::make_unique<CIosDeviceVrtWnd>(*main_, desktop, [] { return true; });
+  devicePage_->programFolder = CORVYN_BIN_DIR;
+  ASSERT_EQ(devicePage_->Create(), kOk);
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return devicePage_->ShownPage() == 2; }, 10000));
+  EXPECT_EQ(devicePage_->FindControl<QLabel>("IphoneInfo")->text(), "Anna's iPhone (iPhone 17.3)");
+
+  // Unplugged: the main window hears of it (1035 with 2) and, as it does, tells the page.
+  EXPECT_EQ(phone.Control("detach 00008110-0000000000000A17"), "ok");
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] {
+    return std::count(main_->messages.begin(), main_->messages.end(),
+                      std::pair<int, qintptr>(kMsgScanState, kScanStateDeviceUnreadable)) == 1;
+  }));
+  devicePage_->OnDeviceRemoved();
+  EXPECT_EQ(devicePage_->ShownPage(), 1);
+
+  // A phone still asking "Trust This Computer?" keeps the page waiting, with words on what to do.
+  EXPECT_EQ(phone.Control("attach 00008110-0000000000000B17"), "ok");
+  auto* problem = devicePage_->FindControl<QLabel>("LblConnectProblem");
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return problem->isVisibleTo(devicePage_.get()); }, 10000));
+  EXPECT_TRUE(problem->text().contains("Trust")) << problem->text().toStdString();
+  EXPECT_EQ(devicePage_->ShownPage(), 1);
+}
+
+TEST_F(SourcePagesTest, DeviceScanAsksForThePasswordThePhoneAccepts) {
+  platform::RecordingDesktop desktop;
+  devicePage_ = std::make_unique<CIosDeviceVrtWnd>(*main_, desktop, [] { return true; });
+  devicePage_->request = &request_;
+  devicePage_->detectDevice = [] { return DeviceFacts{"Anna", "iPhone", "17.2"}; };
+  bool encrypted = true;
+  Status encryptionAnswer;
+  std::vector<std::string> offered;
+  std::deque<std::string> typed;
+  devicePage_->askEncryption = [&](bool& answer) {
+    answer = encrypted;
+    return encryptionAnswer;
+  };
+  devicePage_->askPassword = [&](QWidget*, std::string* password) {
+    if (typed.empty()) return false;
+    *password = typed.front();
+    typed.pop_front();
+    return true;
+  };
+  devicePage_->checkPassword = [&](const std::string& password) {
+    offered.push_back(password);
+    return password == "right" ? Status() : Status(kPasswordRefused);
+  };
+  ASSERT_EQ(devicePage_->Create(), kOk);
+  ASSERT_EQ(devicePage_->ShownPage(), 2);
+  const auto starts = [&] {
+    return std::count(main_->messages.begin(), main_->messages.end(),
+                      std::pair<int, qintptr>(kMsgStartScan, kSourceKindDevice));
+  };
+
+  // Cancelled: nothing starts, nothing is checked.
+  corvyn::testing::ClickButton(devicePage_.get(), "BtnDeviceScan");
+  QTest::qWait(20);
+  EXPECT_EQ(starts(), 0);
+  EXPECT_TRUE(offered.empty());
+
+  // Refused by the phone: said, and nothing starts.
+  QString said;
+  corvyn::testing::WhenModalShows({}, [&](QWidget* box) {
+    said = box->findChild<QWidget*>("message")->property("text").toString();
+    corvyn::testing::ClickButton(box, "okbtn");
+  });
+  typed = {"wrong"};
+  corvyn::testing::ClickButton(devicePage_.get(), "BtnDeviceScan");
+  EXPECT_EQ(said, Message("MSG0302"));
+  QTest::qWait(20);
+  EXPECT_EQ(starts(), 0);
+
+  // Accepted: the request carries it and the scan starts.
+  typed = {"right"};
+  corvyn::testing::ClickButton(devicePage_.get(), "BtnDeviceScan");
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return starts() == 1; }));
+  EXPECT_EQ(request_.sourceKind, kSourceKindDevice);
+  EXPECT_EQ(request_.sourceText, "right");
+  EXPECT_EQ(request_.deviceName, "Anna");
+  EXPECT_EQ(offered, (std::vector<std::string>{"wrong", "right"}));
+
+  // No answer from the helper: said, then scanned as a phone that does not encrypt.
+  said.clear();
+  encryptionAnswer = Status(kInvalidData, "no answer");
+  corvyn::testing::WhenModalShows({}, [&](QWidget* box) {
+    said = box->findChild<QWidget*>("message")->property("text").toString();
+    box->close();
+  });
+  corvyn::testing::ClickButton(devicePage_.get(), "BtnDeviceScan");
+  ASSERT_TRUE(corvyn::testing::WaitFor([&] { return starts() == 2; }));
+  EXPECT_EQ(said, Message("MSG0512"));
+  EXPECT_EQ(request_.sourceText, "");
 }
 
 TEST(DeviceInfoText, BracketsTheClassAndTheVersionWhenThereIsOne) {
