@@ -143,6 +143,7 @@ void CIosDeviceVrtWnd::Update() {
   if (auto* info = FindControl<QLabel>(QStringLiteral("IphoneInfo"))) info->setText(DeviceInfoText(*device_));
   if (auto* tabs = FindControl(QStringLiteral("TabIosDevice"))) KillTimer(tabs, kTimerId);
   ShowPage(kPageDeviceReady);
+  if (onReady) onReady();
 }
 
 void CIosDeviceVrtWnd::OnDeviceRemoved() {

@@ -92,6 +92,9 @@ class CIosDeviceVrtWnd final : public ui::CVrtWnd {
   // password dialog.
   std::function<bool(QWidget* owner, std::string* password)> askPassword;
 
+  // Called each time a device becomes ready (page 2).
+  std::function<void()> onReady;
+
   // The connected phone (null while none is connected through the library).
   device::iPhone* Phone() const { return phone_.get(); }
   // Lets the library go (before the main window goes): no more removal messages.

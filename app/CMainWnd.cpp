@@ -77,13 +77,19 @@ Status CMainWnd::Create() {
   // Until a phone is connected the backups are what a user can scan, so the
   // window opens on them when there are any.
   const auto* backups = backupPage_->FindControl<QTreeWidget>(QStringLiteral("BackupFileList"));
-  SelectSource(backups != nullptr && backups->topLevelItemCount() > 0 ? 1 : 0);
+  const bool phoneReady = devicePage_->ShownPage() == CIosDeviceVrtWnd::kPageDeviceReady;
+  SelectSource(!phoneReady && backups != nullptr && backups->topLevelItemCount() > 0 ? 1 : 0);
   return kOk;
 }
 
 Status CMainWnd::CreatePages() {
   devicePage_ = new CIosDeviceVrtWnd(*this, desktop_);
   devicePage_->request = &request_;
+  // A phone that becomes ready is what the user came for, unless they have
+  // already picked a source themselves.
+  devicePage_->onReady = [this] {
+    if (!sourceChosen_) SelectSource(0);
+  };
   devicePage_->Embed(FindControl(QStringLiteral("PageIosDeviceHost")));
   backupPage_ = new CItunesBackupVrtWnd(*this, request_);
   backupPage_->Embed(FindControl(QStringLiteral("PageItunesBackupHost")));
@@ -182,7 +188,10 @@ void CMainWnd::SelectSource(int source) {
   if (auto* pages = FindControl<QStackedWidget>(QStringLiteral("TabPage"))) pages->setCurrentIndex(source);
   if (auto* option = FindControl<QAbstractButton>(device ? QStringLiteral("OptIosDevice")
                                                          : QStringLiteral("OptBackupFile"))) {
+    // Checked here, not by the user: the notification it raises is no choice of theirs.
+    selectingSource_ = true;
     if (!option->isChecked()) option->setChecked(true);
+    selectingSource_ = false;
   }
 }
 
@@ -248,10 +257,12 @@ void CMainWnd::Notify(const ui::Notification& notification) {
     }
   } else if (notification.type == QLatin1String(ui::kNotifySelectChanged) && notification.wParam == 1) {
     if (name == QLatin1String("OptIosDevice")) {
+      sourceChosen_ = sourceChosen_ || !selectingSource_;
       SelectSource(0);
       return;
     }
     if (name == QLatin1String("OptBackupFile")) {
+      sourceChosen_ = sourceChosen_ || !selectingSource_;
       SelectSource(1);
       return;
     }

@@ -84,6 +84,8 @@ class CMainWnd final : public ui::CLayoutWnd {
   QMenu* assistMenu_ = nullptr;
   int currentSource_ = 0;
   ScanRequest request_;
+  bool sourceChosen_ = false;     // the user picked a source option since the start
+  bool selectingSource_ = false;  // SelectSource is checking an option
   CIosDeviceVrtWnd* devicePage_ = nullptr;
   CItunesBackupVrtWnd* backupPage_ = nullptr;
   CScanVrtWnd* scanPage_ = nullptr;

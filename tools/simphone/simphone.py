@@ -36,7 +36,8 @@ DEVICE keys:
                    lie, except Info.plist which the host writes)
 Relative paths are taken from the profile file's folder.
 
-Control socket (default PATH + ".ctl"), one command per line, answered
+Control socket (default PATH + ".ctl"; from a shell:
+  simphone.py --send PATH.ctl "detach UDID"), one command per line, answered
 "ok" or "error <words>":
   attach UDID | detach UDID   (Detached event; open connections closed)
   fail-backup UDID            (next backup drops its connection mid-way)
@@ -798,7 +799,17 @@ def main():
     ap.add_argument("--out")
     ap.add_argument("--afc-root")
     ap.add_argument("--password")
+    ap.add_argument("--send", nargs=2, metavar=("CONTROL_SOCKET", "COMMAND"),
+                    help="send one control command to a running phone and print the answer")
     a = ap.parse_args()
+    if a.send:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.settimeout(10)
+        s.connect(a.send[0])
+        s.sendall((a.send[1] + "\n").encode())
+        answer = s.recv(4096).decode(errors="replace").strip()
+        print(answer)
+        return 0 if answer.startswith("ok") else 1
     if a.make_profile:
         if not a.out:
             ap.error("--make-profile needs --out")
