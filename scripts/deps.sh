@@ -10,7 +10,7 @@ packages=(
   # GUI toolkit (Widgets, UiTools, PrintSupport, Network, Test) and a font for offscreen runs
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6printsupport6 libqt6opengl6-dev libgl-dev fonts-dejavu-core
   # engine libraries
-  libplist-dev libzip-dev libimobiledevice-dev libsqlite3-dev sqlite3 libssl-dev openssl
+  libplist-dev libzip-dev libimobiledevice-dev libusbmuxd-dev libsqlite3-dev sqlite3 libssl-dev openssl
   # the simulated phone (tools/simphone) and the real backup helper its tests drive
   libimobiledevice-utils python3
   # gzip-packed note bodies of the Notes store
