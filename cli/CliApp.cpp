@@ -21,6 +21,7 @@
 #include "device/IPhone.h"
 #include "device/MobileDeviceLibrary.h"
 #include "export/ExportJob.h"
+#include "platform/PasswordLine.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Terminal.h"
 
@@ -32,7 +33,6 @@ namespace corvyn::cli {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr std::size_t kMaxPasswordBytes = 64 * 1024;
 constexpr int kBarWidth = 30;
 
 constexpr const char* kUsage =
@@ -98,12 +98,9 @@ class ScanSink final : public IScanEventSink {
 };
 
 bool ReadPasswordLine(std::FILE* in, std::string& password) {
-  password.clear();
-  for (int c = std::fgetc(in); c != EOF && c != '\n'; c = std::fgetc(in)) {
-    if (password.size() == kMaxPasswordBytes) return false;
-    password.push_back(static_cast<char>(c));
-  }
-  if (!password.empty() && password.back() == '\r') password.pop_back();
+  std::optional<std::string> line = platform::ReadPasswordLine(in);
+  if (!line) return false;
+  password = std::move(*line);
   return true;
 }
 

@@ -37,28 +37,6 @@ constexpr const char* kPhotoPath = "/DCIM/100APPLE/IMG_0001.JPG";
 // 254 bytes of 'x', then a two-byte character that straddles byte 255
 const std::string kLongNamePrefix(254, 'x');
 
-std::string PhotoBytes() {
-  std::string data(kPhotoSize, '\0');
-  uint32_t x = 12345;
-  for (char& c : data) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& data) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << data;
-}
-
 // One phone of a simulated-phone profile: its UDID and further JSON keys.
 std::string Entry(const std::string& udid, const std::string& keys) {
   return R"({"UDID": ")" + udid + R"(", )" + keys + "}";
@@ -67,7 +45,7 @@ std::string Entry(const std::string& udid, const std::string& keys) {
 void WriteProfile(const fs::path& path, const std::vector<std::string>& entries) {
   std::string json = R"({"devices": [)";
   for (const std::string& entry : entries) json += (json.back() == '[' ? "" : ", ") + entry;
-  WriteAll(path, json + "]}");
+  corvyn::testing::WriteWholeFile(path, json + "]}");
 }
 
 // Polls `done` for at most 10 s; the library reports phones on its own thread.
@@ -109,9 +87,10 @@ class IPhoneTest : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = new TempFolder("iphone");
     const fs::path& dir = folder_->Path();
-    WriteAll(dir / "afc/DCIM/100APPLE/IMG_0001.JPG", PhotoBytes());
-    WriteAll(dir / "wa/Documents/ChatStorage.sqlite", "chats");
-    WriteAll(dir / "wa/Library/Preferences/x.plist", "prefs");
+    corvyn::testing::WriteWholeFile(dir / "afc/DCIM/100APPLE/IMG_0001.JPG",
+                                    corvyn::testing::PhotoBytes(kPhotoSize));
+    corvyn::testing::WriteWholeFile(dir / "wa/Documents/ChatStorage.sqlite", "chats");
+    corvyn::testing::WriteWholeFile(dir / "wa/Library/Preferences/x.plist", "prefs");
     WriteProfile(
         dir / "profile.json",
         {Entry(kPhone, R"("DeviceName": "Anna's iPhone", "DeviceClass": "iPhone", "ProductVersion": "14.8",
@@ -202,14 +181,14 @@ TEST_F(IPhoneTest, ReadsAndCopiesAPhotoByteForByte) {
   } kinds[] = {{"/DCIM", true}, {"/DCIM/100APPLE", true}, {kPhotoPath, false}, {"/DCIM/999APPLE", false}};
   for (const auto& c : kinds) EXPECT_EQ(phone->IsDirectory(c.path), c.directory) << c.path;
 
-  EXPECT_TRUE(ReadThrough(*phone, kPhotoPath) == PhotoBytes());
+  EXPECT_TRUE(ReadThrough(*phone, kPhotoPath) == corvyn::testing::PhotoBytes(kPhotoSize));
   EXPECT_EQ(phone->OpenFile("/DCIM/100APPLE/IMG_9999.JPG"), 0u);
 
   TempFolder local("iphone-copy");
   uint64_t size = 0;
   ASSERT_EQ(phone->CopyFile(kPhotoPath, local / "photo.jpg", size), kOk);
   EXPECT_EQ(size, kPhotoSize);
-  EXPECT_TRUE(ReadAll(local / "photo.jpg") == PhotoBytes());
+  EXPECT_TRUE(corvyn::testing::ReadWholeFile(local / "photo.jpg") == corvyn::testing::PhotoBytes(kPhotoSize));
 
   EXPECT_EQ(phone->CopyFile("/DCIM/100APPLE/IMG_9999.JPG", local / "missing.jpg", size), kInvalidData);
   EXPECT_EQ(size, 0u);
@@ -303,7 +282,8 @@ TEST(MobileDeviceLoader, MissingSoftwareFailsWithWords) {
     const fs::path library = folder.Path() / kMobileDeviceLibraryFileName;
     if (c.library && std::string(c.library) == "real")
       fs::copy_file(kProgramFolder / kMobileDeviceLibraryFileName, library);
-    if (c.library && std::string(c.library) == "garbage") WriteAll(library, "not a shared object");
+    if (c.library && std::string(c.library) == "garbage")
+      corvyn::testing::WriteWholeFile(library, "not a shared object");
 
     EXPECT_EQ(MobileDeviceSoftwarePresent(folder.Path()), c.installDir && c.dllValue && c.library);
     std::unique_ptr<iPhone> phone;
@@ -351,7 +331,7 @@ TEST(IPhoneRemoval, OnlyTheStoredPhoneGoingIsReported) {
   constexpr const char* kFirst = "00008030-0000000000000B01";
   constexpr const char* kSecond = "00008030-0000000000000B02";
   TempFolder folder("iphone-removal");
-  WriteAll(folder / "afc/DCIM/100APPLE/IMG_0001.JPG", "jpeg");
+  corvyn::testing::WriteWholeFile(folder / "afc/DCIM/100APPLE/IMG_0001.JPG", "jpeg");
   WriteProfile(folder / "profile.json",
                {Entry(kFirst, R"("afcRoot": "afc")"), Entry(kSecond, R"("attached": false)")});
   SimPhoneProcess sim;

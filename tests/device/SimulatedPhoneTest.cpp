@@ -41,28 +41,6 @@ bool OnPath(const std::string& tool) {
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& data) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string PhotoBytes() {
-  std::string data(kPhotoSize, '\0');
-  uint32_t x = 12345;
-  for (char& c : data) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
-
 using Simulator = corvyn::testing::SimPhoneProcess;
 
 class TempFolder {
@@ -86,10 +64,11 @@ class SimulatedPhone : public ::testing::Test {
   void SetUp() override {
     if (!OnPath("python3")) GTEST_SKIP() << "python3 is not installed: the simulated phone needs it";
     const fs::path& dir = temp_.path();
-    WriteAll(dir / "afc/DCIM/100APPLE/IMG_0001.JPG", PhotoBytes());
-    WriteAll(dir / "afc/PhotoStreamsData/1/100APPLE/IMG_0002.JPG", "stream");
-    WriteAll(dir / "wa/Documents/ChatStorage.sqlite", "chats");
-    WriteAll(dir / "wa/Library/Preferences/x.plist", "prefs");
+    corvyn::testing::WriteWholeFile(dir / "afc/DCIM/100APPLE/IMG_0001.JPG",
+                                    corvyn::testing::PhotoBytes(kPhotoSize));
+    corvyn::testing::WriteWholeFile(dir / "afc/PhotoStreamsData/1/100APPLE/IMG_0002.JPG", "stream");
+    corvyn::testing::WriteWholeFile(dir / "wa/Documents/ChatStorage.sqlite", "chats");
+    corvyn::testing::WriteWholeFile(dir / "wa/Library/Preferences/x.plist", "prefs");
     std::ofstream(dir / "profile.json") << R"({"devices": [
       {"UDID": ")" << kPhone << R"(", "DeviceName": "Anna's iPhone", "ProductVersion": "14.8",
        "WillEncrypt": true, "afcRoot": "afc", "browsePageSize": 2,
@@ -241,7 +220,7 @@ TEST_F(SimulatedPhone, AfcListsStatsAndReadsInChunks) {
   }
   afc_file_close(afc, handle);
   afc_client_free(afc);
-  EXPECT_TRUE(read == PhotoBytes()) << "read " << read.size() << " bytes";
+  EXPECT_TRUE(read == corvyn::testing::PhotoBytes(kPhotoSize)) << "read " << read.size() << " bytes";
 }
 
 std::vector<std::string> BrowseUserApps(idevice_t device, lockdownd_client_t client) {
@@ -414,15 +393,18 @@ class SimulatedBackup : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(SimulatedBackup, WritesTheSourceBackupByteForByte) {
-  ASSERT_EQ(RunBackup(), 0) << ReadAll(temp_.path() / "backup.log");
-  EXPECT_NE(ReadAll(temp_.path() / "backup.log").find("Backup Successful."), std::string::npos);
+  ASSERT_EQ(RunBackup(), 0) << corvyn::testing::ReadWholeFile(temp_.path() / "backup.log");
+  EXPECT_NE(corvyn::testing::ReadWholeFile(temp_.path() / "backup.log").find("Backup Successful."),
+            std::string::npos);
   size_t compared = 0;
   for (const auto& entry : fs::recursive_directory_iterator(source_)) {
     if (!entry.is_regular_file()) continue;
     const fs::path rel = fs::relative(entry.path(), source_);
     if (rel == "Info.plist" || rel == "Status.plist") continue;  // written by the host tool
     ASSERT_TRUE(fs::exists(Written() / rel)) << rel;
-    EXPECT_TRUE(ReadAll(entry.path()) == ReadAll(Written() / rel)) << rel;
+    EXPECT_TRUE(corvyn::testing::ReadWholeFile(entry.path()) ==
+                corvyn::testing::ReadWholeFile(Written() / rel))
+        << rel;
     ++compared;
   }
   EXPECT_GT(compared, 3u);
@@ -434,7 +416,8 @@ TEST_P(SimulatedBackup, InterruptedBackupNeverLooksFinished) {
   EXPECT_EQ(sim_.Control("fail-backup " + udid_), "ok");
   EXPECT_NE(RunBackup(), 0);
   EXPECT_FALSE(fs::exists(Written() / "Status.plist"));
-  EXPECT_NE(ReadAll(temp_.path() / "backup.log").find("Backup Aborted."), std::string::npos);
+  EXPECT_NE(corvyn::testing::ReadWholeFile(temp_.path() / "backup.log").find("Backup Aborted."),
+            std::string::npos);
 
   fs::remove_all(temp_.path() / "out");
   fs::create_directories(temp_.path() / "out");

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/PasswordLine.h"
 #include "tools/decrypt/BackupDecryptor.h"
 
 namespace {
@@ -27,19 +28,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitWrongPassword = 3;
 constexpr int kExitUnopenable = 4;
-constexpr std::size_t kMaxPasswordBytes = 64 * 1024;
-
-// One line of standard input without its line end; nothing when it is too long.
-std::optional<std::string> ReadPasswordLine() {
-  std::string line;
-  for (int c = std::fgetc(stdin); c != EOF && c != '\n'; c = std::fgetc(stdin)) {
-    if (line.size() == kMaxPasswordBytes) return std::nullopt;
-    line.push_back(static_cast<char>(c));
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 int Usage() {
   std::fprintf(stderr,
                "usage: tool BACKUP COPY [PASSWORD...]\n"
@@ -60,7 +48,7 @@ int main(int argc, char** argv) {
 
   std::string password;
   if (args.size() == 2) {
-    const auto line = ReadPasswordLine();
+    const auto line = corvyn::platform::ReadPasswordLine(stdin);
     if (!line) {
       std::fprintf(stderr, "The password line is too long.\n");
       return kExitUsage;

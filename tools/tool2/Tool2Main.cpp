@@ -24,6 +24,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/PasswordLine.h"
 #include "tools/tool2/BackupRun.h"
 #include "tools/tool2/PhoneLink.h"
 
@@ -39,22 +40,9 @@ using corvyn::tool2::Say;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr std::size_t kMaxPasswordBytes = 64 * 1024;
-
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-// The first line of standard input without its line end; nothing when it is too long.
-std::optional<std::string> ReadPasswordLine() {
-  std::string line;
-  for (int c = std::fgetc(stdin); c != EOF && c != '\n'; c = std::fgetc(stdin)) {
-    if (line.size() == kMaxPasswordBytes) return std::nullopt;
-    line.push_back(static_cast<char>(c));
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
 }
 
 fs::path DefaultStopFile() {
@@ -107,7 +95,7 @@ int main(int argc, char** argv) {
   if (command == "0") return AskEncryption();
   if (command != "1" && command != "2") return Usage();
 
-  const auto password = ReadPasswordLine();
+  const auto password = corvyn::platform::ReadPasswordLine(stdin);
   if (!password) {
     Explain("the password line is too long");
     return kExitUsage;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +109,28 @@ std::string MakeSimPhoneProfile(const fs::path& backup, const fs::path& profile,
   json.insert(end, extraJson);
   std::ofstream(profile, std::ios::trunc) << json;
   return udid;
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteWholeFile(const fs::path& path, const std::string& data) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string PhotoBytes(std::size_t size) {
+  std::string data(size, '\0');
+  uint32_t x = 12345;
+  for (char& c : data) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return data;
 }
 
 }  // namespace corvyn::testing

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -41,5 +42,12 @@ bool ToolOnPath(const std::string& tool);
 // the device entry. Returns the phone's UDID, empty on failure.
 std::string MakeSimPhoneProfile(const std::filesystem::path& backup, const std::filesystem::path& profile,
                                 const std::string& extraJson = {});
+
+// Files the tests put on the phone and read back.
+std::string ReadWholeFile(const std::filesystem::path& path);
+// Writes `data` into `path`, making its folders.
+void WriteWholeFile(const std::filesystem::path& path, const std::string& data);
+// `size` bytes of a fixed pseudo-random sequence: a photo whose every chunk differs.
+std::string PhotoBytes(std::size_t size);
 
 }  // namespace corvyn::testing
