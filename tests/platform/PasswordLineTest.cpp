@@ -1,10 +1,10 @@
-#include "platform/PasswordLine.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <optional>
 #include <string>
+
+#include "platform/PasswordLine.h"
 
 namespace corvyn::platform {
 namespace {
