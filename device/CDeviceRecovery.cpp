@@ -13,6 +13,7 @@
 #include "core/FileType.h"
 #include "decoders/Decoders.h"
 #include "platform/Ascii.h"
+#include "platform/SpecialFolders.h"
 
 namespace corvyn::device {
 namespace fs = std::filesystem;
@@ -128,13 +129,17 @@ Status CDeviceRecovery::OpenSource(const std::string& password) {
 
   const fs::path root = source_->workingRoot.empty() ? backup::WorkingRoot() : source_->workingRoot;
   if (root.empty()) return Status(kInvalidData, "no working folder can be made for the phone's files");
+  // The phone's files are private data: the folders are ours alone.
+  if (Status made = platform::MakePrivateFolder(root); made != kOk) return made;
   workFolder_ = root / kDeviceWorkFolder;
   std::error_code error;
   fs::remove_all(workFolder_, error);
-  fs::create_directories(workFolder_, error);
-  if (error) return Status::System(error, "creating " + workFolder_.string());
+  if (Status made = platform::MakePrivateFolder(workFolder_); made != kOk) return made;
 
   backup_.progress = ProgressShare{&CDeviceRecovery::ForwardBackupProgress, this, 0, backup::kOpenStep};
+  // Previews and exports of the phone's own pictures need the working root
+  // even when no backup could be read.
+  backup_.workingRoot = root;
   if (!source_->makeBackup) return Status(kInvalidData, "no device helper is set to back the phone up");
   fs::path written;
   if (Status made = source_->makeBackup(password, &CDeviceRecovery::ForwardHelperProgress, this, written);

@@ -305,7 +305,14 @@ TEST_F(DeviceEngineTest, TheHelpersEndingsAreTheOpeningsResult) {
   EXPECT_NE(messages.Message().find("named no backup"), std::string::npos) << messages.Message();
   std::vector<MediaFileRecord> roll, stream;
   EXPECT_EQ(engine.CollectPhotos(roll, stream), kOk);
-  EXPECT_EQ(roll.size(), 3u);
+  ASSERT_EQ(roll.size(), 3u);
+  // The phone's own pictures are still shown and exported.
+  fs::path preview;
+  ASSERT_EQ(engine.ExtractForPreview(roll[1].path, preview, nullptr, nullptr), kOk);
+  EXPECT_EQ(ReadFile(preview), ReadFile(phone_.media / "DCIM/100APPLE/IMG_0002.JPG"));
+  const fs::path exported = Root() / "exported" / roll[1].name;
+  ASSERT_EQ(engine.CopyFileWithProgress(roll[1].path, exported, nullptr, nullptr), kOk);
+  EXPECT_EQ(ReadFile(exported), ReadFile(phone_.media / "DCIM/100APPLE/IMG_0002.JPG"));
 }
 
 TEST_F(DeviceEngineTest, AStopDuringTheWalkEndsItAndTheBackupOutsideTheRootIsKept) {
