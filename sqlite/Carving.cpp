@@ -186,7 +186,7 @@ void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<ui
     const uint64_t span =
         RecordSpan(context.columnCount, page.subspan(start), header.value - 1, pageSize - start, true);
     if (span >= pageSize - start) break;  // the record runs past the page: nothing after it is a record
-    found.push_back(Candidate{static_cast<uint16_t>(start), true});
+    found.push_back(Candidate{static_cast<uint16_t>(start), true, RecordOrigin::kTail});
     position = start + static_cast<std::size_t>(span);
   }
 }
@@ -216,7 +216,7 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
     if (FreeblockRemnantAt(page, position, word + 2, upper, static_cast<uint32_t>(columns))) {
       // A deleted cell that became a freeblock and was then taken into the
       // gap: its freeblock header sits right before its serial types.
-      found.push_back(Candidate{static_cast<uint16_t>(position), false});
+      found.push_back(Candidate{static_cast<uint16_t>(position), false, RecordOrigin::kGap});
       upper = position - 4;
       position = upper;
       continue;
@@ -233,7 +233,7 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
     const uint64_t span = RecordSpan(context.columnCount, page.subspan(start, upper - start), header.value,
                                      upper - start, true);
     if (span > upper - start) continue;
-    found.push_back(Candidate{static_cast<uint16_t>(start), true});
+    found.push_back(Candidate{static_cast<uint16_t>(start), true, RecordOrigin::kGap});
     upper = position;
   }
 }
@@ -296,7 +296,7 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
     // Once a stale pointer leads to a record found already, the page's
     // remaining stale pointers are taken as leading to found records too.
     if (duplicate) break;
-    found.push_back(Candidate{static_cast<uint16_t>(start), true});
+    found.push_back(Candidate{static_cast<uint16_t>(start), true, RecordOrigin::kStalePointer});
   }
 }
 

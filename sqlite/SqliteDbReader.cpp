@@ -194,6 +194,39 @@ Status SqliteDbReader::ReadAt(uint64_t offset, std::span<uint8_t> out, std::size
   return kOk;
 }
 
+uint32_t SqliteDbReader::FrameNumber(std::size_t frameIndex) const {
+  const std::vector<WalFrame>& frames = wal_.Frames();
+  if (frameIndex >= frames.size() || pageSize_ == 0) return 0;
+  const uint64_t frameSize = kWalFrameHeaderSize + pageSize_;
+  return static_cast<uint32_t>((frames[frameIndex].dataOffset - kWalHeaderSize) / frameSize + 1);
+}
+
+uint32_t SqliteDbReader::LiveFrameNumber(PageIndex index) const {
+  if (!walApplied_) return 0;
+  const int64_t frame = wal_.CommittedFrameOf(index);
+  return frame >= 0 ? FrameNumber(static_cast<std::size_t>(frame)) : 0;
+}
+
+std::string_view RecordOriginName(RecordOrigin origin) {
+  switch (origin) {
+    case RecordOrigin::kLive:
+      return "live";
+    case RecordOrigin::kFreeblock:
+      return "freeblock";
+    case RecordOrigin::kTail:
+      return "tail";
+    case RecordOrigin::kGap:
+      return "gap";
+    case RecordOrigin::kStalePointer:
+      return "stale pointer";
+    case RecordOrigin::kFreePage:
+      return "free page";
+    case RecordOrigin::kOldPageVersion:
+      return "old page version";
+  }
+  return "unknown";
+}
+
 Status SqliteDbReader::ReadPage(PageIndex index, std::vector<uint8_t>& page) const {
   if (!IsOpen() || pageSize_ == 0) return kInvalidData;
   page.resize(pageSize_);
@@ -401,11 +434,13 @@ Status SqliteDbReader::CountRecordColumns(ByteSpan page, uint32_t cellOffset, ui
 void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index,
                                      const std::vector<uint16_t>& cells, const RecordDecoder& decoder,
                                      int32_t deleted) {
-  (void)index;
   const std::vector<uint32_t> ends = CellEnds(cells, pageSize_);
   const ByteSpan bytes(page);
   for (std::size_t i = 0; i < cells.size(); ++i) {
-    const RecordLocation location{bytes.subspan(cells[i]), cells[i], ends[i], RecordMode::kFullCell, deleted};
+    RecordLocation location{bytes.subspan(cells[i]), cells[i], ends[i], RecordMode::kFullCell, deleted};
+    location.origin = deleted == 0 ? RecordOrigin::kLive : RecordOrigin::kFreePage;
+    location.page = index;
+    location.walFrame = LiveFrameNumber(index);
     if (trackCells_) {
       // Remembered so that the page history does not hand the same record over again.
       uint64_t identity = 0;
@@ -421,7 +456,7 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
 
 void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                                       const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
-                                      PageIndex pageInHandIndex) {
+                                      PageIndex pageInHandIndex, bool freePages) {
   std::vector<uint8_t> page;
   for (const auto& [index, offsets] : candidates) {
     if (offsets.empty()) continue;
@@ -434,8 +469,11 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
     for (const Candidate& candidate : offsets) {
       const uint16_t offset = candidate.offset;
       if (offset >= bytes->size()) continue;
-      const RecordLocation location{
+      RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
+      location.origin = freePages ? RecordOrigin::kFreePage : candidate.origin;
+      location.page = index;
+      location.walFrame = LiveFrameNumber(index);
       // A refused candidate is dropped alone.
       const Status decoded = decoder(*this, location);
       if (trackCells_ && decoded == kOk) carvedRecords_.insert({index, offset});
@@ -461,7 +499,7 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile
         }
         return kOk;
       });
-  DecodeCandidates(candidates, decoder, nullptr, 0);
+  DecodeCandidates(candidates, decoder, nullptr, 0, false);
   return status;
 }
 
@@ -514,7 +552,7 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile
     CandidateList found = CollectPageCandidates(*this, context, *bytes);
     if (!found.empty()) candidates[leaf] = std::move(found);
   }
-  DecodeCandidates(candidates, decoder, &page, index);
+  DecodeCandidates(candidates, decoder, &page, index, true);
   return kOk;
 }
 

@@ -118,6 +118,20 @@ enum class RecordMode : int {
   kCarved = 1,    // bytes start at the first serial type of a carved record
 };
 
+// Where a record handed to the decoder was found.
+enum class RecordOrigin : uint8_t {
+  kLive,            // a cell of the table's live b-tree
+  kFreeblock,       // carved from a freeblock of a live leaf page
+  kTail,            // carved from the bytes after the highest live cell
+  kGap,             // carved from the unallocated space below the cells
+  kStalePointer,    // reached through a pointer-array entry past the live ones
+  kFreePage,        // a cell or a carved record of a page on the free list
+  kOldPageVersion,  // a cell or a carved record of a page version the live database no longer shows
+};
+// Lower-case words for the origin: "live", "freeblock", "tail", "gap",
+// "stale pointer", "free page", "old page version".
+std::string_view RecordOriginName(RecordOrigin origin);
+
 struct RecordLocation {
   ByteSpan bytes;           // from the record's first byte to the end of the page buffer
   uint32_t cellOffset = 0;  // offset of bytes[0] within the page
@@ -128,12 +142,21 @@ struct RecordLocation {
   // matched all expected serial types, so no column was lost and the
   // first-column-lost rule (first byte not 0) does not apply.
   bool headerIntact = false;
+  // Where the record lay: set by ScanTable for every record it hands over.
+  RecordOrigin origin = RecordOrigin::kLive;
+  PageIndex page = 0;
+  // 1-based number of the log frame the page's bytes came from (as counted
+  // from the start of the `-wal` file); 0 when they came from the main file.
+  uint32_t walFrame = 0;
+  // The main file's copy of a page that the log replaced (walFrame is 0).
+  bool replacedByLog = false;
 };
 
 // A carved record found on a leaf page: the offset of its first serial type.
 struct Candidate {
   uint16_t offset = 0;
-  bool headerIntact = false;  // see RecordLocation::headerIntact
+  bool headerIntact = false;                       // see RecordLocation::headerIntact
+  RecordOrigin origin = RecordOrigin::kFreeblock;  // the scanner that found it
   bool operator==(const Candidate&) const = default;
 };
 
@@ -278,9 +301,14 @@ class SqliteDbReader {
                       std::vector<bool>& seenPages);
   void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                         const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
-                        PageIndex pageInHandIndex);
+                        PageIndex pageInHandIndex, bool freePages);
   void DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index, const std::vector<uint16_t>& cells,
                        const RecordDecoder& decoder, int32_t deleted);
+  // 1-based log frame the live version of the page is read from; 0 when it
+  // comes from the main file.
+  uint32_t LiveFrameNumber(PageIndex index) const;
+  // 1-based position in the log file of frame `frameIndex` of wal_.Frames().
+  uint32_t FrameNumber(std::size_t frameIndex) const;
 
   // One page version of the history.
   struct PageVersion {
@@ -299,6 +327,8 @@ class SqliteDbReader {
   void BuildHistory() const;
   Status ReadMainPage(PageIndex index, std::span<uint8_t> page) const;
   Status ReadVersion(const PageVersion& version, std::vector<uint8_t>& page) const;
+  // Marks a record of an old page version as such, with its frame.
+  void PlaceInVersion(const PageVersion& version, RecordLocation& location) const;
   // Rowid and payload of the full cell at `offset` in one number; false when
   // the cell cannot be read. *cellEnd gets the end of its bytes on the page.
   bool CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd) const;

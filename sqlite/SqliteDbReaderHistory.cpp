@@ -154,6 +154,13 @@ uint32_t SqliteDbReader::FirstRecordColumns(ByteSpan page, const std::vector<uin
   return columns;
 }
 
+void SqliteDbReader::PlaceInVersion(const PageVersion& version, RecordLocation& location) const {
+  location.origin = RecordOrigin::kOldPageVersion;
+  location.page = version.page;
+  location.walFrame = version.walFrame < 0 ? 0 : FrameNumber(static_cast<std::size_t>(version.walFrame));
+  location.replacedByLog = version.walFrame < 0;
+}
+
 void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecoder& decoder,
                                  const std::vector<bool>& treePages) {
   const uint32_t expected = profile.columnCount;
@@ -221,8 +228,8 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
         reportedCellPlaces[version.page].push_back(
             {offset, cellEnd, PageContentHash(ByteSpan(bytes).subspan(offset + 4u, cellEnd - offset - 4u))});
       }
-      const RecordLocation location{ByteSpan(bytes).subspan(offset), offset, cellEnd, RecordMode::kFullCell,
-                                    1};
+      RecordLocation location{ByteSpan(bytes).subspan(offset), offset, cellEnd, RecordMode::kFullCell, 1};
+      PlaceInVersion(version, location);
       (void)decoder(*this, location);
     }
 
@@ -252,8 +259,9 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
         continue;
       }
       if (!reportedCarved.insert(CarvedRecordKey(version.page, bytes, start, end)).second) continue;
-      const RecordLocation location{ByteSpan(bytes).subspan(start), start, 0, RecordMode::kCarved, 1,
-                                    candidate.headerIntact};
+      RecordLocation location{ByteSpan(bytes).subspan(start), start, 0, RecordMode::kCarved, 1,
+                              candidate.headerIntact};
+      PlaceInVersion(version, location);
       (void)decoder(*this, location);
     }
   }
