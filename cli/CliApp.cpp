@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <cmath>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -24,6 +25,8 @@
 #include "platform/PasswordLine.h"
 #include "platform/SpecialFolders.h"
 #include "platform/Terminal.h"
+#include "sqlite/GenericCarve.h"
+#include "sqlite/SqliteDbReader.h"
 
 #ifndef CORVYN_VERSION
 #define CORVYN_VERSION "0.0.0"
@@ -43,6 +46,7 @@ constexpr const char* kUsage =
     "       corvyn-cli scan --device [UDID] [--password-stdin] [--json]\n"
     "       corvyn-cli export FOLDER --out DIR [--password-stdin] [--only-deleted]\n"
     "                  [--category LABEL]... [--json]\n"
+    "       corvyn-cli carve DB [--table T] [--json]\n"
     "\n"
     "backups  lists the backups of the backup root and of the [BackupFolders]\n"
     "         section of config.ini beside the program\n"
@@ -59,11 +63,17 @@ constexpr const char* kUsage =
     "         prints them, e.g. \"Camera Roll\", \"Messages\") limits it to those\n"
     "         categories, --only-deleted to deleted records; prints what was\n"
     "         recovered and every file that failed, with --json as JSON\n"
+    "carve    prints the deleted rows still in the SQLite file DB (and in its\n"
+    "         -wal log when there is one), of every table or of table T, each\n"
+    "         with where it was found; the files are only read. Text output is\n"
+    "         one line per row: table, origin, page number, rowid (- when lost),\n"
+    "         then column=value (? for a value lost); --json prints an object\n"
     "\n"
     "exit status: 0 the scan completed (also when some categories could not be\n"
     "read), 2 usage, 3 wrong password, 4 the source cannot be opened, 1 other\n"
     "failures (the scan was stopped, the engine could not start; for export: a\n"
-    "file that could not be written, or the export could not start)\n";
+    "file that could not be written, or the export could not start; for carve:\n"
+    "a page of the database could not be read)\n";
 
 int Usage(const CliStreams& streams, const std::string& problem) {
   std::fprintf(streams.err, "corvyn-cli: %s (see corvyn-cli --help)\n", problem.c_str());
@@ -474,6 +484,183 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
   return summary.ok() ? kExitOk : kExitFailed;
 }
 
+// --- carve ---------------------------------------------------------------
+
+// Where a row was found, in words: "freeblock", "gap (log frame 7)", "old
+// page version (main file, replaced by the log)", with ", earlier version"
+// for the old values of a row that is still live.
+std::string CarvedOriginText(const sqlite::CarvedRow& row) {
+  std::string text(sqlite::RecordOriginName(row.origin));
+  if (row.walFrame != 0) {
+    text += " (log frame " + std::to_string(row.walFrame) + ")";
+  } else if (row.replacedByLog) {
+    text += " (main file, replaced by the log)";
+  }
+  if (row.earlierVersion) text += ", earlier version";
+  return text;
+}
+
+// A value on one line of text output: tabs, line breaks and backslashes
+// escaped.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (const char c : text) {
+    switch (c) {
+      case '\t':
+        line += "\\t";
+        break;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
+        break;
+      case '\\':
+        line += "\\\\";
+        break;
+      default:
+        line += c;
+    }
+  }
+  return line;
+}
+
+std::string CarvedValueJson(const sqlite::CarvedValue& value) {
+  using Kind = sqlite::CarvedValueKind;
+  switch (value.kind) {
+    case Kind::kInteger:
+      return std::to_string(value.integer);
+    case Kind::kReal:
+      return std::isfinite(value.real) ? value.Display() : JsonString(value.Display());
+    case Kind::kText:
+      return JsonString(value.bytes);
+    case Kind::kBlob: {
+      const std::string hex = value.Display();  // x'...'
+      return "{\"blob\": " + JsonString(hex.substr(2, hex.size() - 3)) + "}";
+    }
+    default:
+      return "null";
+  }
+}
+
+std::string CarveJson(const std::string& database, const sqlite::CarveResult& result) {
+  std::string json = "{\"database\": " + JsonString(database) + ", \"tables\": [";
+  for (std::size_t t = 0; t < result.tables.size(); ++t) {
+    const sqlite::CarvedTable& table = result.tables[t];
+    json += t ? ", " : "";
+    json += "{\"name\": " + JsonString(table.name) + ", \"columns\": [";
+    for (std::size_t c = 0; c < table.columns.size(); ++c)
+      json += (c ? ", " : "") + JsonString(table.columns[c]);
+    json += "], \"liveRows\": " + std::to_string(table.liveRows) + ", \"deleted\": [";
+    for (std::size_t r = 0; r < table.deleted.size(); ++r) {
+      const sqlite::CarvedRow& row = table.deleted[r];
+      json += r ? ", " : "";
+      json += "{\"rowid\": " + (row.rowid ? std::to_string(*row.rowid) : std::string("null"));
+      json += ", \"origin\": " + JsonString(sqlite::RecordOriginName(row.origin));
+      json += ", \"page\": " + std::to_string(static_cast<uint64_t>(row.page) + 1);
+      json += ", \"walFrame\": " + std::to_string(row.walFrame);
+      json += std::string(", \"replacedByLog\": ") + (row.replacedByLog ? "true" : "false");
+      json += std::string(", \"earlierVersion\": ") + (row.earlierVersion ? "true" : "false");
+      json += ", \"values\": [";
+      for (std::size_t v = 0; v < row.values.size(); ++v)
+        json += (v ? ", " : "") + CarvedValueJson(row.values[v]);
+      json += "]}";
+    }
+    json += "]}";
+  }
+  json += "], \"skipped\": [";
+  for (std::size_t s = 0; s < result.skipped.size(); ++s) {
+    json += (s ? ", " : "") + std::string("{\"name\": ") + JsonString(result.skipped[s].name) +
+            ", \"reason\": " + JsonString(result.skipped[s].reason) + "}";
+  }
+  return json + "]}\n";
+}
+
+void PrintCarveText(const sqlite::CarveResult& result, std::FILE* out) {
+  for (const sqlite::CarvedTable& table : result.tables) {
+    std::fprintf(out, "# %s: %zu deleted row%s\n", OneLine(table.name).c_str(), table.deleted.size(),
+                 table.deleted.size() == 1 ? "" : "s");
+    for (const sqlite::CarvedRow& row : table.deleted) {
+      std::string line = OneLine(table.name) + "\t" + CarvedOriginText(row) + "\t" +
+                         std::to_string(static_cast<uint64_t>(row.page) + 1) + "\t" +
+                         (row.rowid ? std::to_string(*row.rowid) : std::string("-"));
+      for (std::size_t c = 0; c < row.values.size() && c < table.columns.size(); ++c) {
+        line += "\t" + OneLine(table.columns[c]) + "=" + OneLine(row.values[c].Display());
+      }
+      std::fprintf(out, "%s\n", line.c_str());
+    }
+  }
+  for (const sqlite::SkippedTable& skipped : result.skipped) {
+    std::fprintf(out, "# %s: skipped, %s\n", OneLine(skipped.name).c_str(), skipped.reason.c_str());
+  }
+}
+
+int CarveCommand(const std::vector<std::string>& args, const CliStreams& streams) {
+  std::string database;
+  std::string table;
+  bool json = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "--table") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(streams, "--table needs a table name");
+      table = args[++i];
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      return Usage(streams, "unknown option " + args[i]);
+    } else if (database.empty()) {
+      database = args[i];
+    } else {
+      return Usage(streams, "carve takes one database file");
+    }
+  }
+  if (database.empty()) return Usage(streams, "carve needs the database file");
+
+  std::error_code error;
+  if (!fs::is_regular_file(database, error)) {
+    std::fprintf(streams.err, "corvyn-cli: cannot open %s: no such file\n", database.c_str());
+    return kExitUnopenable;
+  }
+  sqlite::SqliteDbReader reader;
+  if (const Status opened = reader.Open(database); opened != kOk) {
+    if (opened == kInvalidData) {
+      std::fprintf(streams.err, "corvyn-cli: cannot open %s: it is not an SQLite 3 database\n",
+                   database.c_str());
+    } else {
+      std::fprintf(streams.err, "corvyn-cli: cannot open %s: %s\n", database.c_str(),
+                   opened.Message().c_str());
+    }
+    return kExitUnopenable;
+  }
+  const sqlite::WalVerdict wal = reader.WalState();
+  if (wal != sqlite::WalVerdict::kAbsent && wal != sqlite::WalVerdict::kApplied) {
+    const std::string why(sqlite::WalVerdictText(wal));
+    std::fprintf(streams.err, "corvyn-cli: the log %s-wal was not used: %s\n", database.c_str(), why.c_str());
+  }
+  if (!table.empty()) {
+    bool exists = false;
+    if (const Status status = sqlite::TableExists(reader, table, exists); status != kOk) {
+      std::fprintf(streams.err, "corvyn-cli: the schema of %s cannot be read: %s\n", database.c_str(),
+                   status.Message().c_str());
+      return kExitFailed;
+    }
+    if (!exists) return Usage(streams, "there is no table named " + table + " in " + database);
+  }
+  sqlite::CarveResult result;
+  const Status carved = sqlite::CarveDeletedRows(reader, table, result);
+  if (json) {
+    const std::string text = CarveJson(database, result);
+    std::fwrite(text.data(), 1, text.size(), streams.out);
+  } else {
+    PrintCarveText(result, streams.out);
+  }
+  if (carved != kOk) {
+    std::fprintf(streams.err, "corvyn-cli: %s could not be read whole: %s\n", database.c_str(),
+                 carved.Message().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 bool StandardErrorIsTerminal() {
@@ -497,6 +684,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
   }
   if (command == "scan") return ScanCommand(args, streams);
   if (command == "export") return ExportCommand(args, streams);
+  if (command == "carve") return CarveCommand(args, streams);
   return Usage(streams, "unknown command " + command);
 }
 

@@ -7,10 +7,14 @@
 //   corvyn-cli scan --device [UDID] [--password-stdin] [--json]
 //   corvyn-cli export FOLDER --out DIR [--password-stdin] [--only-deleted]
 //                    [--category LABEL]... [--json]
+//   corvyn-cli carve DB [--table T] [--json]
+//                                          deleted rows of any SQLite file, each
+//                                          with where it was found (read only)
 //
 // Exit status: 0 success (a scan that completed with some categories
 // unreadable included; each is named on standard error), 2 usage, 3 wrong
-// password, 4 the source cannot be opened, 1 anything else (for export: any
+// password, 4 the source cannot be opened (for carve: also a file that is not
+// an SQLite database), 1 anything else (for export: any
 // file that could not be written); every failure prints one line on standard
 // error.
 #pragma once

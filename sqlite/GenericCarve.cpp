@@ -1,0 +1,721 @@
+#include "sqlite/GenericCarve.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "sqlite/ByteOrder.h"
+#include "sqlite/CreateTableParser.h"
+#include "sqlite/RecordParser.h"
+
+namespace corvyn::sqlite {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The schema.
+
+struct SchemaTable {
+  std::string name;
+  std::string sql;
+};
+
+Status ReadSchemaTables(const SqliteDbReader& reader, std::vector<SchemaTable>& tables) {
+  tables.clear();
+  std::vector<uint8_t> first;
+  if (const Status status = reader.ReadPage(0, first); status != kOk) return status;
+  std::vector<bool> visited;
+  ParsedRecord row;
+  return reader.ForEachLeafPage(0, first, visited, [&](PageIndex leaf, const std::vector<uint8_t>& page) {
+    for (const uint16_t offset : reader.ReadCellPointers(page, leaf == 0 ? kFileHeaderSize : 0)) {
+      const RecordLocation location{ByteSpan(page).subspan(offset), offset, 0, RecordMode::kFullCell, 0};
+      if (ParseCell(reader, location, row) != kOk) continue;
+      const ColumnValue* type = row.Column(0);
+      const ColumnValue* name = row.Column(1);
+      const ColumnValue* sql = row.Column(4);
+      if (!type || !type->IsText() || type->Text() != "table" || !name || !name->IsText()) continue;
+      tables.push_back({std::string(name->Text()), sql && sql->IsText() ? std::string(sql->Text()) : ""});
+    }
+    return kOk;
+  });
+}
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && Upper(text.substr(0, prefix.size())) == Upper(prefix);
+}
+
+// The items between the outer parentheses of a CREATE TABLE text (comments
+// dropped, quotes kept), and the text after the closing parenthesis.
+bool SplitTableItems(std::string_view sql, std::vector<std::string>& items, std::string& after) {
+  items.clear();
+  after.clear();
+  int depth = 0;
+  bool opened = false;
+  std::string current;
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      while (i < sql.size() && sql[i] != '\n') ++i;
+      continue;
+    }
+    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const std::size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+      current += ' ';
+      continue;
+    }
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      std::size_t end = i + 1;
+      while (end < sql.size()) {
+        if (sql[end] == close) {
+          // A doubled quote stands for one.
+          if (close != ']' && end + 1 < sql.size() && sql[end + 1] == close) {
+            end += 2;
+            continue;
+          }
+          break;
+        }
+        ++end;
+      }
+      if (end >= sql.size()) return false;
+      if (opened) current.append(sql.substr(i, end + 1 - i));
+      i = end + 1;
+      continue;
+    }
+    if (c == '(') {
+      if (opened) current += c;
+      opened = true;
+      ++depth;
+    } else if (c == ')') {
+      if (!opened) return false;
+      if (--depth == 0) {
+        items.push_back(current);
+        after = std::string(sql.substr(i + 1));
+        return true;
+      }
+      current += c;
+    } else if (c == ',' && depth == 1) {
+      items.push_back(current);
+      current.clear();
+    } else if (opened) {
+      current += c;
+    }
+    ++i;
+  }
+  return false;
+}
+
+// Words of an item: bare words, quoted names and parenthesised groups each
+// one word, upper-cased unless quoted.
+std::vector<std::string> Words(std::string_view item) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < item.size()) {
+    const char c = item[i];
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      std::size_t end = item.find(close, i + 1);
+      if (end == std::string_view::npos) end = item.size() - 1;
+      words.emplace_back(item.substr(i, end + 1 - i));
+      i = end + 1;
+    } else if (c == '(') {
+      int depth = 0;
+      std::size_t end = i;
+      for (; end < item.size(); ++end) {
+        if (item[end] == '(') ++depth;
+        if (item[end] == ')' && --depth == 0) break;
+      }
+      words.push_back(Upper(item.substr(i, std::min(end + 1, item.size()) - i)));
+      i = end + 1;
+    } else {
+      std::size_t end = i;
+      while (end < item.size() && !std::isspace(static_cast<unsigned char>(item[end])) && item[end] != '(' &&
+             item[end] != '\'' && item[end] != '"')
+        ++end;
+      words.push_back(Upper(item.substr(i, end - i)));
+      i = end;
+    }
+  }
+  return words;
+}
+
+bool IsConstraintWord(std::string_view word) {
+  static constexpr std::array<std::string_view, 12> kWords = {"CONSTRAINT", "PRIMARY",   "NOT",     "NULL",
+                                                              "UNIQUE",     "CHECK",     "DEFAULT", "COLLATE",
+                                                              "REFERENCES", "GENERATED", "AS",      "ON"};
+  return std::find(kWords.begin(), kWords.end(), word) != kWords.end();
+}
+
+enum class Affinity { kInteger, kText, kBlob, kReal, kNumeric };
+
+// SQLite's rules for a declared type's affinity.
+Affinity AffinityOf(std::string_view type) {
+  if (type.find("INT") != std::string_view::npos) return Affinity::kInteger;
+  if (type.find("CHAR") != std::string_view::npos || type.find("CLOB") != std::string_view::npos ||
+      type.find("TEXT") != std::string_view::npos)
+    return Affinity::kText;
+  if (type.empty() || type.find("BLOB") != std::string_view::npos) return Affinity::kBlob;
+  if (type.find("REAL") != std::string_view::npos || type.find("FLOA") != std::string_view::npos ||
+      type.find("DOUB") != std::string_view::npos)
+    return Affinity::kReal;
+  return Affinity::kNumeric;
+}
+
+struct ColumnRule {
+  Affinity affinity = Affinity::kBlob;
+  bool notNull = false;
+};
+
+struct TableShape {
+  std::vector<std::string> names;
+  std::vector<ColumnRule> rules;
+  std::optional<uint32_t> rowidColumn;
+  std::string skipReason;  // empty: the table can be carved
+};
+
+std::string_view Unquoted(std::string_view name) {
+  if (name.size() >= 2 &&
+      (name.front() == '"' || name.front() == '`' || name.front() == '[' || name.front() == '\''))
+    return name.substr(1, name.size() - 2);
+  return name;
+}
+
+TableShape ShapeOf(const SchemaTable& table) {
+  TableShape shape;
+  if (StartsWithIgnoringCase(table.name, "sqlite_")) {
+    shape.skipReason = "SQLite's own table";
+    return shape;
+  }
+  if (Upper(table.sql).find("VIRTUAL TABLE") != std::string::npos) {
+    shape.skipReason = "a virtual table keeps no rows of its own";
+    return shape;
+  }
+  std::vector<std::string> items;
+  std::string after;
+  if (!ParseCreateTableColumns(table.sql, shape.names) || !SplitTableItems(table.sql, items, after) ||
+      shape.names.empty()) {
+    shape.skipReason = "its CREATE TABLE text could not be read";
+    return shape;
+  }
+  const std::vector<std::string> options = Words(after);
+  for (std::size_t i = 0; i + 1 < options.size(); ++i) {
+    if (options[i] == "WITHOUT" && options[i + 1] == "ROWID") {
+      shape.skipReason = "a table without rowid";
+      return shape;
+    }
+  }
+  std::vector<std::string> types;
+  std::optional<std::string> tablePrimaryKey;
+  bool tableKeyHasOneColumn = false;
+  for (const std::string& item : items) {
+    const std::vector<std::string> words = Words(item);
+    if (words.empty()) continue;
+    const std::string& head = words.front();
+    if (head == "CONSTRAINT" || head == "PRIMARY" || head == "UNIQUE" || head == "CHECK" ||
+        head == "FOREIGN") {
+      for (std::size_t i = 0; i + 2 < words.size(); ++i) {
+        if (words[i] == "PRIMARY" && words[i + 1] == "KEY") {
+          // "(name)" or "(name ASC)": one column.
+          const std::string group = words[i + 2];
+          const std::string inner = group.size() >= 2 ? group.substr(1, group.size() - 2) : std::string();
+          tableKeyHasOneColumn = inner.find(',') == std::string::npos;
+          const std::vector<std::string> keyWords = Words(inner);
+          if (!keyWords.empty()) tablePrimaryKey = keyWords.front();
+        }
+      }
+      continue;
+    }
+    std::string type;
+    std::size_t w = 1;
+    for (; w < words.size() && !IsConstraintWord(words[w]); ++w) type += (type.empty() ? "" : " ") + words[w];
+    ColumnRule rule;
+    rule.affinity = AffinityOf(type);
+    bool primaryKey = false;
+    bool descending = false;
+    bool generated = false;
+    bool stored = false;
+    for (std::size_t i = w; i < words.size(); ++i) {
+      if (words[i] == "NOT" && i + 1 < words.size() && words[i + 1] == "NULL") rule.notNull = true;
+      if (words[i] == "PRIMARY" && i + 1 < words.size() && words[i + 1] == "KEY") {
+        primaryKey = true;
+        descending = i + 2 < words.size() && words[i + 2] == "DESC";
+      }
+      if (words[i] == "AS" && i + 1 < words.size() && !words[i + 1].empty() && words[i + 1][0] == '(')
+        generated = true;
+      if (words[i] == "STORED") stored = true;
+    }
+    if (generated && !stored) {
+      shape.skipReason = "a table with virtual generated columns";
+      return shape;
+    }
+    if (primaryKey && !descending && type == "INTEGER") {
+      shape.rowidColumn = static_cast<uint32_t>(shape.rules.size());
+    }
+    types.push_back(type);
+    shape.rules.push_back(rule);
+  }
+  if (shape.rules.size() != shape.names.size()) {
+    shape.skipReason = "its CREATE TABLE text could not be read";
+    return shape;
+  }
+  if (!shape.rowidColumn && tablePrimaryKey && tableKeyHasOneColumn) {
+    for (std::size_t i = 0; i < shape.names.size(); ++i) {
+      if (Upper(shape.names[i]) == Upper(Unquoted(*tablePrimaryKey)) && types[i] == "INTEGER") {
+        shape.rowidColumn = static_cast<uint32_t>(i);
+      }
+    }
+  }
+  return shape;
+}
+
+// ---------------------------------------------------------------------------
+// Values.
+
+bool ValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    uint32_t codePoint = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xe0) == 0xc0) {
+      length = 2;
+      codePoint = c & 0x1f;
+    } else if ((c & 0xf0) == 0xe0) {
+      length = 3;
+      codePoint = c & 0x0f;
+    } else if ((c & 0xf8) == 0xf0) {
+      length = 4;
+      codePoint = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xc0) != 0x80) return false;
+      codePoint = codePoint << 6 | (next & 0x3f);
+    }
+    static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < kSmallest[length] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
+void AppendUtf8(uint32_t codePoint, std::string& out) {
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+  } else if (codePoint < 0x800) {
+    out += static_cast<char>(0xc0 | codePoint >> 6);
+    out += static_cast<char>(0x80 | (codePoint & 0x3f));
+  } else if (codePoint < 0x10000) {
+    out += static_cast<char>(0xe0 | codePoint >> 12);
+    out += static_cast<char>(0x80 | (codePoint >> 6 & 0x3f));
+    out += static_cast<char>(0x80 | (codePoint & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | codePoint >> 18);
+    out += static_cast<char>(0x80 | (codePoint >> 12 & 0x3f));
+    out += static_cast<char>(0x80 | (codePoint >> 6 & 0x3f));
+    out += static_cast<char>(0x80 | (codePoint & 0x3f));
+  }
+}
+
+// UTF-16 text (little- or big-endian) as UTF-8; false on an odd length or a
+// broken surrogate pair.
+bool Utf16ToUtf8(std::string_view text, bool bigEndian, std::string& out) {
+  out.clear();
+  if (text.size() % 2 != 0) return false;
+  const auto unit = [&](std::size_t at) {
+    const auto a = static_cast<uint8_t>(text[at]);
+    const auto b = static_cast<uint8_t>(text[at + 1]);
+    return static_cast<uint32_t>(bigEndian ? a << 8 | b : b << 8 | a);
+  };
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    uint32_t codePoint = unit(i);
+    if (codePoint >= 0xdc00 && codePoint <= 0xdfff) return false;
+    if (codePoint >= 0xd800 && codePoint <= 0xdbff) {
+      if (i + 3 >= text.size()) return false;
+      const uint32_t low = unit(i + 2);
+      if (low < 0xdc00 || low > 0xdfff) return false;
+      codePoint = 0x10000 + ((codePoint - 0xd800) << 10) + (low - 0xdc00);
+      i += 2;
+    }
+    AppendUtf8(codePoint, out);
+  }
+  return true;
+}
+
+enum class TextEncoding { kUtf8, kUtf16Little, kUtf16Big };
+
+TextEncoding EncodingOf(const SqliteDbReader& reader) {
+  std::array<uint8_t, 4> field{};
+  if (reader.ReadAt(56, field) != kOk) return TextEncoding::kUtf8;
+  switch (ReadBigEndian32(field.data())) {
+    case 2:
+      return TextEncoding::kUtf16Little;
+    case 3:
+      return TextEncoding::kUtf16Big;
+    default:
+      return TextEncoding::kUtf8;
+  }
+}
+
+// One column of a parsed record; false when its text is not valid.
+bool TakeValue(const ColumnValue* column, TextEncoding encoding, CarvedValue& value) {
+  value = CarvedValue();
+  if (column == nullptr) {
+    value.kind = CarvedValueKind::kLost;
+  } else if (column->IsNull()) {
+    value.kind = CarvedValueKind::kNull;
+  } else if (column->IsInteger()) {
+    value.kind = CarvedValueKind::kInteger;
+    value.integer = column->integer;
+  } else if (column->IsFloat()) {
+    value.kind = CarvedValueKind::kReal;
+    value.real = column->real;
+  } else if (column->IsText()) {
+    value.kind = CarvedValueKind::kText;
+    if (encoding == TextEncoding::kUtf8) {
+      value.bytes = std::string(column->Text());
+      return ValidUtf8(value.bytes);
+    }
+    return Utf16ToUtf8(column->Text(), encoding == TextEncoding::kUtf16Big, value.bytes);
+  } else {
+    value.kind = CarvedValueKind::kBlob;
+    value.bytes = std::string(column->Text());
+  }
+  return true;
+}
+
+// Storage classes as bits, for what a column admits.
+constexpr uint8_t ClassBit(CarvedValueKind kind) {
+  return static_cast<uint8_t>(1u << static_cast<int>(kind));
+}
+
+uint8_t AdmittedClasses(Affinity affinity) {
+  const uint8_t numbers = ClassBit(CarvedValueKind::kInteger) | ClassBit(CarvedValueKind::kReal);
+  const uint8_t base = ClassBit(CarvedValueKind::kNull) | ClassBit(CarvedValueKind::kBlob);
+  switch (affinity) {
+    case Affinity::kText:
+      return base | ClassBit(CarvedValueKind::kText);
+    case Affinity::kBlob:
+      return base | numbers | ClassBit(CarvedValueKind::kText);
+    default:
+      return base | numbers;
+  }
+}
+
+// A comparable key of the values from column `from` on, leaving out the
+// rowid column.
+std::string ValuesKey(const std::vector<CarvedValue>& values, std::size_t from,
+                      const std::optional<uint32_t>& rowidColumn) {
+  std::string key;
+  for (std::size_t i = from; i < values.size(); ++i) {
+    if (rowidColumn && i == *rowidColumn) continue;
+    const CarvedValue& value = values[i];
+    key += static_cast<char>('0' + static_cast<int>(value.kind));
+    switch (value.kind) {
+      case CarvedValueKind::kInteger:
+        key.append(reinterpret_cast<const char*>(&value.integer), sizeof value.integer);
+        break;
+      case CarvedValueKind::kReal:
+        key.append(reinterpret_cast<const char*>(&value.real), sizeof value.real);
+        break;
+      case CarvedValueKind::kText:
+      case CarvedValueKind::kBlob: {
+        const uint64_t size = value.bytes.size();
+        key.append(reinterpret_cast<const char*>(&size), sizeof size);
+        key += value.bytes;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------------------
+// One table.
+
+struct Found {
+  CarvedRow row;
+  bool firstLost = false;
+  std::string key;      // all columns but the rowid column; empty when the first is lost
+  std::string tailKey;  // from column 1 on
+};
+
+class TableCarver {
+ public:
+  TableCarver(const TableShape& shape, TextEncoding encoding) : shape_(shape), encoding_(encoding) {
+    admitted_.reserve(shape.rules.size());
+    for (const ColumnRule& rule : shape.rules) admitted_.push_back(AdmittedClasses(rule.affinity));
+  }
+
+  Status Take(SqliteDbReader& reader, const RecordLocation& record) {
+    const auto columnCount = static_cast<uint32_t>(shape_.names.size());
+    const Status parsed = ParseRecord(reader, record, columnCount, parsedRecord_);
+    if (parsed != kOk && parsed != kInvalidData) return parsed;
+    if (record.deleted == 0) {
+      if (parsed == kOk) TakeLive();
+      return parsed;
+    }
+    Found found;
+    if (parsed != kOk || !Decode(reader, record, found)) {
+      ++table_.refused;
+      return kInvalidData;
+    }
+    deleted_.push_back(std::move(found));
+    return kOk;
+  }
+
+  CarvedTable Finish(const std::string& name) {
+    table_.name = name;
+    table_.columns = shape_.names;
+    table_.rowidColumn = shape_.rowidColumn;
+    table_.liveRows = liveByRowid_.size();
+    // Records with the same values, by key: the indexes in table_.deleted.
+    std::unordered_map<std::string, std::vector<std::size_t>> reportedByTail;
+    for (Found& found : deleted_) {
+      CarvedRow& row = found.row;
+      // A copy of a live row, or an earlier version of one.
+      if (row.rowid) {
+        const auto live = liveByRowid_.find(*row.rowid);
+        if (live != liveByRowid_.end()) {
+          const bool same =
+              found.firstLost ? live->second.tailKey == found.tailKey : live->second.key == found.key;
+          if (same) {
+            ++table_.staleCopies;
+            continue;
+          }
+          row.earlierVersion = true;
+        }
+      } else if (found.firstLost ? liveTailKeys_.count(found.tailKey) != 0
+                                 : liveKeys_.count(found.key) != 0) {
+        ++table_.staleCopies;
+        continue;
+      }
+      // Found before: the same values, and the same rowid or one of them
+      // without.
+      std::vector<std::size_t>& same = reportedByTail[found.tailKey];
+      bool repeated = false;
+      for (const std::size_t index : same) {
+        CarvedRow& earlier = table_.deleted[index];
+        const bool valuesMatch = found.firstLost || earlierLost_[index] || fullKeys_[index] == found.key;
+        if (!valuesMatch || (row.rowid && earlier.rowid && *row.rowid != *earlier.rowid)) continue;
+        if (!earlier.rowid && row.rowid) {
+          earlier.rowid = row.rowid;
+          earlier.earlierVersion = row.earlierVersion;
+          if (shape_.rowidColumn) earlier.values[*shape_.rowidColumn] = row.values[*shape_.rowidColumn];
+        }
+        repeated = true;
+        break;
+      }
+      if (repeated) {
+        ++table_.repeated;
+        continue;
+      }
+      same.push_back(table_.deleted.size());
+      earlierLost_.push_back(found.firstLost);
+      fullKeys_.push_back(found.key);
+      table_.deleted.push_back(std::move(row));
+    }
+    return std::move(table_);
+  }
+
+ private:
+  void TakeLive() {
+    std::vector<CarvedValue> values(shape_.names.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      // A live row is the table's even with text SQLite would not write.
+      (void)TakeValue(parsedRecord_.Column(i), encoding_, values[i]);
+      // A row written before the table gained columns: the added ones read
+      // as NULL (their defaults are not known here).
+      if (values[i].kind == CarvedValueKind::kLost) values[i].kind = CarvedValueKind::kNull;
+      if (!shape_.rowidColumn || i != *shape_.rowidColumn) admitted_[i] |= ClassBit(values[i].kind);
+    }
+    liveColumnCounts_.insert(parsedRecord_.columns.size());
+    LiveKeys keys{ValuesKey(values, 0, shape_.rowidColumn), ValuesKey(values, 1, shape_.rowidColumn)};
+    liveKeys_.insert(keys.key);
+    liveTailKeys_.insert(keys.tailKey);
+    liveByRowid_[parsedRecord_.rowId] = std::move(keys);
+  }
+
+  // The deleted record under the table's profile; false when it does not fit.
+  bool Decode(const SqliteDbReader& reader, const RecordLocation& record, Found& found) {
+    const ParsedRecord& parsed = parsedRecord_;
+    const std::size_t columnCount = shape_.names.size();
+    if (parsed.truncated || parsed.columns.empty() || parsed.columns.size() > columnCount) return false;
+    if (record.mode == RecordMode::kCarved && OverlapsCells(reader, record)) return false;
+    if (parsed.columns.size() < columnCount && liveColumnCounts_.count(parsed.columns.size()) == 0)
+      return false;
+    found.firstLost = parsed.firstColumn != 0;
+    std::vector<CarvedValue>& values = found.row.values;
+    values.resize(columnCount);
+    for (std::size_t i = 0; i < columnCount; ++i) {
+      const bool lost = i == 0 && found.firstLost;
+      const ColumnValue* column = parsed.Column(i);
+      if (!lost && column == nullptr && i < parsed.columns.size()) return false;
+      if (!TakeValue(column, encoding_, values[i])) return false;
+      if (i >= parsed.columns.size()) values[i].kind = CarvedValueKind::kNull;
+      if (lost) continue;
+      if (shape_.rowidColumn && i == *shape_.rowidColumn) {
+        // The record keeps NULL there; the rowid is the cell's.
+        if (values[i].kind != CarvedValueKind::kNull) return false;
+        continue;
+      }
+      if (values[i].kind == CarvedValueKind::kNull && shape_.rules[i].notNull) return false;
+      if ((admitted_[i] & ClassBit(values[i].kind)) == 0) return false;
+    }
+    if (record.mode == RecordMode::kFullCell) found.row.rowid = parsed.rowId;
+    found.key = found.firstLost ? std::string() : ValuesKey(values, 0, shape_.rowidColumn);
+    found.tailKey = ValuesKey(values, 1, shape_.rowidColumn);
+    if (shape_.rowidColumn) {
+      CarvedValue& shown = values[*shape_.rowidColumn];
+      shown.kind = found.row.rowid ? CarvedValueKind::kInteger : CarvedValueKind::kLost;
+      shown.integer = found.row.rowid.value_or(0);
+    }
+    found.row.origin = record.origin;
+    found.row.page = record.page;
+    found.row.walFrame = record.walFrame;
+    found.row.replacedByLog = record.replacedByLog;
+    return true;
+  }
+
+  // A carved record whose bytes reach into a cell of its page, or into the
+  // page header and cell pointers, was partly overwritten since it was
+  // deleted: its values are no longer its own.
+  bool OverlapsCells(const SqliteDbReader& reader, const RecordLocation& record) const {
+    const ParsedRecord& parsed = parsedRecord_;
+    uint64_t end = record.cellOffset + parsed.headerLength;
+    for (const ColumnValue& column : parsed.columns) end += SerialTypeBodySize(column.serialType);
+    // The whole page: the record's bytes run from its place to the page end.
+    const ByteSpan page(record.bytes.data() - record.cellOffset, record.cellOffset + record.bytes.size());
+    const std::size_t headerOffset = record.page == 0 ? kFileHeaderSize : 0;
+    if (page.size() < headerOffset + 8) return true;
+    const std::vector<uint16_t> cells = reader.ReadCellPointers(page, headerOffset);
+    const std::size_t pointersEnd = headerOffset + 8 + 2 * cells.size();
+    if (record.cellOffset < pointersEnd) return true;
+    for (const uint16_t cell : cells) {
+      const Varint payload = ReadVarint(page.subspan(cell));
+      const Varint rowid = ReadVarint(page.subspan(cell + payload.length));
+      uint64_t local = reader.LocalPayloadSize(payload.value);
+      if (local < payload.value) local += 4;
+      const uint64_t cellEnd = cell + payload.length + rowid.length + local;
+      if (cell < end && record.cellOffset < cellEnd) return true;
+    }
+    return false;
+  }
+
+  struct LiveKeys {
+    std::string key;
+    std::string tailKey;
+  };
+
+  const TableShape& shape_;
+  TextEncoding encoding_;
+  std::vector<uint8_t> admitted_;
+  ParsedRecord parsedRecord_;
+  std::set<std::size_t> liveColumnCounts_;
+  std::unordered_map<int64_t, LiveKeys> liveByRowid_;
+  std::unordered_set<std::string> liveKeys_;
+  std::unordered_set<std::string> liveTailKeys_;
+  std::vector<Found> deleted_;
+  std::vector<bool> earlierLost_;
+  std::vector<std::string> fullKeys_;
+  CarvedTable table_;
+};
+
+Status CarveOne(SqliteDbReader& reader, const SchemaTable& table, TextEncoding encoding,
+                CarveResult& result) {
+  const TableShape shape = ShapeOf(table);
+  if (!shape.skipReason.empty()) {
+    result.skipped.push_back({table.name, shape.skipReason});
+    return kOk;
+  }
+  TableProfile profile;
+  profile.tableName = table.name;
+  profile.columnCount = static_cast<uint32_t>(shape.names.size());
+  profile.declaredColumns = shape.names;
+  TableCarver carver(shape, encoding);
+  const Status status = reader.ScanTable(
+      profile, [&](SqliteDbReader& from, const RecordLocation& record) { return carver.Take(from, record); });
+  result.tables.push_back(carver.Finish(table.name));
+  return status;
+}
+
+}  // namespace
+
+std::string CarvedValue::Display() const {
+  switch (kind) {
+    case CarvedValueKind::kNull:
+      return "NULL";
+    case CarvedValueKind::kInteger:
+      return std::to_string(integer);
+    case CarvedValueKind::kReal: {
+      char buffer[32];
+      const auto end = std::to_chars(buffer, buffer + sizeof buffer, real);
+      std::string text(buffer, end.ptr);
+      // A whole number still reads as a real.
+      if (text.find_first_of(".eEn") == std::string::npos) text += ".0";
+      return text;
+    }
+    case CarvedValueKind::kText:
+      return bytes;
+    case CarvedValueKind::kBlob: {
+      static constexpr char kHex[] = "0123456789abcdef";
+      std::string text = "x'";
+      for (const char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+      }
+      return text + "'";
+    }
+    case CarvedValueKind::kLost:
+      return "?";
+  }
+  return "?";
+}
+
+Status TableExists(const SqliteDbReader& reader, std::string_view tableName, bool& exists) {
+  exists = false;
+  std::vector<SchemaTable> tables;
+  const Status status = ReadSchemaTables(reader, tables);
+  exists =
+      std::any_of(tables.begin(), tables.end(), [&](const SchemaTable& t) { return t.name == tableName; });
+  return status;
+}
+
+Status CarveDeletedRows(SqliteDbReader& reader, std::string_view tableName, CarveResult& result) {
+  std::vector<SchemaTable> tables;
+  if (const Status status = ReadSchemaTables(reader, tables); status != kOk) return status;
+  const TextEncoding encoding = EncodingOf(reader);
+  bool any = false;
+  for (const SchemaTable& table : tables) {
+    if (!tableName.empty() && table.name != tableName) continue;
+    any = true;
+    if (const Status status = CarveOne(reader, table, encoding, result); status != kOk) return status;
+  }
+  return any || tableName.empty() ? kOk : kInvalidData;
+}
+
+}  // namespace corvyn::sqlite
