@@ -551,7 +551,9 @@ std::string CarveJson(const std::string& database, const sqlite::CarveResult& re
     json += "{\"name\": " + JsonString(table.name) + ", \"columns\": [";
     for (std::size_t c = 0; c < table.columns.size(); ++c)
       json += (c ? ", " : "") + JsonString(table.columns[c]);
-    json += "], \"liveRows\": " + std::to_string(table.liveRows) + ", \"deleted\": [";
+    json += "], \"liveRows\": " + std::to_string(table.liveRows);
+    if (!table.readProblem.empty()) json += ", \"readProblem\": " + JsonString(table.readProblem);
+    json += ", \"deleted\": [";
     for (std::size_t r = 0; r < table.deleted.size(); ++r) {
       const sqlite::CarvedRow& row = table.deleted[r];
       json += r ? ", " : "";
@@ -578,8 +580,9 @@ std::string CarveJson(const std::string& database, const sqlite::CarveResult& re
 
 void PrintCarveText(const sqlite::CarveResult& result, std::FILE* out) {
   for (const sqlite::CarvedTable& table : result.tables) {
-    std::fprintf(out, "# %s: %zu deleted row%s\n", OneLine(table.name).c_str(), table.deleted.size(),
-                 table.deleted.size() == 1 ? "" : "s");
+    std::fprintf(out, "# %s: %zu deleted row%s%s%s\n", OneLine(table.name).c_str(), table.deleted.size(),
+                 table.deleted.size() == 1 ? "" : "s",
+                 table.readProblem.empty() ? "" : "; some pages unread: ", table.readProblem.c_str());
     for (const sqlite::CarvedRow& row : table.deleted) {
       std::string line = OneLine(table.name) + "\t" + CarvedOriginText(row) + "\t" +
                          std::to_string(static_cast<uint64_t>(row.page) + 1) + "\t" +

@@ -710,12 +710,22 @@ Status CarveDeletedRows(SqliteDbReader& reader, std::string_view tableName, Carv
   if (const Status status = ReadSchemaTables(reader, tables); status != kOk) return status;
   const TextEncoding encoding = EncodingOf(reader);
   bool any = false;
+  Status first = kOk;
   for (const SchemaTable& table : tables) {
     if (!tableName.empty() && table.name != tableName) continue;
     any = true;
-    if (const Status status = CarveOne(reader, table, encoding, result); status != kOk) return status;
+    // A table whose pages cannot all be read keeps what was carved; the
+    // other tables are still carved.
+    const Status status = CarveOne(reader, table, encoding, result);
+    if (status != kOk) {
+      if (!result.tables.empty() && result.tables.back().name == table.name) {
+        result.tables.back().readProblem = status.Message();
+      }
+      if (first == kOk) first = status;
+    }
   }
-  return any || tableName.empty() ? kOk : kInvalidData;
+  if (!any && !tableName.empty()) return kInvalidData;
+  return first;
 }
 
 }  // namespace corvyn::sqlite

@@ -69,6 +69,8 @@ struct CarvedTable {
   std::size_t staleCopies = 0;  // deleted records equal to a live row, not reported
   std::size_t refused = 0;      // deleted records that do not decode under the profile
   std::size_t repeated = 0;     // deleted records found again, reported once
+  // Why some of the table's pages could not be read (empty when all were).
+  std::string readProblem;
 };
 
 struct SkippedTable {
@@ -84,8 +86,9 @@ struct CarveResult {
 // Carves the table named exactly `tableName` (or, with an empty name, every
 // table of the schema in schema order) into `result`. kOk; kInvalidData
 // with nothing added when the named table is not in the schema (see
-// TableExists); a failed read of the schema or of a table's pages gives its
-// error (tables carved before stay in result).
+// TableExists); a failed read of the schema gives its error; a failed read
+// of a table's pages gives the first such error once every table was carved
+// (each table that met one says so in readProblem).
 Status CarveDeletedRows(SqliteDbReader& reader, std::string_view tableName, CarveResult& result);
 
 // Whether the schema holds a table (or a skipped kind of table) of that name.
