@@ -564,6 +564,11 @@ class TableCarver {
     const ParsedRecord& parsed = parsedRecord_;
     const std::size_t columnCount = shape_.names.size();
     if (parsed.truncated || parsed.columns.empty() || parsed.columns.size() > columnCount) return false;
+    lostBody_ = 0;
+    if (record.mode == RecordMode::kCarved && parsed.firstColumn != 0 &&
+        (!shape_.rowidColumn || *shape_.rowidColumn != 0) && !PlaceInFreeblock(record)) {
+      return false;
+    }
     if (record.mode == RecordMode::kCarved && OverlapsCells(reader, record)) return false;
     if (parsed.columns.size() < columnCount && liveColumnCounts_.count(parsed.columns.size()) == 0)
       return false;
@@ -600,13 +605,68 @@ class TableCarver {
     return true;
   }
 
+  // Sum of the body sizes of the columns read.
+  static uint64_t BodyBytes(const ParsedRecord& parsed) {
+    uint64_t bytes = 0;
+    for (const ColumnValue& column : parsed.columns) bytes += SerialTypeBodySize(column.serialType);
+    return bytes;
+  }
+
+  // A record carved from a freeblock whose first byte is not 0 was read as
+  // having lost its first serial type. When the first column is not the
+  // rowid, its body still lies before the others, of a size the record
+  // does not tell; the freeblock's size (the deleted cell's size, in its
+  // bytes 2-3, four bytes before the record) does: either the first serial
+  // type survived after all (the cell's first four bytes were its payload
+  // length, rowid and header length) and the record fills the freeblock,
+  // or the lost body takes what the other columns leave. parsedRecord_ is
+  // read again accordingly; false when neither fits.
+  bool PlaceInFreeblock(const RecordLocation& record) {
+    if (record.cellOffset < 12 || record.bytes.empty()) return false;
+    const ByteSpan page(record.bytes.data() - record.cellOffset, record.cellOffset + record.bytes.size());
+    const uint64_t cellSize = ReadBigEndian16(&page[record.cellOffset - 2]);
+    if (cellSize < 4) return false;
+    const uint64_t available = cellSize - 4;
+    const auto columnCount = static_cast<uint32_t>(shape_.names.size());
+
+    // The first serial type survived: all columns from the record's first byte.
+    ParsedRecord whole;
+    RecordLocation intact = record;
+    intact.headerIntact = true;
+    if (ParseCarvedRecord(intact, columnCount, whole) == kOk && !whole.truncated &&
+        whole.headerLength + BodyBytes(whole) == available) {
+      parsedRecord_ = std::move(whole);
+      return true;
+    }
+
+    // The first serial type was lost: its body takes the bytes left over.
+    const uint64_t known = parsedRecord_.headerLength + BodyBytes(parsedRecord_);
+    if (known > available) return false;
+    const uint64_t lost = available - known;
+    static constexpr uint8_t kNumberSizes[] = {0, 1, 2, 3, 4, 6, 8};
+    const bool numberSize =
+        std::find(std::begin(kNumberSizes), std::end(kNumberSizes), lost) != std::end(kNumberSizes);
+    const uint8_t textOrBlob = ClassBit(CarvedValueKind::kText) | ClassBit(CarvedValueKind::kBlob);
+    if (!numberSize && (admitted_[0] & textOrBlob) == 0) return false;
+    lostBody_ = lost;
+    if (lost == 0) return true;
+    const std::size_t types = static_cast<std::size_t>(parsedRecord_.headerLength);
+    if (types + lost > record.bytes.size()) return false;
+    shifted_.assign(record.bytes.begin(), record.bytes.begin() + static_cast<std::ptrdiff_t>(types));
+    shifted_.insert(shifted_.end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(types + lost),
+                    record.bytes.end());
+    return ParseCarvedRecord(ByteSpan(shifted_), columnCount, parsedRecord_) == kOk &&
+           !parsedRecord_.truncated && parsedRecord_.firstColumn != 0;
+  }
+
   // A carved record whose bytes reach into a cell of its page, or into the
   // page header and cell pointers, was partly overwritten since it was
   // deleted: its values are no longer its own.
   bool OverlapsCells(const SqliteDbReader& reader, const RecordLocation& record) const {
     const ParsedRecord& parsed = parsedRecord_;
-    uint64_t end = record.cellOffset + parsed.headerLength;
-    for (const ColumnValue& column : parsed.columns) end += SerialTypeBodySize(column.serialType);
+    // The first column's body, when lost, lies before the others: the
+    // record then reaches further than it shows.
+    const uint64_t end = record.cellOffset + parsed.headerLength + BodyBytes(parsed) + lostBody_;
     // The whole page: the record's bytes run from its place to the page end.
     const ByteSpan page(record.bytes.data() - record.cellOffset, record.cellOffset + record.bytes.size());
     const std::size_t headerOffset = record.page == 0 ? kFileHeaderSize : 0;
@@ -634,6 +694,8 @@ class TableCarver {
   TextEncoding encoding_;
   std::vector<uint8_t> admitted_;
   ParsedRecord parsedRecord_;
+  std::vector<uint8_t> shifted_;  // a carved record with its lost first body taken out
+  uint64_t lostBody_ = 0;         // bytes of that body
   std::set<std::size_t> liveColumnCounts_;
   std::unordered_map<int64_t, LiveKeys> liveByRowid_;
   std::unordered_set<std::string> liveKeys_;

@@ -280,38 +280,85 @@ TEST(GenericCarve, TablesThatCannotBeCarvedAreNamedWithAReasonAndKeysAreFoundInA
   EXPECT_EQ(CarveDeletedRows(reader, "nothing", none), kInvalidData);
 }
 
-// The corpus's deleted-records folder: every database carves without
-// error, and every row reported is one its build script deleted (the first
-// column of each table there is a unique id).
-TEST(GenericCarve, RealDatabasesWithDeletedRecordsGiveOnlyDeletedRows) {
-  const std::filesystem::path folder = std::filesystem::path(CORVYN_EXTERNAL_TESTDATA) / "sqlite-corpus" /
-                                       "sqlite_forensic_corpus_v2.0" / "0C";
-  if (!std::filesystem::exists(folder)) GTEST_SKIP() << "the SQLite corpus was not found at " << folder;
+// The deleted rows of a corpus database by its answer key: every row of a
+// `<row deleted="1">` element or of a table whose `<deleted>` is True, as
+// the texts of its `<content>` elements.
+std::vector<std::set<std::string>> DeletedRowsOfAnswerKey(const std::string& xml) {
+  std::vector<std::set<std::string>> rows;
+  std::size_t element = xml.find("<element>");
+  while (element != std::string::npos) {
+    const std::size_t next = xml.find("<element>", element + 1);
+    const std::string part =
+        xml.substr(element, next == std::string::npos ? std::string::npos : next - element);
+    const bool tableDeleted = part.find("<deleted>True</deleted>") < part.find("<entries>");
+    for (std::size_t row = part.find("<row"); row != std::string::npos; row = part.find("<row", row + 1)) {
+      const std::size_t end = part.find("</row>", row);
+      const std::string body = part.substr(row, end - row);
+      if (!tableDeleted && body.rfind("<row deleted=\"1\">", 0) != 0) continue;
+      std::set<std::string>& values = rows.emplace_back();
+      for (std::size_t at = body.find("<content>"); at != std::string::npos;
+           at = body.find("<content>", at + 1)) {
+        const std::size_t from = at + 9;
+        values.insert(body.substr(from, body.find("</content>", from) - from));
+      }
+    }
+    element = next;
+  }
+  return rows;
+}
+
+// The corpus's folders of dropped tables and deleted, overwritten and
+// overflowing records: every database carves without error, and each row
+// reported is one the answer key lists as deleted (all its texts are that
+// row's); what is overwritten in part must not come out as a row.
+TEST(GenericCarve, RealDatabasesGiveTheirDeletedRowsAndHardlyAnyFalseOne) {
+  const std::filesystem::path corpus =
+      std::filesystem::path(CORVYN_EXTERNAL_TESTDATA) / "sqlite-corpus" / "sqlite_forensic_corpus_v2.0";
+  if (!std::filesystem::exists(corpus)) GTEST_SKIP() << "the SQLite corpus was not found at " << corpus;
   std::size_t databases = 0;
-  std::size_t recovered = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.path().extension() != ".db") continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    ++databases;
-    SqliteDbReader reader;
-    ASSERT_EQ(reader.Open(entry.path()), kOk);
-    CarveResult result;
-    ASSERT_EQ(CarveDeletedRows(reader, "", result), kOk);
-    // Ids the script deleted: "... where id == N" in its DELETE statements.
-    std::string script = FileBytes(std::filesystem::path(entry.path()).replace_extension(".sql"));
-    for (const CarvedTable& table : result.tables) {
-      for (const CarvedRow& row : table.deleted) {
-        ++recovered;
-        ASSERT_FALSE(row.values.empty());
-        const std::string id = row.values[0].Display();
-        if (id == "?") continue;
-        EXPECT_NE(script.find("== " + id + ";"), std::string::npos) << table.name << " row " << id;
+  std::size_t right = 0;
+  std::vector<std::string> wrong;
+  for (const char* folder : {"0A", "0B", "0C", "0D", "0E"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(corpus / folder)) {
+      if (entry.path().extension() != ".db") continue;
+      SCOPED_TRACE(entry.path().filename().string());
+      ++databases;
+      const auto truth =
+          DeletedRowsOfAnswerKey(FileBytes(std::filesystem::path(entry.path()).replace_extension(".xml")));
+      SqliteDbReader reader;
+      ASSERT_EQ(reader.Open(entry.path()), kOk);
+      CarveResult result;
+      ASSERT_EQ(CarveDeletedRows(reader, "", result), kOk);
+      for (const CarvedTable& table : result.tables) {
+        for (const CarvedRow& row : table.deleted) {
+          std::vector<std::string> texts;
+          for (const CarvedValue& value : row.values) {
+            if (value.kind == CarvedValueKind::kText) texts.push_back(value.bytes);
+          }
+          const bool listed =
+              std::any_of(truth.begin(), truth.end(), [&](const std::set<std::string>& deleted) {
+                return std::all_of(texts.begin(), texts.end(),
+                                   [&](const std::string& t) { return deleted.count(t); });
+              });
+          if (listed) {
+            ++right;
+          } else {
+            std::string shown = entry.path().filename().string() + " " + table.name + ":";
+            for (const CarvedValue& value : row.values) shown += " " + value.Display();
+            wrong.push_back(shown);
+          }
+        }
       }
     }
   }
+  std::printf("corpus 0A-0E: %zu databases, %zu deleted rows right, %zu false\n", databases, right,
+              wrong.size());
   EXPECT_GT(databases, 0u);
-  EXPECT_GT(recovered, 0u);
-  std::printf("corpus 0C: %zu deleted rows carved from %zu databases\n", recovered, databases);
+  EXPECT_GE(right, 80u);
+  // A first column read as lost shifts the others when its body is not
+  // accounted for; such rows came out by the dozen.
+  EXPECT_LT(wrong.size(), 10u);
+  for (const std::string& row : wrong) std::printf("  false: %s\n", row.c_str());
 }
 
 }  // namespace
