@@ -283,6 +283,9 @@ class SqliteDbReader {
   // gave from the same place and bytes, nor one carved from an older
   // version. Carving follows the profile's rules (see
   // sqlite/Carving.h); the decoder may update profile.liveColumnCount.
+  // Every record handed over carries its origin, page and log frame (see
+  // RecordLocation): free-page records say kFreePage and page-history
+  // records kOldPageVersion whichever scanner found them.
   // Returns kOk or the first page-read error of the table's own pages (the
   // remaining roots are skipped, the free pages still scanned); a free page
   // that cannot be read is skipped; decoder errors drop their record only.
