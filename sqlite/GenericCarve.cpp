@@ -551,6 +551,8 @@ class TableCarver {
       // as NULL (their defaults are not known here).
       if (values[i].kind == CarvedValueKind::kLost) values[i].kind = CarvedValueKind::kNull;
       if (!shape_.rowidColumn || i != *shape_.rowidColumn) admitted_[i] |= ClassBit(values[i].kind);
+      if (i == 0 && (values[0].kind == CarvedValueKind::kText || values[0].kind == CarvedValueKind::kBlob))
+        liveTextOrBlobFirst_ = true;
     }
     liveColumnCounts_.insert(parsedRecord_.columns.size());
     LiveKeys keys{ValuesKey(values, 0, shape_.rowidColumn), ValuesKey(values, 1, shape_.rowidColumn)};
@@ -646,8 +648,11 @@ class TableCarver {
     static constexpr uint8_t kNumberSizes[] = {0, 1, 2, 3, 4, 6, 8};
     const bool numberSize =
         std::find(std::begin(kNumberSizes), std::end(kNumberSizes), lost) != std::end(kNumberSizes);
-    const uint8_t textOrBlob = ClassBit(CarvedValueKind::kText) | ClassBit(CarvedValueKind::kBlob);
-    if (!numberSize && (admitted_[0] & textOrBlob) == 0) return false;
+    // Any size is a text or blob's; a number column holds them only when a
+    // live row shows it does.
+    const Affinity affinity = shape_.rules[0].affinity;
+    const bool textual = affinity == Affinity::kText || affinity == Affinity::kBlob || liveTextOrBlobFirst_;
+    if (!numberSize && !textual) return false;
     lostBody_ = lost;
     if (lost == 0) return true;
     const std::size_t types = static_cast<std::size_t>(parsedRecord_.headerLength);
@@ -694,8 +699,9 @@ class TableCarver {
   TextEncoding encoding_;
   std::vector<uint8_t> admitted_;
   ParsedRecord parsedRecord_;
-  std::vector<uint8_t> shifted_;  // a carved record with its lost first body taken out
-  uint64_t lostBody_ = 0;         // bytes of that body
+  std::vector<uint8_t> shifted_;      // a carved record with its lost first body taken out
+  uint64_t lostBody_ = 0;             // bytes of that body
+  bool liveTextOrBlobFirst_ = false;  // a live row keeps text or a blob in the first column
   std::set<std::size_t> liveColumnCounts_;
   std::unordered_map<int64_t, LiveKeys> liveByRowid_;
   std::unordered_set<std::string> liveKeys_;

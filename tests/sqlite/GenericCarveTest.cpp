@@ -366,10 +366,10 @@ TEST(GenericCarve, RealDatabasesGiveTheirDeletedRowsAndHardlyAnyFalseOne) {
   std::printf("corpus 0A-0E: %zu databases, %zu deleted rows right, %zu false\n", databases, right,
               wrong.size());
   EXPECT_GT(databases, 0u);
-  EXPECT_GE(right, 80u);
+  EXPECT_GE(right, 75u);
   // A first column read as lost shifts the others when its body is not
   // accounted for; such rows came out by the dozen.
-  EXPECT_LT(wrong.size(), 10u);
+  EXPECT_EQ(wrong.size(), 0u);
   for (const std::string& row : wrong) std::printf("  false: %s\n", row.c_str());
 }
 
