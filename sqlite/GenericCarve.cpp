@@ -20,29 +20,10 @@ namespace {
 // The schema.
 
 struct SchemaTable {
-  std::string name;
-  std::string sql;
+  std::string name;        // as UTF-8
+  std::string storedName;  // as the schema stores it (UTF-16 in such files)
+  std::string sql;         // as UTF-8
 };
-
-Status ReadSchemaTables(const SqliteDbReader& reader, std::vector<SchemaTable>& tables) {
-  tables.clear();
-  std::vector<uint8_t> first;
-  if (const Status status = reader.ReadPage(0, first); status != kOk) return status;
-  std::vector<bool> visited;
-  ParsedRecord row;
-  return reader.ForEachLeafPage(0, first, visited, [&](PageIndex leaf, const std::vector<uint8_t>& page) {
-    for (const uint16_t offset : reader.ReadCellPointers(page, leaf == 0 ? kFileHeaderSize : 0)) {
-      const RecordLocation location{ByteSpan(page).subspan(offset), offset, 0, RecordMode::kFullCell, 0};
-      if (ParseCell(reader, location, row) != kOk) continue;
-      const ColumnValue* type = row.Column(0);
-      const ColumnValue* name = row.Column(1);
-      const ColumnValue* sql = row.Column(4);
-      if (!type || !type->IsText() || type->Text() != "table" || !name || !name->IsText()) continue;
-      tables.push_back({std::string(name->Text()), sql && sql->IsText() ? std::string(sql->Text()) : ""});
-    }
-    return kOk;
-  });
-}
 
 std::string Upper(std::string_view text) {
   std::string upper(text);
@@ -453,6 +434,34 @@ std::string ValuesKey(const std::vector<CarvedValue>& values, std::size_t from,
   return key;
 }
 
+// The tables of sqlite_master (rows of type "table"), their names and texts
+// read in the file's encoding.
+Status ReadSchemaTables(const SqliteDbReader& reader, TextEncoding encoding,
+                        std::vector<SchemaTable>& tables) {
+  tables.clear();
+  std::vector<uint8_t> first;
+  if (const Status status = reader.ReadPage(0, first); status != kOk) return status;
+  std::vector<bool> visited;
+  ParsedRecord row;
+  CarvedValue type;
+  CarvedValue name;
+  CarvedValue sql;
+  return reader.ForEachLeafPage(0, first, visited, [&](PageIndex leaf, const std::vector<uint8_t>& page) {
+    for (const uint16_t offset : reader.ReadCellPointers(page, leaf == 0 ? kFileHeaderSize : 0)) {
+      const RecordLocation location{ByteSpan(page).subspan(offset), offset, 0, RecordMode::kFullCell, 0};
+      if (ParseCell(reader, location, row) != kOk) continue;
+      if (!TakeValue(row.Column(0), encoding, type) || type.kind != CarvedValueKind::kText ||
+          type.bytes != "table" || !TakeValue(row.Column(1), encoding, name) ||
+          name.kind != CarvedValueKind::kText) {
+        continue;
+      }
+      const bool sqlText = TakeValue(row.Column(4), encoding, sql) && sql.kind == CarvedValueKind::kText;
+      tables.push_back({name.bytes, std::string(row.Column(1)->Text()), sqlText ? sql.bytes : std::string()});
+    }
+    return kOk;
+  });
+}
+
 // ---------------------------------------------------------------------------
 // One table.
 
@@ -720,7 +729,7 @@ Status CarveOne(SqliteDbReader& reader, const SchemaTable& table, TextEncoding e
     return kOk;
   }
   TableProfile profile;
-  profile.tableName = table.name;
+  profile.tableName = table.storedName;
   profile.columnCount = static_cast<uint32_t>(shape.names.size());
   profile.declaredColumns = shape.names;
   TableCarver carver(shape, encoding);
@@ -767,16 +776,16 @@ std::string CarvedValue::Display() const {
 Status TableExists(const SqliteDbReader& reader, std::string_view tableName, bool& exists) {
   exists = false;
   std::vector<SchemaTable> tables;
-  const Status status = ReadSchemaTables(reader, tables);
+  const Status status = ReadSchemaTables(reader, EncodingOf(reader), tables);
   exists =
       std::any_of(tables.begin(), tables.end(), [&](const SchemaTable& t) { return t.name == tableName; });
   return status;
 }
 
 Status CarveDeletedRows(SqliteDbReader& reader, std::string_view tableName, CarveResult& result) {
-  std::vector<SchemaTable> tables;
-  if (const Status status = ReadSchemaTables(reader, tables); status != kOk) return status;
   const TextEncoding encoding = EncodingOf(reader);
+  std::vector<SchemaTable> tables;
+  if (const Status status = ReadSchemaTables(reader, encoding, tables); status != kOk) return status;
   bool any = false;
   Status first = kOk;
   for (const SchemaTable& table : tables) {

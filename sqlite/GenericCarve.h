@@ -19,7 +19,8 @@
 //   - each deleted record once (same values, and the same rowid or none),
 //     with the place it was first found.
 // Tables without rowid, virtual tables, tables with virtual generated
-// columns and SQLite's own sqlite_ tables are skipped with a reason.
+// columns and SQLite's own sqlite_ tables are skipped with a reason. Names
+// and text of files that keep text as UTF-16 are given as UTF-8.
 #pragma once
 
 #include <cstdint>

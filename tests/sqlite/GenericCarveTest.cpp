@@ -292,6 +292,31 @@ TEST(GenericCarve, TablesThatCannotBeCarvedAreNamedWithAReasonAndKeysAreFoundInA
   EXPECT_EQ(CarveDeletedRows(reader, "nothing", none), kInvalidData);
 }
 
+TEST(GenericCarve, FilesThatKeepTextAsUtf16GiveTheirTablesAndRowsAsUtf8) {
+  for (const char* encoding : {"UTF-16le", "UTF-16be"}) {
+    SCOPED_TRACE(encoding);
+    test::TempDir dir;
+    auto db = FixtureDatabase::Create(dir / "wide.db");
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->Exec(std::string("PRAGMA encoding = '") + encoding +
+                         "';"
+                         "CREATE TABLE \"Grüße 𝄞\" (id INTEGER PRIMARY KEY, word TEXT);"
+                         "INSERT INTO \"Grüße 𝄞\" VALUES (1, 'bleibt'), (2, 'gelöscht 𝄞 ok'), (3, 'auch');"
+                         "DELETE FROM \"Grüße 𝄞\" WHERE id = 2;"))
+        << db->LastError();
+    db->Close();
+    SqliteDbReader reader;
+    ASSERT_EQ(reader.Open(dir / "wide.db"), kOk);
+    CarveResult result;
+    ASSERT_EQ(CarveDeletedRows(reader, "Grüße 𝄞", result), kOk);
+    ASSERT_EQ(result.tables.size(), 1u);
+    EXPECT_EQ(result.tables[0].columns, (std::vector<std::string>{"id", "word"}));
+    EXPECT_EQ(result.tables[0].liveRows, 2u);
+    ASSERT_EQ(result.tables[0].deleted.size(), 1u);
+    EXPECT_EQ(result.tables[0].deleted[0].values.at(1).Display(), "gelöscht 𝄞 ok");
+  }
+}
+
 // The deleted rows of a corpus database by its answer key: every row of a
 // `<row deleted="1">` element or of a table whose `<deleted>` is True, as
 // the texts of its `<content>` elements.
@@ -323,7 +348,7 @@ std::vector<std::set<std::string>> DeletedRowsOfAnswerKey(const std::string& xml
 // overflowing records: every database carves without error, and each row
 // reported is one the answer key lists as deleted (all its texts are that
 // row's); what is overwritten in part must not come out as a row.
-TEST(GenericCarve, RealDatabasesGiveTheirDeletedRowsAndHardlyAnyFalseOne) {
+TEST(GenericCarve, RealDatabasesGiveTheirDeletedRowsAndNoFalseOne) {
   const std::filesystem::path corpus =
       std::filesystem::path(CORVYN_EXTERNAL_TESTDATA) / "sqlite-corpus" / "sqlite_forensic_corpus_v2.0";
   if (!std::filesystem::exists(corpus)) GTEST_SKIP() << "the SQLite corpus was not found at " << corpus;
