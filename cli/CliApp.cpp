@@ -579,6 +579,8 @@ std::string CarveJson(const std::string& database, const sqlite::CarveResult& re
 }
 
 void PrintCarveText(const sqlite::CarveResult& result, std::FILE* out) {
+  // A schema without tables (all dropped, or none made) still gets a line.
+  if (result.tables.empty() && result.skipped.empty()) std::fprintf(out, "# the schema names no table\n");
   for (const sqlite::CarvedTable& table : result.tables) {
     std::fprintf(out, "# %s: %zu deleted row%s%s%s\n", OneLine(table.name).c_str(), table.deleted.size(),
                  table.deleted.size() == 1 ? "" : "s",

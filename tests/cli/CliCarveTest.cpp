@@ -100,6 +100,17 @@ TEST_F(CliCarveTest, TextShowsOneLinePerDeletedRowWithItsPlaceAndATableHeader) {
   EXPECT_EQ(line.rfind("note\tfreeblock\t", 0), 0u) << line;
   EXPECT_EQ(line.substr(line.size() - 2), "\t-") << line;
   EXPECT_EQ(run.out.find("title 6\t"), std::string::npos) << "a live row came out as deleted";
+
+  // With every table dropped the output still says what it found.
+  const fs::path dropped = folder_.Path() / "dropped.db";
+  {
+    auto db = FixtureDatabase::Create(dropped, FixtureOptions{});
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->Exec("CREATE TABLE gone (a TEXT); INSERT INTO gone VALUES ('x'); DROP TABLE gone;"));
+  }
+  const CarveRun empty = Carve({dropped.string()});
+  EXPECT_EQ(empty.exitCode, kExitOk) << empty.err;
+  EXPECT_EQ(empty.out, "# the schema names no table\n");
 }
 
 TEST_F(CliCarveTest, JsonNamesEveryTableItsColumnsAndEachRowsPlace) {
