@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -181,8 +183,10 @@ int ScanAndReport(int sourceKind, void* sourceContext, const std::string& passwo
     }
     auto access = driver.LockResults();
     if (json) {
-      const std::string text = ScanJson(finalStatus, errors, access.results);
-      std::fwrite(text.data(), 1, text.size(), streams.out);
+      if (!WriteScanJson(streams.out, finalStatus, errors, access.results)) {
+        std::fprintf(streams.err, "corvyn-cli: the JSON could not be written: %s\n", std::strerror(errno));
+        exitCode = kExitFailed;
+      }
     } else if (!sink.wrongPassword && !sink.openFailed) {
       for (const RecordCategory category : kAllCategories) {
         std::fprintf(streams.out, "%s: %llu\n", std::string(CategoryLabel(category)).c_str(),

@@ -8,6 +8,18 @@
 namespace corvyn::cli {
 namespace {
 
+// While a scan's JSON is streamed, the file it goes to: WriteArray hands
+// each megabyte on as it is made, so the whole text never lies in memory.
+thread_local std::FILE* streamSink = nullptr;
+constexpr std::size_t kStreamChunk = std::size_t{1} << 20;
+
+void HandOn(std::string& out) {
+  if (streamSink != nullptr && out.size() >= kStreamChunk) {
+    std::fwrite(out.data(), 1, out.size(), streamSink);
+    out.clear();
+  }
+}
+
 class ObjectWriter {
  public:
   explicit ObjectWriter(std::string& out) : out_(out) { out_.push_back('{'); }
@@ -131,6 +143,7 @@ void WriteArray(std::string& out, const std::vector<Record>& records) {
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (i) out.push_back(',');
     Write(out, records[i]);
+    HandOn(out);
   }
   out.push_back(']');
 }
@@ -199,9 +212,10 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
-std::string ScanJson(const Status& status, const std::vector<CategoryError>& errors,
-                     const ScanResults& results) {
-  std::string out;
+namespace {
+
+void BuildScanJson(std::string& out, const Status& status, const std::vector<CategoryError>& errors,
+                   const ScanResults& results) {
   {
     ObjectWriter root(out);
     root.Number("status", static_cast<int>(status.code()));
@@ -256,7 +270,25 @@ std::string ScanJson(const Status& status, const std::vector<CategoryError>& err
     }
   }
   out.push_back('\n');
+}
+
+}  // namespace
+
+std::string ScanJson(const Status& status, const std::vector<CategoryError>& errors,
+                     const ScanResults& results) {
+  std::string out;
+  BuildScanJson(out, status, errors, results);
   return out;
+}
+
+bool WriteScanJson(std::FILE* file, const Status& status, const std::vector<CategoryError>& errors,
+                   const ScanResults& results) {
+  std::string out;
+  streamSink = file;
+  BuildScanJson(out, status, errors, results);
+  streamSink = nullptr;
+  std::fwrite(out.data(), 1, out.size(), file);
+  return std::fflush(file) == 0 && std::ferror(file) == 0;
 }
 
 }  // namespace corvyn::cli

@@ -15,6 +15,7 @@
 // valid UTF-8 is written with U+FFFD in place of the broken bytes.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,5 +36,10 @@ struct CategoryError {
 
 std::string ScanJson(const Status& status, const std::vector<CategoryError>& errors,
                      const ScanResults& results);
+
+// The same text written to `file` as it is made, a megabyte at a time (a
+// heavy user's scan never lies whole in memory). False when writing failed.
+bool WriteScanJson(std::FILE* file, const Status& status, const std::vector<CategoryError>& errors,
+                   const ScanResults& results);
 
 }  // namespace corvyn::cli

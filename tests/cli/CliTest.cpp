@@ -524,6 +524,29 @@ TEST(ScanJson, SizesAreNotCutTo32Bits) {
   EXPECT_EQ(found, 3u) << text;
 }
 
+// Written as it is made, the JSON of a heavy scan (several megabytes, handed
+// on a megabyte at a time) is byte for byte the JSON made whole.
+TEST(ScanJson, StreamedTextEqualsTheWholeText) {
+  ScanResults results;
+  for (int handle = 1; handle <= 30; ++handle) {
+    auto& messages = results.conversations[handle];
+    for (int i = 0; i < 2000; ++i) {
+      MessageRecord message;
+      message.handleId = handle;
+      message.messageId = handle * 10000 + i;
+      message.text = "message " + std::to_string(i) + " of conversation " + std::to_string(handle);
+      messages.push_back(std::move(message));
+    }
+  }
+  results.notes.push_back({});
+  const std::string whole = ScanJson(kOk, {{"Notes", "a reason"}}, results);
+  ASSERT_GT(whole.size(), 3u << 20);
+  std::FILE* file = std::tmpfile();
+  ASSERT_TRUE(WriteScanJson(file, kOk, {{"Notes", "a reason"}}, results));
+  EXPECT_TRUE(ReadAll(file) == whole);
+  std::fclose(file);
+}
+
 TEST(ScanJson, TextIsAlwaysValidJson) {
   const struct {
     std::string text;
