@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 
 #include "decoders/ContactNameIndex.h"
@@ -54,6 +55,14 @@ void JoinMessages(MessageTables& tables) {
 void SortAndGroupMessages(std::vector<MessageRecord>& messages, ConversationMap& conversations) {
   if (messages.size() > 1)
     StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
+  // Each conversation gets exactly its room first: no list grows by doubling
+  // (a heavy user's messages would otherwise lie in memory up to twice).
+  std::map<int32_t, std::size_t> sizes;
+  for (const MessageRecord& message : messages) ++sizes[message.handleId];
+  for (const auto& [key, size] : sizes) {
+    std::vector<MessageRecord>& conversation = conversations[key];
+    conversation.reserve(conversation.size() + size);
+  }
   for (auto& message : messages) conversations[message.handleId].push_back(std::move(message));
   messages.clear();
 }
