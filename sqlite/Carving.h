@@ -62,6 +62,19 @@ CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfi
 uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available,
                     bool headerIntact = false);
 
+// Records of the table in page[from, to), walked from `from` on: whole
+// cells (with their rowid), and records whose cell's first 4 bytes a
+// freeblock header overwrote; each found one is skipped whole. For the
+// rest of a freeblock and for pages whose header no longer tells where
+// their cells were.
+void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, std::size_t to,
+              RecordOrigin origin, CandidateList& found);
+
+// ScanArea over page[from, end) but for the cells at `cells` (a page's
+// cells that are another table's).
+void ScanAroundCells(const CarvingContext& context, ByteSpan page, std::size_t from,
+                     const std::vector<uint16_t>& cells, RecordOrigin origin, CandidateList& found);
+
 // The four scanners, each appending to `found` (page = one whole leaf page).
 void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found);
 void ScanTail(const CarvingContext& context, ByteSpan page, const std::vector<uint16_t>& cells,
