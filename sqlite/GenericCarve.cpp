@@ -739,6 +739,113 @@ Status CarveOne(SqliteDbReader& reader, const SchemaTable& table, TextEncoding e
   return status;
 }
 
+// ---------------------------------------------------------------------------
+// Tables no longer in the schema.
+
+// A whole cell of any column count at `at`: payload length, a positive
+// rowid, a record header whose serial types fill it exactly, bodies that
+// fill the payload exactly, on the page alone (no overflow); two columns
+// or more. `end` is then the cell's end.
+bool AnyCellAt(const SqliteDbReader& reader, ByteSpan page, std::size_t at, std::size_t& end) {
+  const ByteSpan area = page.subspan(at);
+  const Varint payload = ReadVarint(area);
+  if (!payload.complete || payload.value < 3 || payload.value > area.size() ||
+      reader.LocalPayloadSize(payload.value) < payload.value)
+    return false;
+  const Varint rowid = ReadVarint(area.subspan(payload.length));
+  if (!rowid.complete || rowid.value == 0 || rowid.value > static_cast<uint64_t>(INT64_MAX)) return false;
+  const std::size_t recordAt = payload.length + rowid.length;
+  if (recordAt + payload.value > area.size()) return false;
+  const ByteSpan record = area.subspan(recordAt, static_cast<std::size_t>(payload.value));
+  const Varint header = ReadVarint(record);
+  if (!header.complete || header.value < header.length + 2 || header.value > record.size()) return false;
+  std::size_t walked = header.length;
+  uint64_t bodies = 0;
+  while (walked < header.value) {
+    const Varint type = ReadVarint(record.subspan(walked));
+    if (!type.complete || type.value == 10 || type.value == 11) return false;
+    walked += type.length;
+    bodies += SerialTypeBodySize(type.value);
+  }
+  if (walked != header.value || header.value + bodies != payload.value) return false;
+  end = at + recordAt + static_cast<std::size_t>(payload.value);
+  return true;
+}
+
+// The rows of tables dropped from the schema: whole cells left on free
+// pages (the free list's leaves, and its trunks after their list of
+// leaves) whose column count is no carved table's, grouped by that count
+// as "dropped table (N columns)" and decoded by their serial types alone.
+Status CarveDroppedTables(SqliteDbReader& reader, TextEncoding encoding, CarveResult& result) {
+  std::set<std::size_t> liveCounts;
+  for (const CarvedTable& table : result.tables) liveCounts.insert(table.columns.size());
+  std::vector<std::pair<PageIndex, std::size_t>> pages;  // page, where its old cells may begin
+  for (const PageIndex index : reader.FreePages()) pages.emplace_back(index, 8);
+  std::vector<uint8_t> page;
+  for (const PageIndex index : reader.FreeTrunkPages()) {
+    if (reader.ReadPage(index, page) != kOk) continue;
+    const uint64_t leaves = std::min<uint64_t>(ReadBigEndian32(&page[4]), page.size() / 4 - 2);
+    pages.emplace_back(index, static_cast<std::size_t>(8 + 4 * leaves));
+  }
+  std::map<std::size_t, CarvedTable> byCount;
+  std::map<std::size_t, std::set<std::string>> seen;
+  ParsedRecord parsed;
+  std::set<PageIndex> done;
+  for (const auto& [index, start] : pages) {
+    if (index == 0 || !done.insert(index).second || reader.ReadPage(index, page) != kOk) continue;
+    // Index pages (types 2 and 10) and interior table pages keep no table rows.
+    if (page[0] == 2 || page[0] == 10 || page[0] == kInteriorTablePage) continue;
+    std::size_t position = start;
+    // Pointer-array entries left behind: none of them is a cell's byte.
+    while (position + 1 < page.size()) {
+      const std::size_t pointer = ReadBigEndian16(&page[position]);
+      if (pointer == 0 || pointer >= page.size() || pointer < position) break;
+      position += 2;
+    }
+    const ByteSpan bytes(page);
+    while (position + 4 < page.size()) {
+      std::size_t end = 0;
+      if (!AnyCellAt(reader, bytes, position, end)) {
+        ++position;
+        continue;
+      }
+      const auto cell = static_cast<uint32_t>(position);
+      const RecordLocation location{bytes.subspan(cell), cell, static_cast<uint32_t>(end),
+                                    RecordMode::kFullCell, 1};
+      CarvedRow row;
+      bool valid = ParseCell(reader, location, parsed) == kOk && !parsed.truncated;
+      const std::size_t count = parsed.columns.size();
+      valid = valid && liveCounts.count(count) == 0;
+      bool textual = false;
+      row.values.resize(count);
+      for (std::size_t i = 0; valid && i < count; ++i) {
+        valid = TakeValue(parsed.Column(i), encoding, row.values[i]);
+        textual = textual || row.values[i].kind == CarvedValueKind::kText;
+      }
+      if (!valid || !textual) {
+        ++position;
+        continue;
+      }
+      position = end;
+      row.rowid = parsed.rowId;
+      row.origin = RecordOrigin::kFreePage;
+      row.page = index;
+      CarvedTable& table = byCount[count];
+      if (!seen[count].insert(std::to_string(parsed.rowId) + ValuesKey(row.values, 0, std::nullopt)).second) {
+        ++table.repeated;
+        continue;
+      }
+      table.deleted.push_back(std::move(row));
+    }
+  }
+  for (auto& [count, table] : byCount) {
+    table.name = "dropped table (" + std::to_string(count) + " columns)";
+    for (std::size_t i = 1; i <= count; ++i) table.columns.push_back("c" + std::to_string(i));
+    result.tables.push_back(std::move(table));
+  }
+  return kOk;
+}
+
 }  // namespace
 
 std::string CarvedValue::Display() const {
@@ -802,6 +909,7 @@ Status CarveDeletedRows(SqliteDbReader& reader, std::string_view tableName, Carv
     }
   }
   if (!any && !tableName.empty()) return kInvalidData;
+  if (tableName.empty()) (void)CarveDroppedTables(reader, encoding, result);
   return first;
 }
 

@@ -225,6 +225,8 @@ class SqliteDbReader {
   // Found at the first call or the first scan that carves, not at Open.
   std::size_t HistoricalPageVersions() const;
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
+  // The trunk pages of the free list, in chain order.
+  const std::vector<PageIndex>& FreeTrunkPages() const { return freeTrunks_; }
 
   // Cell offsets of the b-tree page whose header starts at headerOffset (0,
   // or 100 on page 1), in pointer-array order; with exactly one cell, the
