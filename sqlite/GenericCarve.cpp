@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "sqlite/ByteOrder.h"
+#include "sqlite/Carving.h"
 #include "sqlite/CreateTableParser.h"
 #include "sqlite/RecordParser.h"
 
@@ -653,15 +654,38 @@ class TableCarver {
     // The first serial type was lost: its body takes the bytes left over.
     const uint64_t known = parsedRecord_.headerLength + BodyBytes(parsedRecord_);
     if (known > available) return false;
-    const uint64_t lost = available - known;
+    uint64_t lost = available - known;
     static constexpr uint8_t kNumberSizes[] = {0, 1, 2, 3, 4, 6, 8};
-    const bool numberSize =
-        std::find(std::begin(kNumberSizes), std::end(kNumberSizes), lost) != std::end(kNumberSizes);
+    auto isNumberSize = [](uint64_t size) {
+      return std::find(std::begin(kNumberSizes), std::end(kNumberSizes), size) != std::end(kNumberSizes);
+    };
     // Any size is a text or blob's; a number column holds them only when a
     // live row shows it does.
     const Affinity affinity = shape_.rules[0].affinity;
     const bool textual = affinity == Affinity::kText || affinity == Affinity::kBlob || liveTextOrBlobFirst_;
-    if (!numberSize && !textual) return false;
+    if (!isNumberSize(lost) && !textual) {
+      // Cells freed one after the other merge into one freeblock, whose
+      // size then covers them all: this cell ends where the next one's
+      // freeblock header (left when it was freed on its own) begins.
+      const std::size_t cellStart = record.cellOffset - 4;
+      const std::size_t blockEnd = std::min<std::size_t>(cellStart + cellSize, page.size());
+      bool placed = false;
+      for (const uint8_t size : kNumberSizes) {
+        const std::size_t end = record.cellOffset + known + size;
+        if (end + 8 > blockEnd) break;
+        const std::size_t next = ReadBigEndian16(&page[end]);
+        const std::size_t nextSize = ReadBigEndian16(&page[end + 2]);
+        if ((next != 0 && (next <= end || next >= page.size())) || nextSize < 4 + columnCount ||
+            end + nextSize > page.size() || page[end + 4] == 0)
+          continue;
+        const uint64_t span = RecordSpan(columnCount, page.subspan(end + 4), 0, page.size() - end - 4);
+        if (span == 0 || 4 + span > nextSize) continue;
+        lost = size;
+        placed = true;
+        break;
+      }
+      if (!placed) return false;
+    }
     lostBody_ = lost;
     if (lost == 0) return true;
     const std::size_t types = static_cast<std::size_t>(parsedRecord_.headerLength);
