@@ -796,10 +796,13 @@ bool AnyCellAt(const SqliteDbReader& reader, ByteSpan page, std::size_t at, std:
   return true;
 }
 
-// The rows of tables dropped from the schema: whole cells left on free
-// pages (the free list's leaves, and its trunks after their list of
-// leaves) whose column count is no carved table's, grouped by that count
-// as "dropped table (N columns)" and decoded by their serial types alone.
+// The rows of tables dropped from the schema, from free pages (the free
+// list's leaves, and its trunks after their list of leaves): whole cells
+// whose column count is no carved table's give each such table's column
+// count and, by what its cells keep in each column, a profile; under it
+// the pages are carved like a live table's free space (records whose
+// cell start a freeblock header overwrote). Reported as "dropped table (N
+// columns)", values by their serial types.
 Status CarveDroppedTables(SqliteDbReader& reader, TextEncoding encoding, CarveResult& result) {
   std::set<std::size_t> liveCounts;
   for (const CarvedTable& table : result.tables) liveCounts.insert(table.columns.size());
@@ -811,22 +814,32 @@ Status CarveDroppedTables(SqliteDbReader& reader, TextEncoding encoding, CarveRe
     const uint64_t leaves = std::min<uint64_t>(ReadBigEndian32(&page[4]), page.size() / 4 - 2);
     pages.emplace_back(index, static_cast<std::size_t>(8 + 4 * leaves));
   }
-  std::map<std::size_t, CarvedTable> byCount;
-  std::map<std::size_t, std::set<std::string>> seen;
+  struct Cell {
+    PageIndex page;
+    uint32_t offset;
+    uint32_t end;
+  };
+  struct Dropped {
+    std::vector<Cell> cells;
+    std::vector<uint8_t> kinds;              // per column: the classes its cells keep
+    std::map<PageIndex, std::size_t> pages;  // page: where its cells may begin
+  };
+  std::map<std::size_t, Dropped> byCount;
   ParsedRecord parsed;
+  CarvedValue value;
   std::set<PageIndex> done;
-  for (const auto& [index, start] : pages) {
+  for (auto& [index, start] : pages) {
     if (index == 0 || !done.insert(index).second || reader.ReadPage(index, page) != kOk) continue;
     // Index pages (types 2 and 10) and interior table pages keep no table rows.
     if (page[0] == 2 || page[0] == 10 || page[0] == kInteriorTablePage) continue;
-    std::size_t position = start;
     // Pointer-array entries left behind: none of them is a cell's byte.
-    while (position + 1 < page.size()) {
-      const std::size_t pointer = ReadBigEndian16(&page[position]);
-      if (pointer == 0 || pointer >= page.size() || pointer < position) break;
-      position += 2;
+    while (start + 1 < page.size()) {
+      const std::size_t pointer = ReadBigEndian16(&page[start]);
+      if (pointer == 0 || pointer >= page.size() || pointer < start) break;
+      start += 2;
     }
     const ByteSpan bytes(page);
+    std::size_t position = start;
     while (position + 4 < page.size()) {
       std::size_t end = 0;
       if (!AnyCellAt(reader, bytes, position, end)) {
@@ -836,36 +849,69 @@ Status CarveDroppedTables(SqliteDbReader& reader, TextEncoding encoding, CarveRe
       const auto cell = static_cast<uint32_t>(position);
       const RecordLocation location{bytes.subspan(cell), cell, static_cast<uint32_t>(end),
                                     RecordMode::kFullCell, 1};
-      CarvedRow row;
       bool valid = ParseCell(reader, location, parsed) == kOk && !parsed.truncated;
       const std::size_t count = parsed.columns.size();
       valid = valid && liveCounts.count(count) == 0;
       bool textual = false;
-      row.values.resize(count);
+      std::vector<uint8_t> kinds(count, 0);
       for (std::size_t i = 0; valid && i < count; ++i) {
-        valid = TakeValue(parsed.Column(i), encoding, row.values[i]);
-        textual = textual || row.values[i].kind == CarvedValueKind::kText;
+        valid = TakeValue(parsed.Column(i), encoding, value);
+        textual = textual || value.kind == CarvedValueKind::kText;
+        kinds[i] = ClassBit(value.kind);
       }
       if (!valid || !textual) {
         ++position;
         continue;
       }
       position = end;
-      row.rowid = parsed.rowId;
-      row.origin = RecordOrigin::kFreePage;
-      row.page = index;
-      CarvedTable& table = byCount[count];
-      if (!seen[count].insert(std::to_string(parsed.rowId) + ValuesKey(row.values, 0, std::nullopt)).second) {
-        ++table.repeated;
-        continue;
-      }
-      table.deleted.push_back(std::move(row));
+      Dropped& dropped = byCount[count];
+      dropped.cells.push_back({index, cell, static_cast<uint32_t>(end)});
+      dropped.kinds.resize(count, 0);
+      for (std::size_t i = 0; i < count; ++i) dropped.kinds[i] |= kinds[i];
+      dropped.pages.emplace(index, start);
     }
   }
-  for (auto& [count, table] : byCount) {
-    table.name = "dropped table (" + std::to_string(count) + " columns)";
-    for (std::size_t i = 1; i <= count; ++i) table.columns.push_back("c" + std::to_string(i));
-    result.tables.push_back(std::move(table));
+  for (const auto& [count, dropped] : byCount) {
+    TableShape shape;
+    for (std::size_t i = 1; i <= count; ++i) shape.names.push_back("c" + std::to_string(i));
+    for (const uint8_t kinds : dropped.kinds) {
+      // The column's type as its cells show it: text, numbers, or anything.
+      ColumnRule rule;
+      const uint8_t text = ClassBit(CarvedValueKind::kText);
+      const uint8_t number = ClassBit(CarvedValueKind::kInteger) | ClassBit(CarvedValueKind::kReal);
+      const uint8_t kept = kinds & static_cast<uint8_t>(~ClassBit(CarvedValueKind::kNull));
+      rule.affinity = kept != 0 && (kept & ~text) == 0     ? Affinity::kText
+                      : kept != 0 && (kept & ~number) == 0 ? Affinity::kNumeric
+                                                           : Affinity::kBlob;
+      shape.rules.push_back(rule);
+    }
+    TableCarver carver(shape, encoding);
+    std::vector<uint8_t> bytes;
+    for (const auto& [index, start] : dropped.pages) {
+      if (reader.ReadPage(index, bytes) != kOk) continue;
+      const ByteSpan span(bytes);
+      for (const Cell& cell : dropped.cells) {
+        if (cell.page != index) continue;
+        RecordLocation location{span.subspan(cell.offset), cell.offset, cell.end, RecordMode::kFullCell, 1};
+        location.origin = RecordOrigin::kFreePage;
+        location.page = index;
+        (void)carver.Take(reader, location);
+      }
+      CarvingContext context;
+      context.columnCount = static_cast<uint32_t>(count);
+      context.usableSize = reader.UsableSize();
+      CandidateList found;
+      ScanArea(context, span, start, span.size(), RecordOrigin::kFreePage, found);
+      for (const Candidate& candidate : found) {
+        if (candidate.cellStart != 0) continue;  // a whole cell: taken above
+        RecordLocation location{span.subspan(candidate.offset), candidate.offset, 0, RecordMode::kCarved, 1,
+                                candidate.headerIntact};
+        location.origin = RecordOrigin::kFreePage;
+        location.page = index;
+        (void)carver.Take(reader, location);
+      }
+    }
+    result.tables.push_back(carver.Finish("dropped table (" + std::to_string(count) + " columns)"));
   }
   return kOk;
 }
