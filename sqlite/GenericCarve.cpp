@@ -885,6 +885,14 @@ Status CarveDroppedTables(SqliteDbReader& reader, TextEncoding encoding, CarveRe
                                                            : Affinity::kBlob;
       shape.rules.push_back(rule);
     }
+    // A column NULL in every cell is the INTEGER PRIMARY KEY, which the
+    // record keeps as NULL: it shows the rowid.
+    if (dropped.cells.size() >= 2) {
+      for (std::size_t i = 0; i < count && !shape.rowidColumn; ++i) {
+        if (dropped.kinds[i] == ClassBit(CarvedValueKind::kNull))
+          shape.rowidColumn = static_cast<uint32_t>(i);
+      }
+    }
     TableCarver carver(shape, encoding);
     std::vector<uint8_t> bytes;
     for (const auto& [index, start] : dropped.pages) {

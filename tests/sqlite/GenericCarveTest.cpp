@@ -322,6 +322,47 @@ TEST(GenericCarve, FilesThatKeepTextAsUtf16GiveTheirTablesAndRowsAsUtf8) {
   }
 }
 
+// A table dropped from the schema leaves its pages on the free list: its
+// rows come back under "dropped table (5 columns)" with the values they
+// were written with (the INTEGER PRIMARY KEY column, NULL in every record,
+// showing the rowid), and no row of the table that stays.
+TEST(GenericCarve, RowsOfADroppedTableComeBackFromItsFreePages) {
+  test::TempDir dir;
+  auto db = CreateItems(dir / "items.db", 1024, 60);
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(
+      db->Exec("CREATE TABLE keep (word TEXT); INSERT INTO keep VALUES ('stays'), ('here too');"
+               "DELETE FROM item WHERE id BETWEEN 20 AND 24; DROP TABLE item;"))
+      << db->LastError();
+  db->Close();
+  SqliteDbReader reader;
+  ASSERT_EQ(reader.Open(dir / "items.db"), kOk);
+  CarveResult result;
+  ASSERT_EQ(CarveDeletedRows(reader, "", result), kOk);
+  const CarvedTable* dropped = TableNamed(result, "dropped table (5 columns)");
+  ASSERT_NE(dropped, nullptr);
+  EXPECT_EQ(dropped->columns, (std::vector<std::string>{"c1", "c2", "c3", "c4", "c5"}));
+  const std::map<std::string, CarvedRow> found = DeletedByLabel(*dropped);
+  const std::string bytes = FileBytes(dir / "items.db");
+  std::size_t present = 0;
+  for (int64_t id = 1; id <= 60; ++id) {
+    if (bytes.find(Label(id)) == std::string::npos) continue;
+    ++present;
+    const auto row = found.find(Label(id));
+    if (row == found.end()) {
+      ADD_FAILURE() << "row " << id << " is still in the file but was not recovered";
+      continue;
+    }
+    ExpectValuesOf(id, row->second);
+    EXPECT_EQ(row->second.origin, RecordOrigin::kFreePage);
+  }
+  EXPECT_GT(present, 40u);
+  EXPECT_EQ(found.size(), present);
+  const CarvedTable* keep = TableNamed(result, "keep");
+  ASSERT_NE(keep, nullptr);
+  EXPECT_TRUE(keep->deleted.empty());
+}
+
 // The deleted rows of a corpus database by its answer key: every row of a
 // `<row deleted="1">` element or of a table whose `<deleted>` is True, as
 // the texts of its `<content>` elements.
