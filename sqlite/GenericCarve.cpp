@@ -473,6 +473,8 @@ struct Found {
   std::string tailKey;  // from column 1 on
 };
 
+bool AnyCellAt(const SqliteDbReader& reader, ByteSpan page, std::size_t at, std::size_t& end);
+
 class TableCarver {
  public:
   TableCarver(const TableShape& shape, TextEncoding encoding) : shape_(shape), encoding_(encoding) {
@@ -578,7 +580,7 @@ class TableCarver {
     if (parsed.truncated || parsed.columns.empty() || parsed.columns.size() > columnCount) return false;
     lostBody_ = 0;
     if (record.mode == RecordMode::kCarved && parsed.firstColumn != 0 &&
-        (!shape_.rowidColumn || *shape_.rowidColumn != 0) && !PlaceInFreeblock(record)) {
+        (!shape_.rowidColumn || *shape_.rowidColumn != 0) && !PlaceInFreeblock(reader, record)) {
       return false;
     }
     if (record.mode == RecordMode::kCarved && OverlapsCells(reader, record)) return false;
@@ -633,7 +635,7 @@ class TableCarver {
   // length, rowid and header length) and the record fills the freeblock,
   // or the lost body takes what the other columns leave. parsedRecord_ is
   // read again accordingly; false when neither fits.
-  bool PlaceInFreeblock(const RecordLocation& record) {
+  bool PlaceInFreeblock(const SqliteDbReader& reader, const RecordLocation& record) {
     if (record.cellOffset < 12 || record.bytes.empty()) return false;
     const ByteSpan page(record.bytes.data() - record.cellOffset, record.cellOffset + record.bytes.size());
     const uint64_t cellSize = ReadBigEndian16(&page[record.cellOffset - 2]);
@@ -673,6 +675,18 @@ class TableCarver {
       for (const uint8_t size : kNumberSizes) {
         const std::size_t end = record.cellOffset + known + size;
         if (end + 8 > blockEnd) break;
+        // The next cell, freed later, may still be whole.
+        std::size_t cellEnd = 0;
+        if (AnyCellAt(reader, page, end, cellEnd) && cellEnd <= blockEnd) {
+          ParsedRecord next;
+          const RecordLocation nextCell{page.subspan(end), static_cast<uint32_t>(end),
+                                        static_cast<uint32_t>(cellEnd), RecordMode::kFullCell, 1};
+          if (ParseCell(reader, nextCell, next) == kOk && next.columns.size() == columnCount) {
+            lost = size;
+            placed = true;
+            break;
+          }
+        }
         const std::size_t next = ReadBigEndian16(&page[end]);
         const std::size_t nextSize = ReadBigEndian16(&page[end + 2]);
         if ((next != 0 && (next <= end || next >= page.size())) || nextSize < 4 + columnCount ||
