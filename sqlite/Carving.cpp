@@ -192,11 +192,16 @@ void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, st
     if (header && RecordInFreeblock(context, page, position, std::min(size, to - position), candidate)) {
       // The freeblock held this cell alone, or this cell and the ones after
       // it to the end of the area, or this cell and the next one's
-      // freeblock (whose header then follows with the rest of the size): a
-      // size that fits none of them is a chance pair of bytes.
+      // freeblock (whose header then follows with the rest of the size) or
+      // a whole cell freed later: a size that fits none of them is a chance
+      // pair of bytes.
       const std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
-      const bool followed = recordEnd + 4 <= to && recordEnd < position + size &&
-                            ReadBigEndian16(&page[recordEnd + 2]) == position + size - recordEnd;
+      Candidate after;
+      std::size_t afterEnd = 0;
+      const bool followed =
+          recordEnd + 4 <= to && recordEnd < position + size &&
+          (ReadBigEndian16(&page[recordEnd + 2]) == position + size - recordEnd ||
+           (WholeCellAt(context, page, recordEnd, to, after, afterEnd) && afterEnd <= position + size));
       if (recordEnd <= to && (recordEnd == position + size || position + size == to || followed)) {
         candidate.origin = origin;
         found.push_back(candidate);
