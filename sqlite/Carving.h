@@ -12,11 +12,15 @@
 //                  | a freeblock is [next offset:2][size:2][old cell bytes...]
 //                  | whose first 4 bytes overwrote the payload length, rowid
 //                  | and header length (and, for short cells, the first
-//                  | serial type: the first column is then lost)
+//                  | serial type: the first column is then lost); cells freed
+//                  | one after the other merge into one freeblock, so the
+//                  | rest of it is walked too (ScanArea)
 //   tail           | the bytes after the highest live cell
 //   gap            | between the end of the cell pointer array and the lowest
 //                  | live cell, walked downwards
 //   stale pointer  | pointer-array entries left behind past the live ones
+//   (whole area)   | a page without cells: its whole content area, as for
+//                  | free pages whose first cell is not the table's
 //
 // A candidate is recognised by the table's expected column count and by the
 // consistency of its record header with the bytes around it; every read stays
