@@ -196,12 +196,20 @@ void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, st
       // a whole cell freed later: a size that fits none of them is a chance
       // pair of bytes.
       const std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
-      Candidate after;
-      std::size_t afterEnd = 0;
-      const bool followed =
-          recordEnd + 4 <= to && recordEnd < position + size &&
-          (ReadBigEndian16(&page[recordEnd + 2]) == position + size - recordEnd ||
-           (WholeCellAt(context, page, recordEnd, to, after, afterEnd) && afterEnd <= position + size));
+      // A lost first column's body, when it held a number, adds its size.
+      const bool firstLost = !candidate.headerIntact && page[candidate.offset] != 0;
+      static constexpr uint8_t kLostSizes[] = {0, 1, 2, 3, 4, 6, 8};
+      bool followed = false;
+      for (const uint8_t lost : kLostSizes) {
+        if (lost != 0 && !firstLost) break;
+        const std::size_t end = recordEnd + lost;
+        Candidate after;
+        std::size_t afterEnd = 0;
+        followed = end + 4 <= to && end < position + size &&
+                   (ReadBigEndian16(&page[end + 2]) == position + size - end ||
+                    (WholeCellAt(context, page, end, to, after, afterEnd) && afterEnd <= position + size));
+        if (followed) break;
+      }
       if (recordEnd <= to && (recordEnd == position + size || position + size == to || followed)) {
         candidate.origin = origin;
         found.push_back(candidate);
