@@ -444,18 +444,21 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
   ScanTail(context, page, cells, found);
   ScanGap(context, page, cells, found);
   ScanStalePointers(context, page, found);
-  if (cells.empty()) {
+  {
     // A page emptied row by row: its header no longer tells where the
     // cells were, so the whole content area is walked as well (past the
-    // pointer entries left behind), each record taken once.
-    std::size_t from = 8;
+    // pointer entries left behind); on other pages the gap below the
+    // cells, where the records of freed cells the gap took in lie. Each
+    // record is taken once.
+    std::size_t from = 8 + 2 * cells.size();
     while (from + 1 < page.size()) {
       const std::size_t pointer = ReadBigEndian16(&page[from]);
       if (pointer == 0 || pointer >= page.size() || pointer < from) break;
       from += 2;
     }
+    const std::size_t to = cells.empty() ? page.size() : *std::min_element(cells.begin(), cells.end());
     CandidateList walked;
-    ScanArea(context, page, from, page.size(), RecordOrigin::kGap, walked);
+    if (from < to) ScanArea(context, page, from, to, RecordOrigin::kGap, walked);
     for (const Candidate& candidate : walked) {
       const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& other) {
         return other.offset == candidate.offset;
