@@ -78,6 +78,149 @@ bool IntactRecordAt(ByteSpan page, std::size_t at, std::size_t limit, uint32_t c
 
 }  // namespace
 
+namespace {
+
+// A whole cell at `at` that ends by `limit`: payload length, a positive
+// rowid, then a record of C serial types whose header length counts them
+// exactly and whose header and bodies fill the payload exactly. A payload
+// that would overflow the page is not taken. On success `found` holds the
+// record (headerIntact, with the cell's start) and `end` the cell's end.
+bool WholeCellAt(const CarvingContext& context, ByteSpan page, std::size_t at, std::size_t limit,
+                 Candidate& found, std::size_t& end) {
+  const uint32_t columns = context.columnCount;
+  if (at == 0 || at >= limit || limit > page.size()) return false;
+  const ByteSpan area = page.subspan(at, limit - at);
+  const Varint payload = ReadVarint(area);
+  if (!payload.complete || payload.value < 2 || payload.value > area.size()) return false;
+  if (context.usableSize != 0 && LocalPayloadSize(payload.value, context.usableSize) < payload.value)
+    return false;
+  const Varint rowid = ReadVarint(area.subspan(payload.length));
+  if (!rowid.complete || rowid.value == 0 || rowid.value > static_cast<uint64_t>(INT64_MAX)) return false;
+  const std::size_t headerAt = payload.length + rowid.length;
+  if (headerAt + payload.value > area.size()) return false;
+  const ByteSpan record = area.subspan(headerAt, static_cast<std::size_t>(payload.value));
+  const Varint header = ReadVarint(record);
+  if (!header.complete || header.value <= columns || header.value >= record.size()) return false;
+  const ByteSpan types = record.subspan(header.length);
+  const std::size_t run = VarintRunLength(types, columns);
+  if (run == 0 || run + header.length != header.value) return false;
+  const uint64_t span = RecordSpan(columns, types, 0, types.size(), true);
+  if (span != types.size()) return false;
+  found = Candidate{static_cast<uint16_t>(at + headerAt + header.length), true, RecordOrigin::kFreeblock,
+                    static_cast<uint16_t>(at)};
+  end = at + headerAt + static_cast<std::size_t>(payload.value);
+  return true;
+}
+
+// The record of a deleted cell that became the freeblock at `freeblock` of
+// `size` bytes: its first 4 bytes overwrote the payload length, rowid and
+// header length (and, for short cells, the first serial type: the first
+// column is then lost). False when no record of the table fits there.
+bool RecordInFreeblock(const CarvingContext& context, ByteSpan page, std::size_t freeblock, std::size_t size,
+                       Candidate& candidate) {
+  const std::size_t pageSize = page.size();
+  const uint32_t columns = context.columnCount;
+  if (freeblock + 4 >= pageSize) return false;
+  const std::size_t blockEnd = std::min(freeblock + size, pageSize);
+  const std::size_t first = freeblock + 4;
+  const Varint leading = ReadVarint(page.subspan(first));
+  bool plausible = false;
+  if (leading.value < columns) {
+    // The header length was overwritten; the serial types start at F + 4.
+    const std::size_t run = VarintRunLength(page.subspan(first), columns);
+    plausible = size < pageSize && run != 0 && (run == columns || run == columns + 1);
+    if (plausible) {
+      const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
+      plausible = span != 0 && span <= size;
+    }
+    candidate = Candidate{static_cast<uint16_t>(first), false};
+  } else {
+    // The header length survived at F + 4, or at F + 5 behind a rowid of
+    // three bytes or more.
+    plausible = IntactRecordAt(page, first, pageSize, columns, candidate) ||
+                (size > 5 && IntactRecordAt(page, first + 1, blockEnd, columns, candidate));
+    if (!plausible && columns > 1 && size < pageSize) {
+      // A short cell: payload length, rowid and header length took three
+      // bytes, so the first serial type was overwritten too and F + 4 holds
+      // the second one. The remaining serial types and their bodies must
+      // fit into the freeblock.
+      const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
+      plausible = VarintRunLength(page.subspan(first), columns - 1) != 0 && span != 0 && 4 + span <= size;
+      candidate = Candidate{static_cast<uint16_t>(first), false};
+    }
+  }
+  if (plausible && context.nonZeroBodyPrefix != 0) {
+    plausible =
+        BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact, context.nonZeroBodyPrefix);
+  }
+  return plausible;
+}
+
+// End of a carved record: its serial types and bodies from its offset (a
+// lost first column's body, when it had one, is not counted).
+std::size_t CarvedRecordEnd(const CarvingContext& context, ByteSpan page, const Candidate& candidate) {
+  const uint64_t span = RecordSpan(context.columnCount, page.subspan(candidate.offset), 0,
+                                   page.size() - candidate.offset, candidate.headerIntact);
+  const uint64_t end = candidate.offset + span;
+  return span == 0 || end > page.size() ? page.size() : static_cast<std::size_t>(end);
+}
+
+}  // namespace
+
+void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, std::size_t to,
+              RecordOrigin origin, CandidateList& found) {
+  const uint32_t columns = context.columnCount;
+  to = std::min(to, page.size());
+  if (columns == 0 || page.size() < 8) return;
+  std::size_t position = std::max<std::size_t>(from, 8);
+  while (position + 4 < to) {
+    Candidate candidate;
+    std::size_t end = 0;
+    if (WholeCellAt(context, page, position, to, candidate, end)) {
+      candidate.origin = origin;
+      found.push_back(candidate);
+      position = end;
+      continue;
+    }
+    // A cell freed on its own before its neighbours took it into their
+    // freeblock: its first 4 bytes still hold that freeblock's header,
+    // whose size covers at least the record.
+    const std::size_t next = ReadBigEndian16(&page[position]);
+    const std::size_t size = ReadBigEndian16(&page[position + 2]);
+    const bool header = (next == 0 || (next > position && next < page.size())) && size > 4 + columns &&
+                        position + 4 + columns < to && size <= page.size() - position;
+    if (header && RecordInFreeblock(context, page, position, std::min(size, to - position), candidate)) {
+      // The freeblock held this cell alone, or this cell and the ones after
+      // it to the end of the area, or this cell and the next one's
+      // freeblock (whose header then follows with the rest of the size) or
+      // a whole cell freed later: a size that fits none of them is a chance
+      // pair of bytes.
+      const std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
+      // A lost first column's body, when it held a number, adds its size.
+      const bool firstLost = !candidate.headerIntact && page[candidate.offset] != 0;
+      static constexpr uint8_t kLostSizes[] = {0, 1, 2, 3, 4, 6, 8};
+      bool followed = false;
+      for (const uint8_t lost : kLostSizes) {
+        if (lost != 0 && !firstLost) break;
+        const std::size_t end = recordEnd + lost;
+        Candidate after;
+        std::size_t afterEnd = 0;
+        followed = end + 4 <= to && end < position + size &&
+                   (ReadBigEndian16(&page[end + 2]) == position + size - end ||
+                    (WholeCellAt(context, page, end, to, after, afterEnd) && afterEnd <= position + size));
+        if (followed) break;
+      }
+      if (recordEnd <= to && (recordEnd == position + size || position + size == to || followed)) {
+        candidate.origin = origin;
+        found.push_back(candidate);
+        position = std::max(recordEnd, position + 5);
+        continue;
+      }
+    }
+    ++position;
+  }
+}
+
 void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found) {
   const std::size_t pageSize = page.size();
   const uint32_t columns = context.columnCount;
@@ -91,39 +234,15 @@ void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList&
     const std::size_t size = ReadBigEndian16(&page[freeblock + 2]);
     const std::size_t blockEnd = std::min(freeblock + size, pageSize);
     previous = freeblock;
-    const std::size_t first = freeblock + 4;
-    const Varint leading = ReadVarint(page.subspan(first));
     Candidate candidate;
-    bool plausible = false;
-    if (leading.value < columns) {
-      // The header length was overwritten; the serial types start at F + 4.
-      const std::size_t run = VarintRunLength(page.subspan(first), columns);
-      plausible = size < pageSize && run != 0 && (run == columns || run == columns + 1);
-      if (plausible) {
-        const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
-        plausible = span != 0 && span <= size;
-      }
-      candidate = Candidate{static_cast<uint16_t>(first), false};
-    } else {
-      // The header length survived at F + 4, or at F + 5 behind a rowid of
-      // three bytes or more.
-      plausible = IntactRecordAt(page, first, pageSize, columns, candidate) ||
-                  (size > 5 && IntactRecordAt(page, first + 1, blockEnd, columns, candidate));
-      if (!plausible && columns > 1 && size < pageSize) {
-        // A short cell: payload length, rowid and header length took three
-        // bytes, so the first serial type was overwritten too and F + 4 holds
-        // the second one. The remaining serial types and their bodies must
-        // fit into the freeblock.
-        const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
-        plausible = VarintRunLength(page.subspan(first), columns - 1) != 0 && span != 0 && 4 + span <= size;
-        candidate = Candidate{static_cast<uint16_t>(first), false};
-      }
+    std::size_t rest = freeblock + 4;
+    if (RecordInFreeblock(context, page, freeblock, size, candidate)) {
+      found.push_back(candidate);
+      rest = CarvedRecordEnd(context, page, candidate);
     }
-    if (plausible && context.nonZeroBodyPrefix != 0) {
-      plausible = BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact,
-                                    context.nonZeroBodyPrefix);
-    }
-    if (plausible) found.push_back(candidate);
+    // Neighbouring cells freed one after the other merge into one
+    // freeblock: the records behind the first one lie in it too.
+    if (rest < blockEnd) ScanArea(context, page, rest, blockEnd, RecordOrigin::kFreeblock, found);
     freeblock = next;
   }
 }
@@ -300,6 +419,22 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
   }
 }
 
+void ScanAroundCells(const CarvingContext& context, ByteSpan page, std::size_t from,
+                     const std::vector<uint16_t>& cells, RecordOrigin origin, CandidateList& found) {
+  std::vector<uint16_t> sorted(cells.begin(), cells.end());
+  std::sort(sorted.begin(), sorted.end());
+  std::size_t position = from;
+  for (const uint16_t cell : sorted) {
+    if (cell < position) {
+      position = std::max(position, CellEnd(context, page, cell));
+      continue;
+    }
+    ScanArea(context, page, position, cell, origin, found);
+    position = CellEnd(context, page, cell);
+  }
+  ScanArea(context, page, position, page.size(), origin, found);
+}
+
 CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context,
                                     ByteSpan page) {
   CandidateList found;
@@ -309,6 +444,28 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
   ScanTail(context, page, cells, found);
   ScanGap(context, page, cells, found);
   ScanStalePointers(context, page, found);
+  {
+    // A page emptied row by row: its header no longer tells where the
+    // cells were, so the whole content area is walked as well (past the
+    // pointer entries left behind); on other pages the gap below the
+    // cells, where the records of freed cells the gap took in lie. Each
+    // record is taken once.
+    std::size_t from = 8 + 2 * cells.size();
+    while (from + 1 < page.size()) {
+      const std::size_t pointer = ReadBigEndian16(&page[from]);
+      if (pointer == 0 || pointer >= page.size() || pointer < from) break;
+      from += 2;
+    }
+    const std::size_t to = cells.empty() ? page.size() : *std::min_element(cells.begin(), cells.end());
+    CandidateList walked;
+    if (from < to) ScanArea(context, page, from, to, RecordOrigin::kGap, walked);
+    for (const Candidate& candidate : walked) {
+      const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& other) {
+        return other.offset == candidate.offset;
+      });
+      if (!known) found.push_back(candidate);
+    }
+  }
   return found;
 }
 

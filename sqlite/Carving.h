@@ -12,11 +12,15 @@
 //                  | a freeblock is [next offset:2][size:2][old cell bytes...]
 //                  | whose first 4 bytes overwrote the payload length, rowid
 //                  | and header length (and, for short cells, the first
-//                  | serial type: the first column is then lost)
+//                  | serial type: the first column is then lost); cells freed
+//                  | one after the other merge into one freeblock, so the
+//                  | rest of it is walked too (ScanArea)
 //   tail           | the bytes after the highest live cell
 //   gap            | between the end of the cell pointer array and the lowest
 //                  | live cell, walked downwards
 //   stale pointer  | pointer-array entries left behind past the live ones
+//   (whole area)   | a page without cells: its whole content area, as for
+//                  | free pages whose first cell is not the table's
 //
 // A candidate is recognised by the table's expected column count and by the
 // consistency of its record header with the bytes around it; every read stays
@@ -61,6 +65,19 @@ CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfi
 // within bytes.
 uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available,
                     bool headerIntact = false);
+
+// Records of the table in page[from, to), walked from `from` on: whole
+// cells (with their rowid), and records whose cell's first 4 bytes a
+// freeblock header overwrote; each found one is skipped whole. For the
+// rest of a freeblock and for pages whose header no longer tells where
+// their cells were.
+void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, std::size_t to,
+              RecordOrigin origin, CandidateList& found);
+
+// ScanArea over page[from, end) but for the cells at `cells` (a page's
+// cells that are another table's).
+void ScanAroundCells(const CarvingContext& context, ByteSpan page, std::size_t from,
+                     const std::vector<uint16_t>& cells, RecordOrigin origin, CandidateList& found);
 
 // The four scanners, each appending to `found` (page = one whole leaf page).
 void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList& found);

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "sqlite/ByteOrder.h"
+#include "sqlite/Carving.h"
 #include "sqlite/CreateTableParser.h"
 #include "sqlite/RecordParser.h"
 
@@ -472,6 +473,8 @@ struct Found {
   std::string tailKey;  // from column 1 on
 };
 
+bool AnyCellAt(const SqliteDbReader& reader, ByteSpan page, std::size_t at, std::size_t& end);
+
 class TableCarver {
  public:
   TableCarver(const TableShape& shape, TextEncoding encoding) : shape_(shape), encoding_(encoding) {
@@ -577,7 +580,7 @@ class TableCarver {
     if (parsed.truncated || parsed.columns.empty() || parsed.columns.size() > columnCount) return false;
     lostBody_ = 0;
     if (record.mode == RecordMode::kCarved && parsed.firstColumn != 0 &&
-        (!shape_.rowidColumn || *shape_.rowidColumn != 0) && !PlaceInFreeblock(record)) {
+        (!shape_.rowidColumn || *shape_.rowidColumn != 0) && !PlaceInFreeblock(reader, record)) {
       return false;
     }
     if (record.mode == RecordMode::kCarved && OverlapsCells(reader, record)) return false;
@@ -632,7 +635,7 @@ class TableCarver {
   // length, rowid and header length) and the record fills the freeblock,
   // or the lost body takes what the other columns leave. parsedRecord_ is
   // read again accordingly; false when neither fits.
-  bool PlaceInFreeblock(const RecordLocation& record) {
+  bool PlaceInFreeblock(const SqliteDbReader& reader, const RecordLocation& record) {
     if (record.cellOffset < 12 || record.bytes.empty()) return false;
     const ByteSpan page(record.bytes.data() - record.cellOffset, record.cellOffset + record.bytes.size());
     const uint64_t cellSize = ReadBigEndian16(&page[record.cellOffset - 2]);
@@ -653,15 +656,50 @@ class TableCarver {
     // The first serial type was lost: its body takes the bytes left over.
     const uint64_t known = parsedRecord_.headerLength + BodyBytes(parsedRecord_);
     if (known > available) return false;
-    const uint64_t lost = available - known;
+    uint64_t lost = available - known;
     static constexpr uint8_t kNumberSizes[] = {0, 1, 2, 3, 4, 6, 8};
-    const bool numberSize =
-        std::find(std::begin(kNumberSizes), std::end(kNumberSizes), lost) != std::end(kNumberSizes);
+    auto isNumberSize = [](uint64_t size) {
+      return std::find(std::begin(kNumberSizes), std::end(kNumberSizes), size) != std::end(kNumberSizes);
+    };
     // Any size is a text or blob's; a number column holds them only when a
     // live row shows it does.
     const Affinity affinity = shape_.rules[0].affinity;
     const bool textual = affinity == Affinity::kText || affinity == Affinity::kBlob || liveTextOrBlobFirst_;
-    if (!numberSize && !textual) return false;
+    if (!isNumberSize(lost) && !textual) {
+      // Cells freed one after the other merge into one freeblock, whose
+      // size then covers them all: this cell ends where the next one's
+      // freeblock header (left when it was freed on its own) begins.
+      const std::size_t cellStart = record.cellOffset - 4;
+      const std::size_t blockEnd = std::min<std::size_t>(cellStart + cellSize, page.size());
+      bool placed = false;
+      for (const uint8_t size : kNumberSizes) {
+        const std::size_t end = record.cellOffset + known + size;
+        if (end + 8 > blockEnd) break;
+        // The next cell, freed later, may still be whole.
+        std::size_t cellEnd = 0;
+        if (AnyCellAt(reader, page, end, cellEnd) && cellEnd <= blockEnd) {
+          ParsedRecord next;
+          const RecordLocation nextCell{page.subspan(end), static_cast<uint32_t>(end),
+                                        static_cast<uint32_t>(cellEnd), RecordMode::kFullCell, 1};
+          if (ParseCell(reader, nextCell, next) == kOk && next.columns.size() == columnCount) {
+            lost = size;
+            placed = true;
+            break;
+          }
+        }
+        const std::size_t next = ReadBigEndian16(&page[end]);
+        const std::size_t nextSize = ReadBigEndian16(&page[end + 2]);
+        if ((next != 0 && (next <= end || next >= page.size())) || nextSize < 4 + columnCount ||
+            end + nextSize > page.size() || page[end + 4] == 0)
+          continue;
+        const uint64_t span = RecordSpan(columnCount, page.subspan(end + 4), 0, page.size() - end - 4);
+        if (span == 0 || 4 + span > nextSize) continue;
+        lost = size;
+        placed = true;
+        break;
+      }
+      if (!placed) return false;
+    }
     lostBody_ = lost;
     if (lost == 0) return true;
     const std::size_t types = static_cast<std::size_t>(parsedRecord_.headerLength);
@@ -739,6 +777,167 @@ Status CarveOne(SqliteDbReader& reader, const SchemaTable& table, TextEncoding e
   return status;
 }
 
+// ---------------------------------------------------------------------------
+// Tables no longer in the schema.
+
+// A whole cell of any column count at `at`: payload length, a positive
+// rowid, a record header whose serial types fill it exactly, bodies that
+// fill the payload exactly, on the page alone (no overflow); two columns
+// or more. `end` is then the cell's end.
+bool AnyCellAt(const SqliteDbReader& reader, ByteSpan page, std::size_t at, std::size_t& end) {
+  const ByteSpan area = page.subspan(at);
+  const Varint payload = ReadVarint(area);
+  if (!payload.complete || payload.value < 3 || payload.value > area.size() ||
+      reader.LocalPayloadSize(payload.value) < payload.value)
+    return false;
+  const Varint rowid = ReadVarint(area.subspan(payload.length));
+  if (!rowid.complete || rowid.value == 0 || rowid.value > static_cast<uint64_t>(INT64_MAX)) return false;
+  const std::size_t recordAt = payload.length + rowid.length;
+  if (recordAt + payload.value > area.size()) return false;
+  const ByteSpan record = area.subspan(recordAt, static_cast<std::size_t>(payload.value));
+  const Varint header = ReadVarint(record);
+  if (!header.complete || header.value < header.length + 2 || header.value > record.size()) return false;
+  std::size_t walked = header.length;
+  uint64_t bodies = 0;
+  while (walked < header.value) {
+    const Varint type = ReadVarint(record.subspan(walked));
+    if (!type.complete || type.value == 10 || type.value == 11) return false;
+    walked += type.length;
+    bodies += SerialTypeBodySize(type.value);
+  }
+  if (walked != header.value || header.value + bodies != payload.value) return false;
+  end = at + recordAt + static_cast<std::size_t>(payload.value);
+  return true;
+}
+
+// The rows of tables dropped from the schema, from free pages (the free
+// list's leaves, and its trunks after their list of leaves): whole cells
+// whose column count is no carved table's give each such table's column
+// count and, by what its cells keep in each column, a profile; under it
+// the pages are carved like a live table's free space (records whose
+// cell start a freeblock header overwrote). Reported as "dropped table (N
+// columns)", values by their serial types.
+Status CarveDroppedTables(SqliteDbReader& reader, TextEncoding encoding, CarveResult& result) {
+  std::set<std::size_t> liveCounts;
+  for (const CarvedTable& table : result.tables) liveCounts.insert(table.columns.size());
+  std::vector<std::pair<PageIndex, std::size_t>> pages;  // page, where its old cells may begin
+  for (const PageIndex index : reader.FreePages()) pages.emplace_back(index, 8);
+  std::vector<uint8_t> page;
+  for (const PageIndex index : reader.FreeTrunkPages()) {
+    if (reader.ReadPage(index, page) != kOk) continue;
+    const uint64_t leaves = std::min<uint64_t>(ReadBigEndian32(&page[4]), page.size() / 4 - 2);
+    pages.emplace_back(index, static_cast<std::size_t>(8 + 4 * leaves));
+  }
+  struct Cell {
+    PageIndex page;
+    uint32_t offset;
+    uint32_t end;
+  };
+  struct Dropped {
+    std::vector<Cell> cells;
+    std::vector<uint8_t> kinds;              // per column: the classes its cells keep
+    std::map<PageIndex, std::size_t> pages;  // page: where its cells may begin
+  };
+  std::map<std::size_t, Dropped> byCount;
+  ParsedRecord parsed;
+  CarvedValue value;
+  std::set<PageIndex> done;
+  for (auto& [index, start] : pages) {
+    if (index == 0 || !done.insert(index).second || reader.ReadPage(index, page) != kOk) continue;
+    // Index pages (types 2 and 10) and interior table pages keep no table rows.
+    if (page[0] == 2 || page[0] == 10 || page[0] == kInteriorTablePage) continue;
+    // Pointer-array entries left behind: none of them is a cell's byte.
+    while (start + 1 < page.size()) {
+      const std::size_t pointer = ReadBigEndian16(&page[start]);
+      if (pointer == 0 || pointer >= page.size() || pointer < start) break;
+      start += 2;
+    }
+    const ByteSpan bytes(page);
+    std::size_t position = start;
+    while (position + 4 < page.size()) {
+      std::size_t end = 0;
+      if (!AnyCellAt(reader, bytes, position, end)) {
+        ++position;
+        continue;
+      }
+      const auto cell = static_cast<uint32_t>(position);
+      const RecordLocation location{bytes.subspan(cell), cell, static_cast<uint32_t>(end),
+                                    RecordMode::kFullCell, 1};
+      bool valid = ParseCell(reader, location, parsed) == kOk && !parsed.truncated;
+      const std::size_t count = parsed.columns.size();
+      valid = valid && liveCounts.count(count) == 0;
+      bool textual = false;
+      std::vector<uint8_t> kinds(count, 0);
+      for (std::size_t i = 0; valid && i < count; ++i) {
+        valid = TakeValue(parsed.Column(i), encoding, value);
+        textual = textual || value.kind == CarvedValueKind::kText;
+        kinds[i] = ClassBit(value.kind);
+      }
+      if (!valid || !textual) {
+        ++position;
+        continue;
+      }
+      position = end;
+      Dropped& dropped = byCount[count];
+      dropped.cells.push_back({index, cell, static_cast<uint32_t>(end)});
+      dropped.kinds.resize(count, 0);
+      for (std::size_t i = 0; i < count; ++i) dropped.kinds[i] |= kinds[i];
+      dropped.pages.emplace(index, start);
+    }
+  }
+  for (const auto& [count, dropped] : byCount) {
+    TableShape shape;
+    for (std::size_t i = 1; i <= count; ++i) shape.names.push_back("c" + std::to_string(i));
+    for (const uint8_t kinds : dropped.kinds) {
+      // The column's type as its cells show it: text, numbers, or anything.
+      ColumnRule rule;
+      const uint8_t text = ClassBit(CarvedValueKind::kText);
+      const uint8_t number = ClassBit(CarvedValueKind::kInteger) | ClassBit(CarvedValueKind::kReal);
+      const uint8_t kept = kinds & static_cast<uint8_t>(~ClassBit(CarvedValueKind::kNull));
+      rule.affinity = kept != 0 && (kept & ~text) == 0     ? Affinity::kText
+                      : kept != 0 && (kept & ~number) == 0 ? Affinity::kNumeric
+                                                           : Affinity::kBlob;
+      shape.rules.push_back(rule);
+    }
+    // A column NULL in every cell is the INTEGER PRIMARY KEY, which the
+    // record keeps as NULL: it shows the rowid.
+    if (dropped.cells.size() >= 2) {
+      for (std::size_t i = 0; i < count && !shape.rowidColumn; ++i) {
+        if (dropped.kinds[i] == ClassBit(CarvedValueKind::kNull))
+          shape.rowidColumn = static_cast<uint32_t>(i);
+      }
+    }
+    TableCarver carver(shape, encoding);
+    std::vector<uint8_t> bytes;
+    for (const auto& [index, start] : dropped.pages) {
+      if (reader.ReadPage(index, bytes) != kOk) continue;
+      const ByteSpan span(bytes);
+      for (const Cell& cell : dropped.cells) {
+        if (cell.page != index) continue;
+        RecordLocation location{span.subspan(cell.offset), cell.offset, cell.end, RecordMode::kFullCell, 1};
+        location.origin = RecordOrigin::kFreePage;
+        location.page = index;
+        (void)carver.Take(reader, location);
+      }
+      CarvingContext context;
+      context.columnCount = static_cast<uint32_t>(count);
+      context.usableSize = reader.UsableSize();
+      CandidateList found;
+      ScanArea(context, span, start, span.size(), RecordOrigin::kFreePage, found);
+      for (const Candidate& candidate : found) {
+        if (candidate.cellStart != 0) continue;  // a whole cell: taken above
+        RecordLocation location{span.subspan(candidate.offset), candidate.offset, 0, RecordMode::kCarved, 1,
+                                candidate.headerIntact};
+        location.origin = RecordOrigin::kFreePage;
+        location.page = index;
+        (void)carver.Take(reader, location);
+      }
+    }
+    result.tables.push_back(carver.Finish("dropped table (" + std::to_string(count) + " columns)"));
+  }
+  return kOk;
+}
+
 }  // namespace
 
 std::string CarvedValue::Display() const {
@@ -802,6 +1001,7 @@ Status CarveDeletedRows(SqliteDbReader& reader, std::string_view tableName, Carv
     }
   }
   if (!any && !tableName.empty()) return kInvalidData;
+  if (tableName.empty()) (void)CarveDroppedTables(reader, encoding, result);
   return first;
 }
 

@@ -18,6 +18,11 @@
 //     earlier version of that row;
 //   - each deleted record once (same values, and the same rowid or none),
 //     with the place it was first found.
+// Carving every table also gives the rows of tables no longer in the
+// schema: whole cells left on free pages whose column count is no carved
+// table's, and the records around them, each count as a table named
+// "dropped table (N columns)" with columns c1..cN, values by their serial
+// types (a column NULL in every cell shows the rowid).
 // Tables without rowid, virtual tables, tables with virtual generated
 // columns and SQLite's own sqlite_ tables are skipped with a reason. Names
 // and text of files that keep text as UTF-16 are given as UTF-8.

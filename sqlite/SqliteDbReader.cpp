@@ -92,6 +92,7 @@ void SqliteDbReader::Close() {
   fileSize_ = 0;
   pageCount_ = 0;
   freePages_.clear();
+  freeTrunks_.clear();
   wal_.Close();
   walVerdict_ = WalVerdict::kAbsent;
   walApplied_ = false;
@@ -157,6 +158,7 @@ Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesy
   while (trunkNumber != 0 && trunkNumber <= pageCount && !seenTrunks[trunkNumber]) {
     seenTrunks[trunkNumber] = true;
     if (ReadPage(static_cast<PageIndex>(trunkNumber - 1), trunk) != kOk) break;
+    freeTrunks_.push_back(static_cast<PageIndex>(trunkNumber - 1));
     const uint32_t leafCount = std::min(ReadBigEndian32(&trunk[4]), maxLeaves);
     for (uint32_t i = 0; i < leafCount && freePages_.size() < pageCount; ++i) {
       const uint32_t leafNumber = ReadBigEndian32(&trunk[8 + 4 * static_cast<std::size_t>(i)]);
@@ -471,6 +473,11 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       if (offset >= bytes->size()) continue;
       RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
+      if (candidate.cellStart != 0 && candidate.cellStart < offset) {
+        // A whole cell: handed over as one, with its rowid.
+        location = RecordLocation{ByteSpan(*bytes).subspan(candidate.cellStart), candidate.cellStart,
+                                  static_cast<uint32_t>(bytes->size()), RecordMode::kFullCell, 1};
+      }
       location.origin = freePages ? RecordOrigin::kFreePage : candidate.origin;
       location.page = index;
       location.walFrame = LiveFrameNumber(index);
@@ -508,6 +515,13 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile
   if (index == 0 || index >= seenPages.size() || seenPages[index]) return kOk;
   std::vector<uint8_t> page;
   if (ReadPage(index, page) != kOk) return kOk;  // an unreadable free page is skipped
+  if (page[0] == 0 && profile.columnCount != 0 && carveDeletedRecords) {
+    // A header reset before the page was freed: its old cells may still lie
+    // anywhere after it.
+    seenPages[index] = true;
+    ScanWholeFreePage(index, page, 8, {}, profile, decoder);
+    return kOk;
+  }
   if (page[0] != kLeafTablePage && page[0] != kInteriorTablePage) return kOk;
   std::map<PageIndex, std::vector<uint16_t>> leaves;
   const Status walked =
@@ -537,7 +551,21 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile
     matches = counted == kOk && columns == expected;
     break;
   }
-  if (!matches) return kOk;
+  if (!matches) {
+    // Emptied row by row before it was freed, or first holding another
+    // table's row: the table's records are looked for over the whole
+    // content area of each leaf.
+    if (!carveDeletedRecords) return kOk;
+    for (const auto& [leaf, cells] : leaves) {
+      const std::vector<uint8_t>* bytes = &page;
+      if (leaf != index) {
+        if (const Status status = ReadPage(leaf, leafPage); status != kOk) return status;
+        bytes = &leafPage;
+      }
+      ScanWholeFreePage(leaf, *bytes, 8 + 2 * cells.size(), cells, profile, decoder);
+    }
+    return kOk;
+  }
 
   const CarvingContext context = MakeCarvingContext(*this, profile);
   CandidateMap candidates;
@@ -554,6 +582,25 @@ Status SqliteDbReader::ScanFreePage(PageIndex index, const TableProfile& profile
   }
   DecodeCandidates(candidates, decoder, &page, index, true);
   return kOk;
+}
+
+void SqliteDbReader::ScanWholeFreePage(PageIndex index, const std::vector<uint8_t>& page, std::size_t from,
+                                       const std::vector<uint16_t>& cells, const TableProfile& profile,
+                                       const RecordDecoder& decoder) {
+  // Pointer-array entries left behind by the cells the page held: none of
+  // them is a record's byte.
+  while (from + 1 < page.size() && from < pageSize_) {
+    const std::size_t pointer = ReadBigEndian16(&page[from]);
+    if (pointer == 0 || pointer >= page.size() || pointer < from) break;
+    from += 2;
+  }
+  const CarvingContext context = MakeCarvingContext(*this, profile);
+  CandidateMap candidates;
+  CandidateList found;
+  ScanAroundCells(context, page, from, cells, RecordOrigin::kFreePage, found);
+  if (found.empty()) return;
+  candidates[index] = std::move(found);
+  DecodeCandidates(candidates, decoder, &page, index, true);
 }
 
 Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& decoder) {
@@ -585,6 +632,17 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
       if (status != kOk) {
         if (result == kOk) result = status;
         break;
+      }
+    }
+    // Trunk pages of the free list keep old cells after their list of leaves.
+    if (carveDeletedRecords && profile.columnCount != 0) {
+      std::vector<uint8_t> trunk;
+      for (const PageIndex index : freeTrunks_) {
+        if (index == 0 || index >= seenPages.size() || seenPages[index] || ReadPage(index, trunk) != kOk)
+          continue;
+        seenPages[index] = true;
+        const uint64_t leaves = std::min<uint64_t>(ReadBigEndian32(&trunk[4]), usableSize_ / 4 - 2);
+        ScanWholeFreePage(index, trunk, static_cast<std::size_t>(8 + 4 * leaves), {}, profile, decoder);
       }
     }
   }

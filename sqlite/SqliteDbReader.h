@@ -157,6 +157,9 @@ struct Candidate {
   uint16_t offset = 0;
   bool headerIntact = false;                       // see RecordLocation::headerIntact
   RecordOrigin origin = RecordOrigin::kFreeblock;  // the scanner that found it
+  // Where the whole cell (payload length, rowid, header) begins when it was
+  // found intact, so that its rowid is known; 0 when only the record was.
+  uint16_t cellStart = 0;
   bool operator==(const Candidate&) const = default;
 };
 
@@ -222,6 +225,8 @@ class SqliteDbReader {
   // Found at the first call or the first scan that carves, not at Open.
   std::size_t HistoricalPageVersions() const;
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
+  // The trunk pages of the free list, in chain order.
+  const std::vector<PageIndex>& FreeTrunkPages() const { return freeTrunks_; }
 
   // Cell offsets of the b-tree page whose header starts at headerOffset (0,
   // or 100 on page 1), in pointer-array order; with exactly one cell, the
@@ -300,6 +305,11 @@ class SqliteDbReader {
                   const LeafVisitor& onLeaf) const;
   Status ScanTableTree(PageIndex root, const TableProfile& profile, const RecordDecoder& decoder,
                        std::vector<bool>& tablePages);
+  // The table's records anywhere in page[from, end) of a free page but in
+  // its `cells` (another table's), handed over as free-page records.
+  void ScanWholeFreePage(PageIndex index, const std::vector<uint8_t>& page, std::size_t from,
+                         const std::vector<uint16_t>& cells, const TableProfile& profile,
+                         const RecordDecoder& decoder);
   Status ScanFreePage(PageIndex index, const TableProfile& profile, const RecordDecoder& decoder,
                       std::vector<bool>& seenPages);
   void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
@@ -348,6 +358,7 @@ class SqliteDbReader {
   uint64_t fileSize_ = 0;
   uint64_t pageCount_ = 0;
   std::vector<PageIndex> freePages_;
+  std::vector<PageIndex> freeTrunks_;  // trunk pages of the free list
   WalFile wal_;
   WalVerdict walVerdict_ = WalVerdict::kAbsent;
   bool walApplied_ = false;

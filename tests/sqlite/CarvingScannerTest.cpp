@@ -197,6 +197,52 @@ TEST(ScanFreeblocks, ChainsThatLoopOrLeaveThePageAreCut) {
   }
 }
 
+// Three neighbouring cells freed into one freeblock: the first under the
+// freeblock's header, the second whole (freed after it, merged without a
+// header of its own), the third under the header it got when it was freed
+// alone. All three are found; a third header whose size fits neither its
+// cell nor the rest of the freeblock is a chance pair of bytes.
+TEST(ScanFreeblocks, FindsEveryRecordOfAMergedFreeblock) {
+  struct Case {
+    const char* name;
+    int thirdSizeExtra;  // added to the third cell's stale freeblock size
+    std::size_t expected;
+  };
+  const Case cases[] = {{"the third header sized for its cell", 0, 3},
+                        {"a third header of no fitting size", 3, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> page = PageWithLiveCells();
+    const auto first = EncodeCell(11, EncodeRecord(HandleRow(11)));
+    const auto second = EncodeCell(12, EncodeRecord(HandleRow(12)));
+    const auto third = EncodeCell(13, EncodeRecord(HandleRow(13)));
+    const uint16_t at = 400;
+    const auto secondAt = static_cast<uint16_t>(at + first.size());
+    const auto thirdAt = static_cast<uint16_t>(secondAt + second.size());
+    Place(page, at, Bytes({first, second, third}));
+    Put16(page, thirdAt, 0);
+    Put16(page, thirdAt + 2u, static_cast<uint16_t>(third.size() + c.thirdSizeExtra));
+    Put16(page, 1, at);
+    Put16(page, at, 0);
+    Put16(page, at + 2u, static_cast<uint16_t>(first.size() + second.size() + third.size()));
+
+    CandidateList found;
+    ScanFreeblocks(HandleContext(), page, found);
+    ASSERT_EQ(found.size(), c.expected);
+    // The first and third lost their first serial type (the rowid's NULL).
+    EXPECT_EQ(found[0].offset, at + 4);
+    EXPECT_FALSE(found[0].headerIntact);
+    // The second is a whole cell: its rowid is known.
+    EXPECT_EQ(found[1].cellStart, secondAt);
+    EXPECT_EQ(found[1].offset, secondAt + 3);  // payload length, rowid, header length
+    EXPECT_TRUE(found[1].headerIntact);
+    if (c.expected == 3) {
+      EXPECT_EQ(found[2].offset, thirdAt + 4);
+    }
+    for (const Candidate& candidate : found) EXPECT_EQ(candidate.origin, RecordOrigin::kFreeblock);
+  }
+}
+
 TEST(ScanTail, FindsTheDeletedRecordAfterTheHighestCellAndRefusesABrokenOne) {
   for (const bool broken : {false, true}) {
     SCOPED_TRACE(broken ? "broken" : "intact");
