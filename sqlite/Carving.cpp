@@ -184,7 +184,13 @@ void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, st
     }
     // A cell freed on its own before its neighbours took it into their
     // freeblock: its first 4 bytes still hold that freeblock's header,
-    // whose size covers at least the record.
+    // whose size covers at least the record. A record of one or two columns
+    // (a join table's two numbers) is too short to tell from chance bytes:
+    // only whole cells are taken for it here.
+    if (columns < 3) {
+      ++position;
+      continue;
+    }
     const std::size_t next = ReadBigEndian16(&page[position]);
     const std::size_t size = ReadBigEndian16(&page[position + 2]);
     const bool header = (next == 0 || (next > position && next < page.size())) && size > 4 + columns &&
