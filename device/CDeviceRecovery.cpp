@@ -85,7 +85,6 @@ CDeviceRecovery::~CDeviceRecovery() {
 
 Status CDeviceRecovery::Attach(void* sourceContext) {
   source_ = static_cast<DeviceSource*>(sourceContext);
-  progress_.base = 0;
   return source_ != nullptr && source_->phone != nullptr ? kOk : kInvalidData;
 }
 
@@ -108,14 +107,9 @@ int CDeviceRecovery::ForwardBackupProgress(void* self, int percent) {
   return engine->progress_.callback ? engine->progress_.callback(engine->progress_.userValue, value) : 0;
 }
 
-ProgressShare CDeviceRecovery::CategoryShare(int span) const {
-  return backup_.progress.Part(span);
-}
-
 Status CDeviceRecovery::OpenSource(const std::string& password) {
   if (source_ == nullptr || source_->phone == nullptr) return kInvalidData;
   IDeviceServices& phone = *source_->phone;
-  progress_.base = 1;
   if (Status answer = progress_.Report(1); answer != kOk) return answer;
   backupOpen_ = false;
   openStatus_ = Status(kInvalidData, "the phone's backup has not been made");
@@ -166,7 +160,6 @@ Status CDeviceRecovery::OpenSource(const std::string& password) {
       openStatus_ = opened;
     }
   }
-  progress_.base = kBackupScaleBase;
   // An opened backup has reported its own opening on the scale after 20.
   return backupOpen_ ? Status() : progress_.Report(kBackupScaleBase);
 }
@@ -279,7 +272,7 @@ Status CDeviceRecovery::CollectPhotos(std::vector<MediaFileRecord>& cameraRoll,
   if (source_ == nullptr || workFolder_.empty()) return kInvalidData;
   source_->phone->ReopenFileService();
   const int span = backup_.progress.span;
-  ProgressShare share = CategoryShare(span);
+  ProgressShare share = backup_.progress.Part(span);
   Status status = WalkMedia("/DCIM", cameraRoll, share);
   if (status == kOk) {
     share.base += span;
@@ -296,7 +289,8 @@ Status CDeviceRecovery::CollectWhatsAppAttachments(std::vector<MediaFileRecord>&
   }
   IDeviceServices& phone = *source_->phone;
   Status status = phone.OpenAppContainer(std::string(kWhatsAppBundle));
-  if (status == kOk) status = WalkMedia("/Library/Media/", attachments, CategoryShare(backup_.progress.span));
+  if (status == kOk)
+    status = WalkMedia("/Library/Media/", attachments, backup_.progress.Part(backup_.progress.span));
   phone.ReopenFileService();
   // A phone without WhatsApp has no media of it: not a failure.
   if (status != kOk && status != kStopped) status = kOk;
@@ -312,7 +306,7 @@ Status CDeviceRecovery::CollectAppFiles(std::vector<AppFileRecord>& files) {
   IDeviceServices& phone = *source_->phone;
   std::vector<std::string> applications;
   if (Status listed = phone.ListUserApplications(applications); listed != kOk) return listed;
-  const ProgressShare share = CategoryShare(2 * backup_.progress.span);
+  const ProgressShare share = backup_.progress.Part(2 * backup_.progress.span);
   const int64_t count = static_cast<int64_t>(applications.size());
   Status status;
   for (int64_t index = 0; index < count && status == kOk; ++index) {

@@ -134,8 +134,6 @@ class CDeviceRecovery final : public IPhoneRecoveryParse {
   bool CopyIntoWorkFolder(const std::string& devicePath, std::filesystem::path& local, uint64_t& size);
   // Walks `start` and appends its media files, sorted by name.
   Status WalkMedia(const std::string& start, std::vector<MediaFileRecord>& out, const ProgressShare& share);
-  // The share of the backup engine's scale that the next category owns.
-  ProgressShare CategoryShare(int span) const;
   static int ForwardHelperProgress(void* self, int percent);
   static int ForwardBackupProgress(void* self, int percent);
 

@@ -64,17 +64,17 @@ class HelperRun {
   ~HelperRun() { WaitForEnd(); }
 
   Status Start(int command, const std::string* password) {
-    platform::ProcessSpec spec;
-    spec.executable = setup_.programFolder / kDeviceHelperName;
-    spec.arguments = {std::to_string(command)};
-    spec.environment.emplace_back("CORVYN_STOP_FILE", DeviceHelperStopFile(setup_).string());
-    if (!setup_.udid.empty()) spec.environment.emplace_back("CORVYN_DEVICE_UDID", setup_.udid);
+    platform::ProcessSpec helper;
+    helper.executable = setup_.programFolder / kDeviceHelperName;
+    helper.arguments = {std::to_string(command)};
+    helper.environment.emplace_back("CORVYN_STOP_FILE", DeviceHelperStopFile(setup_).string());
+    if (!setup_.udid.empty()) helper.environment.emplace_back("CORVYN_DEVICE_UDID", setup_.udid);
     if (command == kMakeBackup)
-      spec.environment.emplace_back("CORVYN_BACKUP_ROOT", setup_.backupRoot.string());
-    spec.endOnRelease = true;
+      helper.environment.emplace_back("CORVYN_BACKUP_ROOT", setup_.backupRoot.string());
+    helper.endOnRelease = true;
     platform::IProcessLauncher& launcher =
         setup_.launcher ? *setup_.launcher : platform::DefaultProcessLauncher();
-    const Status started = launcher.Start(spec, &child_);
+    const Status started = launcher.Start(helper, &child_);
     if (started != kOk || !child_) {
       child_.reset();
       return Status(kInvalidData, "the device helper tool2 cannot be started: " +

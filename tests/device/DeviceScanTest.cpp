@@ -146,18 +146,18 @@ class DeviceScanTest : public ::testing::Test {
   static CliRun Cli(const std::vector<std::string>& args, const std::string& input = {}) {
     CliRun run;
     auto launcher = platform::MakePosixProcessLauncher();
-    platform::ProcessSpec spec;
+    platform::ProcessSpec program;
     // Standard error goes to a file of its own (the launcher joins it to the output).
     const fs::path errors = Root() / ("stderr-" + std::to_string(++runs_));
-    spec.executable = "/bin/sh";
-    spec.arguments = {"-c", "exec \"$0\" \"$@\" 2>\"$CORVYN_TEST_ERRORS\"",
-                      (fs::path(CORVYN_BIN_DIR) / "corvyn-cli").string()};
-    spec.arguments.insert(spec.arguments.end(), args.begin(), args.end());
-    spec.environment = {{"XDG_DATA_HOME", (Root() / "program-data").string()},
-                        {"USBMUXD_SOCKET_ADDRESS", phone_->SocketAddress()},
-                        {"CORVYN_TEST_ERRORS", errors.string()}};
+    program.executable = "/bin/sh";
+    program.arguments = {"-c", "exec \"$0\" \"$@\" 2>\"$CORVYN_TEST_ERRORS\"",
+                         (fs::path(CORVYN_BIN_DIR) / "corvyn-cli").string()};
+    program.arguments.insert(program.arguments.end(), args.begin(), args.end());
+    program.environment = {{"XDG_DATA_HOME", (Root() / "program-data").string()},
+                           {"USBMUXD_SOCKET_ADDRESS", phone_->SocketAddress()},
+                           {"CORVYN_TEST_ERRORS", errors.string()}};
     std::unique_ptr<platform::IChildProcess> child;
-    if (launcher->Start(spec, &child) != kOk) return run;
+    if (launcher->Start(program, &child) != kOk) return run;
     (void)child->WriteInput(input);
     child->CloseInput();
     for (bool end = false; !end;)
