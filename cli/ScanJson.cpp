@@ -1,5 +1,6 @@
 #include "cli/ScanJson.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "core/TextFormat.h"
@@ -30,14 +31,16 @@ class ObjectWriter {
   std::string& Key(std::string_view key) {
     if (!first_) out_.push_back(',');
     first_ = false;
-    out_ += JsonString(key);
+    AppendJsonString(out_, key);
     out_.push_back(':');
     return out_;
   }
-  void Text(std::string_view key, std::string_view value) { Key(key) += JsonString(value); }
+  void Text(std::string_view key, std::string_view value) { AppendJsonString(Key(key), value); }
   template <class Integer>
   void Number(std::string_view key, Integer value) {
-    Key(key) += std::to_string(value);
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    Key(key).append(digits, end);
   }
 
  private:
@@ -177,12 +180,20 @@ void WriteFolders(std::string& out, const AppFolderMap& folders) {
 
 }  // namespace
 
-std::string JsonString(std::string_view text) {
-  const std::string valid = ToValidUtf8(text);
-  std::string out = "\"";
-  for (const char c : valid) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
+void AppendJsonString(std::string& out, std::string_view text) {
+  std::string repaired;
+  if (!IsValidUtf8(text)) {
+    repaired = ToValidUtf8(text);
+    text = repaired;
+  }
+  out.push_back('"');
+  std::size_t runStart = 0;
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte >= 0x20 && byte != '"' && byte != '\\' && byte != 0x7F) continue;
+    out.append(text.substr(runStart, pos - runStart));
+    runStart = pos + 1;
+    switch (byte) {
       case '"':
         out += "\\\"";
         break;
@@ -198,17 +209,20 @@ std::string JsonString(std::string_view text) {
       case '\t':
         out += "\\t";
         break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-          out += escape;
-        } else {
-          out.push_back(c);
-        }
+      default: {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+        out += escape;
+      }
     }
   }
+  out.append(text.substr(runStart));
   out.push_back('"');
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  AppendJsonString(out, text);
   return out;
 }
 

@@ -25,8 +25,11 @@
 
 namespace corvyn::cli {
 
-// A JSON string literal (quotes included) of the text.
+// A JSON string literal (quotes included) of the text; malformed UTF-8 is
+// replaced by U+FFFD.
 std::string JsonString(std::string_view text);
+// The same literal appended to `out`.
+void AppendJsonString(std::string& out, std::string_view text);
 
 // One category that could not be read, and why.
 struct CategoryError {

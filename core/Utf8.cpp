@@ -107,18 +107,31 @@ std::string ToValidUtf8(std::string_view bytes, bool* replaced) {
   std::string out;
   out.reserve(bytes.size());
   bool anyReplaced = false;
+  // Well-formed stretches are copied whole; only a malformed sequence is
+  // replaced, by one U+FFFD per maximal invalid subpart.
+  std::size_t runStart = 0;
   for (std::size_t pos = 0; pos < bytes.size();) {
+    if (pos + 8 <= bytes.size()) {
+      uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + pos, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        pos += 8;
+        continue;
+      }
+    }
     char32_t codePoint = 0;
     const std::size_t length = SequenceLength(bytes, pos, &codePoint);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      anyReplaced = true;
-      pos += InvalidRunLength(bytes, pos);
+    if (length != 0) {
+      pos += length;
       continue;
     }
-    out.append(bytes.substr(pos, length));
-    pos += length;
+    out.append(bytes.substr(runStart, pos - runStart));
+    out += "\xEF\xBF\xBD";
+    anyReplaced = true;
+    pos += InvalidRunLength(bytes, pos);
+    runStart = pos;
   }
+  out.append(bytes.substr(runStart));
   if (replaced) *replaced = anyReplaced;
   return out;
 }

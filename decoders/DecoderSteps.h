@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "core/MessageList.h"
 #include "core/Records.h"
 #include "sqlite/TableScans.h"
 
@@ -15,7 +16,7 @@ namespace corvyn::decoders {
 // --- Messages -------------------------------------------------------------
 
 struct MessageTables {
-  std::vector<MessageRecord> messages;  // scan order
+  MessageList messages;  // scan order
   std::vector<sqlite::HandleRow> handles;
   std::vector<sqlite::AttachmentRow> attachments;
   std::vector<sqlite::MessageAttachmentJoinRow> joins;
@@ -29,9 +30,15 @@ struct MessageTables {
 // rowid). An attachment without a join row belongs to no message.
 void JoinMessages(MessageTables& tables);
 
-// Stable sort by date text (ignoring case), then appends each message to the
-// conversation of its handle id, creating the conversation when absent.
-void SortAndGroupMessages(std::vector<MessageRecord>& messages, ConversationMap& conversations);
+// Appends each message to the conversation of its handle id, creating the
+// conversation when absent, each conversation's new messages in date order
+// (date text ignoring case; equal dates keep scan order): the same as a
+// stable sort of the whole list by date followed by the appending. Empties
+// the list, giving its memory back as the messages move.
+void AppendToConversations(MessageList& messages, ConversationMap& conversations);
+
+// The grouping of messages whose database has no chats.
+void SortAndGroupMessages(MessageList& messages, ConversationMap& conversations);
 
 // --- Contacts and calls ----------------------------------------------------
 

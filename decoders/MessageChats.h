@@ -39,7 +39,7 @@ inline int32_t GroupConversationKey(int32_t chatId) {
 // - any other message under its handle id as before; a message of a
 //   one-to-one chat without a handle (handle id 0) takes the chat's only
 //   member as its handle, address and name.
-void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChatTables& chatTables,
+void GroupMessagesByChat(MessageList& messages, const MessageChatTables& chatTables,
                          const std::vector<sqlite::HandleRow>& handles,
                          const std::vector<ContactRecord>& contacts, ConversationMap& conversations);
 

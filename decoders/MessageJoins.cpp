@@ -52,19 +52,70 @@ void JoinMessages(MessageTables& tables) {
   }
 }
 
-void SortAndGroupMessages(std::vector<MessageRecord>& messages, ConversationMap& conversations) {
-  if (messages.size() > 1)
-    StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
-  // Each conversation gets exactly its room first: no list grows by doubling
-  // (a heavy user's messages would otherwise lie in memory up to twice).
-  std::map<int32_t, std::size_t> sizes;
-  for (const MessageRecord& message : messages) ++sizes[message.handleId];
-  for (const auto& [key, size] : sizes) {
-    std::vector<MessageRecord>& conversation = conversations[key];
-    conversation.reserve(conversation.size() + size);
+void AppendToConversations(MessageList& messages, ConversationMap& conversations) {
+  const std::size_t count = messages.size();
+  // Positions in conversation order: each conversation's messages in scan
+  // order (a counting sort by key), then in date order where they are not.
+  std::map<int32_t, std::size_t> startOfKey;
+  for (const MessageRecord& message : messages) ++startOfKey[message.handleId];
+  std::size_t next = 0;
+  for (auto& [key, start] : startOfKey) {
+    const std::size_t size = start;
+    start = next;
+    next += size;
   }
-  for (auto& message : messages) conversations[message.handleId].push_back(std::move(message));
+  std::vector<std::size_t> order(count);
+  {
+    std::map<int32_t, std::size_t> fill = startOfKey;
+    std::size_t index = 0;
+    for (const MessageRecord& message : messages) order[fill[message.handleId]++] = index++;
+  }
+  const auto endOf = [&](std::map<int32_t, std::size_t>::const_iterator key) {
+    const auto following = std::next(key);
+    return following == startOfKey.end() ? count : following->second;
+  };
+  const auto earlier = [&messages](std::size_t left, std::size_t right) {
+    return CompareIgnoringCase(messages[left].date, messages[right].date) < 0;
+  };
+  for (auto key = startOfKey.cbegin(); key != startOfKey.cend(); ++key) {
+    const auto first = order.begin() + static_cast<std::ptrdiff_t>(key->second);
+    const auto last = order.begin() + static_cast<std::ptrdiff_t>(endOf(key));
+    // Rows come in rowid order, which is mostly date order already.
+    if (!std::is_sorted(first, last, earlier)) std::stable_sort(first, last, earlier);
+  }
+
+  // The list is put in that order in place, each record moving once along
+  // the permutation's cycles ...
+  for (std::size_t start = 0; start < count; ++start) {
+    if (order[start] == start) continue;
+    MessageRecord held = std::move(messages[start]);
+    std::size_t at = start;
+    while (order[at] != start) {
+      const std::size_t from = order[at];
+      messages[at] = std::move(messages[from]);
+      order[at] = at;
+      at = from;
+    }
+    messages[at] = std::move(held);
+    order[at] = at;
+  }
+
+  // ... then emptied from the front into the conversations, each of which
+  // gets exactly its room; a block of the list is given back as soon as its
+  // messages have moved, so they never lie in memory twice.
+  std::size_t at = 0;
+  for (auto key = startOfKey.cbegin(); key != startOfKey.cend(); ++key) {
+    std::vector<MessageRecord>& conversation = conversations[key->first];
+    const std::size_t end = endOf(key);
+    conversation.reserve(conversation.size() + (end - at));
+    for (; at < end; ++at) conversation.push_back(std::move(messages[at]));
+    messages.ReleaseBefore(at);
+  }
   messages.clear();
+}
+
+void SortAndGroupMessages(MessageList& messages, ConversationMap& conversations) {
+  AppendToConversations(messages, conversations);
 }
 
 }  // namespace corvyn::decoders
@@ -84,7 +135,7 @@ struct ChatInfo {
 
 }  // namespace
 
-void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChatTables& chatTables,
+void GroupMessagesByChat(MessageList& messages, const MessageChatTables& chatTables,
                          const std::vector<sqlite::HandleRow>& handles,
                          const std::vector<ContactRecord>& contacts, ConversationMap& conversations) {
   std::unordered_map<int64_t, const std::string*> addressOfHandle;
@@ -136,15 +187,7 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
   }
   for (const auto& [messageId, chatId] : recentlyDeleted) chatOfMessage.emplace(messageId, chatId);
 
-  // Rows come in rowid order, which is mostly date order already: sort only
-  // when it is not (the result is the same).
-  const auto earlier = [](const MessageRecord& left, const MessageRecord& right) {
-    return CompareIgnoringCase(left.date, right.date) < 0;
-  };
-  if (!std::is_sorted(messages.begin(), messages.end(), earlier))
-    StableSortByText(messages, [](const MessageRecord& m) -> const std::string& { return m.date; });
-  // First every message's chat and key, then each conversation grows once.
-  std::unordered_map<int32_t, std::size_t> sizes;
+  // First every message's chat and key, then each goes to its conversation.
   for (auto& message : messages) {
     if (message.deleted == 0 && message.messageId > 0 && recentlyDeleted.count(message.messageId) != 0)
       message.deleted = 1;
@@ -166,22 +209,8 @@ void GroupMessagesByChat(std::vector<MessageRecord>& messages, const MessageChat
         }
       }
     }
-    ++sizes[key];
   }
-  for (const auto& [key, size] : sizes) {
-    std::vector<MessageRecord>& conversation = conversations[key];
-    conversation.reserve(conversation.size() + size);
-  }
-  std::vector<MessageRecord>* conversation = nullptr;
-  int32_t conversationKey = 0;
-  for (auto& message : messages) {
-    if (conversation == nullptr || message.handleId != conversationKey) {
-      conversation = &conversations[message.handleId];
-      conversationKey = message.handleId;
-    }
-    conversation->push_back(std::move(message));
-  }
-  messages.clear();
+  AppendToConversations(messages, conversations);
 }
 
 }  // namespace corvyn::decoders

@@ -138,8 +138,11 @@ bool HasKnownMessageColumns(const SqliteDbReader& reader) {
          (profile.DeclaredIndex("text") || profile.DeclaredIndex("attributedBody"));
 }
 
-Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
-                          std::vector<MessageRecord>& out, uint64_t& highestRowid) {
+namespace {
+
+template <class List>
+Status ScanModernMessagesInto(SqliteDbReader& reader, AttributedBodyText bodyText, List& out,
+                              uint64_t& highestRowid) {
   highestRowid = 0;
   TableProfile profile;
   std::array<uint32_t, kMessageColumns> slots{};
@@ -175,6 +178,18 @@ Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
     out.push_back(std::move(message));
     return kOk;
   });
+}
+
+}  // namespace
+
+Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
+                          std::vector<MessageRecord>& out, uint64_t& highestRowid) {
+  return ScanModernMessagesInto(reader, bodyText, out, highestRowid);
+}
+
+Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText, MessageList& out,
+                          uint64_t& highestRowid) {
+  return ScanModernMessagesInto(reader, bodyText, out, highestRowid);
 }
 
 Status ScanChats(SqliteDbReader& reader, std::vector<ChatRow>& out) {

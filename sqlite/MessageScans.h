@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/MessageList.h"
 #include "core/Records.h"
 #include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
@@ -40,6 +41,8 @@ using AttributedBodyText = std::optional<std::string> (*)(std::string_view strea
 // largest rowid decoded. kInvalidData when the schema cannot be read.
 Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText,
                           std::vector<MessageRecord>& out, uint64_t& highestRowid);
+Status ScanModernMessages(SqliteDbReader& reader, AttributedBodyText bodyText, MessageList& out,
+                          uint64_t& highestRowid);
 
 // `chat`: one conversation (one-to-one or group).
 struct ChatRow {

@@ -72,6 +72,18 @@ Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out, uin
   });
 }
 
+Status ScanMessages(SqliteDbReader& reader, MessageList& out, uint64_t& highestRowid) {
+  highestRowid = 0;
+  TableProfile profile = ReadTableProfile(reader, "message");
+  std::vector<MessageRecord> decoded;
+  return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) {
+    const Status status = DecodeMessageRecord(r, profile, record, decoded, highestRowid);
+    for (MessageRecord& message : decoded) out.push_back(std::move(message));
+    decoded.clear();
+    return status;
+  });
+}
+
 Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out) {
   uint64_t highestRowid = 0;
   return ScanMessages(reader, out, highestRowid);

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/MessageList.h"
 #include "core/Records.h"
 #include "platform/Status.h"
 #include "sqlite/SqliteDbReader.h"
@@ -100,6 +101,7 @@ struct WhatsAppMemberRow {
 // the largest rowid decoded (0 when none).
 Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out, uint64_t& highestRowid);
 Status ScanMessages(SqliteDbReader& reader, std::vector<MessageRecord>& out);
+Status ScanMessages(SqliteDbReader& reader, MessageList& out, uint64_t& highestRowid);
 Status ScanHandles(SqliteDbReader& reader, std::vector<HandleRow>& out);
 Status ScanAttachments(SqliteDbReader& reader, std::vector<AttachmentRow>& out);
 Status ScanMessageAttachmentJoins(SqliteDbReader& reader, std::vector<MessageAttachmentJoinRow>& out);

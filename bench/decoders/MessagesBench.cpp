@@ -186,7 +186,8 @@ int main(int argc, char** argv) {
     decoders::MessageTables tables;
     sqlite::SqliteDbReader reader;
     (void)reader.Open(messageDb);
-    (void)sqlite::ScanMessages(reader, tables.messages);
+    uint64_t highestRowid = 0;
+    (void)sqlite::ScanMessages(reader, tables.messages, highestRowid);
     (void)sqlite::ScanHandles(reader, tables.handles);
     (void)sqlite::ScanAttachments(reader, tables.attachments);
     (void)sqlite::ScanMessageAttachmentJoins(reader, tables.joins);

@@ -558,6 +558,8 @@ TEST(ScanJson, TextIsAlwaysValidJson) {
       {std::string("nul\0byte\x01", 9), "\"nul\\u0000byte\\u0001\""},
       {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
       {"broken \xC3 byte", "\"broken \xEF\xBF\xBD byte\""},
+      {"a longer text with \"quotes\" and DEL\x7F after its eighth byte\xFF",
+       "\"a longer text with \\\"quotes\\\" and DEL\\u007f after its eighth byte\xEF\xBF\xBD\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(JsonString(c.text), c.json);

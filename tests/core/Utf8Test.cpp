@@ -31,6 +31,10 @@ TEST(Utf8Test, LengthValidityAndRepair) {
        "a",
        2, false, fffd + "a"},
       {"\x80\x80", 2, false, fffd + fffd},  // lone continuation bytes
+      // Past the eight-byte ASCII stride: the bad byte and what follows it.
+      {"abcdefgh\xFFijklmnopq", 18, false, "abcdefgh" + fffd + "ijklmnopq"},
+      {"0123456789abcde\xC3", 16, false, "0123456789abcde" + fffd},
+      {"abcdefg\xC3\xA9hijklmnop\xE2\x82\xAC", 18, true, "abcdefg\xC3\xA9hijklmnop\xE2\x82\xAC"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));

@@ -2,12 +2,14 @@
 // first-match rules, naming, pairing, member lists and grouping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "decoders/ContactNameIndex.h"
 #include "decoders/DecoderSteps.h"
+#include "decoders/TextRules.h"
 
 namespace corvyn::decoders {
 namespace {
@@ -119,7 +121,7 @@ TEST(JoinMessages, CarvedMessageTakesAttachmentWhoseJoinNamesMessageZero) {
 TEST(SortAndGroupMessages, DateOrderPerHandleAppendedAfterEarlierMessages) {
   ConversationMap conversations;
   conversations[7].push_back(Message(100, 7, "2030-01-01 00:00:00", "already there"));
-  std::vector<MessageRecord> messages = {
+  MessageList messages = {
       Message(1, 7, "2015-03-01 10:00:00", "b"),
       Message(2, 0, "2015-01-01 10:00:00", "orphan"),
       Message(3, 7, "2015-02-01 10:00:00", "a"),
@@ -132,6 +134,46 @@ TEST(SortAndGroupMessages, DateOrderPerHandleAppendedAfterEarlierMessages) {
   EXPECT_EQ(texts, (std::vector<std::string>{"already there", "a", "b", "c same date"}));
   ASSERT_EQ(conversations[0].size(), 1u);
   EXPECT_EQ(conversations[0][0].text, "orphan");
+}
+
+TEST(SortAndGroupMessages, ManyBlocksGiveWhatASortThenAppendGives) {
+  // Several blocks of the list, keys and dates at random (dates from a small
+  // set, so many are equal, some in upper case where a letter stands), and
+  // conversations that already hold messages: each conversation must be its
+  // old messages, then its new ones as a stable sort of the whole list by date
+  // (ignoring case) puts them.
+  std::mt19937 random(11);
+  const int total = static_cast<int>(MessageList::kBlockRecords) * 3 + 17;
+  std::vector<MessageRecord> reference;
+  MessageList messages;
+  for (int i = 0; i < total; ++i) {
+    std::string date = "2015-0" + std::to_string(1 + random() % 9) + "-1" + std::to_string(random() % 10);
+    if (random() % 5 == 0) date += random() % 2 ? "x" : "X";
+    MessageRecord message =
+        Message(i + 1, static_cast<int32_t>(random() % 40) - 5, date, "m" + std::to_string(i));
+    reference.push_back(message);
+    messages.push_back(std::move(message));
+  }
+  ConversationMap conversations;
+  ConversationMap expected;
+  for (const int32_t key : {-5, 3, 99}) {
+    conversations[key].push_back(Message(-key, key, "2999-01-01", "earlier"));
+    expected[key].push_back(Message(-key, key, "2999-01-01", "earlier"));
+  }
+  std::stable_sort(reference.begin(), reference.end(), [](const MessageRecord& a, const MessageRecord& b) {
+    return CompareIgnoringCase(a.date, b.date) < 0;
+  });
+  for (MessageRecord& message : reference) expected[message.handleId].push_back(std::move(message));
+
+  SortAndGroupMessages(messages, conversations);
+  EXPECT_TRUE(messages.empty());
+  ASSERT_EQ(conversations.size(), expected.size());
+  for (const auto& [key, list] : expected) {
+    std::vector<std::string> want, got;
+    for (const MessageRecord& message : list) want.push_back(message.text + "@" + message.date);
+    for (const MessageRecord& message : conversations[key]) got.push_back(message.text + "@" + message.date);
+    EXPECT_EQ(got, want) << "conversation " << key;
+  }
 }
 
 TEST(CleanUpContacts, DropsPhonelessNamesNamelessAndSortsIgnoringCase) {
