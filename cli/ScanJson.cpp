@@ -1,6 +1,8 @@
 #include "cli/ScanJson.h"
 
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 
 #include "core/TextFormat.h"
@@ -180,7 +182,39 @@ void WriteFolders(std::string& out, const AppFolderMap& folders) {
 
 }  // namespace
 
+namespace {
+
+// True when every byte is printable ASCII other than '"' and '\\': the text
+// goes out as it stands. Eight bytes at a time.
+bool PlainJsonText(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  const auto hasZeroByte = [](uint64_t x) { return ((x - kOnes) & ~x & kHigh) != 0; };
+  std::size_t pos = 0;
+  for (; pos + 8 <= text.size(); pos += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + pos, sizeof word);
+    // Bytes below 0x20 or from 0x80 up, then '"', '\\' and DEL.
+    if ((word & kHigh) != 0 || ((word - 0x20 * kOnes) & kHigh) != 0 || hasZeroByte(word ^ ('"' * kOnes)) ||
+        hasZeroByte(word ^ ('\\' * kOnes)) || hasZeroByte(word ^ (0x7F * kOnes)))
+      return false;
+  }
+  for (; pos < text.size(); ++pos) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte < 0x20 || byte >= 0x7F || byte == '"' || byte == '\\') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void AppendJsonString(std::string& out, std::string_view text) {
+  if (PlainJsonText(text)) {
+    out.push_back('"');
+    out.append(text);
+    out.push_back('"');
+    return;
+  }
   std::string repaired;
   if (!IsValidUtf8(text)) {
     repaired = ToValidUtf8(text);

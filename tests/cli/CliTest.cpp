@@ -558,6 +558,9 @@ TEST(ScanJson, TextIsAlwaysValidJson) {
       {std::string("nul\0byte\x01", 9), "\"nul\\u0000byte\\u0001\""},
       {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
       {"broken \xC3 byte", "\"broken \xEF\xBF\xBD byte\""},
+      {"~ space and tilde end printable ASCII ~", "\"~ space and tilde end printable ASCII ~\""},
+      {"0123456789abcdef\x1f", "\"0123456789abcdef\\u001f\""},
+      {"0123456789abcdef\\0123456789abcdef", "\"0123456789abcdef\\\\0123456789abcdef\""},
       {"a longer text with \"quotes\" and DEL\x7F after its eighth byte\xFF",
        "\"a longer text with \\\"quotes\\\" and DEL\\u007f after its eighth byte\xEF\xBF\xBD\""},
   };

@@ -1,5 +1,6 @@
 #include "tests/support/backup_builder/FixtureDatabases.h"
 
+#include <cstdio>
 #include <exception>
 #include <map>
 
@@ -76,16 +77,37 @@ Status WriteMessagesDb(const fs::path& path, const DatabaseTruth& truth) {
     int64_t date = kCocoa2014;
     int64_t rowId = 1;
     for (const auto& message : truth.messages) {
-      db.Insert("message",
-                NamedValues{{"guid", "GUID-" + std::to_string(rowId)},
-                            {"text", message.text},
-                            {"handle_id", int64_t{message.handleId}},
-                            {"service", "SMS"},
-                            {"date", date},
-                            {"is_from_me", int64_t{message.sent}},
-                            {"is_sent", int64_t{1}},
-                            {"is_read", int64_t{1}}},
-                rowId);
+      NamedValues values{{"guid", "GUID-" + std::to_string(rowId)},
+                         {"text", message.text},
+                         {"handle_id", int64_t{message.handleId}},
+                         {"service", "SMS"},
+                         {"date", date},
+                         {"is_from_me", int64_t{message.sent}},
+                         {"is_sent", int64_t{1}},
+                         {"is_read", int64_t{1}}};
+      if (truth.phoneSizedMessageRows) {
+        char guid[40];
+        std::snprintf(guid, sizeof guid, "%08llX-4E2A-4C1B-9F3D-%012llX",
+                      static_cast<unsigned long long>(rowId * 2654435761ULL % 0xFFFFFFFFULL),
+                      static_cast<unsigned long long>(rowId * 40503ULL));
+        const bool iMessage = rowId % 3 != 0;
+        values = NamedValues{{"guid", std::string(guid)},
+                             {"text", message.text},
+                             {"handle_id", int64_t{message.handleId}},
+                             {"version", int64_t{10}},
+                             {"service", iMessage ? "iMessage" : "SMS"},
+                             {"account", iMessage ? "e:owner.of.this.phone@icloud.com" : "p:+4915112345678"},
+                             {"account_guid", "6C3A21F0-7D55-4B8E-A1C2-93E4F5A6B7C8"},
+                             {"date", date},
+                             {"date_read", date + 45},
+                             {"date_delivered", date + 2},
+                             {"is_delivered", int64_t{1}},
+                             {"is_finished", int64_t{1}},
+                             {"is_from_me", int64_t{message.sent}},
+                             {"is_sent", int64_t{message.sent}},
+                             {"is_read", int64_t{1}}};
+      }
+      db.Insert("message", values, rowId);
       date += 60;
       ++rowId;
     }

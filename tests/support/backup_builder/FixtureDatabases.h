@@ -51,6 +51,10 @@ struct DatabaseTruth {
   std::vector<TruthWhatsApp> whatsApp;
   std::string whatsAppPartner = "Anna Berger";  // the chat's partner name (its title)
   std::string whatsAppJid = "4915112345678@s.whatsapp.net";
+  // Message rows filled as a phone fills them (a UUID guid, the account and
+  // its guid, read and delivered dates, version and flags) instead of only
+  // the columns the program reads: databases of a real phone's size.
+  bool phoneSizedMessageRows = false;
 };
 
 // The fixture contents (the same every time).
