@@ -105,14 +105,18 @@ template void SortDeletedFirst(std::vector<WhatsAppRecord>&);
 template void SortDeletedFirst(std::vector<ChatMessageRecord>&);
 
 void SortByDateAscending(std::vector<MessageRecord>& messages) {
-  const auto earlier = [](const MessageRecord& a, const MessageRecord& b) { return LessIgnoringCase(a.date, b.date); };
+  const auto earlier = [](const MessageRecord& a, const MessageRecord& b) {
+    return LessIgnoringCase(a.date, b.date);
+  };
   // A stable sort moves every record even when they are in order already.
   if (!std::is_sorted(messages.begin(), messages.end(), earlier))
     std::stable_sort(messages.begin(), messages.end(), earlier);
 }
 
 void SortByDateAscending(std::vector<WhatsAppRecord>& messages) {
-  const auto earlier = [](const WhatsAppRecord& a, const WhatsAppRecord& b) { return LessIgnoringCase(a.date, b.date); };
+  const auto earlier = [](const WhatsAppRecord& a, const WhatsAppRecord& b) {
+    return LessIgnoringCase(a.date, b.date);
+  };
   // A stable sort moves every record even when they are in order already.
   if (!std::is_sorted(messages.begin(), messages.end(), earlier))
     std::stable_sort(messages.begin(), messages.end(), earlier);
