@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "core/TextFormat.h"
 #include "core/Utf8.h"
