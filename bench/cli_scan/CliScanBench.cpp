@@ -95,7 +95,8 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--lean-rows") == 0) {
       leanRows = true;
     } else {
-      std::fprintf(stderr, "usage: corvyn_cli_scan_bench [--messages N] [--lean-rows] [--folder DIR] [--keep]\n");
+      std::fprintf(stderr,
+                   "usage: corvyn_cli_scan_bench [--messages N] [--lean-rows] [--folder DIR] [--keep]\n");
       return 2;
     }
   }
@@ -160,8 +161,10 @@ int main(int argc, char** argv) {
   }
   // wait4 gives the peak resident size in KiB.
   const double scanPeakBytes = best.peakKb * 1024.0;
-  std::printf("corvyn-cli scan --json: %.3f s, peak %.1f MB (JSON %.1f MB)\n", best.seconds, scanPeakBytes / 1e6, fs::file_size(folder / "scan.json", error) / 1e6);
-  std::printf("sqlite3 shell, same columns: %.3f s, peak %.1f MB\n", shell.seconds, shell.peakKb * 1024.0 / 1e6);
+  std::printf("corvyn-cli scan --json: %.3f s, peak %.1f MB (JSON %.1f MB)\n", best.seconds,
+              scanPeakBytes / 1e6, fs::file_size(folder / "scan.json", error) / 1e6);
+  std::printf("sqlite3 shell, same columns: %.3f s, peak %.1f MB\n", shell.seconds,
+              shell.peakKb * 1024.0 / 1e6);
   std::printf("ratio scan / shell: %.2f (goal: at most 2)\n", best.seconds / shell.seconds);
   std::printf("peak memory / databases: %.2f (goal: at most 1.5)\n", scanPeakBytes / databaseBytes);
   if (!keep) fs::remove_all(folder, error);
