@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/CliApp.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/cli/MiniJson.h"
 #include "tests/support/sqlite_fixtures/SqliteFixture.h"
 #include "tests/support/sqlite_fixtures/WalFixture.h"
@@ -23,34 +24,12 @@ namespace fs = std::filesystem;
 using corvyn::testing::FixtureDatabase;
 using corvyn::testing::FixtureOptions;
 
-struct CarveRun {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
-  return text;
-}
+using CarveRun = CliRun;
 
 CarveRun Carve(const std::vector<std::string>& args) {
-  CliStreams streams;
-  streams.in = std::tmpfile();
-  streams.out = std::tmpfile();
-  streams.err = std::tmpfile();
-  CarveRun run;
   std::vector<std::string> all = {"carve"};
   all.insert(all.end(), args.begin(), args.end());
-  run.exitCode = RunCli(all, streams);
-  run.out = ReadAll(streams.out);
-  run.err = ReadAll(streams.err);
-  std::fclose(streams.in);
-  std::fclose(streams.out);
-  std::fclose(streams.err);
-  return run;
+  return RunInProcess(all);
 }
 
 std::string FileBytes(const fs::path& path) {

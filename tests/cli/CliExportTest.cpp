@@ -12,6 +12,7 @@
 
 #include "cli/CliApp.h"
 #include "export/ReportTemplate.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/cli/MiniJson.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
@@ -26,18 +27,7 @@ fs::path ExportRoot() {
   return root.Path();
 }
 
-struct ExportRun {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
-  return text;
-}
+using ExportRun = CliRun;
 
 class CliExportTest : public ::testing::Test {
  protected:
@@ -65,21 +55,7 @@ class CliExportTest : public ::testing::Test {
                        const std::string& input = {}) {
     std::vector<std::string> args = {"export", folder.string()};
     args.insert(args.end(), options.begin(), options.end());
-    CliStreams streams;
-    streams.in = std::tmpfile();
-    std::fwrite(input.data(), 1, input.size(), streams.in);
-    std::rewind(streams.in);
-    streams.out = std::tmpfile();
-    streams.err = std::tmpfile();
-    streams.templateFolder = Templates();
-    ExportRun run;
-    run.exitCode = RunCli(args, streams);
-    run.out = ReadAll(streams.out);
-    run.err = ReadAll(streams.err);
-    std::fclose(streams.in);
-    std::fclose(streams.out);
-    std::fclose(streams.err);
-    return run;
+    return RunInProcess(args, input, Templates());
   }
   fs::path Out() const { return out_.Path() / "exported"; }
 

@@ -15,6 +15,7 @@
 #include "cli/CliApp.h"
 #include "cli/ScanJson.h"
 #include "platform/Process.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/cli/MiniJson.h"
 #include "tests/support/backup_builder/ModernEncryption.h"
 #include "tests/support/backup_builder/StandardBackup.h"
@@ -41,36 +42,6 @@ class CliEnvironment : public ::testing::Environment {
   }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CliEnvironment);
-
-struct CliRun {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
-  return text;
-}
-
-CliRun RunInProcess(const std::vector<std::string>& args, const std::string& input = "") {
-  CliStreams streams;
-  streams.in = std::tmpfile();
-  streams.out = std::tmpfile();
-  streams.err = std::tmpfile();
-  std::fwrite(input.data(), 1, input.size(), streams.in);
-  std::rewind(streams.in);
-  CliRun run;
-  run.exitCode = RunCli(args, streams);
-  run.out = ReadAll(streams.out);
-  run.err = ReadAll(streams.err);
-  std::fclose(streams.in);
-  std::fclose(streams.out);
-  std::fclose(streams.err);
-  return run;
-}
 
 // The built program, with the password on its standard input.
 CliRun RunProgram(const std::vector<std::string>& args, const std::string& input) {
