@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 namespace corvyn {
 namespace {
@@ -20,7 +22,88 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss" of broken-down local time, digit by digit.
+std::string DigitDateText(int year, int month, int day, int hour, int minute, int second) {
+  std::string text = "0000-00-00 00:00:00";
+  const auto put = [&text](std::size_t at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + static_cast<std::size_t>(i)] += value % 10;
+  };
+  put(0, year, 4);
+  put(5, month, 2);
+  put(8, day, 2);
+  put(11, hour, 2);
+  put(14, minute, 2);
+  put(17, second, 2);
+  return text;
+}
+
+// The zone's offset for the hour a date falls in. Every record carries a
+// date, and asking the C library for each one costs a lock and a look at the
+// zone every time; one hour's dates share an offset when it is the same at
+// the hour's first and last second (clocks change at most once an hour). The
+// zone (TZ) is compared on every call, so a changed TZ is honoured.
+struct HourOffset {
+  int64_t hourStart = INT64_MIN;
+  long offset = 0;
+  bool zoneSet = false;
+  std::string zone;
+};
+
+bool OffsetOfHour(int64_t unixSeconds, long* offset) {
+  thread_local HourOffset cached;
+  const char* zone = std::getenv("TZ");
+  const int64_t hourStart = unixSeconds - ((unixSeconds % 3600) + 3600) % 3600;
+  if (cached.hourStart == hourStart && cached.zoneSet == (zone != nullptr) &&
+      (zone == nullptr || cached.zone == zone)) {
+    *offset = cached.offset;
+    return true;
+  }
+  std::tm first{}, last{};
+  const std::time_t firstSecond = static_cast<std::time_t>(hourStart);
+  const std::time_t lastSecond = static_cast<std::time_t>(hourStart + 3599);
+  if (localtime_r(&firstSecond, &first) == nullptr || localtime_r(&lastSecond, &last) == nullptr ||
+      first.tm_gmtoff != last.tm_gmtoff)
+    return false;
+  cached.hourStart = hourStart;
+  cached.offset = first.tm_gmtoff;
+  cached.zoneSet = zone != nullptr;
+  cached.zone = zone != nullptr ? zone : "";
+  *offset = cached.offset;
+  return true;
+}
+
+// Year, month and day of a count of days since 1970-01-01 (proleptic
+// Gregorian calendar).
+void CivilFromDays(int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  *day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  *month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
 std::string DateText(int64_t unixSeconds) {
+  // Phones' dates (1970 to 2100) take the hour's offset; others, and an
+  // hour in which the clocks change, ask the C library.
+  constexpr int64_t kYear2100 = 4102444800;
+  long offset = 0;
+  if (unixSeconds >= 0 && unixSeconds < kYear2100 && OffsetOfHour(unixSeconds, &offset)) {
+    const int64_t local = unixSeconds + offset;
+    const int64_t days = (local >= 0 ? local : local - 86399) / 86400;
+    const int64_t secondOfDay = local - days * 86400;
+    int year = 0, month = 0, day = 0;
+    CivilFromDays(days, &year, &month, &day);
+    return DigitDateText(year, month, day, static_cast<int>(secondOfDay / 3600),
+                         static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
+  }
   const std::time_t time = static_cast<std::time_t>(unixSeconds);
   std::tm local{};
   if (localtime_r(&time, &local) == nullptr) return {};
@@ -29,18 +112,7 @@ std::string DateText(int64_t unixSeconds) {
     return CORVYN_FORMAT("%04d-%02d-%02d %02d:%02d:%02d", year, local.tm_mon + 1, local.tm_mday,
                          local.tm_hour, local.tm_min, local.tm_sec);
   }
-  // Every record carries dates: written digit by digit, without a format.
-  std::string text = "0000-00-00 00:00:00";
-  const auto put = [&text](std::size_t at, int value, int digits) {
-    for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + static_cast<std::size_t>(i)] += value % 10;
-  };
-  put(0, year, 4);
-  put(5, local.tm_mon + 1, 2);
-  put(8, local.tm_mday, 2);
-  put(11, local.tm_hour, 2);
-  put(14, local.tm_min, 2);
-  put(17, local.tm_sec, 2);
-  return text;
+  return DigitDateText(year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 std::string DateTextFromCocoa(int64_t cocoaSeconds) {

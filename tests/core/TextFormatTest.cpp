@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "core/TextFormat.h"
 
@@ -60,6 +63,57 @@ TEST(TextFormatTest, DateTextIsZeroPaddedLocalTime) {
   // Text order is time order.
   EXPECT_LT(DateText(1583020805), DateText(1593561600));
   unsetenv("TZ");
+  tzset();
+}
+
+TEST(TextFormatTest, DateTextAgreesWithTheCLibraryAcrossClockChanges) {
+  // Zones with summer time (northern and southern), a half-hour change, an
+  // offset of quarter hours and none; moments spread over 1970 to 2100 and
+  // every minute around the clock changes of 2014 in each zone.
+  const struct {
+    const char* name;
+    bool changesClocks;
+  } zones[] = {{"UTC0", false},
+               {"CET-1CEST,M3.5.0,M10.5.0/3", true},
+               {"EST5EDT,M3.2.0,M11.1.0", true},
+               {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", true},
+               {"<+0545>-5:45", false},
+               {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", true}};
+  const char* saved = std::getenv("TZ");
+  const std::string previous = saved ? saved : "";
+  std::vector<int64_t> moments;
+  for (int64_t t = 0; t < 4102444800; t += 86400 * 37 + 3607) moments.push_back(t);
+  for (int64_t t = 1388534400; t < 1420070400; t += 86400 * 3 + 1) moments.push_back(t);
+  for (const auto& zone : zones) {
+    SCOPED_TRACE(zone.name);
+    setenv("TZ", zone.name, 1);
+    tzset();
+    std::vector<int64_t> around = moments;
+    for (int64_t t = 1388534400; t < 1420070400; t += 1800) {
+      const std::time_t now = static_cast<std::time_t>(t), later = static_cast<std::time_t>(t + 1800);
+      std::tm a{}, b{};
+      localtime_r(&now, &a);
+      localtime_r(&later, &b);
+      if (a.tm_gmtoff == b.tm_gmtoff) continue;
+      for (int64_t m = t - 3600; m < t + 5400; m += 59) around.push_back(m);
+    }
+    if (zone.changesClocks) {
+      ASSERT_GT(around.size(), moments.size() + 100) << "no clock change found";
+    }
+    for (const int64_t t : around) {
+      const std::time_t time = static_cast<std::time_t>(t);
+      std::tm local{};
+      ASSERT_NE(localtime_r(&time, &local), nullptr);
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                    local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+      ASSERT_EQ(DateText(t), expected) << t;
+    }
+  }
+  if (saved)
+    setenv("TZ", previous.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
