@@ -616,6 +616,7 @@ class TableCarver {
     found.row.page = record.page;
     found.row.walFrame = record.walFrame;
     found.row.replacedByLog = record.replacedByLog;
+    found.row.journalRecord = record.journalRecord;
     return true;
   }
 
