@@ -66,9 +66,7 @@ fs::path WithSuffix(const fs::path& path, const char* suffix) {
 
 class Connection {
  public:
-  explicit Connection(const fs::path& path) {
-    EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK);
-  }
+  explicit Connection(const fs::path& path) { EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK); }
   ~Connection() { sqlite3_close(db_); }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -86,10 +84,11 @@ class Connection {
 
 // `rows` notes written in one transaction, secure_delete off.
 void WriteNotes(Connection& db, uint32_t pageSize, int64_t rows, const char* journalMode) {
-  std::string sql = "PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=" + journalMode +
-                    "; PRAGMA secure_delete=OFF;"
-                    "CREATE TABLE note (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT, stamp INTEGER);"
-                    "BEGIN;";
+  std::string sql =
+      "PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=" + journalMode +
+      "; PRAGMA secure_delete=OFF;"
+      "CREATE TABLE note (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT, stamp INTEGER);"
+      "BEGIN;";
   for (int64_t id = 1; id <= rows; ++id) {
     sql += "INSERT INTO note VALUES (" + std::to_string(id) + ", '" + Title(id) + "', '" + Body(id) + "', " +
            std::to_string(id * 1000) + ");";
@@ -155,9 +154,10 @@ class HotJournal : public ::testing::Test {
     const fs::path live = dir_ / "live.db";
     Connection db(live);
     WriteNotes(db, 1024, 900, "DELETE");
-    ASSERT_TRUE(db.Exec("PRAGMA cache_size=10; PRAGMA secure_delete=ON; BEGIN;"
-                        "UPDATE note SET title='TITLE-7-OF-A-NOTE' WHERE id=7;"
-                        "DELETE FROM note WHERE id % 3 = 0;"));
+    ASSERT_TRUE(
+        db.Exec("PRAGMA cache_size=10; PRAGMA secure_delete=ON; BEGIN;"
+                "UPDATE note SET title='TITLE-7-OF-A-NOTE' WHERE id=7;"
+                "DELETE FROM note WHERE id % 3 = 0;"));
     ASSERT_TRUE(fs::exists(WithSuffix(live, "-journal")));
     fs::copy_file(live, Database());
     fs::copy_file(WithSuffix(live, "-journal"), WithSuffix(Database(), "-journal"));
@@ -223,30 +223,40 @@ TEST_F(HotJournal, DamagedCutAndForeignJournalsGetAVerdictAndNothingInvented) {
   const std::vector<Case> cases = {
       {"empty file", [](std::string) { return std::string(); }, {JournalVerdict::kEmpty}, false},
       {"header alone", [](std::string j) { return j.substr(0, 28); }, {JournalVerdict::kEmpty}, false},
-      {"cut inside a record", [](std::string j) { return j.substr(0, j.size() - 700); },
-       {JournalVerdict::kCutShort, JournalVerdict::kRead}, true},
-      {"cut inside the first record", [&](std::string j) { return j.substr(0, sector + 300); },
-       {JournalVerdict::kDamaged}, false},
+      {"cut inside a record",
+       [](std::string j) { return j.substr(0, j.size() - 700); },
+       {JournalVerdict::kCutShort, JournalVerdict::kRead},
+       true},
+      {"cut inside the first record",
+       [&](std::string j) { return j.substr(0, sector + 300); },
+       {JournalVerdict::kDamaged},
+       false},
       {"another page size",
        [](std::string j) {
          Put32(j, 24, 4096);
          return j;
        },
-       {JournalVerdict::kForeign}, false},
+       {JournalVerdict::kForeign},
+       false},
       {"unknown magic", [](std::string j) { return (j[0] = 'X', j); }, {JournalVerdict::kDamaged}, false},
-      {"impossible sector size", [](std::string j) {
+      {"impossible sector size",
+       [](std::string j) {
          Put32(j, 20, 3000);
          return j;
-       }, {JournalVerdict::kDamaged},
+       },
+       {JournalVerdict::kDamaged},
        false},
       {"a count far past the end",
        [](std::string j) {
          Put32(j, 8, 0x7fffffff);
          return j;
        },
-       {JournalVerdict::kRead}, true},
-      {"noise behind a sound header", [&](std::string j) { return j.substr(0, sector) + noise(j.size() - sector); },
-       {JournalVerdict::kDamaged}, false},
+       {JournalVerdict::kRead},
+       true},
+      {"noise behind a sound header",
+       [&](std::string j) { return j.substr(0, sector) + noise(j.size() - sector); },
+       {JournalVerdict::kDamaged},
+       false},
       {"noise", [&](std::string j) { return noise(j.size()); }, {JournalVerdict::kDamaged}, false},
   };
   for (const Case& c : cases) {
@@ -259,7 +269,8 @@ TEST_F(HotJournal, DamagedCutAndForeignJournalsGetAVerdictAndNothingInvented) {
     const Carved carved = CarveNotes(copy);
     EXPECT_EQ(c.verdicts.count(carved.verdict), 1u) << JournalVerdictText(carved.verdict);
     bool fromJournal = false;
-    for (const auto& [title, row] : carved.deletedByTitle) fromJournal |= row.origin == RecordOrigin::kJournal;
+    for (const auto& [title, row] : carved.deletedByTitle)
+      fromJournal |= row.origin == RecordOrigin::kJournal;
     EXPECT_EQ(fromJournal, c.journalRows);
     ExpectWrittenValues(carved, {{7, "TITLE-7-OF-A-NOTE"}});
   }
@@ -275,10 +286,11 @@ TEST(PersistedJournal, RecordsBehindTheZeroedHeaderGiveTheDeletedRowsAndTheEarli
   {
     Connection db(database);
     WriteNotes(db, 4096, 400, "PERSIST");
-    ASSERT_TRUE(db.Exec("PRAGMA secure_delete=ON; BEGIN;"
-                        "UPDATE note SET title='TITLE-10-OF-A-NOTE' WHERE id=10;"
-                        "DELETE FROM note WHERE id BETWEEN 50 AND 70 OR id IN (200, 250, 300);"
-                        "COMMIT;"));
+    ASSERT_TRUE(
+        db.Exec("PRAGMA secure_delete=ON; BEGIN;"
+                "UPDATE note SET title='TITLE-10-OF-A-NOTE' WHERE id=10;"
+                "DELETE FROM note WHERE id BETWEEN 50 AND 70 OR id IN (200, 250, 300);"
+                "COMMIT;"));
   }
   ASSERT_TRUE(fs::exists(WithSuffix(database, "-journal")));
   const std::string journal = FileBytes(WithSuffix(database, "-journal"));
