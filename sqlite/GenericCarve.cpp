@@ -490,14 +490,14 @@ class ValuesKeyBuilder {
 };
 
 // A hash table with open addressing for the keys of every live row: one
-// array, no allocation per entry, at most half full.
+// array, no allocation per entry, at most three quarters full.
 template <typename Key, typename Value, typename Hash>
 class FlatTable {
  public:
   std::size_t size() const { return size_; }
   // The entry of `key`, made (with a default value) when it is new.
   Value& operator[](const Key& key) {
-    if ((size_ + 1) * 2 > slots_.size()) Grow();
+    if ((size_ + 1) * 4 > slots_.size() * 3) Grow();
     Slot& slot = slots_[IndexOf(key)];
     if (!slot.used) {
       slot.used = true;
