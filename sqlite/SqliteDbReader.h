@@ -240,8 +240,9 @@ class SqliteDbReader {
   JournalVerdict JournalState() const { return journal_.Verdict(); }
   const RollbackJournal& Journal() const { return journal_; }
   // Distinct page versions the live database no longer shows (the file's
-  // copies of pages the log replaced, superseded and uncommitted frames),
-  // each differing from its page's live version and from the others.
+  // copies of pages the log replaced, superseded and uncommitted frames, the
+  // rollback journal's images), each differing from its page's live version
+  // and from the others.
   // Found at the first call or the first scan that carves, not at Open.
   std::size_t HistoricalPageVersions() const;
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
@@ -310,7 +311,8 @@ class SqliteDbReader {
   // sqlite/Carving.h); the decoder may update profile.liveColumnCount.
   // Every record handed over carries its origin, page and log frame (see
   // RecordLocation): free-page records say kFreePage and page-history
-  // records kOldPageVersion whichever scanner found them.
+  // records kOldPageVersion (kJournal for a rollback journal's images)
+  // whichever scanner found them.
   // Returns kOk or the first page-read error of the table's own pages (the
   // remaining roots are skipped, the free pages still scanned); a free page
   // that cannot be read is skipped; decoder errors drop their record only.
