@@ -87,17 +87,21 @@ void SqliteDbReader::BuildJournalHistory() const {
   // and those the log left.
   std::map<PageIndex, std::set<uint64_t>> known;
   for (const PageVersion& version : history_) known[version.page].insert(version.contentHash);
-  std::set<PageIndex> liveHashed;
+  // Pages whose live version was read (true) or could not be (false): an
+  // image that cannot be told from the live page is left out.
+  std::map<PageIndex, bool> liveRead;
   std::vector<PageVersion> older;
   std::vector<uint8_t> page(pageSize_);
   for (std::size_t i = 0; i < images.size(); ++i) {
     const PageIndex index = images[i].pageNumber - 1;
     if (index >= pageCount_) continue;
     std::set<uint64_t>& hashes = known[index];
-    if (liveHashed.insert(index).second) {
-      if (ReadPage(index, page) != kOk) continue;
+    const auto [read, first] = liveRead.try_emplace(index, false);
+    if (first && ReadPage(index, page) == kOk) {
+      read->second = true;
       hashes.insert(PageContentHash(page));
     }
+    if (!read->second) continue;
     if (journal_.ReadPage(images[i], page) != kOk) continue;
     const uint64_t hash = PageContentHash(page);
     if (!hashes.insert(hash).second) continue;
