@@ -279,19 +279,21 @@ Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) 
   const fs::path stored = StoredPath(storedName);
   const BackupFileEntry* entry = EntryOfStoredName(storedName);
   // The write-ahead log holds the latest changes, which are not yet in the
-  // database itself; it is a file of its own in the backup.
-  const BackupFileEntry* wal = nullptr;
-  if (entry) {
-    const std::string walKey = entry->key + "-wal";
+  // database itself; it is a file of its own in the backup. So is a rollback
+  // journal, whose old page images the reader carves.
+  const auto companionOf = [&](const char* suffix) -> const BackupFileEntry* {
+    if (!entry) return nullptr;
+    const std::string key = entry->key + suffix;
     for (const BackupFileEntry& companion : fileMap) {
-      if (companion.key == walKey && CheckDatabasePresent(StoredPath(companion.storedName)) == kOk) {
-        wal = &companion;
-        break;
-      }
+      if (companion.key == key && CheckDatabasePresent(StoredPath(companion.storedName)) == kOk)
+        return &companion;
     }
-  }
-  // A plain database without a log is read where it lies.
-  if (!DecryptsOnRead() && wal == nullptr) {
+    return nullptr;
+  };
+  const BackupFileEntry* wal = companionOf("-wal");
+  const BackupFileEntry* journal = companionOf("-journal");
+  // A plain database without a log or journal is read where it lies.
+  if (!DecryptsOnRead() && wal == nullptr && journal == nullptr) {
     path = stored;
     return CheckDatabasePresent(stored);
   }
@@ -309,8 +311,11 @@ Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) 
   const fs::path copy = folder / std::string(storedName);
   fs::path walCopy = copy;
   walCopy += "-wal";
+  fs::path journalCopy = copy;
+  journalCopy += "-journal";
   std::error_code error;
   fs::remove(walCopy, error);  // never a log of another database
+  fs::remove(journalCopy, error);
   const auto bring = [this](const BackupFileEntry& file, const fs::path& to) {
     return DecryptsOnRead() ? encryptedStore_->DecryptFile(file, StoredPath(file.storedName), to)
                             : backup::CopyFileWithProgress(StoredPath(file.storedName), to, nullptr, nullptr);
@@ -318,6 +323,9 @@ Status BackupContext::DatabasePath(std::string_view storedName, fs::path& path) 
   if (Status status = bring(*entry, copy); status != kOk) return status;
   if (wal != nullptr) {
     if (Status status = bring(*wal, walCopy); status != kOk) AddFileWarning(status.Message());
+  }
+  if (journal != nullptr) {
+    if (Status status = bring(*journal, journalCopy); status != kOk) AddFileWarning(status.Message());
   }
   databases_.emplace(std::string(storedName), copy);
   path = copy;

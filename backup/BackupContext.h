@@ -22,9 +22,10 @@
 // are typed and sized from their first and last blocks, and a media file is
 // decrypted whole only into a preview copy or an export.
 //
-// A database whose write-ahead log ("-wal") the backup holds is read from a
-// working copy with the log beside it (the page reader finds a log by the
-// database's name), whatever the kind of backup.
+// A database whose write-ahead log ("-wal") or rollback journal
+// ("-journal") the backup holds is read from a working copy with them beside
+// it (the page reader finds both by the database's name), whatever the kind
+// of backup.
 //
 // Working files: the decrypted copy of an encrypted backup, the database
 // copies and the preview copies live in the working root (WorkingRoot.h). The context deletes those
@@ -186,9 +187,10 @@ class BackupContext {
 
   // The file a decoder opens for the stored database `storedName`: the
   // stored file itself when the backup is plain and holds no write-ahead log
-  // ("-wal" file) for it; otherwise a copy in the working root (decrypted
-  // when decrypting on read; made once per opening) with its log beside it
-  // under the same name plus "-wal". Returns kInvalidData in words when the
+  // ("-wal" file) or rollback journal ("-journal") for it; otherwise a copy
+  // in the working root (decrypted when decrypting on read; made once per
+  // opening) with its log and journal beside it under the same name plus
+  // "-wal" and "-journal". Returns kInvalidData in words when the
   // backup does not hold the database, or the error of its copy.
   Status DatabasePath(std::string_view storedName, std::filesystem::path& path);
 

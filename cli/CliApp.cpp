@@ -66,8 +66,8 @@ constexpr const char* kUsage =
     "         categories, --only-deleted to deleted records; prints what was\n"
     "         recovered and every file that failed, with --json as JSON\n"
     "carve    prints the deleted rows still in the SQLite file DB (and in its\n"
-    "         -wal log when there is one), of every table or of table T, each\n"
-    "         with where it was found; the files are only read. Text output is\n"
+    "         -wal log or -journal beside it), of every table or of table T,\n"
+    "         each with where it was found; the files are only read. Text output is\n"
     "         one line per row: table, origin, page number, rowid (- when lost),\n"
     "         then column=value (? for a value lost); --json prints an object\n"
     "\n"
@@ -491,11 +491,14 @@ int ExportCommand(const std::vector<std::string>& args, const CliStreams& stream
 // --- carve ---------------------------------------------------------------
 
 // Where a row was found, in words: "freeblock", "gap (log frame 7)", "old
-// page version (main file, replaced by the log)", with ", earlier version"
+// page version (main file, replaced by the log)", "rollback journal (record
+// 3)", with ", earlier version"
 // for the old values of a row that is still live.
 std::string CarvedOriginText(const sqlite::CarvedRow& row) {
   std::string text(sqlite::RecordOriginName(row.origin));
-  if (row.walFrame != 0) {
+  if (row.origin == sqlite::RecordOrigin::kJournal) {
+    text += " (record " + std::to_string(row.journalRecord) + ")";
+  } else if (row.walFrame != 0) {
     text += " (log frame " + std::to_string(row.walFrame) + ")";
   } else if (row.replacedByLog) {
     text += " (main file, replaced by the log)";
@@ -562,7 +565,11 @@ std::string CarveJson(const std::string& database, const sqlite::CarveResult& re
       const sqlite::CarvedRow& row = table.deleted[r];
       json += r ? ", " : "";
       json += "{\"rowid\": " + (row.rowid ? std::to_string(*row.rowid) : std::string("null"));
-      json += ", \"origin\": " + JsonString(sqlite::RecordOriginName(row.origin));
+      json += ", \"origin\": " + JsonString(row.origin == sqlite::RecordOrigin::kJournal
+                                                ? std::string_view("journal")
+                                                : sqlite::RecordOriginName(row.origin));
+      if (row.origin == sqlite::RecordOrigin::kJournal)
+        json += ", \"journalRecord\": " + std::to_string(row.journalRecord);
       json += ", \"page\": " + std::to_string(static_cast<uint64_t>(row.page) + 1);
       json += ", \"walFrame\": " + std::to_string(row.walFrame);
       json += std::string(", \"replacedByLog\": ") + (row.replacedByLog ? "true" : "false");
@@ -644,6 +651,12 @@ int CarveCommand(const std::vector<std::string>& args, const CliStreams& streams
   if (wal != sqlite::WalVerdict::kAbsent && wal != sqlite::WalVerdict::kApplied) {
     const std::string why(sqlite::WalVerdictText(wal));
     std::fprintf(streams.err, "corvyn-cli: the log %s-wal was not used: %s\n", database.c_str(), why.c_str());
+  }
+  const sqlite::JournalVerdict journal = reader.JournalState();
+  if (journal != sqlite::JournalVerdict::kAbsent && journal != sqlite::JournalVerdict::kRead &&
+      journal != sqlite::JournalVerdict::kEmpty) {
+    const std::string why(sqlite::JournalVerdictText(journal));
+    std::fprintf(streams.err, "corvyn-cli: %s-journal: %s\n", database.c_str(), why.c_str());
   }
   if (!table.empty()) {
     bool exists = false;

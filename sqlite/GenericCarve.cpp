@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstring>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -270,6 +271,15 @@ TableShape ShapeOf(const SchemaTable& table) {
 bool ValidUtf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
+    // Eight ASCII characters at a time.
+    if (i + 8 <= text.size()) {
+      uint64_t word = 0;
+      std::memcpy(&word, text.data() + i, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     const auto c = static_cast<unsigned char>(text[i]);
     std::size_t length = 0;
     uint32_t codePoint = 0;
@@ -360,9 +370,14 @@ TextEncoding EncodingOf(const SqliteDbReader& reader) {
   }
 }
 
-// One column of a parsed record; false when its text is not valid.
-bool TakeValue(const ColumnValue* column, TextEncoding encoding, CarvedValue& value) {
-  value = CarvedValue();
+// One column of a parsed record; false when its text is not valid (checked
+// only when `check`; a live row's text is taken as it is).
+bool TakeValue(const ColumnValue* column, TextEncoding encoding, CarvedValue& value, bool check = true) {
+  // Field by field, so that a value taken again keeps its text's buffer.
+  value.kind = CarvedValueKind::kNull;
+  value.integer = 0;
+  value.real = 0.0;
+  value.bytes.clear();
   if (column == nullptr) {
     value.kind = CarvedValueKind::kLost;
   } else if (column->IsNull()) {
@@ -376,13 +391,13 @@ bool TakeValue(const ColumnValue* column, TextEncoding encoding, CarvedValue& va
   } else if (column->IsText()) {
     value.kind = CarvedValueKind::kText;
     if (encoding == TextEncoding::kUtf8) {
-      value.bytes = std::string(column->Text());
-      return ValidUtf8(value.bytes);
+      value.bytes.assign(column->Text());
+      return !check || ValidUtf8(value.bytes);
     }
     return Utf16ToUtf8(column->Text(), encoding == TextEncoding::kUtf16Big, value.bytes);
   } else {
     value.kind = CarvedValueKind::kBlob;
-    value.bytes = std::string(column->Text());
+    value.bytes.assign(column->Text());
   }
   return true;
 }
@@ -405,34 +420,154 @@ uint8_t AdmittedClasses(Affinity affinity) {
   }
 }
 
-// A comparable key of the values from column `from` on, leaving out the
-// rowid column.
-std::string ValuesKey(const std::vector<CarvedValue>& values, std::size_t from,
-                      const std::optional<uint32_t>& rowidColumn) {
-  std::string key;
-  for (std::size_t i = from; i < values.size(); ++i) {
-    if (rowidColumn && i == *rowidColumn) continue;
-    const CarvedValue& value = values[i];
-    key += static_cast<char>('0' + static_cast<int>(value.kind));
+// The values from some column on in 128 bits: two independent 64-bit
+// chains over each value's kind and contents (text and blobs with their
+// length). Keys of every live row are kept for the whole carve, so they are
+// this small rather than copies of the values.
+struct ValuesKey {
+  uint64_t first = 0;
+  uint64_t second = 0;
+  bool operator==(const ValuesKey&) const = default;
+};
+
+struct ValuesKeyHash {
+  std::size_t operator()(const ValuesKey& key) const { return static_cast<std::size_t>(key.first); }
+};
+
+class ValuesKeyBuilder {
+ public:
+  void Add(const CarvedValue& value) {
+    Word(static_cast<uint64_t>(value.kind) + 1);
     switch (value.kind) {
       case CarvedValueKind::kInteger:
-        key.append(reinterpret_cast<const char*>(&value.integer), sizeof value.integer);
+        Word(static_cast<uint64_t>(value.integer));
         break;
-      case CarvedValueKind::kReal:
-        key.append(reinterpret_cast<const char*>(&value.real), sizeof value.real);
+      case CarvedValueKind::kReal: {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value.real, sizeof bits);
+        Word(bits);
         break;
+      }
       case CarvedValueKind::kText:
       case CarvedValueKind::kBlob: {
-        const uint64_t size = value.bytes.size();
-        key.append(reinterpret_cast<const char*>(&size), sizeof size);
-        key += value.bytes;
+        const std::string& bytes = value.bytes;
+        Word(bytes.size());
+        std::size_t i = 0;
+        for (; i + 8 <= bytes.size(); i += 8) {
+          uint64_t word = 0;
+          std::memcpy(&word, bytes.data() + i, 8);
+          Word(word);
+        }
+        if (i < bytes.size()) {
+          uint64_t word = 0;
+          std::memcpy(&word, bytes.data() + i, bytes.size() - i);
+          Word(word);
+        }
         break;
       }
       default:
         break;
     }
   }
-  return key;
+  ValuesKey Key() const { return {Mix(first_), Mix(second_ ^ 0x94d049bb133111ebull)}; }
+
+ private:
+  static uint64_t Mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ull;
+    return x ^ (x >> 33);
+  }
+  void Word(uint64_t word) {
+    first_ = (first_ ^ word) * 0x100000001b3ull;
+    first_ ^= first_ >> 29;
+    second_ = (second_ + word) * 0x9fb21c651e98df25ull;
+    second_ = (second_ << 23 | second_ >> 41) ^ 0x2545f4914f6cdd1dull;
+  }
+  uint64_t first_ = 0xcbf29ce484222325ull;
+  uint64_t second_ = 0x6a09e667f3bcc909ull;
+};
+
+// A hash table with open addressing for the keys of every live row: one
+// array, no allocation per entry, at most three quarters full.
+template <typename Key, typename Value, typename Hash>
+class FlatTable {
+ public:
+  std::size_t size() const { return size_; }
+  // The entry of `key`, made (with a default value) when it is new.
+  Value& operator[](const Key& key) {
+    if ((size_ + 1) * 4 > slots_.size() * 3) Grow();
+    Slot& slot = slots_[IndexOf(key)];
+    if (!slot.used) {
+      slot.used = true;
+      slot.key = key;
+      slot.value = Value();
+      ++size_;
+    }
+    return slot.value;
+  }
+  void insert(const Key& key) { (void)(*this)[key]; }
+  const Value* find(const Key& key) const {
+    if (slots_.empty()) return nullptr;
+    const Slot& slot = slots_[IndexOf(key)];
+    return slot.used ? &slot.value : nullptr;
+  }
+  std::size_t count(const Key& key) const { return find(key) != nullptr ? 1 : 0; }
+
+ private:
+  struct Slot {
+    Key key{};
+    Value value{};
+    bool used = false;
+  };
+  // The slot holding `key`, or the free one where it would go.
+  std::size_t IndexOf(const Key& key) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = Hash()(key) & mask;; i = (i + 1) & mask) {
+      if (!slots_[i].used || slots_[i].key == key) return i;
+    }
+  }
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot());
+    for (Slot& slot : old) {
+      if (slot.used) slots_[IndexOf(slot.key)] = std::move(slot);
+    }
+  }
+  std::vector<Slot> slots_;
+  std::size_t size_ = 0;
+};
+
+struct RowidHash {
+  std::size_t operator()(int64_t rowid) const {
+    uint64_t x = static_cast<uint64_t>(rowid) * 0x9e3779b97f4a7c15ull;
+    return static_cast<std::size_t>(x ^ (x >> 32));
+  }
+};
+
+struct Present {};
+
+// Keys of the values from column 0 on and from column 1 on (the rowid
+// column left out of both), in one pass.
+void KeysOf(const std::vector<CarvedValue>& values, const std::optional<uint32_t>& rowidColumn,
+            ValuesKey& key, ValuesKey& tailKey) {
+  ValuesKeyBuilder tail;
+  for (std::size_t i = 1; i < values.size(); ++i) {
+    if (rowidColumn && i == *rowidColumn) continue;
+    tail.Add(values[i]);
+  }
+  tailKey = tail.Key();
+  ValuesKeyBuilder whole;
+  if (!values.empty() && !(rowidColumn && *rowidColumn == 0)) whole.Add(values[0]);
+  const ValuesKey rest = tailKey;
+  CarvedValue joint;
+  joint.kind = CarvedValueKind::kInteger;
+  joint.integer = static_cast<int64_t>(rest.first);
+  whole.Add(joint);
+  joint.integer = static_cast<int64_t>(rest.second);
+  whole.Add(joint);
+  key = whole.Key();
 }
 
 // The tables of sqlite_master (rows of type "table"), their names and texts
@@ -469,8 +604,8 @@ Status ReadSchemaTables(const SqliteDbReader& reader, TextEncoding encoding,
 struct Found {
   CarvedRow row;
   bool firstLost = false;
-  std::string key;      // all columns but the rowid column; empty when the first is lost
-  std::string tailKey;  // from column 1 on
+  ValuesKey key;      // all columns but the rowid column; unset when the first is lost
+  ValuesKey tailKey;  // from column 1 on
 };
 
 bool AnyCellAt(const SqliteDbReader& reader, ByteSpan page, std::size_t at, std::size_t& end);
@@ -505,15 +640,14 @@ class TableCarver {
     table_.rowidColumn = shape_.rowidColumn;
     table_.liveRows = liveByRowid_.size();
     // Records with the same values, by key: the indexes in table_.deleted.
-    std::unordered_map<std::string, std::vector<std::size_t>> reportedByTail;
+    std::unordered_map<ValuesKey, std::vector<std::size_t>, ValuesKeyHash> reportedByTail;
     for (Found& found : deleted_) {
       CarvedRow& row = found.row;
       // A copy of a live row, or an earlier version of one.
       if (row.rowid) {
-        const auto live = liveByRowid_.find(*row.rowid);
-        if (live != liveByRowid_.end()) {
-          const bool same =
-              found.firstLost ? live->second.tailKey == found.tailKey : live->second.key == found.key;
+        const LiveKeys* live = liveByRowid_.find(*row.rowid);
+        if (live != nullptr) {
+          const bool same = found.firstLost ? live->tailKey == found.tailKey : live->key == found.key;
           if (same) {
             ++table_.staleCopies;
             continue;
@@ -555,10 +689,11 @@ class TableCarver {
 
  private:
   void TakeLive() {
-    std::vector<CarvedValue> values(shape_.names.size());
+    std::vector<CarvedValue>& values = liveValues_;
+    values.resize(shape_.names.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
       // A live row is the table's even with text SQLite would not write.
-      (void)TakeValue(parsedRecord_.Column(i), encoding_, values[i]);
+      (void)TakeValue(parsedRecord_.Column(i), encoding_, values[i], false);
       // A row written before the table gained columns: the added ones read
       // as NULL (their defaults are not known here).
       if (values[i].kind == CarvedValueKind::kLost) values[i].kind = CarvedValueKind::kNull;
@@ -567,10 +702,11 @@ class TableCarver {
         liveTextOrBlobFirst_ = true;
     }
     liveColumnCounts_.insert(parsedRecord_.columns.size());
-    LiveKeys keys{ValuesKey(values, 0, shape_.rowidColumn), ValuesKey(values, 1, shape_.rowidColumn)};
+    LiveKeys keys;
+    KeysOf(values, shape_.rowidColumn, keys.key, keys.tailKey);
     liveKeys_.insert(keys.key);
     liveTailKeys_.insert(keys.tailKey);
-    liveByRowid_[parsedRecord_.rowId] = std::move(keys);
+    liveByRowid_[parsedRecord_.rowId] = keys;
   }
 
   // The deleted record under the table's profile; false when it does not fit.
@@ -605,8 +741,8 @@ class TableCarver {
       if ((admitted_[i] & ClassBit(values[i].kind)) == 0) return false;
     }
     if (record.mode == RecordMode::kFullCell) found.row.rowid = parsed.rowId;
-    found.key = found.firstLost ? std::string() : ValuesKey(values, 0, shape_.rowidColumn);
-    found.tailKey = ValuesKey(values, 1, shape_.rowidColumn);
+    KeysOf(values, shape_.rowidColumn, found.key, found.tailKey);
+    if (found.firstLost) found.key = ValuesKey();
     if (shape_.rowidColumn) {
       CarvedValue& shown = values[*shape_.rowidColumn];
       shown.kind = found.row.rowid ? CarvedValueKind::kInteger : CarvedValueKind::kLost;
@@ -616,6 +752,7 @@ class TableCarver {
     found.row.page = record.page;
     found.row.walFrame = record.walFrame;
     found.row.replacedByLog = record.replacedByLog;
+    found.row.journalRecord = record.journalRecord;
     return true;
   }
 
@@ -738,8 +875,8 @@ class TableCarver {
   }
 
   struct LiveKeys {
-    std::string key;
-    std::string tailKey;
+    ValuesKey key;
+    ValuesKey tailKey;
   };
 
   const TableShape& shape_;
@@ -750,12 +887,13 @@ class TableCarver {
   uint64_t lostBody_ = 0;             // bytes of that body
   bool liveTextOrBlobFirst_ = false;  // a live row keeps text or a blob in the first column
   std::set<std::size_t> liveColumnCounts_;
-  std::unordered_map<int64_t, LiveKeys> liveByRowid_;
-  std::unordered_set<std::string> liveKeys_;
-  std::unordered_set<std::string> liveTailKeys_;
+  FlatTable<int64_t, LiveKeys, RowidHash> liveByRowid_;
+  FlatTable<ValuesKey, Present, ValuesKeyHash> liveKeys_;
+  FlatTable<ValuesKey, Present, ValuesKeyHash> liveTailKeys_;
+  std::vector<CarvedValue> liveValues_;  // the live row in hand, its buffers kept
   std::vector<Found> deleted_;
   std::vector<bool> earlierLost_;
-  std::vector<std::string> fullKeys_;
+  std::vector<ValuesKey> fullKeys_;
   CarvedTable table_;
 };
 

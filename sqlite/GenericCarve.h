@@ -59,6 +59,7 @@ struct CarvedRow {
   PageIndex page = 0;           // page index (page number - 1)
   uint32_t walFrame = 0;        // 1-based frame of the `-wal` file; 0: the main file
   bool replacedByLog = false;   // the main file's copy of a page the log replaced
+  uint32_t journalRecord = 0;   // 1-based record of the rollback journal; 0: not from it
   bool earlierVersion = false;  // a live row has this rowid with other values
   // One per declared column; the INTEGER PRIMARY KEY column shows the rowid
   // (lost when the rowid is not known); a first column a freeblock header

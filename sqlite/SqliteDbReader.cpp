@@ -96,6 +96,7 @@ void SqliteDbReader::Close() {
   wal_.Close();
   walVerdict_ = WalVerdict::kAbsent;
   walApplied_ = false;
+  journal_.Close();
   history_.clear();
   historyBuilt_ = false;
   trackCells_ = false;
@@ -111,6 +112,13 @@ Status SqliteDbReader::Open(const std::filesystem::path& path) {
 }
 
 Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesystem::path& walPath) {
+  std::filesystem::path journalPath = path;
+  journalPath += "-journal";
+  return Open(path, walPath, journalPath);
+}
+
+Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesystem::path& walPath,
+                            const std::filesystem::path& journalPath) {
   Close();
   if (const Status status = file_.Open(path); status != kOk) return status;
   fileSize_ = file_.Size();
@@ -166,6 +174,7 @@ Status SqliteDbReader::Open(const std::filesystem::path& path, const std::filesy
     }
     trunkNumber = ReadBigEndian32(&trunk[0]);
   }
+  if (!journalPath.empty()) OpenJournal(journalPath);
   return kOk;
 }
 
@@ -225,6 +234,8 @@ std::string_view RecordOriginName(RecordOrigin origin) {
       return "free page";
     case RecordOrigin::kOldPageVersion:
       return "old page version";
+    case RecordOrigin::kJournal:
+      return "rollback journal";
   }
   return "unknown";
 }

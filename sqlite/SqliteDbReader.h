@@ -54,6 +54,14 @@
 // superseded and uncommitted frames) are kept as page history; ScanTable
 // hands their records to the decoder as deleted when the live table does not
 // hold the same record.
+//
+// Rollback journal: when `<file>-journal` lies beside the file (or is named
+// at Open), its page images (sqlite/RollbackJournal.h) are the pages as they
+// were before a transaction the main file already shows, or remains of
+// earlier transactions. They never change what is live; each image that
+// differs from its page's live version and from the other versions joins
+// the page history, and its records come out as deleted with origin
+// kJournal and the journal record they came from.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +77,7 @@
 
 #include "platform/Status.h"
 #include "sqlite/ReadOnlyFile.h"
+#include "sqlite/RollbackJournal.h"
 #include "sqlite/TableProfile.h"
 #include "sqlite/WalFile.h"
 
@@ -127,9 +136,10 @@ enum class RecordOrigin : uint8_t {
   kStalePointer,    // reached through a pointer-array entry past the live ones
   kFreePage,        // a cell or a carved record of a page on the free list
   kOldPageVersion,  // a cell or a carved record of a page version the live database no longer shows
+  kJournal,         // a cell or a carved record of a page image in the rollback journal
 };
 // Lower-case words for the origin: "live", "freeblock", "tail", "gap",
-// "stale pointer", "free page", "old page version".
+// "stale pointer", "free page", "old page version", "rollback journal".
 std::string_view RecordOriginName(RecordOrigin origin);
 
 struct RecordLocation {
@@ -150,6 +160,9 @@ struct RecordLocation {
   uint32_t walFrame = 0;
   // The main file's copy of a page that the log replaced (walFrame is 0).
   bool replacedByLog = false;
+  // 1-based record of the rollback journal the page image came from
+  // (RollbackJournal's JournalPage::record); 0 when it did not.
+  uint32_t journalRecord = 0;
 };
 
 // A carved record found on a leaf page: the offset of its first serial type.
@@ -194,6 +207,10 @@ class SqliteDbReader {
   // under another name, as a backup keeps `-wal` files under their own file
   // IDs.
   Status Open(const std::filesystem::path& path, const std::filesystem::path& walPath);
+  // The same with the rollback journal at journalPath too (an empty path:
+  // no journal); the two-path Open looks for `<path>-journal`.
+  Status Open(const std::filesystem::path& path, const std::filesystem::path& walPath,
+              const std::filesystem::path& journalPath);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
 
@@ -219,9 +236,13 @@ class SqliteDbReader {
   // What became of `<path>-wal` (kAbsent when there was none).
   WalVerdict WalState() const { return walVerdict_; }
   const WalFile& Wal() const { return wal_; }
+  // What became of the rollback journal (kAbsent when there was none).
+  JournalVerdict JournalState() const { return journal_.Verdict(); }
+  const RollbackJournal& Journal() const { return journal_; }
   // Distinct page versions the live database no longer shows (the file's
-  // copies of pages the log replaced, superseded and uncommitted frames),
-  // each differing from its page's live version and from the others.
+  // copies of pages the log replaced, superseded and uncommitted frames, the
+  // rollback journal's images), each differing from its page's live version
+  // and from the others.
   // Found at the first call or the first scan that carves, not at Open.
   std::size_t HistoricalPageVersions() const;
   const std::vector<PageIndex>& FreePages() const { return freePages_; }
@@ -290,7 +311,8 @@ class SqliteDbReader {
   // sqlite/Carving.h); the decoder may update profile.liveColumnCount.
   // Every record handed over carries its origin, page and log frame (see
   // RecordLocation): free-page records say kFreePage and page-history
-  // records kOldPageVersion whichever scanner found them.
+  // records kOldPageVersion (kJournal for a rollback journal's images)
+  // whichever scanner found them.
   // Returns kOk or the first page-read error of the table's own pages (the
   // remaining roots are skipped, the free pages still scanned); a free page
   // that cannot be read is skipped; decoder errors drop their record only.
@@ -328,16 +350,23 @@ class SqliteDbReader {
     PageIndex page = 0;
     int64_t walFrame = -1;  // index into wal_.Frames(); -1: the main file's copy
     uint64_t contentHash = 0;
+    int64_t journalPage = -1;  // index into journal_.Pages() when the version is a journal image
     // Learnt at the first scan that looks at the version.
     bool inspected = false;
     uint8_t pageType = 0;
     uint32_t firstRecordColumns = 0;  // 0: no cell or an unreadable first record
   };
   void OpenWal(const std::filesystem::path& walPath);
+  // Reads the journal's page images (its verdict stays when it cannot be used).
+  void OpenJournal(const std::filesystem::path& journalPath);
   void DropWal(WalVerdict verdict);
   // Lists the page history once (nothing when the file cannot give the old
   // copies: the live database still reads).
   void BuildHistory() const;
+  // The versions the log leaves, then the journal's images (see the top of
+  // this file).
+  void BuildLogHistory() const;
+  void BuildJournalHistory() const;
   Status ReadMainPage(PageIndex index, std::span<uint8_t> page) const;
   Status ReadVersion(const PageVersion& version, std::vector<uint8_t>& page) const;
   // Marks a record of an old page version as such, with its frame.
@@ -360,6 +389,7 @@ class SqliteDbReader {
   std::vector<PageIndex> freePages_;
   std::vector<PageIndex> freeTrunks_;  // trunk pages of the free list
   WalFile wal_;
+  RollbackJournal journal_;
   WalVerdict walVerdict_ = WalVerdict::kAbsent;
   bool walApplied_ = false;
   mutable bool historyBuilt_ = false;

@@ -32,6 +32,15 @@ void SqliteDbReader::OpenWal(const std::filesystem::path& walPath) {
   }
 }
 
+void SqliteDbReader::OpenJournal(const std::filesystem::path& journalPath) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(journalPath, error)) return;
+  // An unreadable journal leaves its verdict; the file is then read alone.
+  (void)journal_.Open(journalPath, pageSize_, pageCount_);
+  history_.clear();
+  historyBuilt_ = false;
+}
+
 void SqliteDbReader::DropWal(WalVerdict verdict) {
   wal_.Close();
   walVerdict_ = verdict;
@@ -47,6 +56,11 @@ Status SqliteDbReader::ReadMainPage(PageIndex index, std::span<uint8_t> page) co
 
 Status SqliteDbReader::ReadVersion(const PageVersion& version, std::vector<uint8_t>& page) const {
   page.resize(pageSize_);
+  if (version.journalPage >= 0) {
+    const std::vector<JournalPage>& images = journal_.Pages();
+    if (static_cast<std::size_t>(version.journalPage) >= images.size()) return kInvalidData;
+    return journal_.ReadPage(images[static_cast<std::size_t>(version.journalPage)], page);
+  }
   if (version.walFrame < 0) return ReadMainPage(version.page, page);
   const std::vector<WalFrame>& frames = wal_.Frames();
   if (static_cast<std::size_t>(version.walFrame) >= frames.size()) return kInvalidData;
@@ -62,6 +76,47 @@ void SqliteDbReader::BuildHistory() const {
   if (historyBuilt_ || !IsOpen()) return;
   historyBuilt_ = true;
   history_.clear();
+  BuildLogHistory();
+  BuildJournalHistory();
+}
+
+void SqliteDbReader::BuildJournalHistory() const {
+  const std::vector<JournalPage>& images = journal_.Pages();
+  if (images.empty()) return;
+  // Hashes of the versions of each page already accounted for: the live one
+  // and those the log left.
+  std::map<PageIndex, std::set<uint64_t>> known;
+  for (const PageVersion& version : history_) known[version.page].insert(version.contentHash);
+  // Pages whose live version was read (true) or could not be (false): an
+  // image that cannot be told from the live page is left out.
+  std::map<PageIndex, bool> liveRead;
+  std::vector<PageVersion> older;
+  std::vector<uint8_t> page(pageSize_);
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const PageIndex index = images[i].pageNumber - 1;
+    if (index >= pageCount_) continue;
+    std::set<uint64_t>& hashes = known[index];
+    const auto [read, first] = liveRead.try_emplace(index, false);
+    if (first && ReadPage(index, page) == kOk) {
+      read->second = true;
+      hashes.insert(PageContentHash(page));
+    }
+    if (!read->second) continue;
+    if (journal_.ReadPage(images[i], page) != kOk) continue;
+    const uint64_t hash = PageContentHash(page);
+    if (!hashes.insert(hash).second) continue;
+    older.push_back(PageVersion{index, -1, hash, static_cast<int64_t>(i)});
+  }
+  // A journal image is older than anything the main file or the log holds
+  // of its page: each page's journal images come first.
+  history_.insert(history_.end(), older.begin(), older.end());
+  std::stable_sort(history_.begin(), history_.end(), [](const PageVersion& a, const PageVersion& b) {
+    if (a.page != b.page) return a.page < b.page;
+    return a.journalPage >= 0 && b.journalPage < 0;
+  });
+}
+
+void SqliteDbReader::BuildLogHistory() const {
   const std::vector<WalFrame>& frames = wal_.Frames();
   if (frames.empty()) return;
   const uint64_t mainPages = fileSize_ / pageSize_;
@@ -155,6 +210,14 @@ uint32_t SqliteDbReader::FirstRecordColumns(ByteSpan page, const std::vector<uin
 }
 
 void SqliteDbReader::PlaceInVersion(const PageVersion& version, RecordLocation& location) const {
+  if (version.journalPage >= 0) {
+    location.origin = RecordOrigin::kJournal;
+    location.page = version.page;
+    location.walFrame = 0;
+    location.replacedByLog = false;
+    location.journalRecord = journal_.Pages()[static_cast<std::size_t>(version.journalPage)].record;
+    return;
+  }
   location.origin = RecordOrigin::kOldPageVersion;
   location.page = version.page;
   location.walFrame = version.walFrame < 0 ? 0 : FrameNumber(static_cast<std::size_t>(version.walFrame));

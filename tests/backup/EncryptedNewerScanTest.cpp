@@ -232,14 +232,15 @@ TEST_F(EncryptedNewerScanTest, KeysOfAnUnsupportedTypeAreNamedAndTheScanEnds) {
       << context.fileListWarnings.back();
 }
 
-// A database with a write-ahead log is read from a working copy with its log
-// beside it, in every kind of backup; one without is read where it lies
+// A database with a write-ahead log (and rollback journal) is read from a
+// working copy with them beside it, in every kind of backup; one without is read where it lies
 // (plain) or decrypted alone.
 TEST(DatabaseCopies, ADatabaseComesWithItsLogBesideIt) {
   corvyn::testing::TempFolder temp("database-copies");
   ts::BackupBuilder builder;
   builder.AddFile("HomeDomain", "Library/SMS/sms.db", "messages database");
   builder.AddFile("HomeDomain", "Library/SMS/sms.db-wal", "messages log");
+  builder.AddFile("HomeDomain", "Library/SMS/sms.db-journal", "messages journal");
   builder.AddFile("HomeDomain", "Library/Notes/notes.sqlite", "notes database");
   ASSERT_EQ(builder.WriteNewerLayout(temp / "plain"), kOk);
   ASSERT_EQ(ts::EncryptNewerLayoutFolder(temp / "plain", temp / "encrypted", kPassword), kOk);
@@ -261,6 +262,9 @@ TEST(DatabaseCopies, ADatabaseComesWithItsLogBesideIt) {
     fs::path log = messages;
     log += "-wal";
     EXPECT_EQ(ReadAll(log), "messages log");
+    fs::path journal = messages;
+    journal += "-journal";
+    EXPECT_EQ(ReadAll(journal), "messages journal");
 
     fs::path notes;
     ASSERT_EQ(context.DatabasePath(kNotesStoredName, notes), kOk);

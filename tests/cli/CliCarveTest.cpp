@@ -151,6 +151,44 @@ TEST_F(CliCarveTest, ReadsTheLogAndLeavesTheFileAndTheLogAsTheyWere) {
   EXPECT_TRUE(fromLog) << run.out;
 }
 
+// A row deleted with secure_delete on in journal_mode=PERSIST is only in the
+// records the journal keeps: it comes from there, with the record number,
+// in text and JSON, and neither file is touched.
+TEST_F(CliCarveTest, RowsOnlyInTheRollbackJournalNameTheirRecord) {
+  ASSERT_TRUE(
+      db_->Exec("PRAGMA journal_mode=PERSIST; PRAGMA secure_delete=ON; DELETE FROM note WHERE id = 30;"))
+      << db_->LastError();
+  db_->Close();
+  const fs::path journal = Database().string() + "-journal";
+  const std::string fileBefore = FileBytes(Database());
+  const std::string journalBefore = FileBytes(journal);
+  ASSERT_FALSE(journalBefore.empty());
+
+  const CarveRun text = Carve({Database().string(), "--table", "note"});
+  ASSERT_EQ(text.exitCode, kExitOk) << text.err;
+  const std::size_t at = text.out.find("	title=title 30	");
+  ASSERT_NE(at, std::string::npos) << text.out;
+  const std::size_t lineStart = text.out.rfind('\n', at) + 1;
+  EXPECT_EQ(text.out.substr(lineStart, at - lineStart).rfind("note\trollback journal (record ", 0), 0u)
+      << text.out.substr(lineStart, at - lineStart);
+
+  const CarveRun run = Carve({Database().string(), "--table", "note", "--json"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  const auto json = testjson::Parse(run.out);
+  ASSERT_TRUE(json) << run.out;
+  bool fromJournal = false;
+  for (const auto& row : (*json)["tables"].AsArray()[0]["deleted"].AsArray()) {
+    const testjson::Value& title = row["values"].AsArray()[1];
+    if (!std::holds_alternative<std::string>(title.data) || title.AsString() != "title 30") continue;
+    EXPECT_EQ(row["origin"].AsString(), "journal");
+    EXPECT_GE(row["journalRecord"].AsNumber(), 1);
+    fromJournal = true;
+  }
+  EXPECT_TRUE(fromJournal) << run.out;
+  EXPECT_EQ(FileBytes(Database()), fileBefore);
+  EXPECT_EQ(FileBytes(journal), journalBefore);
+}
+
 TEST_F(CliCarveTest, FailuresAreSaidInWordsWithTheirExitStatus) {
   db_->Close();
   const fs::path notSqlite = folder_.Path() / "text.db";
