@@ -741,6 +741,13 @@ class TableCarver {
       if ((admitted_[i] & ClassBit(values[i].kind)) == 0) return false;
     }
     if (record.mode == RecordMode::kFullCell) found.row.rowid = parsed.rowId;
+    // A record without its cell whose every value is NULL tells nothing,
+    // and zeroed free space (secure_delete) reads as just such records.
+    if (record.mode != RecordMode::kFullCell &&
+        std::all_of(values.begin(), values.end(), [](const CarvedValue& value) {
+          return value.kind == CarvedValueKind::kNull || value.kind == CarvedValueKind::kLost;
+        }))
+      return false;
     KeysOf(values, shape_.rowidColumn, found.key, found.tailKey);
     if (found.firstLost) found.key = ValuesKey();
     if (shape_.rowidColumn) {

@@ -359,6 +359,36 @@ TEST(GenericCarve, RowsOfADroppedTableComeBackFromItsFreePages) {
   EXPECT_TRUE(keep->deleted.empty());
 }
 
+TEST(GenericCarve, SpaceZeroedBySecureDeleteGivesNoRow) {
+  // Single rows, a run merged into one freeblock and whole pages, all
+  // overwritten with zeros: nothing of them is left, so nothing is reported
+  // (zeros read as records whose every value is NULL, which columns that
+  // allow NULL would take).
+  test::TempDir dir;
+  FixtureOptions options;
+  options.pageSize = 1024;
+  auto db = FixtureDatabase::Create(dir / "notes.db", options);
+  ASSERT_TRUE(db);
+  std::string sql = "CREATE TABLE note (id INTEGER PRIMARY KEY, title TEXT, stars INT); BEGIN;";
+  for (int id = 1; id <= 200; ++id)
+    sql += "INSERT INTO note (title, stars) VALUES ('title " + std::to_string(id) + "', " +
+           std::to_string(id) + ");";
+  ASSERT_TRUE(db->Exec(sql + "COMMIT;")) << db->LastError();
+  ASSERT_TRUE(
+      db->Exec("PRAGMA secure_delete = ON; DELETE FROM note WHERE id IN (3, 77, 150);"
+               "DELETE FROM note WHERE id BETWEEN 20 AND 31; DELETE FROM note WHERE id BETWEEN 90 AND 140;"))
+      << db->LastError();
+  db->Close();
+  SqliteDbReader reader;
+  ASSERT_EQ(reader.Open(dir / "notes.db"), kOk);
+  CarveResult result;
+  ASSERT_EQ(CarveDeletedRows(reader, "note", result), kOk);
+  const CarvedTable* note = TableNamed(result, "note");
+  ASSERT_NE(note, nullptr);
+  for (const CarvedRow& row : note->deleted)
+    ADD_FAILURE() << "reported: " << ::testing::PrintToString(Shown(row));
+}
+
 // The deleted rows of a corpus database by its answer key: every row of a
 // `<row deleted="1">` element or of a table whose `<deleted>` is True, as
 // the texts of its `<content>` elements.
