@@ -176,15 +176,17 @@ TEST_F(CliCarveTest, RowsOnlyInTheRollbackJournalNameTheirRecord) {
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   const auto json = testjson::Parse(run.out);
   ASSERT_TRUE(json) << run.out;
-  bool fromJournal = false;
+  // The rows deleted before (5 and 17) and row 30: the zeroed freeblock the
+  // last deletion left in the file gives no row of its own.
+  std::set<std::string> titles;
   for (const auto& row : (*json)["tables"].AsArray()[0]["deleted"].AsArray()) {
-    const testjson::Value& title = row["values"].AsArray()[1];
-    if (!std::holds_alternative<std::string>(title.data) || title.AsString() != "title 30") continue;
+    const std::string title = row["values"].AsArray()[1].AsString();
+    titles.insert(title);
+    if (title != "title 30") continue;
     EXPECT_EQ(row["origin"].AsString(), "journal");
     EXPECT_GE(row["journalRecord"].AsNumber(), 1);
-    fromJournal = true;
   }
-  EXPECT_TRUE(fromJournal) << run.out;
+  EXPECT_EQ(titles, (std::set<std::string>{"title 5", "title 17", "title 30"})) << run.out;
   EXPECT_EQ(FileBytes(Database()), fileBefore);
   EXPECT_EQ(FileBytes(journal), journalBefore);
 }
