@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <map>
+#include <random>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -423,7 +424,9 @@ uint8_t AdmittedClasses(Affinity affinity) {
 // The values from some column on in 128 bits: two independent 64-bit
 // chains over each value's kind and contents (text and blobs with their
 // length). Keys of every live row are kept for the whole carve, so they are
-// this small rather than copies of the values.
+// this small rather than copies of the values. Both chains start from a
+// secret drawn once per process: a file made to hide a deleted row behind a
+// live row's key would have to know it.
 struct ValuesKey {
   uint64_t first = 0;
   uint64_t second = 0;
@@ -485,8 +488,17 @@ class ValuesKeyBuilder {
     second_ = (second_ + word) * 0x9fb21c651e98df25ull;
     second_ = (second_ << 23 | second_ >> 41) ^ 0x2545f4914f6cdd1dull;
   }
-  uint64_t first_ = 0xcbf29ce484222325ull;
-  uint64_t second_ = 0x6a09e667f3bcc909ull;
+  static uint64_t Secret(int which) {
+    static const std::array<uint64_t, 2> secret = [] {
+      std::random_device device;
+      std::array<uint64_t, 2> words{};
+      for (uint64_t& word : words) word = (uint64_t{device()} << 32) ^ device();
+      return words;
+    }();
+    return secret[static_cast<std::size_t>(which)];
+  }
+  uint64_t first_ = 0xcbf29ce484222325ull ^ Secret(0);
+  uint64_t second_ = 0x6a09e667f3bcc909ull ^ Secret(1);
 };
 
 // A hash table with open addressing for the keys of every live row: one
