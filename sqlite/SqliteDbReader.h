@@ -369,6 +369,13 @@ class SqliteDbReader {
   bool trackCells_ = false;
   std::unordered_set<uint64_t> liveCells_;
   std::unordered_set<uint64_t> reportedCells_;
+  // The values of the live records from column 1 on (their serial types and
+  // bodies), so that a carved copy of one, whose rowid and column 0's serial
+  // type were overwritten, is not passed off as a deleted row. Kept for
+  // tables of three columns or more (carvedColumns_).
+  std::unordered_set<uint64_t> liveTails_;
+  uint32_t carvedColumns_ = 0;
+  uint32_t rowidColumn_ = 0;
   // Carved records the decoder took during the scan, by page and the offset
   // of their first serial type.
   std::set<std::pair<PageIndex, uint32_t>> carvedRecords_;
