@@ -252,6 +252,14 @@ void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, st
               FreeblockRecordEnds(context, page, position, size, to, candidate);
     }
     if (taken) {
+      // A serial type read as a surviving header length can end well by
+      // chance: the short cell's reading, when it ends well too, is kept for
+      // the decoder to try when it refuses this one.
+      Candidate other;
+      if (candidate.headerIntact && RecordInFreeblock(context, page, position, limited, other, true) &&
+          !other.headerIntact && FreeblockRecordEnds(context, page, position, size, to, other)) {
+        candidate.alternative = other.offset;
+      }
       candidate.origin = origin;
       found.push_back(candidate);
       position = std::max(CarvedRecordEnd(context, page, candidate), position + 5);

@@ -526,23 +526,23 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       if (offset >= bytes->size()) continue;
       RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
-      if (trackCells_ && carvedColumns_ != 0 && candidate.cellStart == 0 && !liveTails_.empty()) {
-        // A carved record holding a live row's values: a copy the tree left
-        // behind when it moved the row, not a deleted one.
-        const ByteSpan record = ByteSpan(*bytes).subspan(offset);
-        const bool lost = FirstColumnLost(record[0], candidate.headerIntact, rowidColumn_);
+      // A carved record holding a live row's values: a copy the tree left
+      // behind when it moved the row, not a deleted one.
+      const auto liveCopy = [&](uint16_t at, bool headerIntact) {
+        if (!trackCells_ || carvedColumns_ == 0 || liveTails_.empty()) return false;
+        const ByteSpan record = ByteSpan(*bytes).subspan(at);
+        const bool lost = FirstColumnLost(record[0], headerIntact, rowidColumn_);
         const Varint first = ReadVarint(record);
         const ByteSpan types = lost ? record : record.subspan(first.length);
         const std::size_t typeBytes = VarintRunLength(types, carvedColumns_ - 1);
         const uint64_t skipped = lost ? 0 : SerialTypeBodySize(first.value);
         const std::size_t bodyAt = (lost ? 0 : first.length) + typeBytes + static_cast<std::size_t>(skipped);
         uint64_t tail = 0;
-        if (typeBytes != 0 && bodyAt < record.size() &&
-            RecordTailIdentity(types, carvedColumns_, record.subspan(bodyAt), tail) &&
-            liveTails_.count(tail)) {
-          continue;
-        }
-      }
+        return typeBytes != 0 && bodyAt < record.size() &&
+               RecordTailIdentity(types, carvedColumns_, record.subspan(bodyAt), tail) &&
+               liveTails_.count(tail) != 0;
+      };
+      if (candidate.cellStart == 0 && liveCopy(offset, candidate.headerIntact)) continue;
       if (candidate.cellStart != 0 && candidate.cellStart < offset) {
         // A whole cell: handed over as one, with its rowid; a copy of a
         // live cell is no deleted row.
@@ -559,7 +559,14 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       location.page = index;
       location.walFrame = LiveFrameNumber(index);
       // A refused candidate is dropped alone.
-      const Status decoded = decoder(*this, location);
+      Status decoded = decoder(*this, location);
+      if (decoded != kOk && candidate.alternative != 0 && candidate.alternative < bytes->size() &&
+          !liveCopy(candidate.alternative, false)) {
+        location.bytes = ByteSpan(*bytes).subspan(candidate.alternative);
+        location.cellOffset = candidate.alternative;
+        location.headerIntact = false;
+        decoded = decoder(*this, location);
+      }
       if (trackCells_ && decoded == kOk) carvedRecords_.insert({index, offset});
     }
   }

@@ -160,6 +160,9 @@ struct Candidate {
   // Where the whole cell (payload length, rowid, header) begins when it was
   // found intact, so that its rowid is known; 0 when only the record was.
   uint16_t cellStart = 0;
+  // Another reading of the same bytes (a short cell whose first serial type
+  // was lost, at this offset) for when the decoder refuses this one; 0: none.
+  uint16_t alternative = 0;
   bool operator==(const Candidate&) const = default;
 };
 
