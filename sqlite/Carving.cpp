@@ -209,7 +209,11 @@ bool FreeblockRecordEnds(const CarvingContext& context, ByteSpan page, std::size
                 (WholeCellAt(context, page, end, to, after, afterEnd) && afterEnd <= position + size));
     if (followed) break;
   }
-  return recordEnd <= to && (recordEnd == position + size || position + size == to || followed);
+  // A freeblock that reached past the area's end, where a cell was written
+  // later over the last few bytes of the record (its last column or two).
+  constexpr std::size_t kOverwrittenTail = 8;
+  if (recordEnd > to) return position + size >= to && recordEnd <= to + kOverwrittenTail;
+  return recordEnd == position + size || position + size == to || followed;
 }
 
 }  // namespace
