@@ -259,14 +259,17 @@ void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, st
       // A serial type read as a surviving header length can end well by
       // chance: the short cell's reading, when it ends well too, is kept for
       // the decoder to try when it refuses this one.
+      // The walk goes on from the nearer of the two ends.
+      std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
       Candidate other;
       if (candidate.headerIntact && RecordInFreeblock(context, page, position, limited, other, true) &&
           !other.headerIntact && FreeblockRecordEnds(context, page, position, size, to, other)) {
         candidate.alternative = other.offset;
+        recordEnd = std::min(recordEnd, CarvedRecordEnd(context, page, other));
       }
       candidate.origin = origin;
       found.push_back(candidate);
-      position = std::max(CarvedRecordEnd(context, page, candidate), position + 5);
+      position = std::max(recordEnd, position + 5);
       continue;
     }
     ++position;
