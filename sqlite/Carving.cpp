@@ -24,15 +24,22 @@ CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfi
   if (profile.tailAndGapUseLiveColumnCount) context.headerTestColumns = profile.liveColumnCount;
   context.usableSize = reader.UsableSize();
   context.nonZeroBodyPrefix = profile.nonZeroBodyPrefix;
+  context.rowidColumn = profile.rowidColumn;
   return context;
 }
 
+bool FirstColumnLost(uint8_t firstByte, bool headerIntact, uint32_t rowidColumn) {
+  if (headerIntact) return false;
+  return rowidColumn == 1 ? firstByte == 0 : firstByte != 0;
+}
+
 uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available,
-                    bool headerIntact) {
+                    bool headerIntact, uint32_t rowidColumn) {
   if (bytes.empty()) return 0;
   uint64_t headerLength = fallbackHeaderLength;
   if (columnCount != 0) {
-    headerLength = VarintRunLength(bytes, !headerIntact && bytes[0] != 0 ? columnCount - 1 : columnCount);
+    headerLength = VarintRunLength(
+        bytes, FirstColumnLost(bytes[0], headerIntact, rowidColumn) ? columnCount - 1 : columnCount);
   }
   uint64_t total = headerLength;
   std::size_t walked = 0;
@@ -51,9 +58,9 @@ namespace {
 // The record body after the serial types at `start` begins with
 // `prefixBytes` non-zero bytes.
 bool BodyBeginsNonZero(ByteSpan page, std::size_t start, uint32_t columns, bool headerIntact,
-                       std::size_t prefixBytes) {
-  const std::size_t typeBytes =
-      VarintRunLength(page.subspan(start), !headerIntact && page[start] != 0 ? columns - 1 : columns);
+                       uint32_t rowidColumn, std::size_t prefixBytes) {
+  const std::size_t typeBytes = VarintRunLength(
+      page.subspan(start), FirstColumnLost(page[start], headerIntact, rowidColumn) ? columns - 1 : columns);
   const std::size_t bodyStart = start + typeBytes;
   return typeBytes != 0 && Remaining(page, bodyStart) >= prefixBytes &&
          std::none_of(page.begin() + static_cast<std::ptrdiff_t>(bodyStart),
@@ -115,43 +122,56 @@ bool WholeCellAt(const CarvingContext& context, ByteSpan page, std::size_t at, s
 // The record of a deleted cell that became the freeblock at `freeblock` of
 // `size` bytes: its first 4 bytes overwrote the payload length, rowid and
 // header length (and, for short cells, the first serial type: the first
-// column is then lost). False when no record of the table fits there.
+// column is then lost). False when no record of the table fits there. A
+// surviving header length (at F + 4, or at F + 5 behind a long rowid) is
+// tried before a lost first serial type unless shortCellFirst.
 bool RecordInFreeblock(const CarvingContext& context, ByteSpan page, std::size_t freeblock, std::size_t size,
-                       Candidate& candidate) {
+                       Candidate& candidate, bool shortCellFirst = false) {
   const std::size_t pageSize = page.size();
   const uint32_t columns = context.columnCount;
   if (freeblock + 4 >= pageSize) return false;
   const std::size_t blockEnd = std::min(freeblock + size, pageSize);
   const std::size_t first = freeblock + 4;
   const Varint leading = ReadVarint(page.subspan(first));
+  const uint32_t rowidColumn = context.rowidColumn;
+  // A short cell: payload length, rowid and header length took three bytes,
+  // so the first serial type was overwritten too and F + 4 holds the second
+  // one. The remaining serial types and their bodies must fit into the
+  // freeblock.
+  const auto shortCell = [&] {
+    if (columns <= 1 || size >= pageSize) return false;
+    const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first, false, rowidColumn);
+    candidate = Candidate{static_cast<uint16_t>(first), false};
+    return VarintRunLength(page.subspan(first), columns - 1) != 0 && span != 0 && 4 + span <= size;
+  };
   bool plausible = false;
-  if (leading.value < columns) {
+  if (FirstColumnLost(page[first], false, rowidColumn) && rowidColumn == 1) {
+    // Column 0 (a number of its own) lost its serial type; F + 4 holds the
+    // rowid column's NULL.
+    plausible = shortCell();
+  } else if (leading.value < columns) {
     // The header length was overwritten; the serial types start at F + 4.
     const std::size_t run = VarintRunLength(page.subspan(first), columns);
     plausible = size < pageSize && run != 0 && (run == columns || run == columns + 1);
     if (plausible) {
-      const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
+      const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first, false, rowidColumn);
       plausible = span != 0 && span <= size;
     }
     candidate = Candidate{static_cast<uint16_t>(first), false};
   } else {
     // The header length survived at F + 4, or at F + 5 behind a rowid of
     // three bytes or more.
-    plausible = IntactRecordAt(page, first, pageSize, columns, candidate) ||
-                (size > 5 && IntactRecordAt(page, first + 1, blockEnd, columns, candidate));
-    if (!plausible && columns > 1 && size < pageSize) {
-      // A short cell: payload length, rowid and header length took three
-      // bytes, so the first serial type was overwritten too and F + 4 holds
-      // the second one. The remaining serial types and their bodies must
-      // fit into the freeblock.
-      const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first);
-      plausible = VarintRunLength(page.subspan(first), columns - 1) != 0 && span != 0 && 4 + span <= size;
-      candidate = Candidate{static_cast<uint16_t>(first), false};
-    }
+    const auto behindLongRowid = [&] {
+      return size > 5 && IntactRecordAt(page, first + 1, blockEnd, columns, candidate);
+    };
+    plausible =
+        shortCellFirst
+            ? shortCell() || IntactRecordAt(page, first, pageSize, columns, candidate) || behindLongRowid()
+            : IntactRecordAt(page, first, pageSize, columns, candidate) || behindLongRowid() || shortCell();
   }
   if (plausible && context.nonZeroBodyPrefix != 0) {
-    plausible =
-        BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact, context.nonZeroBodyPrefix);
+    plausible = BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact, rowidColumn,
+                                  context.nonZeroBodyPrefix);
   }
   return plausible;
 }
@@ -159,10 +179,41 @@ bool RecordInFreeblock(const CarvingContext& context, ByteSpan page, std::size_t
 // End of a carved record: its serial types and bodies from its offset (a
 // lost first column's body, when it had one, is not counted).
 std::size_t CarvedRecordEnd(const CarvingContext& context, ByteSpan page, const Candidate& candidate) {
-  const uint64_t span = RecordSpan(context.columnCount, page.subspan(candidate.offset), 0,
-                                   page.size() - candidate.offset, candidate.headerIntact);
+  const uint64_t span =
+      RecordSpan(context.columnCount, page.subspan(candidate.offset), 0, page.size() - candidate.offset,
+                 candidate.headerIntact, context.rowidColumn);
   const uint64_t end = candidate.offset + span;
   return span == 0 || end > page.size() ? page.size() : static_cast<std::size_t>(end);
+}
+
+// Whether the record found in the freeblock at `position` of `size` bytes
+// ends where such a freeblock can: the freeblock held this cell alone, or
+// this cell and the ones after it to the end of the area, or this cell and
+// the next one's freeblock (whose header then follows with the rest of the
+// size) or a whole cell freed later. A size that fits none of them is a
+// chance pair of bytes.
+bool FreeblockRecordEnds(const CarvingContext& context, ByteSpan page, std::size_t position, std::size_t size,
+                         std::size_t to, const Candidate& candidate) {
+  const std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
+  // A lost first column's body, when it held a number, adds its size.
+  const bool firstLost = FirstColumnLost(page[candidate.offset], candidate.headerIntact, context.rowidColumn);
+  static constexpr uint8_t kLostSizes[] = {0, 1, 2, 3, 4, 6, 8};
+  bool followed = false;
+  for (const uint8_t lost : kLostSizes) {
+    if (lost != 0 && !firstLost) break;
+    const std::size_t end = recordEnd + lost;
+    Candidate after;
+    std::size_t afterEnd = 0;
+    followed = end + 4 <= to && end < position + size &&
+               (ReadBigEndian16(&page[end + 2]) == position + size - end ||
+                (WholeCellAt(context, page, end, to, after, afterEnd) && afterEnd <= position + size));
+    if (followed) break;
+  }
+  // A freeblock that reached past the area's end, where a cell was written
+  // later over the last few bytes of the record (its last column or two).
+  constexpr std::size_t kOverwrittenTail = 8;
+  if (recordEnd > to) return position + size >= to && recordEnd <= to + kOverwrittenTail;
+  return recordEnd == position + size || position + size == to || followed;
 }
 
 }  // namespace
@@ -195,33 +246,31 @@ void ScanArea(const CarvingContext& context, ByteSpan page, std::size_t from, st
     const std::size_t size = ReadBigEndian16(&page[position + 2]);
     const bool header = (next == 0 || (next > position && next < page.size())) && size > 4 + columns &&
                         position + 4 + columns < to && size <= page.size() - position;
-    if (header && RecordInFreeblock(context, page, position, std::min(size, to - position), candidate)) {
-      // The freeblock held this cell alone, or this cell and the ones after
-      // it to the end of the area, or this cell and the next one's
-      // freeblock (whose header then follows with the rest of the size) or
-      // a whole cell freed later: a size that fits none of them is a chance
-      // pair of bytes.
-      const std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
-      // A lost first column's body, when it held a number, adds its size.
-      const bool firstLost = !candidate.headerIntact && page[candidate.offset] != 0;
-      static constexpr uint8_t kLostSizes[] = {0, 1, 2, 3, 4, 6, 8};
-      bool followed = false;
-      for (const uint8_t lost : kLostSizes) {
-        if (lost != 0 && !firstLost) break;
-        const std::size_t end = recordEnd + lost;
-        Candidate after;
-        std::size_t afterEnd = 0;
-        followed = end + 4 <= to && end < position + size &&
-                   (ReadBigEndian16(&page[end + 2]) == position + size - end ||
-                    (WholeCellAt(context, page, end, to, after, afterEnd) && afterEnd <= position + size));
-        if (followed) break;
+    const std::size_t limited = header ? std::min(size, to - position) : 0;
+    bool taken = header && RecordInFreeblock(context, page, position, limited, candidate) &&
+                 FreeblockRecordEnds(context, page, position, size, to, candidate);
+    // A header length that leaves the record ending nowhere may be a
+    // serial type of a short cell.
+    if (header && !taken && candidate.headerIntact) {
+      taken = RecordInFreeblock(context, page, position, limited, candidate, true) &&
+              FreeblockRecordEnds(context, page, position, size, to, candidate);
+    }
+    if (taken) {
+      // A serial type read as a surviving header length can end well by
+      // chance: the short cell's reading, when it ends well too, is kept for
+      // the decoder to try when it refuses this one.
+      // The walk goes on from the nearer of the two ends.
+      std::size_t recordEnd = CarvedRecordEnd(context, page, candidate);
+      Candidate other;
+      if (candidate.headerIntact && RecordInFreeblock(context, page, position, limited, other, true) &&
+          !other.headerIntact && FreeblockRecordEnds(context, page, position, size, to, other)) {
+        candidate.alternative = other.offset;
+        recordEnd = std::min(recordEnd, CarvedRecordEnd(context, page, other));
       }
-      if (recordEnd <= to && (recordEnd == position + size || position + size == to || followed)) {
-        candidate.origin = origin;
-        found.push_back(candidate);
-        position = std::max(recordEnd, position + 5);
-        continue;
-      }
+      candidate.origin = origin;
+      found.push_back(candidate);
+      position = std::max(recordEnd, position + 5);
+      continue;
     }
     ++position;
   }
@@ -268,17 +317,20 @@ std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t of
 
 // Serial types at `start` whose header length was overwritten by a freeblock
 // header (the 4 bytes before start: next offset, size): the first serial type
-// is 0 (the rowid column), the run of C serial types takes C or C + 1 bytes,
+// is 0 (the rowid column; when that is column 1, column 0's serial type was
+// overwritten too), the run of serial types takes as many bytes or one more,
 // the freeblock's size covers the record and the record ends below `upper`.
 bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t floor, std::size_t upper,
-                        uint32_t columns) {
+                        uint32_t columns, uint32_t rowidColumn) {
   if (start < floor + 4 || start >= upper || page[start] != 0) return false;
   const std::size_t next = ReadBigEndian16(&page[start - 4]);
   const std::size_t size = ReadBigEndian16(&page[start - 2]);
   if ((next != 0 && (next <= start || next >= page.size())) || size < 4 || size >= page.size()) return false;
-  const std::size_t run = VarintRunLength(page.subspan(start, upper - start), columns);
-  if (run == 0 || (run != columns && run != columns + 1)) return false;
-  const uint64_t span = RecordSpan(columns, page.subspan(start, upper - start), 0, upper - start);
+  const uint32_t types = rowidColumn == 1 ? columns - 1 : columns;
+  const std::size_t run = VarintRunLength(page.subspan(start, upper - start), types);
+  if (run == 0 || (run != types && run != types + 1)) return false;
+  const uint64_t span =
+      RecordSpan(columns, page.subspan(start, upper - start), 0, upper - start, false, rowidColumn);
   return span != 0 && span <= upper - start && span + 4 <= size;
 }
 
@@ -338,7 +390,8 @@ void ScanGap(const CarvingContext& context, ByteSpan page, const std::vector<uin
 
   std::size_t upper = top;
   for (std::size_t position = top; position-- > low;) {
-    if (FreeblockRemnantAt(page, position, word + 2, upper, static_cast<uint32_t>(columns))) {
+    if (FreeblockRemnantAt(page, position, word + 2, upper, static_cast<uint32_t>(columns),
+                           context.rowidColumn)) {
       // A deleted cell that became a freeblock and was then taken into the
       // gap: its freeblock header sits right before its serial types.
       found.push_back(Candidate{static_cast<uint16_t>(position), false, RecordOrigin::kGap});

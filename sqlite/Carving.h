@@ -52,19 +52,28 @@ struct CarvingContext {
   std::optional<uint32_t> headerTestColumns;
   uint32_t usableSize = 0;         // for the local size of an overflowing cell
   uint32_t nonZeroBodyPrefix = 0;  // freeblock bodies must begin with this many non-zero bytes
+  // Column that holds the rowid (its INTEGER PRIMARY KEY, stored as NULL).
+  // When it is column 1, a record whose first serial type was overwritten
+  // begins with that NULL; when column 0, a record that begins with a
+  // non-zero serial type has lost its first one.
+  uint32_t rowidColumn = 0;
 };
+
+// True when a carved record whose serial types begin with `firstByte` lost
+// its first column (see CarvingContext::rowidColumn); never when the header
+// was found intact.
+bool FirstColumnLost(uint8_t firstByte, bool headerIntact, uint32_t rowidColumn = 0);
 // The context of one scan's profile as it stands now (the
 // profile's memory may change as the scan goes on).
 CarvingContext MakeCarvingContext(const SqliteDbReader& reader, const TableProfile& profile);
 
 // Length from the first serial type at bytes[0] to the end of the record's
 // body. With C columns the serial types are the run of C varints (C - 1 when
-// the header is not known intact and bytes[0] is not 0: the first column
-// lost); with C = 0 they fill fallbackHeaderLength bytes. Stops adding once
-// the total exceeds available. Returns 0 when the serial types do not end
-// within bytes.
+// FirstColumnLost); with C = 0 they fill fallbackHeaderLength bytes. Stops
+// adding once the total exceeds available. Returns 0 when the serial types
+// do not end within bytes.
 uint64_t RecordSpan(uint32_t columnCount, ByteSpan bytes, uint64_t fallbackHeaderLength, uint64_t available,
-                    bool headerIntact = false);
+                    bool headerIntact = false, uint32_t rowidColumn = 0);
 
 // Records of the table in page[from, to), walked from `from` on: whole
 // cells (with their rowid), and records whose cell's first 4 bytes a

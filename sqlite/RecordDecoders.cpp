@@ -65,7 +65,10 @@ std::vector<TakenColumn> TakenColumnsFor(std::string_view table, int32_t whatsAp
     return {{"address", 1, kText}, {"date", 2, kInteger}, {"duration", 3, kNumber}, {"flags", 4, kInteger}};
   if (EqualsIgnoringCase(table, "ZNOTE"))
     return {{"ZBODY", 11, kInteger}, {"ZMODIFICATIONDATE", 13, kNumber}, {"ZTITLE", 14, kText}};
-  if (EqualsIgnoringCase(table, "ZNOTEBODY")) return {{"ZOWNER", 3, kInteger}, {"ZCONTENT", 4, kText}};
+  // Core Data's entity and version numbers are never text: a record read
+  // from a serial type on is refused by them.
+  if (EqualsIgnoringCase(table, "ZNOTEBODY"))
+    return {{"ZOWNER", 3, kInteger}, {"ZCONTENT", 4, kText}, {"Z_ENT", 1, kInteger}, {"Z_OPT", 2, kInteger}};
   if (EqualsIgnoringCase(table, "Friend"))
     return {{"UsrName", 1, kText}, {"NickName", 2, kText}, {"Type", 6, kInteger}};
   if (EqualsIgnoringCase(table, "tb_c2cTables")) return {{"name", 0, kText}};
@@ -79,7 +82,11 @@ std::vector<TakenColumn> TakenColumnsFor(std::string_view table, int32_t whatsAp
   }
   if (EqualsIgnoringCase(table, "ZWACHATSESSION")) {
     const WhatsAppChatColumns columns = WhatsAppChatLayout(whatsAppMessageColumns);
-    return {{"ZCONTACTJID", columns.contactId, kText}, {"ZPARTNERNAME", columns.partnerName, kText}};
+    return {{"ZCONTACTJID", columns.contactId, kText},
+            {"ZPARTNERNAME", columns.partnerName, kText},
+            {"Z_ENT", 1, kInteger},
+            {"Z_OPT", 2, kInteger},
+            {"ZLASTMESSAGEDATE", columns.partnerName - 1, kNumber}};
   }
   if (EqualsIgnoringCase(table, "ZWAGROUPMEMBER")) {
     const WhatsAppMemberColumns columns = WhatsAppMemberLayout(whatsAppMessageColumns);
@@ -120,6 +127,59 @@ const ColumnValue* Taken(const ParsedRecord& parsed, const TableProfile& profile
   return parsed.Column(profile.Column(slot));
 }
 
+bool TakenColumnsHold(const TableProfile& profile, const ParsedRecord& parsed) {
+  for (const TakenColumn& column : profile.taken) {
+    if (column.number < parsed.firstColumn) continue;
+    const ColumnValue* value = parsed.Column(column.number);
+    if (value == nullptr) return false;
+    if (value->IsNull()) continue;
+    const bool fits = column.storage == Storage::kText      ? value->IsText()
+                      : column.storage == Storage::kInteger ? value->IsInteger()
+                      : column.storage == Storage::kBlob    ? value->IsBlob() || value->IsText()
+                                                            : value->IsInteger() || value->IsFloat();
+    if (!fits) return false;
+  }
+  return true;
+}
+
+// A carved record of a table whose rowid is column 1, whose column 0 lost
+// its serial type to a freeblock header: it begins with the rowid's NULL and
+// its serial types are read as columns 1 on. Column 0's body (a small
+// number of 0 to 8 bytes) still lies before the others; the size taken is
+// the first that puts a date of this century into the date column `dateColumn`.
+// Refused like any deleted record when a taken column is missing or holds
+// another storage class.
+Status ParseWithColumnZeroLost(const TableProfile& profile, const RecordLocation& record, uint32_t dateColumn,
+                               ParsedRecord& parsed) {
+  const uint32_t columns = profile.CarvedColumnCount();
+  if (record.mode != RecordMode::kCarved || record.headerIntact || profile.rowidColumn != 1 ||
+      record.bytes.empty() || record.bytes[0] != 0 || columns < 2) {
+    return kInvalidData;
+  }
+  const std::size_t typeBytes = VarintRunLength(record.bytes, columns - 1);
+  if (typeBytes == 0) return kInvalidData;
+  constexpr int64_t kYear2000 = 946684800;
+  constexpr int64_t kYear2100 = 4102444800;
+  static constexpr uint8_t kLostSizes[] = {0, 1, 2, 3, 4, 6, 8};
+  for (const uint8_t lost : kLostSizes) {
+    if (typeBytes + lost > record.bytes.size()) break;
+    std::vector<uint8_t> joined(record.bytes.begin(),
+                                record.bytes.begin() + static_cast<std::ptrdiff_t>(typeBytes));
+    joined.insert(joined.end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(typeBytes + lost),
+                  record.bytes.end());
+    ParsedRecord read;
+    if (ParseCarvedRecord(ByteSpan(joined), columns - 1, read) != kOk || read.firstColumn != 0) continue;
+    read.columns.insert(read.columns.begin(), ColumnValue{});
+    read.firstColumn = 1;
+    const std::optional<int64_t> date = detail::IntegerValue(read.Column(dateColumn));
+    if (!date || *date < kYear2000 || *date >= kYear2100 || !TakenColumnsHold(profile, read)) continue;
+    read.storage = std::move(joined);  // the bodies point into it
+    parsed = std::move(read);
+    return kOk;
+  }
+  return kInvalidData;
+}
+
 void RaiseTo(uint64_t& highest, int64_t rowId) {
   if (rowId > 0) highest = std::max(highest, static_cast<uint64_t>(rowId));
 }
@@ -154,6 +214,8 @@ TableProfile ProfileFor(std::string_view tableName, int32_t whatsAppMessageColum
     profile.carvedColumns = CarvedColumns::kLiveOnly;
   if (EqualsIgnoringCase(tableName, "ABPersonFullTextSearch_content"))
     profile.carvedColumns = CarvedColumns::kLiveOrExpected;
+  // WeChat's message tables keep a version number before the rowid.
+  if (tableName.starts_with("Chat_")) profile.rowidColumn = 1;
   return profile;
 }
 
@@ -301,6 +363,9 @@ Status DecodeFriendRecord(const SqliteDbReader& reader, TableProfile& profile, c
   ParsedRecord parsed;
   if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
     return status;
+  // Every contact has a user name: a deleted record without one is no row.
+  if (record.deleted != 0 && detail::TextValue(Taken(parsed, profile, kFriendUserName)).empty())
+    return kInvalidData;
   out.push_back(FriendRow{record.deleted, detail::TextValue(Taken(parsed, profile, kFriendUserName)),
                           detail::TextValue(Taken(parsed, profile, kFriendNickName)),
                           detail::Int32Value(Taken(parsed, profile, kFriendType))});
@@ -340,8 +405,10 @@ Status DecodeC2cMessageRecord(const SqliteDbReader& reader, TableProfile& profil
 Status DecodeChatMessageRecord(const SqliteDbReader& reader, TableProfile& profile,
                                const RecordLocation& record, std::vector<ChatMessageRecord>& out) {
   ParsedRecord parsed;
-  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk)
-    return status;
+  if (const Status status = detail::ParseTakenColumns(reader, record, profile, parsed); status != kOk) {
+    parsed = ParsedRecord();
+    if (ParseWithColumnZeroLost(profile, record, profile.Column(kChatDate), parsed) != kOk) return status;
+  }
   ChatMessageRecord message;
   message.deleted = record.deleted;
   message.rowId = parsed.rowId;

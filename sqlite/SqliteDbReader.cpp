@@ -12,6 +12,50 @@
 namespace corvyn::sqlite {
 namespace {
 
+// Identity of a record's values from column 1 on: the serial types of
+// columns 1 to count - 1 at `types` and their bodies at `bodies`. False when
+// they do not lie inside the bytes.
+bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint64_t& identity) {
+  std::size_t typeBytes = 0;
+  uint64_t bodyBytes = 0;
+  for (std::size_t column = 1; column < count; ++column) {
+    if (typeBytes >= types.size()) return false;
+    const Varint serialType = ReadVarint(types.subspan(typeBytes));
+    if (!serialType.complete) return false;
+    typeBytes += serialType.length;
+    bodyBytes += SerialTypeBodySize(serialType.value);
+  }
+  if (bodyBytes > bodies.size()) return false;
+  identity = PageContentHash(types.first(typeBytes)) * 0x9e3779b97f4a7c15ull ^
+             PageContentHash(bodies.first(static_cast<std::size_t>(bodyBytes)));
+  return true;
+}
+
+// The tail identity of a live cell's record that holds exactly `columns`
+// columns and lies on its page whole.
+bool LiveTailIdentity(ByteSpan cell, uint32_t cellEnd, uint32_t cellOffset, uint32_t columns,
+                      uint64_t& identity) {
+  const Varint payload = ReadVarint(cell);
+  if (!payload.complete) return false;
+  const Varint rowid = ReadVarint(cell.subspan(payload.length));
+  const std::size_t prefix = payload.length + rowid.length;
+  if (!rowid.complete || cellEnd <= cellOffset || prefix + payload.value != cellEnd - cellOffset ||
+      cellEnd - cellOffset > cell.size()) {
+    return false;
+  }
+  const ByteSpan record = cell.subspan(prefix, static_cast<std::size_t>(payload.value));
+  const Varint header = ReadVarint(record);
+  if (!header.complete || header.value > record.size() || header.value <= header.length) return false;
+  const ByteSpan types =
+      record.subspan(header.length, static_cast<std::size_t>(header.value) - header.length);
+  if (VarintRunLength(types, columns) != types.size()) return false;
+  const Varint first = ReadVarint(types);
+  const uint64_t firstBody = SerialTypeBodySize(first.value);
+  if (header.value + firstBody > record.size()) return false;
+  return RecordTailIdentity(types.subspan(first.length), columns,
+                            record.subspan(static_cast<std::size_t>(header.value + firstBody)), identity);
+}
+
 constexpr char kHeaderString[16] = "SQLite format 3";  // with its terminating zero: 16 bytes
 constexpr std::size_t kPageSizeOffset = 16;
 constexpr std::size_t kReservedBytesOffset = 20;
@@ -459,7 +503,16 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
       uint64_t identity = 0;
       uint32_t cellEnd = 0;
       if (CellIdentity(bytes, cells[i], identity, cellEnd)) {
+        // A cell of a free page identical to a live one (same rowid and
+        // payload) is a copy left behind when the tree was rebalanced, not
+        // a deleted row.
+        if (deleted != 0 && liveCells_.count(identity) != 0) continue;
         (deleted == 0 ? liveCells_ : reportedCells_).insert(identity);
+      }
+      uint64_t tail = 0;
+      if (deleted == 0 && carvedColumns_ != 0 &&
+          LiveTailIdentity(bytes.subspan(cells[i]), ends[i], cells[i], carvedColumns_, tail)) {
+        liveTails_.insert(tail);
       }
     }
     // A record the decoder refuses is dropped alone; the scan goes on.
@@ -484,8 +537,32 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       if (offset >= bytes->size()) continue;
       RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
+      // A carved record holding a live row's values: a copy the tree left
+      // behind when it moved the row, not a deleted one.
+      const auto liveCopy = [&](uint16_t at, bool headerIntact) {
+        if (!trackCells_ || carvedColumns_ == 0 || liveTails_.empty()) return false;
+        const ByteSpan record = ByteSpan(*bytes).subspan(at);
+        const bool lost = FirstColumnLost(record[0], headerIntact, rowidColumn_);
+        const Varint first = ReadVarint(record);
+        const ByteSpan types = lost ? record : record.subspan(first.length);
+        const std::size_t typeBytes = VarintRunLength(types, carvedColumns_ - 1);
+        const uint64_t skipped = lost ? 0 : SerialTypeBodySize(first.value);
+        const std::size_t bodyAt = (lost ? 0 : first.length) + typeBytes + static_cast<std::size_t>(skipped);
+        uint64_t tail = 0;
+        return typeBytes != 0 && bodyAt < record.size() &&
+               RecordTailIdentity(types, carvedColumns_, record.subspan(bodyAt), tail) &&
+               liveTails_.count(tail) != 0;
+      };
+      if (candidate.cellStart == 0 && liveCopy(offset, candidate.headerIntact)) continue;
       if (candidate.cellStart != 0 && candidate.cellStart < offset) {
-        // A whole cell: handed over as one, with its rowid.
+        // A whole cell: handed over as one, with its rowid; a copy of a
+        // live cell is no deleted row.
+        uint64_t identity = 0;
+        uint32_t cellEnd = 0;
+        if (trackCells_ && CellIdentity(ByteSpan(*bytes), candidate.cellStart, identity, cellEnd) &&
+            liveCells_.count(identity) != 0) {
+          continue;
+        }
         location = RecordLocation{ByteSpan(*bytes).subspan(candidate.cellStart), candidate.cellStart,
                                   static_cast<uint32_t>(bytes->size()), RecordMode::kFullCell, 1};
       }
@@ -493,7 +570,14 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       location.page = index;
       location.walFrame = LiveFrameNumber(index);
       // A refused candidate is dropped alone.
-      const Status decoded = decoder(*this, location);
+      Status decoded = decoder(*this, location);
+      if (decoded != kOk && candidate.alternative != 0 && candidate.alternative < bytes->size() &&
+          !liveCopy(candidate.alternative, false)) {
+        location.bytes = ByteSpan(*bytes).subspan(candidate.alternative);
+        location.cellOffset = candidate.alternative;
+        location.headerIntact = false;
+        decoded = decoder(*this, location);
+      }
       if (trackCells_ && decoded == kOk) carvedRecords_.insert({index, offset});
     }
   }
@@ -623,7 +707,13 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
 
   std::vector<bool> tablePages(PageCount(), false);
   if (carveDeletedRecords) BuildHistory();
-  trackCells_ = !history_.empty() && carveDeletedRecords;
+  // Live cells are remembered so that copies of them left in free space
+  // are not passed off as deleted rows (and the page history does not hand
+  // a record over twice).
+  trackCells_ = carveDeletedRecords;
+  liveTails_.clear();
+  carvedColumns_ = profile.columnCount >= 3 ? profile.columnCount : 0;
+  rowidColumn_ = profile.rowidColumn;
   liveCells_.clear();
   reportedCells_.clear();
   carvedRecords_.clear();
@@ -634,7 +724,7 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
     if (result != kOk) break;
   }
   // The free-page walk below marks pages too; the history needs the trees alone.
-  const std::vector<bool> treePages = trackCells_ ? tablePages : std::vector<bool>();
+  const std::vector<bool> treePages = trackCells_ && !history_.empty() ? tablePages : std::vector<bool>();
   if (profile.scanFreePages) {
     // Pages of the table's own trees are never taken again from the free list.
     std::vector<bool>& seenPages = tablePages;
@@ -658,11 +748,12 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
     }
   }
   if (trackCells_) {
-    ScanHistory(profile, decoder, treePages);
+    if (!history_.empty()) ScanHistory(profile, decoder, treePages);
     trackCells_ = false;
     liveCells_.clear();
     reportedCells_.clear();
     carvedRecords_.clear();
+    liveTails_.clear();
   }
   return result;
 }

@@ -173,6 +173,9 @@ struct Candidate {
   // Where the whole cell (payload length, rowid, header) begins when it was
   // found intact, so that its rowid is known; 0 when only the record was.
   uint16_t cellStart = 0;
+  // Another reading of the same bytes (a short cell whose first serial type
+  // was lost, at this offset) for when the decoder refuses this one; 0: none.
+  uint16_t alternative = 0;
   bool operator==(const Candidate&) const = default;
 };
 
@@ -399,6 +402,13 @@ class SqliteDbReader {
   bool trackCells_ = false;
   std::unordered_set<uint64_t> liveCells_;
   std::unordered_set<uint64_t> reportedCells_;
+  // The values of the live records from column 1 on (their serial types and
+  // bodies), so that a carved copy of one, whose rowid and column 0's serial
+  // type were overwritten, is not passed off as a deleted row. Kept for
+  // tables of three columns or more (carvedColumns_).
+  std::unordered_set<uint64_t> liveTails_;
+  uint32_t carvedColumns_ = 0;
+  uint32_t rowidColumn_ = 0;
   // Carved records the decoder took during the scan, by page and the offset
   // of their first serial type.
   std::set<std::pair<PageIndex, uint32_t>> carvedRecords_;

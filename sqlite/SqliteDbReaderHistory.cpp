@@ -302,7 +302,7 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
     for (const Candidate& candidate : CollectPageCandidates(*this, context, bytes)) {
       const uint32_t start = candidate.offset;
       const uint64_t span = RecordSpan(context.columnCount, ByteSpan(bytes).subspan(start), 0,
-                                       bytes.size() - start, candidate.headerIntact);
+                                       bytes.size() - start, candidate.headerIntact, context.rowidColumn);
       if (span < 2 || span > bytes.size() - start) continue;
       const uint32_t end = static_cast<uint32_t>(start + span);
       // Carved from the same place of the live page with the same bytes.

@@ -62,6 +62,10 @@ struct TableProfile {
   // count changed between versions of their application).
   bool tailAndGapUseLiveColumnCount = false;
   CarvedColumns carvedColumns = CarvedColumns::kExpected;
+  // Column that stores the rowid as NULL (its INTEGER PRIMARY KEY); tells
+  // the carvers which serial type a record whose first one was overwritten
+  // begins with.
+  uint32_t rowidColumn = 0;
 
   // The decoder's columns, in the decoder's own order (its slots).
   std::vector<TakenColumn> taken;

@@ -309,6 +309,56 @@ TEST(ScanGap, FindsACellThatBecameAFreeblockAndThenPartOfTheGap) {
   EXPECT_FALSE(found[0].headerIntact);
 }
 
+// A table whose column 0 is a small number and column 1 the rowid (WeChat's
+// message tables): a freed short cell lost column 0's serial type to the
+// freeblock header, so its serial types begin with the rowid's NULL. Found
+// in a freeblock and in the gap, column 0's body (when it has one) still
+// lying before the others.
+TEST(ScanFreeblocks, RowidInColumnOneRecordsBeginWithItsNull) {
+  struct Case {
+    const char* name;
+    int64_t columnZero;  // 1: no body; 3: a one-byte body
+    bool inGap;
+  };
+  const Case cases[] = {{"freeblock, column 0 without body", 1, false},
+                        {"freeblock, column 0 with a body", 3, false},
+                        {"gap, column 0 without body", 1, true},
+                        {"gap, column 0 with a body", 3, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> page = PageWithLiveCells();
+    const std::vector<uint8_t> record =
+        EncodeRecord({RecordField::Int(c.columnZero), RecordField::Null(), RecordField::Int(1400000000),
+                      RecordField::Text("a message of the chat table"), RecordField::Int(2)});
+    // Payload length, rowid, header length and column 0's serial type.
+    const std::vector<uint8_t> kept = Tail(record, 2);
+    CarvingContext context = HandleContext();
+    context.rowidColumn = 1;
+    CandidateList found;
+    std::size_t at = 0;
+    if (c.inGap) {
+      const uint16_t lowestCell = static_cast<uint16_t>(page[5] << 8 | page[6]);
+      at = lowestCell - kept.size() - 4;
+      Put16(page, at, 0);
+      Put16(page, at + 2, static_cast<uint32_t>(kept.size() + 4));
+      Place(page, at + 4, kept);
+      ScanGap(context, page, ReadCells(page), found);
+    } else {
+      at = 400;
+      PutFreeblock(page, static_cast<uint16_t>(at), static_cast<uint16_t>(kept.size() + 4), kept);
+      ScanFreeblocks(context, page, found);
+    }
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].offset, at + 4);
+    EXPECT_FALSE(found[0].headerIntact);
+    // Four serial types remain; the span leaves out column 0's body.
+    const std::size_t columnZeroBody = c.columnZero == 1 ? 0 : 1;
+    EXPECT_EQ(RecordSpan(5, kept, 0, 1000, false, 1), kept.size() - columnZeroBody);
+    // Read as if column 0 were the rowid, the NULL would start five serial types.
+    EXPECT_NE(RecordSpan(5, kept, 0, 1000, false, 0), kept.size() - columnZeroBody);
+  }
+}
+
 TEST(ScanGap, AnIntactRecordKeepsAColumnZeroThatIsNotTheRowid) {
   // message_attachment_join: both columns are non-zero integers, so the first
   // serial-type byte is not 0; the header length was found intact, so no
