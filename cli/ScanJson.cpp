@@ -23,6 +23,13 @@ void HandOn(std::string& out) {
   }
 }
 
+template <class Integer>
+void AppendNumber(std::string& out, Integer value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
 class ObjectWriter {
  public:
   explicit ObjectWriter(std::string& out) : out_(out) { out_.push_back('{'); }
@@ -37,12 +44,33 @@ class ObjectWriter {
     out_.push_back(':');
     return out_;
   }
+  // A key the program spells (plain ASCII, no quote or backslash), with its
+  // comma and colon in one append.
+  template <std::size_t N>
+  std::string& Field(const char (&key)[N]) {
+    char text[N + 3];
+    std::size_t length = 0;
+    if (!first_) text[length++] = ',';
+    first_ = false;
+    text[length++] = '"';
+    for (std::size_t i = 0; i + 1 < N; ++i) text[length++] = key[i];
+    text[length++] = '"';
+    text[length++] = ':';
+    out_.append(text, length);
+    return out_;
+  }
   void Text(std::string_view key, std::string_view value) { AppendJsonString(Key(key), value); }
+  template <std::size_t N>
+  void Text(const char (&key)[N], std::string_view value) {
+    AppendJsonString(Field(key), value);
+  }
   template <class Integer>
   void Number(std::string_view key, Integer value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    Key(key).append(digits, end);
+    AppendNumber(Key(key), value);
+  }
+  template <std::size_t N, class Integer>
+  void Number(const char (&key)[N], Integer value) {
+    AppendNumber(Field(key), value);
   }
 
  private:

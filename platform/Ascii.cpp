@@ -30,9 +30,17 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool LessIgnoringCase(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return static_cast<unsigned char>(AsciiLower(x)) < static_cast<unsigned char>(AsciiLower(y));
-  });
+  // Equal bytes are equal ignoring case too: texts that share a long prefix
+  // (dates, paths) are folded only from their first difference on.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  while (i < common && a[i] == b[i]) ++i;
+  for (; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
+    const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {

@@ -507,7 +507,10 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
         // payload) is a copy left behind when the tree was rebalanced, not
         // a deleted row.
         if (deleted != 0 && liveCells_.count(identity) != 0) continue;
-        (deleted == 0 ? liveCells_ : reportedCells_).insert(identity);
+        if (deleted == 0)
+          liveCells_.insert(identity);
+        else
+          reportedCells_.insert(identity);
       }
       uint64_t tail = 0;
       if (deleted == 0 && carvedColumns_ != 0 &&

@@ -76,6 +76,7 @@
 #include <vector>
 
 #include "platform/Status.h"
+#include "sqlite/IdentitySet.h"
 #include "sqlite/ReadOnlyFile.h"
 #include "sqlite/RollbackJournal.h"
 #include "sqlite/TableProfile.h"
@@ -400,13 +401,13 @@ class SqliteDbReader {
   // During a scan with page history: identities of the live cells and of the
   // deleted cells already handed over.
   bool trackCells_ = false;
-  std::unordered_set<uint64_t> liveCells_;
-  std::unordered_set<uint64_t> reportedCells_;
+  IdentityList liveCells_;
+  IdentitySet reportedCells_;
   // The values of the live records from column 1 on (their serial types and
   // bodies), so that a carved copy of one, whose rowid and column 0's serial
   // type were overwritten, is not passed off as a deleted row. Kept for
   // tables of three columns or more (carvedColumns_).
-  std::unordered_set<uint64_t> liveTails_;
+  IdentityList liveTails_;
   uint32_t carvedColumns_ = 0;
   uint32_t rowidColumn_ = 0;
   // Carved records the decoder took during the scan, by page and the offset

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,22 @@ TEST(Ascii, OrderIgnoresCaseAndPutsBytesAboveAsciiLast) {
                    [](const std::string& a, const std::string& b) { return LessIgnoringCase(a, b); });
   // '_' (0x5F) sorts before the letters, which compare as lower case (0x61...).
   EXPECT_EQ(names, (std::vector<std::string>{"_x", "A.jpg", "a.JPG", "b.jpg", "B.jpg", "\xC3\xA9.jpg"}));
+}
+
+TEST(Ascii, OrderIgnoringCaseIsTheOrderOfTheLowerCaseTexts) {
+  // Random texts over letters of both cases, '_' (between them) and a byte
+  // above ASCII, many sharing prefixes that differ only in case.
+  std::mt19937 random(5);
+  const std::string alphabet = "aAbB_\xC3";
+  const auto text = [&] {
+    std::string t;
+    for (int n = static_cast<int>(random() % 7); n > 0; --n) t += alphabet[random() % alphabet.size()];
+    return t;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = text(), b = text();
+    EXPECT_EQ(LessIgnoringCase(a, b), AsciiLowerCopy(a) < AsciiLowerCopy(b)) << a << " / " << b;
+  }
 }
 
 }  // namespace
