@@ -14,18 +14,28 @@ namespace {
 
 // Identity of a record's values from column 1 on: the serial types of
 // columns 1 to count - 1 at `types` and their bodies at `bodies`. False when
-// they do not lie inside the bytes.
-bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint64_t& identity) {
+// they do not lie inside the bytes, or, with wholeTypes, when `types` holds
+// more serial types than those.
+bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint64_t& identity,
+                        bool wholeTypes = false) {
   std::size_t typeBytes = 0;
   uint64_t bodyBytes = 0;
   for (std::size_t column = 1; column < count; ++column) {
     if (typeBytes >= types.size()) return false;
-    const Varint serialType = ReadVarint(types.subspan(typeBytes));
-    if (!serialType.complete) return false;
-    typeBytes += serialType.length;
-    bodyBytes += SerialTypeBodySize(serialType.value);
+    // Nearly every serial type is one byte.
+    uint64_t serialType = types[typeBytes];
+    if (serialType < 0x80) {
+      ++typeBytes;
+    } else {
+      const Varint varint = ReadVarint(types.subspan(typeBytes));
+      if (!varint.complete) return false;
+      serialType = varint.value;
+      typeBytes += varint.length;
+    }
+    bodyBytes += SerialTypeBodySize(serialType);
   }
-  if (bodyBytes > bodies.size()) return false;
+  if (typeBytes > types.size() || (wholeTypes && typeBytes != types.size()) || bodyBytes > bodies.size())
+    return false;
   identity = PageContentHash(types.first(typeBytes)) * 0x9e3779b97f4a7c15ull ^
              PageContentHash(bodies.first(static_cast<std::size_t>(bodyBytes)));
   return true;
@@ -48,12 +58,13 @@ bool LiveTailIdentity(ByteSpan cell, uint32_t cellEnd, uint32_t cellOffset, uint
   if (!header.complete || header.value > record.size() || header.value <= header.length) return false;
   const ByteSpan types =
       record.subspan(header.length, static_cast<std::size_t>(header.value) - header.length);
-  if (VarintRunLength(types, columns) != types.size()) return false;
   const Varint first = ReadVarint(types);
+  if (!first.complete) return false;
   const uint64_t firstBody = SerialTypeBodySize(first.value);
   if (header.value + firstBody > record.size()) return false;
   return RecordTailIdentity(types.subspan(first.length), columns,
-                            record.subspan(static_cast<std::size_t>(header.value + firstBody)), identity);
+                            record.subspan(static_cast<std::size_t>(header.value + firstBody)), identity,
+                            /*wholeTypes=*/true);
 }
 
 constexpr char kHeaderString[16] = "SQLite format 3";  // with its terminating zero: 16 bytes
