@@ -1,6 +1,10 @@
 #include "tests/support/sqlite_fixtures/ModernAppBuilders.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <map>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -281,6 +285,78 @@ std::unique_ptr<FixtureDatabase> BuildModernChatStorage(const std::filesystem::p
               {"ZVCARDSTRING", std::string("image/jpeg")}});
   if (!built) return Fail(error, *db);
   if (!db->Delete("ZWAMESSAGE", {6}) || !db->Delete("ZWAMESSAGE", {3})) return Fail(error, *db);
+  db->Close();
+  return db;
+}
+
+TableSchema TableSchemaOf(const std::filesystem::path& database, const std::string& table) {
+  TableSchema schema{table, {}, {}};
+  sqlite3* handle = nullptr;
+  if (sqlite3_open_v2(database.string().c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(handle);
+    return schema;
+  }
+  sqlite3_stmt* statement = nullptr;
+  const std::string sql =
+      "SELECT name, type, pk, \"notnull\" FROM pragma_table_info('" + table + "') ORDER BY cid";
+  if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      ColumnSchema column;
+      column.name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+      const unsigned char* type = sqlite3_column_text(statement, 1);
+      column.type = type != nullptr ? reinterpret_cast<const char*>(type) : "";
+      if (sqlite3_column_int(statement, 2) == 1) column.type += " PRIMARY KEY";
+      if (sqlite3_column_int(statement, 3) == 1) column.type += " NOT NULL";
+      schema.columns.push_back(std::move(column));
+    }
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(handle);
+  return schema;
+}
+
+std::unique_ptr<FixtureDatabase> BuildTableWithDeletions(
+    const std::filesystem::path& path, const TableSchema& table, int rows, uint32_t seed, std::string* error,
+    const std::function<void(const TableSchema&, int64_t, std::vector<FixtureValue>&)>& customize) {
+  auto db = FixtureDatabase::Create(path, {}, error);
+  if (!db) return nullptr;
+  if (table.columns.empty() || !db->Exec(table.CreateSql())) return Fail(error, *db);
+  if (!db->Begin()) return Fail(error, *db);
+  for (int64_t n = 1; n <= rows; ++n) {
+    std::vector<FixtureValue> row = MakeRow(table, n);
+    if (customize) customize(table, n, row);
+    if (db->Insert(table.name, row) < 0) return Fail(error, *db);
+  }
+  if (!db->Commit()) return Fail(error, *db);
+
+  std::vector<std::vector<int64_t>> pages;  // leaf pages in key order
+  for (const auto& [index, rowIds] : db->RowIdsByLeafPage(table.name))
+    if (!rowIds.empty()) pages.push_back(rowIds);
+  std::sort(pages.begin(), pages.end(), [](const auto& a, const auto& b) { return a.front() < b.front(); });
+  std::vector<int64_t> whole, runs, random;
+  std::mt19937 pick(seed);
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    const std::vector<int64_t>& rowIds = pages[p];
+    const bool inner = p > 0 && p + 1 < pages.size();
+    if (inner && p % 5 == 2) {
+      whole.insert(whole.end(), rowIds.begin(), rowIds.end());
+      continue;
+    }
+    std::size_t runStart = rowIds.size();
+    if (p % 5 == 4 && rowIds.size() >= 6) {
+      runStart = rowIds.size() / 3;
+      runs.insert(runs.end(), rowIds.begin() + static_cast<std::ptrdiff_t>(runStart),
+                  rowIds.begin() + static_cast<std::ptrdiff_t>(runStart + 4));
+    }
+    for (std::size_t i = 0; i < rowIds.size(); ++i) {
+      const bool inRun = i >= runStart && i < runStart + 4;
+      if (!inRun && pick() % 8 == 0) random.push_back(rowIds[i]);
+    }
+  }
+  for (std::vector<int64_t>* doomed : {&random, &runs, &whole}) {
+    std::sort(doomed->begin(), doomed->end());
+    if (!doomed->empty() && !db->Delete(table.name, *doomed)) return Fail(error, *db);
+  }
   db->Close();
   return db;
 }

@@ -3,10 +3,14 @@
 // iOS 10 and later, and an address book with ABPerson and ABMultiValue.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tests/support/sqlite_fixtures/AppSchemas.h"
 #include "tests/support/sqlite_fixtures/SqliteFixture.h"
 
 namespace corvyn::testing {
@@ -29,5 +33,24 @@ std::unique_ptr<FixtureDatabase> BuildModernAddressBook(const std::filesystem::p
 // media item; two messages deleted (see the ground truth).
 std::unique_ptr<FixtureDatabase> BuildModernChatStorage(const std::filesystem::path& path,
                                                         std::string* error = nullptr);
+
+// The declared columns of `table` in the database file at `database` (name
+// and type; the INTEGER PRIMARY KEY column typed so, NOT NULL kept), so a
+// table one of the builders above writes can be filled again at any size.
+// No columns when the file or the table cannot be read.
+TableSchema TableSchemaOf(const std::filesystem::path& database, const std::string& table);
+
+// Creates the database at `path` with the one table, fills it with `rows`
+// rows made by MakeRow (customize, when given, may change each row before
+// it is inserted), then deletes, each kind in its own transaction: every
+// fifth inner leaf page whole (its page goes to the free list), a run of
+// four neighbouring rows on every fifth other page, and rows picked at
+// random (from `seed`) among the rest, about one in eight. Secure delete is
+// off. Returns the closed database with its ground truth; nullptr and
+// *error on failure.
+std::unique_ptr<FixtureDatabase> BuildTableWithDeletions(
+    const std::filesystem::path& path, const TableSchema& table, int rows, uint32_t seed,
+    std::string* error = nullptr,
+    const std::function<void(const TableSchema&, int64_t, std::vector<FixtureValue>&)>& customize = nullptr);
 
 }  // namespace corvyn::testing
