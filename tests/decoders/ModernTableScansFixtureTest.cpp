@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "decoders/CallRecordTable.h"
+#include "decoders/ModernWhatsApp.h"
 #include "decoders/TypedStream.h"
 #include "sqlite/GenericCarve.h"
 #include "sqlite/MessageScans.h"
@@ -142,6 +144,30 @@ Scanner ScanningChats() {
   };
 }
 
+Scanner ScanningCalls() {
+  return [](SqliteDbReader& reader, const std::string&, ScanResult& out) {
+    std::vector<CallRecord> rows;
+    const Status status = decoders::ScanNamedCallRecords(reader, rows);
+    for (const CallRecord& c : rows) out.found.push_back({c.deleted, c.number});
+    return status;
+  };
+}
+
+Scanner ScanningWhatsApp(bool chats) {
+  return [chats](SqliteDbReader& reader, const std::string&, ScanResult& out) {
+    std::vector<WhatsAppRecord> messages;
+    std::vector<WhatsAppChatRow> sessions;
+    std::vector<WhatsAppMemberRow> members;
+    const Status status = decoders::ScanNamedWhatsApp(reader, messages, sessions, members);
+    if (chats) {
+      for (const WhatsAppChatRow& c : sessions) out.found.push_back({c.deleted, c.partnerName});
+    } else {
+      for (const WhatsAppRecord& m : messages) out.found.push_back({m.deleted, m.text});
+    }
+    return status;
+  };
+}
+
 KeyOf TextNamed(const fx::TableSchema& schema, const std::string& column) {
   const int index = schema.ColumnIndex(column);
   return [index](const fx::FixtureRow& row) {
@@ -191,7 +217,8 @@ struct Bounds {
 
 struct TableCase {
   std::string table;
-  std::size_t columns;  // the layout's declared column count
+  std::string scanName;  // which scan reads it
+  std::size_t columns;   // the layout's declared column count
   Scanner scan;
   // Set up per build (the message texts a row's key needs).
   std::function<std::pair<Customize, KeyOf>(const fx::TableSchema&)> prepare;
@@ -245,37 +272,71 @@ std::vector<TableCase> Cases() {
   // NULL or small numbers, which every column of the table admits). message
   // (500): one stale copy of a live row comes back as deleted.
   return {
-      {"message", 82, ScanningMessages(), message, {38, 0}, {105, 0, 1}},
-      {"chat", 16, ScanningChats(), chat, {0, 0}, {0, 0}},
-      {"handle", 6, Carving(), all, {41, 0}, {103, 0}},
+      {"message", "own scan", 82, ScanningMessages(), message, {38, 0}, {105, 0, 1}},
+      {"chat", "own scan", 16, ScanningChats(), chat, {0, 0}, {0, 0}},
+      {"handle", "carver", 6, Carving(), all, {41, 0}, {103, 0}},
       {"attachment",
+       "carver",
        12,
        Carving(),
        keeping({"guid", "filename", "uti", "mime_type", "transfer_name"}),
        {26, 0},
        {92, 0}},
-      {"ZCALLRECORD", 21, Carving(), all, {49, 0}, {115, 0}},
-      {"ZICCLOUDSYNCINGOBJECT", 20, Carving(), all, {41, 0}, {106, 0}},
-      {"ZICNOTEDATA", 7, Carving(), noteData, {38, 2}, {100, 2}},
+      {"ZCALLRECORD", "carver", 21, Carving(), all, {49, 0}, {115, 0}},
+      {"ZICCLOUDSYNCINGOBJECT", "carver", 20, Carving(), all, {41, 0}, {106, 0}},
+      {"ZICNOTEDATA", "carver", 7, Carving(), noteData, {38, 2}, {100, 2}},
       {"ABPerson",
+       "carver",
        51,
        Carving(),
        keeping({"First", "Last", "Organization", "Note", "guid", "DisplayName"}),
        {31, 0},
        {97, 0}},
-      {"ABMultiValue", 7, Carving(), all, {23, 0}, {82, 0}},
+      {"ABMultiValue", "carver", 7, Carving(), all, {23, 0}, {82, 0}},
       {"ZWAMESSAGE",
+       "carver",
        34,
        Carving(),
        keeping({"ZFROMJID", "ZSTANZAID", "ZTEXT", "ZTOJID", "ZPUSHNAME"}),
        {36, 0},
        {106, 0}},
       {"ZWACHATSESSION",
+       "carver",
        25,
        Carving(),
        keeping({"ZCONTACTJID", "ZLASTMESSAGETEXT", "ZPARTNERNAME"}),
        {32, 0},
        {100, 0}},
+      {"ZCALLRECORD",
+       "call log scan",
+       21,
+       ScanningCalls(),
+       [](const fx::TableSchema& schema) {
+         return std::pair<Customize, KeyOf>{nullptr, TextNamed(schema, "ZADDRESS")};
+       },
+       {0, 0},
+       {0, 0}},
+      {"ZWAMESSAGE",
+       "WhatsApp scan",
+       34,
+       ScanningWhatsApp(false),
+       [](const fx::TableSchema& schema) {
+         return std::pair<Customize, KeyOf>{
+             KeepingText({"ZFROMJID", "ZSTANZAID", "ZTEXT", "ZTOJID", "ZPUSHNAME"}),
+             TextNamed(schema, "ZTEXT")};
+       },
+       {0, 0},
+       {0, 0}},
+      {"ZWACHATSESSION",
+       "WhatsApp scan",
+       25,
+       ScanningWhatsApp(true),
+       [](const fx::TableSchema& schema) {
+         return std::pair<Customize, KeyOf>{KeepingText({"ZCONTACTJID", "ZLASTMESSAGETEXT", "ZPARTNERNAME"}),
+                                            TextNamed(schema, "ZPARTNERNAME")};
+       },
+       {0, 0},
+       {0, 0}},
   };
 }
 
@@ -288,7 +349,7 @@ TEST_P(ModernTableScanFixtureTest, FindsEveryLiveRowAndRecoversDeletedRows) {
   const TableCase& c = cases.at(GetParam() / 2);
   const int size = kSizes[GetParam() % 2];
   const Bounds bounds = GetParam() % 2 == 0 ? c.small : c.large;
-  const std::string name = c.table + " (" + std::to_string(size) + " rows)";
+  const std::string name = c.table + " (" + c.scanName + ", " + std::to_string(size) + " rows)";
   SCOPED_TRACE(name);
   const std::filesystem::path dir = TempDir(std::to_string(GetParam()));
   const Schemas schemas(dir);
