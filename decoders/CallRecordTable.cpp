@@ -51,6 +51,12 @@ Status ScanNamedCallRecords(sqlite::SqliteDbReader& reader, std::vector<CallReco
     const std::optional<int64_t> type = sqlite::detail::IntegerValue(row.columns[kCallType]);
     call.callType = CallTypeText(type.value_or(-1), sqlite::detail::TextValue(row.columns[kServiceProvider]));
     if (call.number.empty() || call.date.empty()) return false;
+    // A carved call's number must be whole: bytes that are not UTF-8 (or
+    // need a replacement character) come from a record read off its start.
+    const sqlite::ColumnValue* address = row.columns[kAddress];
+    if (row.deleted != 0 && address != nullptr && address->IsText() &&
+        !sqlite::detail::StrictTextValue(address))
+      return false;
     out.push_back(std::move(call));
     return true;
   });
