@@ -597,6 +597,17 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
   }
 }
 
+void SqliteDbReader::LearnLiveCells(PageIndex root, std::vector<bool>& tablePages) {
+  if (!trackCells_ || root >= tablePages.size() || tablePages[root]) return;
+  std::vector<uint8_t> page;
+  if (ReadPage(root, page) != kOk) return;
+  const RecordDecoder nothing = [](SqliteDbReader&, const RecordLocation&) { return kOk; };
+  (void)ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+    DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), nothing, 0);
+    return kOk;
+  });
+}
+
 Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile,
                                      const RecordDecoder& decoder, std::vector<bool>& tablePages) {
   if (root >= tablePages.size() || tablePages[root]) return kOk;
@@ -717,6 +728,10 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   std::map<PageIndex, int64_t> roots;
   if (profile.scanTableTrees) {
     if (const Status status = FindTableRoots(profile.tableName, roots); status != kOk) return status;
+  } else if (carveDeletedRecords) {
+    // Only free pages are visited, but their copies of the table's live rows
+    // are still no deleted rows: the live cells are learnt all the same.
+    (void)FindTableRoots(profile.tableName, roots);
   }
 
   std::vector<bool> tablePages(PageCount(), false);
@@ -734,11 +749,17 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   Status result = kOk;
   for (const auto& [root, key] : roots) {
     (void)key;
+    if (!profile.scanTableTrees) {
+      LearnLiveCells(root, tablePages);
+      continue;
+    }
     result = ScanTableTree(root, profile, decoder, tablePages);
     if (result != kOk) break;
   }
-  // The free-page walk below marks pages too; the history needs the trees alone.
-  const std::vector<bool> treePages = trackCells_ && !history_.empty() ? tablePages : std::vector<bool>();
+  // The free-page walk below marks pages too; the history needs the trees
+  // alone, and only when their rows are handed over.
+  const std::vector<bool> treePages =
+      trackCells_ && !history_.empty() && profile.scanTableTrees ? tablePages : std::vector<bool>();
   if (profile.scanFreePages) {
     // Pages of the table's own trees are never taken again from the free list.
     std::vector<bool>& seenPages = tablePages;
