@@ -32,7 +32,16 @@ Status ParseForDecoder(const SqliteDbReader& reader, const RecordLocation& recor
 
 namespace {
 
+// Serial types 10 and 11 are reserved: SQLite never writes them, so a
+// carved record showing one was read from bytes that are no record.
+bool HoldsReservedType(const ParsedRecord& record) {
+  return std::any_of(record.columns.begin(), record.columns.end(), [](const ColumnValue& value) {
+    return value.serialType == 10 || value.serialType == 11;
+  });
+}
+
 bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>& taken) {
+  if (HoldsReservedType(record)) return false;
   for (const TakenColumn& column : taken) {
     const ColumnValue* value = record.Column(column.number);
     if (value == nullptr || value->IsNull()) continue;
