@@ -45,7 +45,10 @@ bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>&
   for (const TakenColumn& column : taken) {
     const ColumnValue* value = record.Column(column.number);
     if (value == nullptr || value->IsNull()) continue;
-    const bool fits = column.storage == Storage::kText      ? value->IsText()
+    // Text a person wrote holds no NUL byte: one read from a record comes
+    // from zeroed or misaligned bytes.
+    const bool fits = column.storage == Storage::kText
+                          ? value->IsText() && value->Text().find('\0') == std::string_view::npos
                       : column.storage == Storage::kInteger ? value->IsInteger()
                       : column.storage == Storage::kBlob    ? value->IsBlob() || value->IsText()
                                                             : value->IsInteger() || value->IsFloat();
