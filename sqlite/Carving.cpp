@@ -529,10 +529,16 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
     CandidateList walked;
     if (from < to) ScanArea(context, page, from, to, RecordOrigin::kGap, walked);
     for (const Candidate& candidate : walked) {
-      const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& other) {
+      const auto known = std::find_if(found.begin(), found.end(), [&](const Candidate& other) {
         return other.offset == candidate.offset;
       });
-      if (!known) found.push_back(candidate);
+      if (known == found.end()) {
+        found.push_back(candidate);
+      } else if (known->alternative == 0) {
+        // The walk may have seen a second reading of the same bytes (a
+        // short cell behind its freeblock header) that the gap scan did not.
+        known->alternative = candidate.alternative;
+      }
     }
   }
   return found;
