@@ -164,10 +164,20 @@ bool RecordInFreeblock(const CarvingContext& context, ByteSpan page, std::size_t
     const auto behindLongRowid = [&] {
       return size > 5 && IntactRecordAt(page, first + 1, blockEnd, columns, candidate);
     };
-    plausible =
-        shortCellFirst
-            ? shortCell() || IntactRecordAt(page, first, pageSize, columns, candidate) || behindLongRowid()
-            : IntactRecordAt(page, first, pageSize, columns, candidate) || behindLongRowid() || shortCell();
+    // Or a two-byte rowid took the header length's place: all the serial
+    // types survive at F + 4 and the record fills the freeblock exactly (a
+    // serial type read as the header length cannot do that).
+    const auto typesFillBlock = [&] {
+      if (size >= pageSize || VarintRunLength(page.subspan(first), columns) == 0) return false;
+      const uint64_t span = RecordSpan(columns, page.subspan(first), 0, pageSize - first, true);
+      if (span == 0 || 4 + span != size) return false;
+      candidate = Candidate{static_cast<uint16_t>(first), true};
+      return true;
+    };
+    plausible = shortCellFirst ? shortCell() || IntactRecordAt(page, first, pageSize, columns, candidate) ||
+                                     behindLongRowid()
+                               : IntactRecordAt(page, first, pageSize, columns, candidate) ||
+                                     behindLongRowid() || typesFillBlock() || shortCell();
   }
   if (plausible && context.nonZeroBodyPrefix != 0) {
     plausible = BodyBeginsNonZero(page, candidate.offset, columns, candidate.headerIntact, rowidColumn,
@@ -519,10 +529,16 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
     CandidateList walked;
     if (from < to) ScanArea(context, page, from, to, RecordOrigin::kGap, walked);
     for (const Candidate& candidate : walked) {
-      const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& other) {
+      const auto known = std::find_if(found.begin(), found.end(), [&](const Candidate& other) {
         return other.offset == candidate.offset;
       });
-      if (!known) found.push_back(candidate);
+      if (known == found.end()) {
+        found.push_back(candidate);
+      } else if (known->alternative == 0) {
+        // The walk may have seen a second reading of the same bytes (a
+        // short cell behind its freeblock header) that the gap scan did not.
+        known->alternative = candidate.alternative;
+      }
     }
   }
   return found;

@@ -32,11 +32,23 @@ Status ParseForDecoder(const SqliteDbReader& reader, const RecordLocation& recor
 
 namespace {
 
+// Serial types 10 and 11 are reserved: SQLite never writes them, so a
+// carved record showing one was read from bytes that are no record.
+bool HoldsReservedType(const ParsedRecord& record) {
+  return std::any_of(record.columns.begin(), record.columns.end(), [](const ColumnValue& value) {
+    return value.serialType == 10 || value.serialType == 11;
+  });
+}
+
 bool TakenColumnsFit(const ParsedRecord& record, const std::vector<TakenColumn>& taken) {
+  if (HoldsReservedType(record)) return false;
   for (const TakenColumn& column : taken) {
     const ColumnValue* value = record.Column(column.number);
     if (value == nullptr || value->IsNull()) continue;
-    const bool fits = column.storage == Storage::kText      ? value->IsText()
+    // Text a person wrote holds no NUL byte: one read from a record comes
+    // from zeroed or misaligned bytes.
+    const bool fits = column.storage == Storage::kText
+                          ? value->IsText() && value->Text().find('\0') == std::string_view::npos
                       : column.storage == Storage::kInteger ? value->IsInteger()
                       : column.storage == Storage::kBlob    ? value->IsBlob() || value->IsText()
                                                             : value->IsInteger() || value->IsFloat();

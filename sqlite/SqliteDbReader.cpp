@@ -42,14 +42,15 @@ bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint
 }
 
 // The tail identity of a live cell's record that holds exactly `columns`
-// columns and lies on its page whole.
+// columns and lies on its page whole (before cellEnd, where the next cell
+// begins; a freeblock may lie between them).
 bool LiveTailIdentity(ByteSpan cell, uint32_t cellEnd, uint32_t cellOffset, uint32_t columns,
                       uint64_t& identity) {
   const Varint payload = ReadVarint(cell);
   if (!payload.complete) return false;
   const Varint rowid = ReadVarint(cell.subspan(payload.length));
   const std::size_t prefix = payload.length + rowid.length;
-  if (!rowid.complete || cellEnd <= cellOffset || prefix + payload.value != cellEnd - cellOffset ||
+  if (!rowid.complete || cellEnd <= cellOffset || prefix + payload.value > cellEnd - cellOffset ||
       cellEnd - cellOffset > cell.size()) {
     return false;
   }
@@ -562,10 +563,20 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
         const std::size_t typeBytes = VarintRunLength(types, carvedColumns_ - 1);
         const uint64_t skipped = lost ? 0 : SerialTypeBodySize(first.value);
         const std::size_t bodyAt = (lost ? 0 : first.length) + typeBytes + static_cast<std::size_t>(skipped);
-        uint64_t tail = 0;
-        return typeBytes != 0 && bodyAt < record.size() &&
-               RecordTailIdentity(types, carvedColumns_, record.subspan(bodyAt), tail) &&
-               liveTails_.count(tail) != 0;
+        const auto matches = [&](std::size_t at) {
+          uint64_t tail = 0;
+          return at < record.size() && RecordTailIdentity(types, carvedColumns_, record.subspan(at), tail) &&
+                 liveTails_.count(tail) != 0;
+        };
+        if (typeBytes == 0) return false;
+        if (matches(bodyAt)) return true;
+        // A lost first column that is not the rowid's NULL still holds its
+        // body before the others: any size a number of the record may take.
+        if (!lost || rowidColumn_ == 0) return false;
+        for (const std::size_t size : {1u, 2u, 3u, 4u, 6u, 8u}) {
+          if (matches(bodyAt + size)) return true;
+        }
+        return false;
       };
       if (candidate.cellStart == 0 && liveCopy(offset, candidate.headerIntact)) continue;
       if (candidate.cellStart != 0 && candidate.cellStart < offset) {
@@ -595,6 +606,17 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       if (trackCells_ && decoded == kOk) carvedRecords_.insert({index, offset});
     }
   }
+}
+
+void SqliteDbReader::LearnLiveCells(PageIndex root, std::vector<bool>& tablePages) {
+  if (!trackCells_ || root >= tablePages.size() || tablePages[root]) return;
+  std::vector<uint8_t> page;
+  if (ReadPage(root, page) != kOk) return;
+  const RecordDecoder nothing = [](SqliteDbReader&, const RecordLocation&) { return kOk; };
+  (void)ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
+    DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), nothing, 0);
+    return kOk;
+  });
 }
 
 Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile,
@@ -717,6 +739,10 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   std::map<PageIndex, int64_t> roots;
   if (profile.scanTableTrees) {
     if (const Status status = FindTableRoots(profile.tableName, roots); status != kOk) return status;
+  } else if (carveDeletedRecords) {
+    // Only free pages are visited, but their copies of the table's live rows
+    // are still no deleted rows: the live cells are learnt all the same.
+    (void)FindTableRoots(profile.tableName, roots);
   }
 
   std::vector<bool> tablePages(PageCount(), false);
@@ -734,11 +760,17 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   Status result = kOk;
   for (const auto& [root, key] : roots) {
     (void)key;
+    if (!profile.scanTableTrees) {
+      LearnLiveCells(root, tablePages);
+      continue;
+    }
     result = ScanTableTree(root, profile, decoder, tablePages);
     if (result != kOk) break;
   }
-  // The free-page walk below marks pages too; the history needs the trees alone.
-  const std::vector<bool> treePages = trackCells_ && !history_.empty() ? tablePages : std::vector<bool>();
+  // The free-page walk below marks pages too; the history needs the trees
+  // alone, and only when their rows are handed over.
+  const std::vector<bool> treePages =
+      trackCells_ && !history_.empty() && profile.scanTableTrees ? tablePages : std::vector<bool>();
   if (profile.scanFreePages) {
     // Pages of the table's own trees are never taken again from the free list.
     std::vector<bool>& seenPages = tablePages;

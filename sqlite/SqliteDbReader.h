@@ -331,6 +331,8 @@ class SqliteDbReader {
                   const LeafVisitor& onLeaf) const;
   Status ScanTableTree(PageIndex root, const TableProfile& profile, const RecordDecoder& decoder,
                        std::vector<bool>& tablePages);
+  // Remembers the live cells of the tree at `root` without handing them over.
+  void LearnLiveCells(PageIndex root, std::vector<bool>& tablePages);
   // The table's records anywhere in page[from, end) of a free page but in
   // its `cells` (another table's), handed over as free-page records.
   void ScanWholeFreePage(PageIndex index, const std::vector<uint8_t>& page, std::size_t from,

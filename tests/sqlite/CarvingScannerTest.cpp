@@ -126,6 +126,49 @@ TEST(ScanFreeblocks, FindsRecordsWhateverPartOfTheCellTheHeaderOverwrote) {
   }
 }
 
+// A join table's row (two numbers) freed alone: its freeblock is the cell's
+// size, and which bytes the header overwrote shows in how the rest fills it.
+TEST(ScanFreeblocks, AShortRecordIsReadTheWayThatFillsItsFreeblock) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> content;  // bytes after the freeblock header
+    bool headerIntact;
+    int64_t second;  // column 1's value
+  };
+  const Case cases[] = {
+      // payload (1) + rowid (2) + header length (1) overwritten: both serial
+      // types (2-byte numbers) survive, though the first reads like a header
+      // length of two.
+      {"two-byte rowid", {0x02, 0x02, 0x00, 0x97, 0x00, 0x97}, true, 151},
+      // payload, rowid, header length and column 0's serial type overwritten.
+      {"first serial type lost", {0x01, 0x4c, 0x4c}, false, 76},
+  };
+  CarvingContext context;
+  context.columnCount = 2;
+  context.usableSize = kPageSize;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> page = PageWithLiveCells();
+    const uint16_t freeblock = 400;
+    PutFreeblock(page, freeblock, static_cast<uint16_t>(c.content.size() + 4), c.content);
+    CandidateList found;
+    ScanFreeblocks(context, page, found);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].offset, freeblock + 4);
+    EXPECT_EQ(found[0].headerIntact, c.headerIntact);
+    ParsedRecord parsed;
+    const RecordLocation location{ByteSpan(page).subspan(found[0].offset),
+                                  found[0].offset,
+                                  0,
+                                  RecordMode::kCarved,
+                                  1,
+                                  found[0].headerIntact};
+    ASSERT_EQ(ParseCarvedRecord(location, 2, parsed), kOk);
+    ASSERT_NE(parsed.Column(1), nullptr);
+    EXPECT_EQ(parsed.Column(1)->integer, c.second);
+  }
+}
+
 TEST(ScanFreeblocks, RefusesNearMisses) {
   std::vector<uint8_t> record = EncodeRecord(HandleRow(7));
   std::vector<uint8_t> wrongHeader = record;
