@@ -284,7 +284,7 @@ std::vector<TableCase> Cases() {
        {92, 0}},
       {"ZCALLRECORD", "carver", 21, Carving(), all, {49, 0}, {115, 0}},
       {"ZICCLOUDSYNCINGOBJECT", "carver", 20, Carving(), all, {41, 0}, {106, 0}},
-      {"ZICNOTEDATA", "carver", 7, Carving(), noteData, {38, 2}, {100, 2}},
+      {"ZICNOTEDATA", "carver", 7, Carving(), noteData, {39, 2}, {101, 2}},
       {"ABPerson",
        "carver",
        51,
