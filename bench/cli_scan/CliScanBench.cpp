@@ -134,6 +134,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   const fs::path sms = backupFolder / testsupport::StoredNameFor("HomeDomain", "Library/SMS/sms.db");
+  if (!fs::is_regular_file(sms, error)) {
+    std::fprintf(stderr, "corvyn_cli_scan_bench: no backup in %s (build one first, with --keep)\n",
+                 backupFolder.c_str());
+    return 1;
+  }
   uint64_t databaseBytes = 0;
   for (const auto& [domain, path] :
        {std::pair{"HomeDomain", "Library/SMS/sms.db"},
