@@ -66,6 +66,15 @@ std::size_t InvalidRunLength(std::string_view bytes, std::size_t pos) {
   return length;
 }
 
+// True when the eight bytes from pos are all ASCII: most texts are mostly
+// ASCII, and those are checked eight at a time.
+bool EightAsciiBytesAt(std::string_view bytes, std::size_t pos) {
+  if (pos + 8 > bytes.size()) return false;
+  uint64_t word = 0;
+  std::memcpy(&word, bytes.data() + pos, sizeof word);
+  return (word & 0x8080808080808080ULL) == 0;
+}
+
 }  // namespace
 
 std::size_t Utf16Length(std::string_view utf8) {
@@ -86,14 +95,9 @@ std::size_t Utf16Length(std::string_view utf8) {
 
 bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
-    // Eight ASCII bytes at a time: most texts are mostly ASCII.
-    if (pos + 8 <= bytes.size()) {
-      uint64_t word = 0;
-      std::memcpy(&word, bytes.data() + pos, sizeof word);
-      if ((word & 0x8080808080808080ULL) == 0) {
-        pos += 8;
-        continue;
-      }
+    if (EightAsciiBytesAt(bytes, pos)) {
+      pos += 8;
+      continue;
     }
     char32_t codePoint = 0;
     const std::size_t length = SequenceLength(bytes, pos, &codePoint);
@@ -111,13 +115,9 @@ std::string ToValidUtf8(std::string_view bytes, bool* replaced) {
   // replaced, by one U+FFFD per maximal invalid subpart.
   std::size_t runStart = 0;
   for (std::size_t pos = 0; pos < bytes.size();) {
-    if (pos + 8 <= bytes.size()) {
-      uint64_t word = 0;
-      std::memcpy(&word, bytes.data() + pos, sizeof word);
-      if ((word & 0x8080808080808080ULL) == 0) {
-        pos += 8;
-        continue;
-      }
+    if (EightAsciiBytesAt(bytes, pos)) {
+      pos += 8;
+      continue;
     }
     char32_t codePoint = 0;
     const std::size_t length = SequenceLength(bytes, pos, &codePoint);

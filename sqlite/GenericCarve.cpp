@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/Utf8.h"
 #include "sqlite/ByteOrder.h"
 #include "sqlite/Carving.h"
 #include "sqlite/CreateTableParser.h"
@@ -269,50 +270,6 @@ TableShape ShapeOf(const SchemaTable& table) {
 // ---------------------------------------------------------------------------
 // Values.
 
-bool ValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    // Eight ASCII characters at a time.
-    if (i + 8 <= text.size()) {
-      uint64_t word = 0;
-      std::memcpy(&word, text.data() + i, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    uint32_t codePoint = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xe0) == 0xc0) {
-      length = 2;
-      codePoint = c & 0x1f;
-    } else if ((c & 0xf0) == 0xe0) {
-      length = 3;
-      codePoint = c & 0x0f;
-    } else if ((c & 0xf8) == 0xf0) {
-      length = 4;
-      codePoint = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xc0) != 0x80) return false;
-      codePoint = codePoint << 6 | (next & 0x3f);
-    }
-    static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (codePoint < kSmallest[length] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 void AppendUtf8(uint32_t codePoint, std::string& out) {
   if (codePoint < 0x80) {
     out += static_cast<char>(codePoint);
@@ -393,7 +350,7 @@ bool TakeValue(const ColumnValue* column, TextEncoding encoding, CarvedValue& va
     value.kind = CarvedValueKind::kText;
     if (encoding == TextEncoding::kUtf8) {
       value.bytes.assign(column->Text());
-      return !check || ValidUtf8(value.bytes);
+      return !check || IsValidUtf8(value.bytes);
     }
     return Utf16ToUtf8(column->Text(), encoding == TextEncoding::kUtf16Big, value.bytes);
   } else {

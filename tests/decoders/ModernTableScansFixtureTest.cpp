@@ -34,6 +34,7 @@
 #include "tests/support/sqlite_fixtures/ModernAppBuilders.h"
 #include "tests/support/sqlite_fixtures/ModernSmsDb.h"
 #include "tests/support/sqlite_fixtures/NoteStoreBuilder.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::sqlite {
 namespace {
@@ -56,14 +57,6 @@ struct ScanResult {
 using Scanner = std::function<Status(SqliteDbReader&, const std::string&, ScanResult&)>;
 using KeyOf = std::function<std::string(const fx::FixtureRow&)>;
 using Customize = std::function<void(const fx::TableSchema&, int64_t, std::vector<fx::FixtureValue>&)>;
-
-std::filesystem::path TempDir(const std::string& name) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("corvyn-modern-" + std::to_string(std::random_device()()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -351,7 +344,8 @@ TEST_P(ModernTableScanFixtureTest, FindsEveryLiveRowAndRecoversDeletedRows) {
   const Bounds bounds = GetParam() % 2 == 0 ? c.small : c.large;
   const std::string name = c.table + " (" + c.scanName + ", " + std::to_string(size) + " rows)";
   SCOPED_TRACE(name);
-  const std::filesystem::path dir = TempDir(std::to_string(GetParam()));
+  const fx::TempFolder folder("modern-" + std::to_string(GetParam()));
+  const std::filesystem::path& dir = folder.Path();
   const Schemas schemas(dir);
   const fx::TableSchema& schema = schemas.tables.at(c.table);
   ASSERT_EQ(schema.columns.size(), c.columns);

@@ -24,6 +24,7 @@
 #include "sqlite/RecordDecoders.h"
 #include "sqlite/TableScans.h"
 #include "tests/support/sqlite_fixtures/AppSchemas.h"
+#include "tests/support/temp_folder/TempFolder.h"
 
 namespace corvyn::sqlite {
 namespace {
@@ -71,14 +72,6 @@ struct TableCase {
   // Accepts a deleted item that kept only part of its row (a lost first column).
   std::function<bool(const std::string&, const std::set<std::string>&)> partialKey = nullptr;
 };
-
-std::filesystem::path TempDir(const std::string& name) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("corvyn-scans-" + std::to_string(std::random_device()()) + "-" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -247,7 +240,8 @@ class TableScanFixtureTest : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(TableScanFixtureTest, FindsEveryLiveRowAndRecoversDeletedRows) {
   const TableCase c = Cases().at(GetParam());
   SCOPED_TRACE(c.name);
-  const std::filesystem::path dir = TempDir(std::to_string(GetParam()));
+  const fx::TempFolder folder("scans-" + std::to_string(GetParam()));
+  const std::filesystem::path& dir = folder.Path();
   const std::unique_ptr<fx::FixtureDatabase> database = c.build(dir / "fixture.db");
   ASSERT_NE(database, nullptr);
   const fx::GroundTruth& truth = database->Truth();
@@ -362,7 +356,8 @@ TEST(TableProfileFixtureTest, FixedPositionsAreWhereTheSchemasDeclareTheTakenCol
       {"ZWAGROUPMEMBER", 27, whatsApp(27)},
       {"ZWAGROUPMEMBER", 28, whatsApp(28)},
   };
-  const std::filesystem::path dir = TempDir("profiles");
+  const fx::TempFolder folder("scans-profiles");
+  const std::filesystem::path& dir = folder.Path();
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(std::string(c.table) + " " + std::to_string(c.whatsAppColumns));
@@ -390,7 +385,8 @@ namespace {
 
 // QQ keeps one table per friend; a free page can hold rows of any of them.
 TEST(C2cMessageScanTest, FreePageRowsOfOtherFriendsAreRefusedButTheTablesOwnRowsAreAllTaken) {
-  const std::filesystem::path dir = TempDir("c2c");
+  const fx::TempFolder folder("scans-c2c");
+  const std::filesystem::path& dir = folder.Path();
   const fx::TableSchema mine = fx::QqMessageTable("10001");
   const fx::TableSchema theirs = fx::QqMessageTable("20002");
   const int uin = mine.ColumnIndex("uin");
