@@ -251,15 +251,14 @@ std::vector<TableCase> Cases() {
   // known (a conversation names its chat by rowid), so its own scan is no
   // measure of what is in the file. ZICNOTEDATA: two records decoded out of
   // misaligned bytes in the gap (all NULL or small numbers, which every
-  // column of the table admits). message (500): one stale copy of a live row
-  // comes back as deleted. The WhatsApp scan lets through a few deleted items
-  // with an empty or cut text (records read from misaligned bytes). The
-  // carver's few missed present rows lie in the unallocated gap of a
-  // defragmented leaf with their first bytes overwritten by a former
+  // column of the table admits). The WhatsApp scan lets through a few
+  // deleted items with an empty or cut text (records read from misaligned
+  // bytes). The carver's few missed present rows lie in the unallocated gap
+  // of a defragmented leaf with their first bytes overwritten by a former
   // freeblock header, in the gap of a root page that turned from leaf to
   // interior, or whole after a cut record inside one freeblock.
   return {
-      {"message", "own scan", 82, ScanningMessages(), message, {38, 0}, {105, 0, 1}},
+      {"message", "own scan", 82, ScanningMessages(), message, {38, 0}, {105, 0}},
       {"chat",
        "carver",
        16,
