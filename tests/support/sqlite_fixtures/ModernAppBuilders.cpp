@@ -316,7 +316,8 @@ TableSchema TableSchemaOf(const std::filesystem::path& database, const std::stri
 }
 
 std::unique_ptr<FixtureDatabase> BuildTableWithDeletions(
-    const std::filesystem::path& path, const TableSchema& table, int rows, uint32_t seed, std::string* error,
+    const std::filesystem::path& path, const TableSchema& table, int rows, uint32_t randomStart,
+    std::string* error,
     const std::function<void(const TableSchema&, int64_t, std::vector<FixtureValue>&)>& customize) {
   auto db = FixtureDatabase::Create(path, {}, error);
   if (!db) return nullptr;
@@ -334,7 +335,7 @@ std::unique_ptr<FixtureDatabase> BuildTableWithDeletions(
     if (!rowIds.empty()) pages.push_back(rowIds);
   std::sort(pages.begin(), pages.end(), [](const auto& a, const auto& b) { return a.front() < b.front(); });
   std::vector<int64_t> whole, runs, random;
-  std::mt19937 pick(seed);
+  std::mt19937 pick(randomStart);
   for (std::size_t p = 0; p < pages.size(); ++p) {
     const std::vector<int64_t>& rowIds = pages[p];
     const bool inner = p > 0 && p + 1 < pages.size();

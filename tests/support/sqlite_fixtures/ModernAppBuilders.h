@@ -45,11 +45,11 @@ TableSchema TableSchemaOf(const std::filesystem::path& database, const std::stri
 // it is inserted), then deletes, each kind in its own transaction: every
 // fifth inner leaf page whole (its page goes to the free list), a run of
 // four neighbouring rows on every fifth other page, and rows picked at
-// random (from `seed`) among the rest, about one in eight. Secure delete is
+// random (from `randomStart`) among the rest, about one in eight. Secure delete is
 // off. Returns the closed database with its ground truth; nullptr and
 // *error on failure.
 std::unique_ptr<FixtureDatabase> BuildTableWithDeletions(
-    const std::filesystem::path& path, const TableSchema& table, int rows, uint32_t seed,
+    const std::filesystem::path& path, const TableSchema& table, int rows, uint32_t randomStart,
     std::string* error = nullptr,
     const std::function<void(const TableSchema&, int64_t, std::vector<FixtureValue>&)>& customize = nullptr);
 
