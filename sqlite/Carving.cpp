@@ -302,8 +302,26 @@ void ScanFreeblocks(const CarvingContext& context, ByteSpan page, CandidateList&
     Candidate candidate;
     std::size_t rest = freeblock + 4;
     if (RecordInFreeblock(context, page, freeblock, size, candidate)) {
-      found.push_back(candidate);
       rest = CarvedRecordEnd(context, page, candidate);
+      // A serial type read as a surviving header length: the short cell's
+      // reading is kept for the decoder to try when it refuses this one.
+      Candidate other;
+      if (candidate.headerIntact && RecordInFreeblock(context, page, freeblock, size, other, true) &&
+          !other.headerIntact && other.offset != candidate.offset) {
+        candidate.alternative = other.offset;
+        rest = std::min(rest, CarvedRecordEnd(context, page, other));
+      }
+      found.push_back(candidate);
+      // A record cut by a cell written later into the freeblock reads on
+      // over that cell's start: a whole cell inside it ends it there.
+      for (std::size_t at = candidate.offset + 1; at + 4 < std::min(rest, blockEnd); ++at) {
+        Candidate cell;
+        std::size_t cellEnd = 0;
+        if (WholeCellAt(context, page, at, blockEnd, cell, cellEnd)) {
+          rest = at;
+          break;
+        }
+      }
     }
     // Neighbouring cells freed one after the other merge into one
     // freeblock: the records behind the first one lie in it too.
@@ -328,15 +346,30 @@ std::size_t CellEnd(const CarvingContext& context, ByteSpan page, std::size_t of
 // Serial types at `start` whose header length was overwritten by a freeblock
 // header (the 4 bytes before start: next offset, size): the first serial type
 // is 0 (the rowid column; when that is column 1, column 0's serial type was
-// overwritten too), the run of serial types takes as many bytes or one more,
-// the freeblock's size covers the record and the record ends below `upper`.
+// overwritten too), or, when the rowid is column 0, a short cell's second
+// serial type (payload length, rowid and header length took three bytes, so
+// the header took the rowid column's 0 as well); the run of serial types
+// takes as many bytes or one more, the freeblock's size covers the record
+// and the record ends below `upper`.
 bool FreeblockRemnantAt(ByteSpan page, std::size_t start, std::size_t floor, std::size_t upper,
                         uint32_t columns, uint32_t rowidColumn) {
-  if (start < floor + 4 || start >= upper || page[start] != 0) return false;
+  if (start < floor + 4 || start >= upper || columns < 2) return false;
+  const bool firstLost = FirstColumnLost(page[start], false, rowidColumn);
+  if (page[start] != 0 && !(firstLost && rowidColumn == 0)) return false;
   const std::size_t next = ReadBigEndian16(&page[start - 4]);
   const std::size_t size = ReadBigEndian16(&page[start - 2]);
   if ((next != 0 && (next <= start || next >= page.size())) || size < 4 || size >= page.size()) return false;
-  const uint32_t types = rowidColumn == 1 ? columns - 1 : columns;
+  // Serial types of a record that lost its first one are any bytes below
+  // 0x80 in a row: the header must be the last of its chain and the
+  // freeblock must end inside the page.
+  if (page[start] != 0 && (next != 0 || start - 4 + size > page.size())) return false;
+  // A header length that survived behind a two-byte payload length and
+  // rowid is no serial type: the record is read whole from there.
+  if (page[start] != 0 && page[start] > columns && page[start] <= columns + 5 &&
+      VarintRunLength(page.subspan(start + 1, upper - start - 1), columns) + 1 == page[start]) {
+    return false;
+  }
+  const uint32_t types = firstLost ? columns - 1 : columns;
   const std::size_t run = VarintRunLength(page.subspan(start, upper - start), types);
   if (run == 0 || (run != types && run != types + 1)) return false;
   const uint64_t span =
@@ -540,6 +573,35 @@ CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingC
         known->alternative = candidate.alternative;
       }
     }
+  }
+  return found;
+}
+
+CandidateList CollectInteriorGapCandidates(const SqliteDbReader& reader, const CarvingContext& context,
+                                           ByteSpan page) {
+  CandidateList found;
+  if (page.size() < 12 || page[0] != kInteriorTablePage || context.columnCount == 0) return found;
+  const std::vector<uint16_t> cells = reader.ReadCellPointers(page, 0);
+  std::size_t from = 12 + 2 * cells.size();
+  while (from + 1 < page.size()) {
+    const std::size_t pointer = ReadBigEndian16(&page[from]);
+    if (pointer == 0 || pointer >= page.size() || pointer < from) break;
+    from += 2;
+  }
+  const std::size_t to = cells.empty() ? page.size() : *std::min_element(cells.begin(), cells.end());
+  // Whole cells only: the gap holds the page's cells as they were before it
+  // split, live rows' among them, whose bytes read from a wrong offset make
+  // records of their own.
+  for (std::size_t position = std::max<std::size_t>(from, 12); position + 4 < to;) {
+    Candidate candidate;
+    std::size_t end = 0;
+    if (!WholeCellAt(context, page, position, to, candidate, end)) {
+      ++position;
+      continue;
+    }
+    candidate.origin = RecordOrigin::kGap;
+    found.push_back(candidate);
+    position = end;
   }
   return found;
 }

@@ -101,6 +101,13 @@ void ScanStalePointers(const CarvingContext& context, ByteSpan page, CandidateLi
 CandidateList CollectPageCandidates(const SqliteDbReader& reader, const CarvingContext& context,
                                     ByteSpan page);
 
+// The records in the unallocated gap of an interior table page: a root
+// that outgrew one page became interior and kept the bytes of the cells it
+// held as a leaf (those still live are copies the decoding drops). Nothing
+// for other page types.
+CandidateList CollectInteriorGapCandidates(const SqliteDbReader& reader, const CarvingContext& context,
+                                           ByteSpan page);
+
 // Candidates of every leaf page at or below `page` (page `index`, already
 // read). Stops at the first failed page read and returns it.
 Status CollectDeletedCandidates(const SqliteDbReader& reader, const CarvingContext& context,

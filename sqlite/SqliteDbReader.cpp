@@ -637,6 +637,10 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile
         }
         return kOk;
       });
+  if (root != 0 && carveDeletedRecords) {
+    CandidateList found = CollectInteriorGapCandidates(*this, context, page);
+    if (!found.empty()) candidates[root] = std::move(found);
+  }
   DecodeCandidates(candidates, decoder, nullptr, 0, false);
   return status;
 }
