@@ -535,6 +535,31 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
   }
 }
 
+bool SqliteDbReader::HoldsKnownValues(ByteSpan record, bool headerIntact) const {
+  if (!trackCells_ || carvedColumns_ == 0 || (liveTails_.empty() && reportedTails_.empty())) return false;
+  if (record.empty()) return false;
+  const bool lost = FirstColumnLost(record[0], headerIntact, rowidColumn_);
+  const Varint first = ReadVarint(record);
+  const ByteSpan types = lost ? record : record.subspan(first.length);
+  const std::size_t typeBytes = VarintRunLength(types, carvedColumns_ - 1);
+  const uint64_t skipped = lost ? 0 : SerialTypeBodySize(first.value);
+  const std::size_t bodyAt = (lost ? 0 : first.length) + typeBytes + static_cast<std::size_t>(skipped);
+  const auto matches = [&](std::size_t at) {
+    uint64_t tail = 0;
+    return at < record.size() && RecordTailIdentity(types, carvedColumns_, record.subspan(at), tail) &&
+           (liveTails_.count(tail) != 0 || reportedTails_.count(tail) != 0);
+  };
+  if (typeBytes == 0) return false;
+  if (matches(bodyAt)) return true;
+  // A lost first column that is not the rowid's NULL still holds its body
+  // before the others: any size a number of the record may take.
+  if (!lost || rowidColumn_ == 0) return false;
+  for (const std::size_t size : {1u, 2u, 3u, 4u, 6u, 8u}) {
+    if (matches(bodyAt + size)) return true;
+  }
+  return false;
+}
+
 void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                                       const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
                                       PageIndex pageInHandIndex, bool freePages) {
@@ -552,42 +577,23 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       if (offset >= bytes->size()) continue;
       RecordLocation location{
           ByteSpan(*bytes).subspan(offset), offset, 0, RecordMode::kCarved, 1, candidate.headerIntact};
-      // A carved record holding a live row's values: a copy the tree left
-      // behind when it moved the row, not a deleted one.
       const auto liveCopy = [&](uint16_t at, bool headerIntact) {
-        if (!trackCells_ || carvedColumns_ == 0 || liveTails_.empty()) return false;
-        const ByteSpan record = ByteSpan(*bytes).subspan(at);
-        const bool lost = FirstColumnLost(record[0], headerIntact, rowidColumn_);
-        const Varint first = ReadVarint(record);
-        const ByteSpan types = lost ? record : record.subspan(first.length);
-        const std::size_t typeBytes = VarintRunLength(types, carvedColumns_ - 1);
-        const uint64_t skipped = lost ? 0 : SerialTypeBodySize(first.value);
-        const std::size_t bodyAt = (lost ? 0 : first.length) + typeBytes + static_cast<std::size_t>(skipped);
-        const auto matches = [&](std::size_t at) {
-          uint64_t tail = 0;
-          return at < record.size() && RecordTailIdentity(types, carvedColumns_, record.subspan(at), tail) &&
-                 liveTails_.count(tail) != 0;
-        };
-        if (typeBytes == 0) return false;
-        if (matches(bodyAt)) return true;
-        // A lost first column that is not the rowid's NULL still holds its
-        // body before the others: any size a number of the record may take.
-        if (!lost || rowidColumn_ == 0) return false;
-        for (const std::size_t size : {1u, 2u, 3u, 4u, 6u, 8u}) {
-          if (matches(bodyAt + size)) return true;
-        }
-        return false;
+        return HoldsKnownValues(ByteSpan(*bytes).subspan(at), headerIntact);
       };
       if (candidate.cellStart == 0 && liveCopy(offset, candidate.headerIntact)) continue;
+      uint64_t cellIdentity = 0;
+      uint32_t cellEnd = 0;
+      bool cellIdentified = false;
       if (candidate.cellStart != 0 && candidate.cellStart < offset) {
         // A whole cell: handed over as one, with its rowid; a copy of a
         // live cell is no deleted row.
-        uint64_t identity = 0;
-        uint32_t cellEnd = 0;
-        if (trackCells_ && CellIdentity(ByteSpan(*bytes), candidate.cellStart, identity, cellEnd) &&
-            liveCells_.count(identity) != 0) {
+        // A cell already handed over (the same one kept in two places) is
+        // dropped too.
+        cellIdentified =
+            trackCells_ && CellIdentity(ByteSpan(*bytes), candidate.cellStart, cellIdentity, cellEnd);
+        if (cellIdentified &&
+            (liveCells_.count(cellIdentity) != 0 || reportedCells_.count(cellIdentity) != 0))
           continue;
-        }
         location = RecordLocation{ByteSpan(*bytes).subspan(candidate.cellStart), candidate.cellStart,
                                   static_cast<uint32_t>(bytes->size()), RecordMode::kFullCell, 1};
       }
@@ -596,6 +602,17 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       location.walFrame = LiveFrameNumber(index);
       // A refused candidate is dropped alone.
       Status decoded = decoder(*this, location);
+      if (decoded == kOk && cellIdentified && location.mode == RecordMode::kFullCell) {
+        // The cell's values are remembered too, so that a record carved
+        // elsewhere with the same values (its rowid lost) is not handed over
+        // again.
+        reportedCells_.insert(cellIdentity);
+        uint64_t tail = 0;
+        if (carvedColumns_ != 0 && LiveTailIdentity(ByteSpan(*bytes).subspan(candidate.cellStart), cellEnd,
+                                                    candidate.cellStart, carvedColumns_, tail)) {
+          reportedTails_.insert(tail);
+        }
+      }
       if (decoded != kOk && candidate.alternative != 0 && candidate.alternative < bytes->size() &&
           !liveCopy(candidate.alternative, false)) {
         location.bytes = ByteSpan(*bytes).subspan(candidate.alternative);
@@ -637,9 +654,15 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile
         }
         return kOk;
       });
+  // The whole cells a root kept when it split go first: a record carved
+  // from a leaf with the same values is the same row again.
   if (root != 0 && carveDeletedRecords) {
     CandidateList found = CollectInteriorGapCandidates(*this, context, page);
-    if (!found.empty()) candidates[root] = std::move(found);
+    if (!found.empty()) {
+      CandidateMap rootGap;
+      rootGap[root] = std::move(found);
+      DecodeCandidates(rootGap, decoder, &page, root, false);
+    }
   }
   DecodeCandidates(candidates, decoder, nullptr, 0, false);
   return status;
@@ -760,6 +783,7 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   rowidColumn_ = profile.rowidColumn;
   liveCells_.clear();
   reportedCells_.clear();
+  reportedTails_.clear();
   carvedRecords_.clear();
   Status result = kOk;
   for (const auto& [root, key] : roots) {
@@ -802,6 +826,7 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
     trackCells_ = false;
     liveCells_.clear();
     reportedCells_.clear();
+    reportedTails_.clear();
     carvedRecords_.clear();
     liveTails_.clear();
   }

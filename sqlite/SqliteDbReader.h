@@ -340,6 +340,11 @@ class SqliteDbReader {
                          const RecordDecoder& decoder);
   Status ScanFreePage(PageIndex index, const TableProfile& profile, const RecordDecoder& decoder,
                       std::vector<bool>& seenPages);
+  // Whether a carved record (bytes from its first serial type) holds, from
+  // column 1 on, the values of a live row or of a deleted whole cell already
+  // handed over: a copy the tree left behind when it moved the row, not
+  // another deleted row.
+  bool HoldsKnownValues(ByteSpan record, bool headerIntact) const;
   void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                         const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
                         PageIndex pageInHandIndex, bool freePages);
@@ -410,6 +415,8 @@ class SqliteDbReader {
   // type were overwritten, is not passed off as a deleted row. Kept for
   // tables of three columns or more (carvedColumns_).
   IdentityList liveTails_;
+  // The same of the deleted whole cells handed over.
+  IdentitySet reportedTails_;
   uint32_t carvedColumns_ = 0;
   uint32_t rowidColumn_ = 0;
   // Carved records the decoder took during the scan, by page and the offset

@@ -321,6 +321,9 @@ void SqliteDbReader::ScanHistory(const TableProfile& profile, const RecordDecode
           })) {
         continue;
       }
+      // The values of a live row, or of a deleted cell handed over from
+      // elsewhere (a root keeps its cells when it splits).
+      if (HoldsKnownValues(ByteSpan(bytes).subspan(start), candidate.headerIntact)) continue;
       if (!reportedCarved.insert(CarvedRecordKey(version.page, bytes, start, end)).second) continue;
       RecordLocation location{ByteSpan(bytes).subspan(start), start, 0, RecordMode::kCarved, 1,
                               candidate.headerIntact};

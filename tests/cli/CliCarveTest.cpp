@@ -37,7 +37,8 @@ std::string FileBytes(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// "note" keeps 40 rows on 1 KiB pages; rows 5 and 17 are deleted, and
+// "note" keeps 40 rows on 1 KiB pages; rows 33 and 37 are deleted (rows
+// the root, which split, never held: their bytes are only in freeblocks), and
 // "other" holds one live row and nothing deleted.
 class CliCarveTest : public ::testing::Test {
  protected:
@@ -54,7 +55,7 @@ class CliCarveTest : public ::testing::Test {
       sql += "INSERT INTO note VALUES (" + n + ", 'title " + n + "', 'body\tof " + n + "', " + n +
              ".5, x'0a0b');";
     }
-    ASSERT_TRUE(db_->Exec(sql + "COMMIT; DELETE FROM note WHERE id IN (5, 17);")) << db_->LastError();
+    ASSERT_TRUE(db_->Exec(sql + "COMMIT; DELETE FROM note WHERE id IN (33, 37);")) << db_->LastError();
   }
 
   fs::path Database() const { return folder_.Path() / "notes.db"; }
@@ -71,8 +72,8 @@ TEST_F(CliCarveTest, TextShowsOneLinePerDeletedRowWithItsPlaceAndATableHeader) {
   EXPECT_NE(run.out.find("# other: 0 deleted rows\n"), std::string::npos) << run.out;
   // table, origin, page number, rowid (- when lost), then column=value; the
   // tab inside the body is escaped so that the row stays on one line.
-  const std::string row17 = "\tid=?\ttitle=title 17\tbody=body\\tof 17\tstars=17.5\ticon=x'0a0b'\n";
-  const std::size_t at = run.out.find(row17);
+  const std::string row37 = "\tid=?\ttitle=title 37\tbody=body\\tof 37\tstars=37.5\ticon=x'0a0b'\n";
+  const std::size_t at = run.out.find(row37);
   ASSERT_NE(at, std::string::npos) << run.out;
   const std::size_t lineStart = run.out.rfind('\n', at) + 1;
   const std::string line = run.out.substr(lineStart, at - lineStart);
@@ -117,7 +118,7 @@ TEST_F(CliCarveTest, JsonNamesEveryTableItsColumnsAndEachRowsPlace) {
     EXPECT_EQ(values[3].AsNumber(), std::stod(values[1].AsString().substr(6)) + 0.5);
     EXPECT_EQ(values[4]["blob"].AsString(), "0a0b");
   }
-  EXPECT_EQ(titles, (std::set<std::string>{"title 5", "title 17"}));
+  EXPECT_EQ(titles, (std::set<std::string>{"title 33", "title 37"}));
   EXPECT_TRUE((*json)["skipped"].IsArray());
 }
 
@@ -176,7 +177,7 @@ TEST_F(CliCarveTest, RowsOnlyInTheRollbackJournalNameTheirRecord) {
   ASSERT_EQ(run.exitCode, kExitOk) << run.err;
   const auto json = testjson::Parse(run.out);
   ASSERT_TRUE(json) << run.out;
-  // The rows deleted before (5 and 17) and row 30: the zeroed freeblock the
+  // The rows deleted before (33 and 37) and row 30: the zeroed freeblock the
   // last deletion left in the file gives no row of its own.
   std::set<std::string> titles;
   for (const auto& row : (*json)["tables"].AsArray()[0]["deleted"].AsArray()) {
@@ -186,7 +187,7 @@ TEST_F(CliCarveTest, RowsOnlyInTheRollbackJournalNameTheirRecord) {
     EXPECT_EQ(row["origin"].AsString(), "journal");
     EXPECT_GE(row["journalRecord"].AsNumber(), 1);
   }
-  EXPECT_EQ(titles, (std::set<std::string>{"title 5", "title 17", "title 30"})) << run.out;
+  EXPECT_EQ(titles, (std::set<std::string>{"title 33", "title 37", "title 30"})) << run.out;
   EXPECT_EQ(FileBytes(Database()), fileBefore);
   EXPECT_EQ(FileBytes(journal), journalBefore);
 }

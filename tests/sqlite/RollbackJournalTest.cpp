@@ -83,10 +83,12 @@ class Connection {
 };
 
 // `rows` notes written in one transaction, secure_delete off.
-void WriteNotes(Connection& db, uint32_t pageSize, int64_t rows, const char* journalMode) {
+void WriteNotes(Connection& db, uint32_t pageSize, int64_t rows, const char* journalMode,
+                bool secureDelete = false) {
   std::string sql =
       "PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=" + journalMode +
-      "; PRAGMA secure_delete=OFF;"
+      "; PRAGMA secure_delete=" + (secureDelete ? "ON" : "OFF") +
+      ";"
       "CREATE TABLE note (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT, stamp INTEGER);"
       "BEGIN;";
   for (int64_t id = 1; id <= rows; ++id) {
@@ -277,17 +279,18 @@ TEST_F(HotJournal, DamagedCutAndForeignJournalsGetAVerdictAndNothingInvented) {
 }
 
 // PERSIST mode: after the commit the journal's header is zeroed and the
-// records stay. Rows the transaction deleted (secure_delete on, so the main
-// file has none of their bytes) and the old title of a row changed in place
-// come back from those records.
+// records stay. Rows the transaction deleted (secure_delete on from the
+// start, so the main file has none of their bytes, not even in the gap of
+// the root that split) and the old title of a row changed in place come
+// back from those records.
 TEST(PersistedJournal, RecordsBehindTheZeroedHeaderGiveTheDeletedRowsAndTheEarlierVersion) {
   TempDir dir("journal-tests");
   const fs::path database = dir / "persist.db";
   {
     Connection db(database);
-    WriteNotes(db, 4096, 400, "PERSIST");
+    WriteNotes(db, 4096, 400, "PERSIST", true);
     ASSERT_TRUE(
-        db.Exec("PRAGMA secure_delete=ON; BEGIN;"
+        db.Exec("BEGIN;"
                 "UPDATE note SET title='TITLE-10-OF-A-NOTE' WHERE id=10;"
                 "DELETE FROM note WHERE id BETWEEN 50 AND 70 OR id IN (200, 250, 300);"
                 "COMMIT;"));
