@@ -38,6 +38,10 @@ struct CliStreams {
   std::FILE* err = stderr;
   bool errIsTerminal = false;            // draw a progress bar on err
   std::filesystem::path templateFolder;  // report templates; empty: "template" beside the program
+  // The process ends when the command returns (the program's main sets it):
+  // a scan's records, which the operating system takes back at once, are
+  // then not freed one by one. Working files are removed all the same.
+  bool processEndsAfter = false;
 };
 
 int RunCli(const std::vector<std::string>& args, const CliStreams& streams);

@@ -109,7 +109,13 @@ void Write(std::string& out, const MessageRecord& r) {
   o.Text("date", r.date);
   o.Text("address", r.address);
   o.Text("name", r.name);
-  o.Text("text", MessageBodyText(r.text, r.attachment));
+  // The body as the windows show it; most are the text itself, written
+  // without a copy.
+  if (ShowsAttachmentInsteadOfText(r.text, r.attachment)) {
+    o.Text("text", MessageBodyText(r.text, r.attachment));
+  } else {
+    o.Text("text", r.text);
+  }
   o.Text("attachment", r.attachment);
   o.Number("edited", r.edited);
   o.Number("unsent", r.unsent);

@@ -55,9 +55,17 @@ void JoinMessages(MessageTables& tables) {
 void AppendToConversations(MessageList& messages, ConversationMap& conversations) {
   const std::size_t count = messages.size();
   // Positions in conversation order: each conversation's messages in scan
-  // order (a counting sort by key), then in date order where they are not.
+  // order (a counting sort by key). Neighbours in a scan mostly share their
+  // conversation, so the last key's entry is kept at hand.
   std::map<int32_t, std::size_t> startOfKey;
-  for (const MessageRecord& message : messages) ++startOfKey[message.handleId];
+  {
+    std::map<int32_t, std::size_t>::iterator last = startOfKey.end();
+    for (const MessageRecord& message : messages) {
+      if (last == startOfKey.end() || last->first != message.handleId)
+        last = startOfKey.try_emplace(message.handleId, 0).first;
+      ++last->second;
+    }
+  }
   std::size_t next = 0;
   for (auto& [key, start] : startOfKey) {
     const std::size_t size = start;
@@ -67,21 +75,12 @@ void AppendToConversations(MessageList& messages, ConversationMap& conversations
   std::vector<std::size_t> order(count);
   {
     std::map<int32_t, std::size_t> fill = startOfKey;
+    std::map<int32_t, std::size_t>::iterator last = fill.end();
     std::size_t index = 0;
-    for (const MessageRecord& message : messages) order[fill[message.handleId]++] = index++;
-  }
-  const auto endOf = [&](std::map<int32_t, std::size_t>::const_iterator key) {
-    const auto following = std::next(key);
-    return following == startOfKey.end() ? count : following->second;
-  };
-  const auto earlier = [&messages](std::size_t left, std::size_t right) {
-    return CompareIgnoringCase(messages[left].date, messages[right].date) < 0;
-  };
-  for (auto key = startOfKey.cbegin(); key != startOfKey.cend(); ++key) {
-    const auto first = order.begin() + static_cast<std::ptrdiff_t>(key->second);
-    const auto last = order.begin() + static_cast<std::ptrdiff_t>(endOf(key));
-    // Rows come in rowid order, which is mostly date order already.
-    if (!std::is_sorted(first, last, earlier)) std::stable_sort(first, last, earlier);
+    for (const MessageRecord& message : messages) {
+      if (last == fill.end() || last->first != message.handleId) last = fill.find(message.handleId);
+      order[last->second++] = index++;
+    }
   }
 
   // The list is put in that order in place, each record moving once along
@@ -99,17 +98,28 @@ void AppendToConversations(MessageList& messages, ConversationMap& conversations
     messages[at] = std::move(held);
     order[at] = at;
   }
+  std::vector<std::size_t>().swap(order);
 
   // ... then emptied from the front into the conversations, each of which
   // gets exactly its room; a block of the list is given back as soon as its
-  // messages have moved, so they never lie in memory twice.
+  // messages have moved, so they never lie in memory twice. The messages
+  // added to a conversation are then put in date order (stably), where they
+  // are not in it already: rows come in rowid order, mostly date order.
+  const auto earlier = [](const MessageRecord& left, const MessageRecord& right) {
+    return CompareIgnoringCase(left.date, right.date) < 0;
+  };
   std::size_t at = 0;
   for (auto key = startOfKey.cbegin(); key != startOfKey.cend(); ++key) {
     std::vector<MessageRecord>& conversation = conversations[key->first];
-    const std::size_t end = endOf(key);
-    conversation.reserve(conversation.size() + (end - at));
+    const auto following = std::next(key);
+    const std::size_t end = following == startOfKey.cend() ? count : following->second;
+    const std::size_t before = conversation.size();
+    conversation.reserve(before + (end - at));
     for (; at < end; ++at) conversation.push_back(std::move(messages[at]));
     messages.ReleaseBefore(at);
+    const auto added = conversation.begin() + static_cast<std::ptrdiff_t>(before);
+    if (!std::is_sorted(added, conversation.end(), earlier))
+      std::stable_sort(added, conversation.end(), earlier);
   }
   messages.clear();
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "core/Utf8.h"
+#include "platform/Ascii.h"
 
 namespace corvyn::decoders {
 namespace {
@@ -56,9 +57,7 @@ int CompareIgnoringCase(std::string_view left, std::string_view right) {
   const std::size_t common = std::min(left.size(), right.size());
   // Equal bytes are equal ignoring case too: dates and numbers share long
   // prefixes, so the folding starts at the first difference.
-  std::size_t same = 0;
-  while (same < common && left[same] == right[same]) ++same;
-  for (std::size_t i = same; i < common; ++i) {
+  for (std::size_t i = platform::CommonPrefixLength(left, right); i < common; ++i) {
     const unsigned char a = FoldAscii(static_cast<unsigned char>(left[i]));
     const unsigned char b = FoldAscii(static_cast<unsigned char>(right[i]));
     if (a != b) return a < b ? -1 : 1;

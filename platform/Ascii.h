@@ -3,6 +3,7 @@
 // result never depends on the process locale.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // Lexicographic order of the lower-case forms (a strict weak order).
 bool LessIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+// How many leading bytes a and b share, compared eight at a time: dates and
+// paths share long prefixes, and case folding needs to start only where
+// they first differ.
+std::size_t CommonPrefixLength(std::string_view a, std::string_view b);
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix);
 
 }  // namespace corvyn::platform

@@ -9,7 +9,10 @@
 // messages. --lean-rows fills only the columns the scan reads (about 33 MB):
 // the same records in memory against half the bytes on disk.
 //
-//   corvyn_cli_scan_bench [--messages N] [--lean-rows] [--folder DIR] [--keep]
+// Each program runs --rounds times (7 by default), alternately; the fastest
+// run of each is compared, as a busy machine only ever slows a run down.
+//
+//   corvyn_cli_scan_bench [--messages N] [--lean-rows] [--rounds N] [--folder DIR] [--keep]
 // (--measure is the second stage: it measures the backup already in DIR.)
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -86,6 +89,7 @@ int main(int argc, char** argv) {
   bool keep = false;
   bool measure = false;
   bool leanRows = false;
+  int rounds = 7;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--messages") == 0 && i + 1 < argc) {
       messages = std::atoi(argv[++i]);
@@ -97,9 +101,12 @@ int main(int argc, char** argv) {
       keep = true;
     } else if (std::strcmp(argv[i], "--lean-rows") == 0) {
       leanRows = true;
+    } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+      rounds = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr,
-                   "usage: corvyn_cli_scan_bench [--messages N] [--lean-rows] [--folder DIR] [--keep]\n");
+      std::fprintf(
+          stderr,
+          "usage: corvyn_cli_scan_bench [--messages N] [--lean-rows] [--rounds N] [--folder DIR] [--keep]\n");
       return 2;
     }
   }
@@ -124,7 +131,8 @@ int main(int argc, char** argv) {
     // Measured from a fresh, small process: a forked child's peak memory
     // counts the pages it shared with its parent before it started the program.
     const std::string self = fs::canonical("/proc/self/exe").string();
-    std::vector<std::string> again = {self, "--measure", "--folder", folder.string()};
+    std::vector<std::string> again = {self,       "--measure",           "--folder", folder.string(),
+                                      "--rounds", std::to_string(rounds)};
     if (keep) again.push_back("--keep");
     std::vector<char*> args;
     for (std::string& arg : again) args.push_back(arg.data());
@@ -156,7 +164,7 @@ int main(int argc, char** argv) {
       "SELECT m.ROWID, m.date, m.text, m.is_from_me, m.handle_id, h.id FROM message m "
       "LEFT JOIN handle h ON h.ROWID = m.handle_id ORDER BY m.handle_id, m.date";
   Run best{1e9, 0, 0}, shell{1e9, 0, 0};
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < rounds; ++round) {
     Run scan = Measure({cli.string(), "scan", backupFolder.string(), "--json"}, folder / "scan.json");
     Run select = Measure({"sqlite3", "-readonly", sms.string(), query}, folder / "select.txt");
     if (scan.exitCode != 0 || select.exitCode != 0) {

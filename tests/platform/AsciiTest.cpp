@@ -42,17 +42,34 @@ TEST(Ascii, OrderIgnoresCaseAndPutsBytesAboveAsciiLast) {
 
 TEST(Ascii, OrderIgnoringCaseIsTheOrderOfTheLowerCaseTexts) {
   // Random texts over letters of both cases, '_' (between them) and a byte
-  // above ASCII, many sharing prefixes that differ only in case.
+  // above ASCII, many sharing prefixes that differ only in case; half the
+  // pairs are one text and a copy changed in one place or cut, so that long
+  // shared prefixes (compared eight bytes at a time) end at every position.
   std::mt19937 random(5);
   const std::string alphabet = "aAbB_\xC3";
-  const auto text = [&] {
+  const auto text = [&](int longest) {
     std::string t;
-    for (int n = static_cast<int>(random() % 7); n > 0; --n) t += alphabet[random() % alphabet.size()];
+    for (int n = static_cast<int>(random() % (longest + 1)); n > 0; --n)
+      t += alphabet[random() % alphabet.size()];
     return t;
   };
-  for (int i = 0; i < 20000; ++i) {
-    const std::string a = text(), b = text();
+  for (int i = 0; i < 40000; ++i) {
+    const std::string a = text(i % 2 == 0 ? 6 : 24);
+    std::string b = text(6);
+    if (i % 2 == 1 && !a.empty()) {
+      b = a;
+      const std::size_t at = random() % a.size();
+      if (random() % 3 == 0) {
+        b.resize(at);
+      } else {
+        b[at] = alphabet[random() % alphabet.size()];
+      }
+    }
     EXPECT_EQ(LessIgnoringCase(a, b), AsciiLowerCopy(a) < AsciiLowerCopy(b)) << a << " / " << b;
+    EXPECT_EQ(
+        CommonPrefixLength(a, b),
+        static_cast<std::size_t>(
+            std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first - a.begin()));
   }
 }
 
