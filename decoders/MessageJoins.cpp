@@ -91,6 +91,13 @@ void AppendToConversations(MessageList& messages, ConversationMap& conversations
     std::size_t at = start;
     while (order[at] != start) {
       const std::size_t from = order[at];
+      // The cycle jumps around the list: the record after this one is asked
+      // for ahead, so that its memory arrives while this one moves.
+      if (const std::size_t after = order[from]; after != start) {
+        const char* ahead = reinterpret_cast<const char*>(&messages[after]);
+        for (std::size_t line = 0; line < sizeof(MessageRecord); line += 64) __builtin_prefetch(ahead + line);
+        __builtin_prefetch(&order[after]);
+      }
       messages[at] = std::move(messages[from]);
       order[at] = at;
       at = from;

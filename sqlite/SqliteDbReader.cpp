@@ -1,6 +1,7 @@
 #include "sqlite/SqliteDbReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <unordered_set>
@@ -36,25 +37,24 @@ bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint
   }
   if (typeBytes > types.size() || (wholeTypes && typeBytes != types.size()) || bodyBytes > bodies.size())
     return false;
-  identity = PageContentHash(types.first(typeBytes)) * 0x9e3779b97f4a7c15ull ^
-             PageContentHash(bodies.first(static_cast<std::size_t>(bodyBytes)));
+  identity = BytesIdentity(types.first(typeBytes)) * 0x9e3779b97f4a7c15ull ^
+             BytesIdentity(bodies.first(static_cast<std::size_t>(bodyBytes)));
   return true;
 }
 
-// The tail identity of a live cell's record that holds exactly `columns`
-// columns and lies on its page whole (before cellEnd, where the next cell
-// begins; a freeblock may lie between them).
-bool LiveTailIdentity(ByteSpan cell, uint32_t cellEnd, uint32_t cellOffset, uint32_t columns,
-                      uint64_t& identity) {
-  const Varint payload = ReadVarint(cell);
-  if (!payload.complete) return false;
-  const Varint rowid = ReadVarint(cell.subspan(payload.length));
-  const std::size_t prefix = payload.length + rowid.length;
-  if (!rowid.complete || cellEnd <= cellOffset || prefix + payload.value > cellEnd - cellOffset ||
-      cellEnd - cellOffset > cell.size()) {
-    return false;
-  }
-  const ByteSpan record = cell.subspan(prefix, static_cast<std::size_t>(payload.value));
+// Hashes of a record (its payload, whole on the page) whose serial types
+// fill its header and whose bodies fill the rest of it, as every record
+// SQLite writes does: of the whole payload, and of its values from column 1
+// on (the tail identity, as RecordTailIdentity gives it for a carved copy).
+// The payload's hash is put together from the hashes of its parts, so that
+// its bytes are read once for both.
+struct SoundRecordHashes {
+  uint64_t payload = 0;
+  uint64_t tail = 0;
+  std::size_t columns = 0;
+};
+
+bool HashSoundRecord(ByteSpan record, SoundRecordHashes& out) {
   const Varint header = ReadVarint(record);
   if (!header.complete || header.value > record.size() || header.value <= header.length) return false;
   const ByteSpan types =
@@ -63,9 +63,43 @@ bool LiveTailIdentity(ByteSpan cell, uint32_t cellEnd, uint32_t cellOffset, uint
   if (!first.complete) return false;
   const uint64_t firstBody = SerialTypeBodySize(first.value);
   if (header.value + firstBody > record.size()) return false;
-  return RecordTailIdentity(types.subspan(first.length), columns,
-                            record.subspan(static_cast<std::size_t>(header.value + firstBody)), identity,
-                            /*wholeTypes=*/true);
+  const ByteSpan rest = types.subspan(first.length);
+  const ByteSpan bodies = record.subspan(static_cast<std::size_t>(header.value + firstBody));
+  if (!rest.empty() && rest.back() >= 0x80) return false;
+  // Each serial type ends at a byte below 0x80: counted eight at a time.
+  std::size_t ends = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= rest.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, rest.data() + i, 8);
+    ends += 8 - static_cast<std::size_t>(std::popcount(word & 0x8080808080808080ull));
+  }
+  for (; i < rest.size(); ++i) ends += rest[i] < 0x80 ? 1 : 0;
+  uint64_t sizes = 0;
+  for (std::size_t at = 0; at < rest.size();) {
+    if (rest[at] < 0x80) {
+      sizes += SerialTypeBodySize(rest[at++]);
+      continue;
+    }
+    const Varint type = ReadVarint(rest.subspan(at));
+    sizes += SerialTypeBodySize(type.value);
+    at += type.length;
+  }
+  if (sizes != bodies.size()) return false;
+  const uint64_t typesHash = BytesIdentity(rest);
+  const uint64_t bodiesHash = BytesIdentity(bodies);
+  out.columns = ends + 1;
+  out.tail = typesHash * 0x9e3779b97f4a7c15ull ^ bodiesHash;
+  const auto combine = [](uint64_t hash, uint64_t part) {
+    hash = (hash ^ part) * 0xbf58476d1ce4e5b9ull;
+    return hash ^ (hash >> 29);
+  };
+  uint64_t hash = BytesIdentity(record.first(header.length + first.length));
+  hash = combine(hash, BytesIdentity(record.subspan(static_cast<std::size_t>(header.value),
+                                                    static_cast<std::size_t>(firstBody))));
+  hash = combine(hash, typesHash);
+  out.payload = combine(hash, bodiesHash);
+  return true;
 }
 
 constexpr char kHeaderString[16] = "SQLite format 3";  // with its terminating zero: 16 bytes
@@ -500,6 +534,43 @@ Status SqliteDbReader::CountRecordColumns(ByteSpan page, uint32_t cellOffset, ui
 // ---------------------------------------------------------------------------
 // The table scan.
 
+bool SqliteDbReader::CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd,
+                                  std::optional<uint64_t>* tail) const {
+  if (tail != nullptr) tail->reset();
+  if (offset >= page.size()) return false;
+  const ByteSpan cell = page.subspan(offset);
+  const Varint payload = ReadVarint(cell);
+  if (!payload.complete) return false;
+  const Varint rowid = ReadVarint(cell.subspan(payload.length));
+  if (!rowid.complete) return false;
+  const std::size_t prefix = payload.length + rowid.length;
+  const uint64_t local = LocalPayloadSize(payload.value);
+  uint64_t payloadHash = 0;
+  if (local >= payload.value) {
+    if (payload.value > cell.size() - prefix) return false;
+    const ByteSpan record = cell.subspan(prefix, static_cast<std::size_t>(payload.value));
+    SoundRecordHashes hashes;
+    if (HashSoundRecord(record, hashes)) {
+      payloadHash = hashes.payload;
+      if (tail != nullptr && carvedColumns_ != 0 && hashes.columns == carvedColumns_) *tail = hashes.tail;
+    } else {
+      payloadHash = BytesIdentity(record);
+    }
+    cellEnd = static_cast<uint32_t>(offset + prefix + payload.value);
+  } else {
+    if (prefix + local + 4 > cell.size()) return false;
+    const RecordLocation location{cell, offset, 0, RecordMode::kFullCell, 0};
+    std::vector<uint8_t> whole;
+    bool overflowed = false;
+    if (GatherOverflowCell(location, whole, overflowed) != kOk || !overflowed) return false;
+    payloadHash = BytesIdentity(ByteSpan(whole).subspan(prefix));
+    cellEnd = static_cast<uint32_t>(offset + prefix + local + 4);
+  }
+  identity = (payloadHash ^ (rowid.value * 0x9e3779b97f4a7c15ull)) * 0xbf58476d1ce4e5b9ull;
+  identity ^= identity >> 31;
+  return true;
+}
+
 void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index,
                                      const std::vector<uint16_t>& cells, const RecordDecoder& decoder,
                                      int32_t deleted) {
@@ -514,7 +585,8 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
       // Remembered so that the page history does not hand the same record over again.
       uint64_t identity = 0;
       uint32_t cellEnd = 0;
-      if (CellIdentity(bytes, cells[i], identity, cellEnd)) {
+      std::optional<uint64_t> tail;
+      if (CellIdentity(bytes, cells[i], identity, cellEnd, deleted == 0 ? &tail : nullptr)) {
         // A cell of a free page identical to a live one (same rowid and
         // payload) is a copy left behind when the tree was rebalanced, not
         // a deleted row.
@@ -523,11 +595,8 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
           liveCells_.insert(identity);
         else
           reportedCells_.insert(identity);
-      }
-      uint64_t tail = 0;
-      if (deleted == 0 && carvedColumns_ != 0 &&
-          LiveTailIdentity(bytes.subspan(cells[i]), ends[i], cells[i], carvedColumns_, tail)) {
-        liveTails_.insert(tail);
+        // The values of a live record that lies whole before the next cell.
+        if (tail && cellEnd <= ends[i]) liveTails_.insert(*tail);
       }
     }
     // A record the decoder refuses is dropped alone; the scan goes on.
@@ -584,13 +653,14 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
       uint64_t cellIdentity = 0;
       uint32_t cellEnd = 0;
       bool cellIdentified = false;
+      std::optional<uint64_t> cellTail;
       if (candidate.cellStart != 0 && candidate.cellStart < offset) {
         // A whole cell: handed over as one, with its rowid; a copy of a
         // live cell is no deleted row.
         // A cell already handed over (the same one kept in two places) is
         // dropped too.
-        cellIdentified =
-            trackCells_ && CellIdentity(ByteSpan(*bytes), candidate.cellStart, cellIdentity, cellEnd);
+        cellIdentified = trackCells_ && CellIdentity(ByteSpan(*bytes), candidate.cellStart, cellIdentity,
+                                                     cellEnd, &cellTail);
         if (cellIdentified &&
             (liveCells_.count(cellIdentity) != 0 || reportedCells_.count(cellIdentity) != 0))
           continue;
@@ -607,11 +677,7 @@ void SqliteDbReader::DecodeCandidates(const std::map<PageIndex, std::vector<Cand
         // elsewhere with the same values (its rowid lost) is not handed over
         // again.
         reportedCells_.insert(cellIdentity);
-        uint64_t tail = 0;
-        if (carvedColumns_ != 0 && LiveTailIdentity(ByteSpan(*bytes).subspan(candidate.cellStart), cellEnd,
-                                                    candidate.cellStart, carvedColumns_, tail)) {
-          reportedTails_.insert(tail);
-        }
+        if (cellTail) reportedTails_.insert(*cellTail);
       }
       if (decoded != kOk && candidate.alternative != 0 && candidate.alternative < bytes->size() &&
           !liveCopy(candidate.alternative, false)) {

@@ -68,6 +68,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -384,7 +385,11 @@ class SqliteDbReader {
   void PlaceInVersion(const PageVersion& version, RecordLocation& location) const;
   // Rowid and payload of the full cell at `offset` in one number; false when
   // the cell cannot be read. *cellEnd gets the end of its bytes on the page.
-  bool CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd) const;
+  // With `tail`, also the identity of its values from column 1 on, when its
+  // record is whole on the page, sound, and of carvedColumns_ columns (the
+  // payload's bytes are hashed once for both).
+  bool CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity, uint32_t& cellEnd,
+                    std::optional<uint64_t>* tail = nullptr) const;
   // Columns of the first record of a leaf table page (0: none readable).
   uint32_t FirstRecordColumns(ByteSpan page, const std::vector<uint16_t>& cells) const;
   // The history part of ScanTable; treePages marks the pages of the table's

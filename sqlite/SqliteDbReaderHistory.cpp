@@ -154,35 +154,6 @@ void SqliteDbReader::BuildLogHistory() const {
   }
 }
 
-bool SqliteDbReader::CellIdentity(ByteSpan page, uint32_t offset, uint64_t& identity,
-                                  uint32_t& cellEnd) const {
-  if (offset >= page.size()) return false;
-  const ByteSpan cell = page.subspan(offset);
-  const Varint payload = ReadVarint(cell);
-  if (!payload.complete) return false;
-  const Varint rowid = ReadVarint(cell.subspan(payload.length));
-  if (!rowid.complete) return false;
-  const std::size_t prefix = payload.length + rowid.length;
-  const uint64_t local = LocalPayloadSize(payload.value);
-  uint64_t payloadHash = 0;
-  if (local >= payload.value) {
-    if (payload.value > cell.size() - prefix) return false;
-    payloadHash = PageContentHash(cell.subspan(prefix, static_cast<std::size_t>(payload.value)));
-    cellEnd = static_cast<uint32_t>(offset + prefix + payload.value);
-  } else {
-    if (prefix + local + 4 > cell.size()) return false;
-    const RecordLocation location{cell, offset, 0, RecordMode::kFullCell, 0};
-    std::vector<uint8_t> whole;
-    bool overflowed = false;
-    if (GatherOverflowCell(location, whole, overflowed) != kOk || !overflowed) return false;
-    payloadHash = PageContentHash(ByteSpan(whole).subspan(prefix));
-    cellEnd = static_cast<uint32_t>(offset + prefix + local + 4);
-  }
-  identity = (payloadHash ^ (rowid.value * 0x9e3779b97f4a7c15ull)) * 0xbf58476d1ce4e5b9ull;
-  identity ^= identity >> 31;
-  return true;
-}
-
 namespace {
 
 // A record carved from an old page version by its page, place and bytes
