@@ -581,7 +581,7 @@ void SqliteDbReader::DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex
     location.origin = deleted == 0 ? RecordOrigin::kLive : RecordOrigin::kFreePage;
     location.page = index;
     location.walFrame = LiveFrameNumber(index);
-    if (trackCells_) {
+    if (trackCells_ && (deleted != 0 || learnLiveCells_)) {
       // Remembered so that the page history does not hand the same record over again.
       uint64_t identity = 0;
       uint32_t cellEnd = 0;
@@ -702,6 +702,23 @@ void SqliteDbReader::LearnLiveCells(PageIndex root, std::vector<bool>& tablePage
   });
 }
 
+void SqliteDbReader::LearnLiveCellsNow(PageIndex pageInHand, const std::vector<uint8_t>& bytesInHand) {
+  if (learnLiveCells_) return;
+  learnLiveCells_ = true;
+  const RecordDecoder nothing = [](SqliteDbReader&, const RecordLocation&) { return kOk; };
+  std::vector<uint8_t> page;
+  for (const PageIndex leaf : unlearntLeaves_) {
+    const std::vector<uint8_t>* bytes = &bytesInHand;
+    if (leaf != pageInHand || pageInHand == 0) {
+      if (ReadPage(leaf, page) != kOk) continue;
+      bytes = &page;
+    }
+    DecodeLeafCells(*bytes, leaf, ReadCellPointers(*bytes, HeaderOffsetOf(leaf)), nothing, 0);
+  }
+  unlearntLeaves_.clear();
+  unlearntLeaves_.shrink_to_fit();
+}
+
 Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile,
                                      const RecordDecoder& decoder, std::vector<bool>& tablePages) {
   if (root >= tablePages.size() || tablePages[root]) return kOk;
@@ -713,10 +730,15 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile
   // the tree follow once the walk is done, as the decoders expect.
   const Status status =
       ForEachLeafPage(root, page, tablePages, [&](PageIndex leaf, const std::vector<uint8_t>& bytes) {
-        DecodeLeafCells(bytes, leaf, ReadCellPointers(bytes, HeaderOffsetOf(leaf)), decoder, 0);
+        const std::vector<uint16_t> cells = ReadCellPointers(bytes, HeaderOffsetOf(leaf));
+        DecodeLeafCells(bytes, leaf, cells, decoder, 0);
+        if (trackCells_ && !learnLiveCells_) unlearntLeaves_.push_back(leaf);
         if (leaf != 0 && carveDeletedRecords) {
           CandidateList found = CollectPageCandidates(*this, context, bytes);
-          if (!found.empty()) candidates[leaf] = std::move(found);
+          if (!found.empty()) {
+            candidates[leaf] = std::move(found);
+            LearnLiveCellsNow(leaf, bytes);
+          }
         }
         return kOk;
       });
@@ -725,6 +747,7 @@ Status SqliteDbReader::ScanTableTree(PageIndex root, const TableProfile& profile
   if (root != 0 && carveDeletedRecords) {
     CandidateList found = CollectInteriorGapCandidates(*this, context, page);
     if (!found.empty()) {
+      LearnLiveCellsNow(0, {});
       CandidateMap rootGap;
       rootGap[root] = std::move(found);
       DecodeCandidates(rootGap, decoder, &page, root, false);
@@ -844,6 +867,12 @@ Status SqliteDbReader::ScanTable(TableProfile& profile, const RecordDecoder& dec
   // are not passed off as deleted rows (and the page history does not hand
   // a record over twice).
   trackCells_ = carveDeletedRecords;
+  // The live cells are learnt only once something they may be copied to is
+  // known: a free page, an old page version, or a leaf's free space with a
+  // record in it. Leaves walked before that are learnt then, once.
+  learnLiveCells_ =
+      !history_.empty() || !freePages_.empty() || !freeTrunks_.empty() || !profile.scanTableTrees;
+  unlearntLeaves_.clear();
   liveTails_.clear();
   carvedColumns_ = profile.columnCount >= 3 ? profile.columnCount : 0;
   rowidColumn_ = profile.rowidColumn;

@@ -349,6 +349,9 @@ class SqliteDbReader {
   void DecodeCandidates(const std::map<PageIndex, std::vector<Candidate>>& candidates,
                         const RecordDecoder& decoder, const std::vector<uint8_t>* pageInHand,
                         PageIndex pageInHandIndex, bool freePages);
+  // Learns the live cells of the leaves walked so far (the page in hand
+  // is taken as it is) and of every leaf from now on.
+  void LearnLiveCellsNow(PageIndex pageInHand, const std::vector<uint8_t>& bytesInHand);
   void DecodeLeafCells(const std::vector<uint8_t>& page, PageIndex index, const std::vector<uint16_t>& cells,
                        const RecordDecoder& decoder, int32_t deleted);
   // 1-based log frame the live version of the page is read from; 0 when it
@@ -413,6 +416,10 @@ class SqliteDbReader {
   // During a scan with page history: identities of the live cells and of the
   // deleted cells already handed over.
   bool trackCells_ = false;
+  // Whether the live cells' identities are taken as their leaves are walked;
+  // until then the leaves walked are listed, and learnt when it turns.
+  bool learnLiveCells_ = false;
+  std::vector<PageIndex> unlearntLeaves_;
   IdentityList liveCells_;
   IdentitySet reportedCells_;
   // The values of the live records from column 1 on (their serial types and

@@ -414,6 +414,38 @@ TEST(GenericCarve, RowsARootKeptWhenItSplitComeBackFromItsGap) {
   EXPECT_EQ(titles, expected);
 }
 
+TEST(GenericCarve, CopiesOfLiveRowsAnywhereInTheTreeAreNoDeletedRows) {
+  // Nothing was ever deleted, so no free space holds a record until the
+  // table's last leaf: copies of a cell of its first leaf written into the
+  // last leaf's unallocated space. The exact copy is no deleted row,
+  // however late in the walk it is met; a cell with another label is one.
+  test::TempDir dir;
+  const std::filesystem::path path = dir / "items.db";
+  {
+    FixtureOptions options;
+    options.pageSize = 1024;
+    auto db = FixtureDatabase::Create(path, options);
+    ASSERT_TRUE(db);
+    std::string sql = "PRAGMA secure_delete = ON; " + std::string(kItemTable) + "; BEGIN;";
+    for (int64_t id = 1; id <= 130; ++id) sql += InsertItemSql(id);
+    ASSERT_TRUE(db->Exec(sql + "COMMIT")) << db->LastError();
+  }
+  ASSERT_TRUE(test::CopyCellIntoLastLeaf(path, Label(2), Label(130), "LABEL"));
+
+  SqliteDbReader reader;
+  ASSERT_EQ(reader.Open(path), kOk);
+  CarveResult result;
+  ASSERT_EQ(CarveDeletedRows(reader, "item", result), kOk);
+  const CarvedTable* item = TableNamed(result, "item");
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->liveRows, 130u);
+  ASSERT_EQ(item->deleted.size(), 1u);
+  std::vector<std::string> expected = ItemValues(2);
+  expected[0] = item->deleted[0].rowid ? "127" : "?";
+  expected[1] = "LABEL" + Label(2).substr(5);
+  EXPECT_EQ(Shown(item->deleted[0]), expected);
+}
+
 // The deleted rows of a corpus database by its answer key: every row of a
 // `<row deleted="1">` element or of a table whose `<deleted>` is True, as
 // the texts of its `<content>` elements.

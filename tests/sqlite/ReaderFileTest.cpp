@@ -128,6 +128,37 @@ TEST(ReaderScan, LiveRowsMatchTheSqliteLibraryForEveryPageSize) {
   }
 }
 
+TEST(ReaderScan, CopiesOfLiveRowsMetLateInTheWalkAreNoDeletedRows) {
+  // Nothing was ever deleted (and secure delete kept the root's old cells
+  // from staying behind when it split), so the scan meets no free space
+  // holding a record until the table's last leaf: copies of a cell of its
+  // first leaf written there. The exact copy is no deleted row although the
+  // first leaf was walked long before; a copy with another address is one.
+  TempDir dir;
+  const std::filesystem::path path = dir / "sms.db";
+  const auto address = [](int i) { return "handle " + std::to_string(i) + " of the list"; };
+  {
+    auto database = FixtureDatabase::Create(path, {1024});
+    ASSERT_TRUE(database);
+    std::string sql = "PRAGMA secure_delete = ON; " + testing::HandleTable().CreateSql() + "; BEGIN;";
+    for (int i = 1; i <= 150; ++i)
+      sql +=
+          "INSERT INTO handle VALUES (" + std::to_string(i) + ", '" + address(i) + "', 'de', 'SMS', NULL);";
+    ASSERT_TRUE(database->Exec(sql + "COMMIT")) << database->LastError();
+  }
+  ASSERT_TRUE(test::CopyCellIntoLastLeaf(path, address(2), address(150), "HANDLE"));
+
+  SqliteDbReader reader;
+  ASSERT_EQ(reader.Open(path), kOk);
+  std::vector<ScannedRow> rows;
+  ASSERT_EQ(ScanRows(reader, "handle", rows), kOk);
+  EXPECT_EQ(LiveRowIds(rows).size(), 150u);
+  std::vector<std::string> deleted;
+  for (const ScannedRow& row : rows)
+    if (row.deleted != 0) deleted.push_back(row.texts.at(1));
+  EXPECT_EQ(deleted, std::vector<std::string>{"HANDLE 2 of the list"});
+}
+
 TEST(ReaderScan, SchemaSpanningPagesAndIndexRootsAreWalked) {
   TempDir dir;
   auto database = FixtureDatabase::Create(dir / "many.db", {512});

@@ -22,6 +22,14 @@ using TempDir = corvyn::testing::TempFolder;
 // Rowids of a table through the SQLite library (opened read-only, immutable).
 std::vector<int64_t> LibraryRowIds(const std::filesystem::path& database, const std::string& table);
 
+// Writes two copies of the cell holding `firstText` (a row of the table's
+// first leaf) into the unallocated space of the leaf holding `lastText`,
+// in a file of 1 KiB pages whose rowids take one byte: one exact, one
+// under rowid 127 with its first bytes of `firstText` replaced by
+// `changedStart`. False when the cells are not found or there is no room.
+bool CopyCellIntoLastLeaf(const std::filesystem::path& database, const std::string& firstText,
+                          const std::string& lastText, const std::string& changedStart);
+
 // One record as the scan saw it.
 struct ScannedRow {
   int64_t rowId = 0;
