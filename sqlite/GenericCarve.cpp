@@ -583,6 +583,7 @@ class TableCarver {
  public:
   TableCarver(const TableShape& shape, TextEncoding encoding) : shape_(shape), encoding_(encoding) {
     admitted_.reserve(shape.rules.size());
+    liveKinds_.assign(shape.rules.size(), 0);
     for (const ColumnRule& rule : shape.rules) admitted_.push_back(AdmittedClasses(rule.affinity));
   }
 
@@ -666,7 +667,10 @@ class TableCarver {
       // A row written before the table gained columns: the added ones read
       // as NULL (their defaults are not known here).
       if (values[i].kind == CarvedValueKind::kLost) values[i].kind = CarvedValueKind::kNull;
-      if (!shape_.rowidColumn || i != *shape_.rowidColumn) admitted_[i] |= ClassBit(values[i].kind);
+      if (!shape_.rowidColumn || i != *shape_.rowidColumn) {
+        admitted_[i] |= ClassBit(values[i].kind);
+        liveKinds_[i] |= ClassBit(values[i].kind);
+      }
       if (i == 0 && (values[0].kind == CarvedValueKind::kText || values[0].kind == CarvedValueKind::kBlob))
         liveTextOrBlobFirst_ = true;
     }
@@ -717,6 +721,7 @@ class TableCarver {
           return value.kind == CarvedValueKind::kNull || value.kind == CarvedValueKind::kLost;
         }))
       return false;
+    if (record.mode != RecordMode::kFullCell && NumbersWhereLiveRowsKeepText(values)) return false;
     KeysOf(values, shape_.rowidColumn, found.key, found.tailKey);
     if (found.firstLost) found.key = ValuesKey();
     if (shape_.rowidColumn) {
@@ -730,6 +735,23 @@ class TableCarver {
     found.row.replacedByLog = record.replacedByLog;
     found.row.journalRecord = record.journalRecord;
     return true;
+  }
+
+  // A record of NULLs and numbers only, with a number in a column where
+  // the live rows keep text or blobs and never a number: bytes inside some
+  // other record's body (a compressed blob's header reads as a header
+  // length and serial types) rather than a row of the table.
+  bool NumbersWhereLiveRowsKeepText(const std::vector<CarvedValue>& values) const {
+    constexpr uint8_t kTextual = ClassBit(CarvedValueKind::kText) | ClassBit(CarvedValueKind::kBlob);
+    constexpr uint8_t kNumbers = ClassBit(CarvedValueKind::kInteger) | ClassBit(CarvedValueKind::kReal);
+    bool misplaced = false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const uint8_t kind = ClassBit(values[i].kind);
+      if ((kind & kTextual) != 0) return false;
+      if ((kind & kNumbers) != 0 && (liveKinds_[i] & kTextual) != 0 && (liveKinds_[i] & kNumbers) == 0)
+        misplaced = true;
+    }
+    return misplaced;
   }
 
   // Sum of the body sizes of the columns read.
@@ -858,6 +880,7 @@ class TableCarver {
   const TableShape& shape_;
   TextEncoding encoding_;
   std::vector<uint8_t> admitted_;
+  std::vector<uint8_t> liveKinds_;  // the storage classes the live rows hold, per column
   ParsedRecord parsedRecord_;
   std::vector<uint8_t> shifted_;      // a carved record with its lost first body taken out
   uint64_t lostBody_ = 0;             // bytes of that body

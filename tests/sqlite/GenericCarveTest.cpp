@@ -446,6 +446,61 @@ TEST(GenericCarve, CopiesOfLiveRowsAnywhereInTheTreeAreNoDeletedRows) {
   EXPECT_EQ(Shown(item->deleted[0]), expected);
 }
 
+TEST(GenericCarve, NumbersOnlyRecordsInColumnsTheLiveRowsFillWithBlobsAreNoRows) {
+  // Bytes in a leaf's unallocated space that read as a record behind its
+  // header length. A compressed blob's header (1f 8b 08 00 00 00 00 00 02 03)
+  // reads so: NULLs, then numbers in the blob column every live row fills
+  // with a blob. The same numbers where the live rows keep numbers, or beside
+  // a text, are a row.
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> record;  // header length, serial types, bodies
+    std::vector<std::vector<std::string>> reported;
+  };
+  const std::vector<Case> cases = {
+      {"numbers in the blob column", {0x05, 0x00, 0x02, 0x00, 0x03, 0xe3, 0x60, 0x10, 0x0a, 0xe4}, {}},
+      {"a number where the live rows keep numbers",
+       {0x05, 0x00, 0x02, 0x00, 0x00, 0xe3, 0x60},
+       {{"?", "-7328", "NULL", "NULL"}}},
+      {"numbers beside a text",
+       {0x05, 0x00, 0x02, 0x15, 0x03, 0xe3, 0x60, 'k', 'i', 'w', 'i', 0x10, 0x0a, 0xe4},
+       {{"?", "-7328", "kiwi", "1051364"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    const std::filesystem::path file = dir / "store.db";
+    auto db = FixtureDatabase::Create(file);
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(
+        db->Exec("CREATE TABLE store (id INTEGER PRIMARY KEY, kind INTEGER, label TEXT, data BLOB);"
+                 "INSERT INTO store VALUES (1, 7, 'apple', x'1f8b0800000000000203aabb');"
+                 "INSERT INTO store VALUES (2, 8, 'pear', x'1f8b0800000000000203ccdd');"
+                 "INSERT INTO store VALUES (3, 9, NULL, x'1f8b0800000000000203eeff');"))
+        << db->LastError();
+    db->Close();
+    // The record a few bytes below the table's cells on its only page (2).
+    std::string bytes = FileBytes(file);
+    ASSERT_GE(bytes.size(), 8192u);
+    const std::size_t page = 4096;
+    const std::size_t contentStart = ReadBigEndian16(reinterpret_cast<const uint8_t*>(&bytes[page + 5]));
+    const std::size_t at = page + contentStart - 8 - c.record.size();
+    std::copy(c.record.begin(), c.record.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+
+    SqliteDbReader reader;
+    ASSERT_EQ(reader.Open(file), kOk);
+    CarveResult result;
+    ASSERT_EQ(CarveDeletedRows(reader, "store", result), kOk);
+    const CarvedTable* store = TableNamed(result, "store");
+    ASSERT_NE(store, nullptr);
+    ASSERT_EQ(store->liveRows, 3u);
+    std::vector<std::vector<std::string>> shown;
+    for (const CarvedRow& row : store->deleted) shown.push_back(Shown(row));
+    EXPECT_EQ(shown, c.reported);
+  }
+}
+
 // The deleted rows of a corpus database by its answer key: every row of a
 // `<row deleted="1">` element or of a table whose `<deleted>` is True, as
 // the texts of its `<content>` elements.
