@@ -40,6 +40,21 @@ class MessageList {
     ++size_;
   }
 
+  // A new empty record at the end, filled in place.
+  MessageRecord& emplace_back() {
+    if (size_ == blocks_.size() * kBlockRecords) {
+      blocks_.push_back(std::make_unique<Block>());
+      blocks_.back()->reserve(kBlockRecords);
+    }
+    MessageRecord& added = blocks_[size_ / kBlockRecords]->emplace_back();
+    ++size_;
+    return added;
+  }
+  void pop_back() {
+    --size_;
+    blocks_[size_ / kBlockRecords]->pop_back();
+  }
+
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   MessageRecord& operator[](std::size_t i) { return (*blocks_[i / kBlockRecords])[i % kBlockRecords]; }

@@ -153,9 +153,11 @@ Status ScanModernMessagesInto(SqliteDbReader& reader, AttributedBodyText bodyTex
   return reader.ScanTable(profile, [&](SqliteDbReader& r, const RecordLocation& record) -> Status {
     if (const Status status = detail::ParseTakenColumns(r, record, profile, parsed); status != kOk)
       return status;
-    MessageRecord message;
     std::optional<std::string> text = detail::StrictTextValue(At(parsed, profile, slots, kText));
     if (!text) return kInvalidData;
+    // Filled where it stays (a record moved costs as much as one built),
+    // and taken back when it turns out no message.
+    MessageRecord& message = out.emplace_back();
     message.text = std::move(*text);
     const ColumnValue* body = At(parsed, profile, slots, kAttributedBody);
     const bool hasBody = body != nullptr && !body->IsNull() && !body->Text().empty();
@@ -173,9 +175,11 @@ Status ScanModernMessagesInto(SqliteDbReader& reader, AttributedBodyText bodyTex
                                                                                                           : 0;
     message.edited = edited && message.unsent == 0 ? 1 : 0;
     // A carved row needs a date a phone could have written.
-    if (record.deleted != 0 && !PlausibleDate(At(parsed, profile, slots, kDate))) return kInvalidData;
+    if (record.deleted != 0 && !PlausibleDate(At(parsed, profile, slots, kDate))) {
+      out.pop_back();
+      return kInvalidData;
+    }
     if (parsed.rowId > 0) highestRowid = std::max(highestRowid, static_cast<uint64_t>(parsed.rowId));
-    out.push_back(std::move(message));
     return kOk;
   });
 }

@@ -141,7 +141,9 @@ TEST(SortAndGroupMessages, ManyBlocksGiveWhatASortThenAppendGives) {
   // set, so many are equal, some in upper case where a letter stands), and
   // conversations that already hold messages: each conversation must be its
   // old messages, then its new ones as a stable sort of the whole list by date
-  // (ignoring case) puts them.
+  // (ignoring case) puts them. The list is filled as scans fill it: moved
+  // in, or built in place, and records built in place and then refused are
+  // taken back (at block boundaries too) and never show.
   std::mt19937 random(11);
   const int total = static_cast<int>(MessageList::kBlockRecords) * 3 + 17;
   std::vector<MessageRecord> reference;
@@ -152,8 +154,18 @@ TEST(SortAndGroupMessages, ManyBlocksGiveWhatASortThenAppendGives) {
     MessageRecord message =
         Message(i + 1, static_cast<int32_t>(random() % 40) - 5, date, "m" + std::to_string(i));
     reference.push_back(message);
-    messages.push_back(std::move(message));
+    if (messages.size() % MessageList::kBlockRecords == 0 || random() % 7 == 0) {
+      MessageRecord& refused = messages.emplace_back();
+      refused = Message(-1, 3, "2015-01-11", "refused");
+      messages.pop_back();
+    }
+    if (i % 2 == 0) {
+      messages.push_back(std::move(message));
+    } else {
+      messages.emplace_back() = std::move(message);
+    }
   }
+  ASSERT_EQ(messages.size(), static_cast<std::size_t>(total));
   ConversationMap conversations;
   ConversationMap expected;
   for (const int32_t key : {-5, 3, 99}) {
