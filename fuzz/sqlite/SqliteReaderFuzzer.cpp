@@ -16,13 +16,23 @@
 
 namespace {
 
-std::filesystem::path InputPath() {
-  static const std::filesystem::path path = [] {
+// The file each input is written to, removed when the process ends.
+struct InputFile {
+  std::filesystem::path path;
+  InputFile() {
     std::random_device random;
-    return std::filesystem::temp_directory_path() /
-           ("corvyn-sqlite-fuzz-" + std::to_string(random()) + ".db");
-  }();
-  return path;
+    path =
+        std::filesystem::temp_directory_path() / ("corvyn-sqlite-fuzz-" + std::to_string(random()) + ".db");
+  }
+  ~InputFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+};
+
+const std::filesystem::path& InputPath() {
+  static const InputFile file;
+  return file.path;
 }
 
 // Touches every byte a parsed value points at, so a span outside its buffer
