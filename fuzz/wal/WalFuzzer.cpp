@@ -36,6 +36,17 @@ std::filesystem::path DatabasePath() {
     sqlite3_close(handle);
     return made;
   }();
+  // The database and the logs written beside it go when the process ends.
+  static const struct Cleanup {
+    ~Cleanup() {
+      std::error_code ignored;
+      for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        std::filesystem::path file = path;
+        file += suffix;
+        std::filesystem::remove(file, ignored);
+      }
+    }
+  } cleanup;
   return path;
 }
 
