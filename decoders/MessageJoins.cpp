@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <limits>
 #include <map>
+#include <optional>
 #include <unordered_map>
 
 #include "decoders/ContactNameIndex.h"
@@ -143,6 +145,39 @@ namespace {
 
 constexpr int32_t kGroupChatStyle = 43;
 
+// The chat of each message id, the first one given for it. Message rowids
+// are mostly dense: those up to a few times the number of joins are kept in
+// a flat table, any others in a hash map.
+class ChatOfMessage {
+ public:
+  ChatOfMessage(std::size_t joins, int32_t highest) {
+    const std::size_t bound = std::min<std::size_t>(4 * joins + 4096, std::size_t{1} << 26);
+    if (highest >= 0)
+      flat_.assign(std::min<std::size_t>(static_cast<std::size_t>(highest) + 1, bound), kNone);
+  }
+  void Add(int32_t messageId, int32_t chatId) {
+    if (messageId >= 0 && static_cast<std::size_t>(messageId) < flat_.size()) {
+      int32_t& slot = flat_[static_cast<std::size_t>(messageId)];
+      if (slot == kNone) slot = chatId;
+    } else {
+      others_.emplace(messageId, chatId);
+    }
+  }
+  std::optional<int32_t> Find(int32_t messageId) const {
+    if (messageId >= 0 && static_cast<std::size_t>(messageId) < flat_.size()) {
+      const int32_t chat = flat_[static_cast<std::size_t>(messageId)];
+      return chat == kNone ? std::nullopt : std::optional<int32_t>(chat);
+    }
+    const auto found = others_.find(messageId);
+    return found == others_.end() ? std::nullopt : std::optional<int32_t>(found->second);
+  }
+
+ private:
+  static constexpr int32_t kNone = std::numeric_limits<int32_t>::min();
+  std::vector<int32_t> flat_;
+  std::unordered_map<int32_t, int32_t> others_;
+};
+
 struct ChatInfo {
   const sqlite::ChatRow* row = nullptr;
   std::vector<int32_t> memberHandles;  // in join order, each once
@@ -192,17 +227,20 @@ void GroupMessagesByChat(MessageList& messages, const MessageChatTables& chatTab
     }
   }
 
-  std::unordered_map<int32_t, int32_t> chatOfMessage;
+  int32_t highestMessage = 0;
+  for (const auto& join : chatTables.chatMessages) highestMessage = std::max(highestMessage, join.otherId);
+  for (const auto& join : chatTables.recoverable) highestMessage = std::max(highestMessage, join.otherId);
+  ChatOfMessage chatOfMessage(chatTables.chatMessages.size() + chatTables.recoverable.size(), highestMessage);
   for (const int32_t deleted : {0, 1}) {
     for (const auto& join : chatTables.chatMessages) {
-      if (join.deleted == deleted) chatOfMessage.emplace(join.otherId, join.chatId);
+      if (join.deleted == deleted) chatOfMessage.Add(join.otherId, join.chatId);
     }
   }
   std::unordered_map<int32_t, int32_t> recentlyDeleted;
   for (const auto& join : chatTables.recoverable) {
     if (join.deleted == 0) recentlyDeleted.emplace(join.otherId, join.chatId);
   }
-  for (const auto& [messageId, chatId] : recentlyDeleted) chatOfMessage.emplace(messageId, chatId);
+  for (const auto& [messageId, chatId] : recentlyDeleted) chatOfMessage.Add(messageId, chatId);
 
   // First every message's chat and key, then each goes to its conversation.
   for (auto& message : messages) {
@@ -210,9 +248,10 @@ void GroupMessagesByChat(MessageList& messages, const MessageChatTables& chatTab
       message.deleted = 1;
     int32_t key = message.handleId;
     // Carved messages have no rowid of their own: no join row names them.
-    const auto joined = message.messageId > 0 ? chatOfMessage.find(message.messageId) : chatOfMessage.end();
-    if (joined != chatOfMessage.end()) {
-      message.chatId = joined->second;
+    const std::optional<int32_t> joined =
+        message.messageId > 0 ? chatOfMessage.Find(message.messageId) : std::nullopt;
+    if (joined) {
+      message.chatId = *joined;
       const auto chat = chats.find(message.chatId);
       if (chat != chats.end() && chat->second.group) {
         message.handleId = key = GroupConversationKey(message.chatId);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "decoders/ContactNameIndex.h"
 #include "decoders/DecoderSteps.h"
+#include "decoders/MessageChats.h"
 #include "decoders/TextRules.h"
 
 namespace corvyn::decoders {
@@ -186,6 +188,48 @@ TEST(SortAndGroupMessages, ManyBlocksGiveWhatASortThenAppendGives) {
     for (const MessageRecord& message : conversations[key]) got.push_back(message.text + "@" + message.date);
     EXPECT_EQ(got, want) << "conversation " << key;
   }
+}
+
+TEST(GroupMessagesByChat, EveryMessageIdFindsItsFirstJoinWhateverItsSize) {
+  // Message ids small and far beyond the number of joins, a live join before
+  // a carved one for the same message, and "Recently Deleted" (its messages
+  // show deleted; a chat join given before it holds).
+  // Chat 7 is a group (two members); chat 8 has one member, handle 2.
+  MessageChatTables tables;
+  tables.chats = {{0, 7, 43, "chat7", "Group"}, {0, 8, 45, "+491", ""}};
+  tables.chatHandles = {{0, 7, 1}, {0, 7, 2}, {0, 8, 2}};
+  tables.chatMessages = {{1, 8, 3}, {0, 7, 3}, {0, 8, 2000000000}, {0, 7, 6000}};
+  tables.recoverable = {{0, 8, 9}, {0, 7, 2000000000}};
+  const std::vector<sqlite::HandleRow> handles = {{0, 1, "+4911"}, {0, 2, "+4922"}};
+  MessageList messages = {Message(3, 1, "2015-01-01", "three"), Message(2000000000, 0, "2015-01-02", "far"),
+                          Message(6000, 1, "2015-01-03", "sixthousand"), Message(9, 0, "2015-01-04", "nine"),
+                          Message(5, 1, "2015-01-05", "unjoined")};
+  ConversationMap conversations;
+  GroupMessagesByChat(messages, tables, handles, {}, conversations);
+  struct Expected {
+    int32_t key;
+    int32_t chatId;
+    int32_t deleted;
+  };
+  const std::map<std::string, Expected> expected = {
+      {"three", {GroupConversationKey(7), 7, 0}},
+      {"far", {2, 8, 1}},
+      {"sixthousand", {GroupConversationKey(7), 7, 0}},
+      {"nine", {2, 8, 1}},
+      {"unjoined", {1, 0, 0}},
+  };
+  std::size_t seen = 0;
+  for (const auto& [key, list] : conversations) {
+    for (const MessageRecord& message : list) {
+      ++seen;
+      SCOPED_TRACE(message.text);
+      const Expected& want = expected.at(message.text);
+      EXPECT_EQ(key, want.key);
+      EXPECT_EQ(message.chatId, want.chatId);
+      EXPECT_EQ(message.deleted, want.deleted);
+    }
+  }
+  EXPECT_EQ(seen, expected.size());
 }
 
 TEST(CleanUpContacts, DropsPhonelessNamesNamelessAndSortsIgnoringCase) {
