@@ -13,12 +13,17 @@
 namespace corvyn::sqlite {
 namespace {
 
+// The identity of a record's values from column 1 on, from the hashes of
+// their serial types and of their bodies (BytesIdentity): a carved record
+// and a live cell with the same values give the same.
+uint64_t TailIdentity(uint64_t typesHash, uint64_t bodiesHash) {
+  return typesHash * 0x9e3779b97f4a7c15ull ^ bodiesHash;
+}
+
 // Identity of a record's values from column 1 on: the serial types of
 // columns 1 to count - 1 at `types` and their bodies at `bodies`. False when
-// they do not lie inside the bytes, or, with wholeTypes, when `types` holds
-// more serial types than those.
-bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint64_t& identity,
-                        bool wholeTypes = false) {
+// they do not lie inside the bytes.
+bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint64_t& identity) {
   std::size_t typeBytes = 0;
   uint64_t bodyBytes = 0;
   for (std::size_t column = 1; column < count; ++column) {
@@ -35,10 +40,9 @@ bool RecordTailIdentity(ByteSpan types, std::size_t count, ByteSpan bodies, uint
     }
     bodyBytes += SerialTypeBodySize(serialType);
   }
-  if (typeBytes > types.size() || (wholeTypes && typeBytes != types.size()) || bodyBytes > bodies.size())
-    return false;
-  identity = BytesIdentity(types.first(typeBytes)) * 0x9e3779b97f4a7c15ull ^
-             BytesIdentity(bodies.first(static_cast<std::size_t>(bodyBytes)));
+  if (typeBytes > types.size() || bodyBytes > bodies.size()) return false;
+  identity = TailIdentity(BytesIdentity(types.first(typeBytes)),
+                          BytesIdentity(bodies.first(static_cast<std::size_t>(bodyBytes))));
   return true;
 }
 
@@ -89,7 +93,7 @@ bool HashSoundRecord(ByteSpan record, SoundRecordHashes& out) {
   const uint64_t typesHash = BytesIdentity(rest);
   const uint64_t bodiesHash = BytesIdentity(bodies);
   out.columns = ends + 1;
-  out.tail = typesHash * 0x9e3779b97f4a7c15ull ^ bodiesHash;
+  out.tail = TailIdentity(typesHash, bodiesHash);
   const auto combine = [](uint64_t hash, uint64_t part) {
     hash = (hash ^ part) * 0xbf58476d1ce4e5b9ull;
     return hash ^ (hash >> 29);
