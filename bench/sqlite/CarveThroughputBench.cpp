@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/sqlite/BenchSql.h"
 #include "sqlite/GenericCarve.h"
 #include "sqlite/SqliteDbReader.h"
 
@@ -40,15 +41,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRows = 3200000;
 constexpr double kGoalMegabytesPerSecond = 100.0;
 
-bool Exec(sqlite3* db, const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "%s: %s\n", sql, error ? error : "?");
-    sqlite3_free(error);
-    return false;
-  }
-  return true;
-}
+using corvyn::bench::Exec;
 
 // Words for the text column: messages of 40 to 400 characters.
 const char* const kWords[] = {"see",    "you", "at",      "the",   "station", "tonight",  "bring",

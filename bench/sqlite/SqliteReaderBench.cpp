@@ -23,6 +23,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/sqlite/BenchSql.h"
 #include "sqlite/RecordDecoders.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
@@ -47,15 +48,7 @@ long PeakResidentKilobytes() {
   return -1;
 }
 
-bool Exec(sqlite3* db, const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "%s: %s\n", sql, error ? error : "?");
-    sqlite3_free(error);
-    return false;
-  }
-  return true;
-}
+using corvyn::bench::Exec;
 
 bool BuildDatabase(const std::filesystem::path& path, int rows) {
   std::filesystem::remove(path);

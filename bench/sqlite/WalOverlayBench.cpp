@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/sqlite/BenchSql.h"
 #include "sqlite/RecordDecoders.h"
 #include "sqlite/RecordParser.h"
 #include "sqlite/SqliteDbReader.h"
@@ -28,15 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool Exec(sqlite3* db, const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "%s: %s\n", sql.c_str(), error ? error : "?");
-    sqlite3_free(error);
-    return false;
-  }
-  return true;
-}
+using corvyn::bench::Exec;
 
 bool Copy(const std::filesystem::path& from, const std::filesystem::path& to) {
   std::error_code error;
